@@ -1,0 +1,1 @@
+from . import _quillfern  # noqa: F401

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what a fresh machine lacks, builds and installs quillfern into the
+# current Python, then runs a one-line smoke call.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+SUDO=""
+if [ "$(id -u)" != "0" ] && command -v sudo >/dev/null 2>&1; then SUDO="sudo"; fi
+
+need_pkgs=()
+for p in build-essential cmake ninja-build libre2-dev libgtest-dev pkg-config; do
+  dpkg -s "$p" >/dev/null 2>&1 || need_pkgs+=("$p")
+done
+if [ ${#need_pkgs[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq "${need_pkgs[@]}"
+fi
+
+PY=${PYTHON:-python3}
+$PY -m pip install -q --upgrade "scikit-build-core>=0.10" pytest numpy pyyaml ruamel.yaml
+$PY -m pip install -q --no-build-isolation .
+$PY -c "import quillfern; print('quillfern', quillfern.__name__, 'ok')"
