@@ -20,4 +20,4 @@ fi
 PY=${PYTHON:-python3}
 $PY -m pip install -q --upgrade "scikit-build-core>=0.10" pytest numpy pyyaml ruamel.yaml
 $PY -m pip install -q --no-build-isolation .
-$PY -c "import quillfern; print('quillfern', quillfern.__name__, 'ok')"
+$PY -c "import quillfern; print('quillfern installed; yaml_version(\'%YAML 1.2\') ->', repr(quillfern.yaml_version('%YAML 1.2')))"

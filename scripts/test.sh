@@ -6,7 +6,7 @@ PY=${PYTHON:-python3}
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B build/cpp-tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DQUILLFERN_BUILD_TESTS=ON -DQUILLFERN_BUILD_MODULE=OFF >/dev/null
+  -DQUILLFERN_BUILD_TESTS=ON -DQUILLFERN_BUILD_MODULE=OFF -DQUILLFERN_BUILD_FFI_TESTS=ON >/dev/null
 cmake --build build/cpp-tests -j "$JOBS"
 if ls build/cpp-tests/test_* >/dev/null 2>&1; then
   ctest --test-dir build/cpp-tests --output-on-failure -j "$JOBS"

@@ -1,0 +1,117 @@
+"""Scalars that carry where they came from.
+
+With ``OPT_ANNOTATED`` a string scalar becomes a ``QuillfernAnnotatedStr``
+(and, with ``OPT_ANNOTATE_NUMBERS``, integers and floats become
+``QuillfernAnnotatedInt`` and ``QuillfernAnnotatedFloat``). They behave as
+the plain value in every way (equality and hashing included) and add the
+location attributes ``__line__``, ``__column__``, ``__end_line__``,
+``__end_column__`` (counted from 1), ``__offset__``, ``__end_offset__``
+(byte offsets from 0), ``__file__``, ``__style__``, ``__source_tag__`` and
+``__source_target__``.
+"""
+
+__all__ = ["QuillfernAnnotatedStr", "QuillfernAnnotatedInt", "QuillfernAnnotatedFloat"]
+
+_INCLUDE_TAGS = frozenset(
+    {
+        "!include",
+        "!include_dir_list",
+        "!include_dir_named",
+        "!include_dir_merge_list",
+        "!include_dir_merge_named",
+    }
+)
+
+
+class _Annotated:
+    """Shared behaviour of the three annotated scalar classes."""
+
+    __slots__ = ()
+
+    def _set_location(
+        self, line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
+    ):
+        self.__line__ = line
+        self.__column__ = column
+        self.__file__ = file
+        self.__end_line__ = end_line
+        self.__end_column__ = end_column
+        self.__style__ = style
+        self.__source_tag__ = source_tag
+        self.__source_target__ = source_target
+        self.__offset__ = offset
+        self.__end_offset__ = end_offset
+
+    def _location(self):
+        return (
+            self.__line__,
+            self.__column__,
+            self.__file__,
+            self.__end_line__,
+            self.__end_column__,
+            self.__style__,
+            self.__source_tag__,
+            self.__source_target__,
+            self.__offset__,
+            self.__end_offset__,
+        )
+
+    @property
+    def is_secret(self):
+        return self.__source_tag__ == "!secret"
+
+    @property
+    def is_env_var(self):
+        return self.__source_tag__ == "!env_var"
+
+    @property
+    def is_include(self):
+        return self.__source_tag__ in _INCLUDE_TAGS
+
+
+class QuillfernAnnotatedStr(_Annotated, str):
+    """A ``str`` with its source location."""
+
+    def __new__(
+        cls, value, line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
+    ):
+        self = str.__new__(cls, value)
+        self._set_location(
+            line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
+        )
+        return self
+
+    def __reduce__(self):
+        return (type(self), (str(self), *self._location()))
+
+
+class QuillfernAnnotatedInt(_Annotated, int):
+    """An ``int`` with its source location."""
+
+    def __new__(
+        cls, value, line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
+    ):
+        self = int.__new__(cls, value)
+        self._set_location(
+            line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
+        )
+        return self
+
+    def __reduce__(self):
+        return (type(self), (int(self), *self._location()))
+
+
+class QuillfernAnnotatedFloat(_Annotated, float):
+    """A ``float`` with its source location."""
+
+    def __new__(
+        cls, value, line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
+    ):
+        self = float.__new__(cls, value)
+        self._set_location(
+            line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
+        )
+        return self
+
+    def __reduce__(self):
+        return (type(self), (float(self), *self._location()))

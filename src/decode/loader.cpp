@@ -1,0 +1,718 @@
+#include "decode/loader.hpp"
+
+#include <cassert>
+#include <iterator>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "decode/keys.hpp"
+#include "decode/merge.hpp"
+#include "decode/seeded_hash.hpp"
+#include "resolver/big_int.hpp"
+#include "resolver/timestamp.hpp"
+#include "scanner/scanner.hpp"
+#include "support/stack_guard.hpp"
+
+namespace qf {
+
+bool is_custom_tag(std::string_view tag) noexcept {
+  if (tag.size() <= 1) return true;
+  if (tag.starts_with("!!")) return false;
+  if (tag.starts_with("tag:yaml.org,2002:")) return false;
+  return true;
+}
+
+namespace {
+
+// Unwinds the recursive descent to decode_documents; partial trees are
+// released on the way by their owners.
+struct DecodeFailure {
+  LoadError error;
+};
+
+[[noreturn]] void fail(std::string message, const Span& span,
+                       LoadErrorKind kind = LoadErrorKind::Parse) {
+  throw DecodeFailure{LoadError{std::move(message), span, kind}};
+}
+
+constexpr std::string_view kCoreTagPrefix = "tag:yaml.org,2002:";
+
+// Byte length of the Unicode White_Space character at `pos`, or 0.
+size_t white_space_len(std::string_view s, size_t pos) {
+  auto b = static_cast<unsigned char>(s[pos]);
+  if (b == ' ' || (b >= 0x09 && b <= 0x0D)) return 1;
+  if (b < 0x80) return 0;
+  auto at = [&](size_t k) { return pos + k < s.size() ? static_cast<unsigned char>(s[pos + k]) : 0; };
+  if (b == 0xC2 && (at(1) == 0x85 || at(1) == 0xA0)) return 2;
+  if (b == 0xE1 && at(1) == 0x9A && at(2) == 0x80) return 3;  // U+1680
+  if (b == 0xE2 && at(1) == 0x80) {
+    unsigned c = at(2);
+    if ((c >= 0x80 && c <= 0x8A) || c == 0xA8 || c == 0xA9 || c == 0xAF) return 3;
+  }
+  if (b == 0xE2 && at(1) == 0x81 && at(2) == 0x9F) return 3;  // U+205F
+  if (b == 0xE3 && at(1) == 0x80 && at(2) == 0x80) return 3;  // U+3000
+  return 0;
+}
+
+// The first `max` words of a directive's text, split at white space.
+size_t split_words(std::string_view s, std::string_view* words, size_t max) {
+  size_t count = 0, pos = 0;
+  while (pos < s.size() && count < max) {
+    size_t w;
+    while (pos < s.size() && (w = white_space_len(s, pos)) != 0) pos += w;
+    if (pos >= s.size()) break;
+    size_t start = pos;
+    while (pos < s.size() && white_space_len(s, pos) == 0) ++pos;
+    words[count++] = s.substr(start, pos - start);
+  }
+  return count;
+}
+
+bool is_digit_run(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+bool valid_yaml_version(std::string_view v) {
+  size_t dot = v.find('.');
+  if (dot == std::string_view::npos) return false;
+  return is_digit_run(v.substr(0, dot)) && is_digit_run(v.substr(dot + 1));
+}
+
+// Where an anchored node lives once registered. Scalars are held as a copy
+// (one node). Collections and tagged nodes are referenced where they sit in
+// the document: a finished node's item buffer and tag box never move or
+// change while its document is being decoded, so the node is copied only
+// when an alias asks for it, and nested anchors cost nothing.
+struct AnchorEntry {
+  ValueKind kind = ValueKind::Null;
+  uint64_t count = 0;
+  Value scalar;
+  const Value* items = nullptr;
+  const ValuePair* pairs = nullptr;
+  size_t size = 0;
+  const TaggedValue* box = nullptr;
+};
+
+using FingerprintSet = std::unordered_set<std::string, SeededStringHash, std::equal_to<>>;
+
+class Decoder {
+ public:
+  Decoder(std::vector<Token>& tokens, const DecodeSettings& settings,
+          std::vector<std::string>& warnings)
+      : toks_(tokens), n_(tokens.size()), s_(settings), warnings_(warnings) {
+    dup_policy_ = s_.dup_error || s_.dup_warn;
+  }
+
+  bool merge_seen() const noexcept { return merge_seen_; }
+
+  void run(std::vector<Value>& docs) {
+    bool directives_allowed = true;
+    while (index_ < n_) {
+      const Token& t = toks_[index_];
+      switch (t.kind) {
+        case TokenKind::StreamStart:
+        case TokenKind::StreamEnd:
+          ++index_;
+          break;
+        case TokenKind::DocumentEnd:
+          ++index_;
+          directives_allowed = true;
+          break;
+        case TokenKind::Directive:
+          if (!directives_allowed)
+            fail("a directive must be at the start of the stream or follow a document-end marker (...)",
+                 t.span);
+          read_directive_group();
+          break;
+        case TokenKind::DocumentStart: {
+          ++index_;
+          Value root;
+          decode_node(false, root);
+          docs.push_back(std::move(root));
+          trailing_check();
+          reset_document();
+          directives_allowed = false;
+          if (index_ < n_ && toks_[index_].kind == TokenKind::DocumentEnd) {
+            ++index_;
+            directives_allowed = true;
+          }
+          break;
+        }
+        default: {
+          size_t start = index_;
+          Value root;
+          if (decode_node(false, root)) {
+            docs.push_back(std::move(root));
+            trailing_check();
+          }
+          reset_document();
+          directives_allowed = false;
+          if (index_ == start) ++index_;
+          break;
+        }
+      }
+    }
+  }
+
+ private:
+  std::vector<Token>& toks_;
+  const size_t n_;
+  const DecodeSettings& s_;
+  std::vector<std::string>& warnings_;
+  bool dup_policy_ = false;
+  bool merge_seen_ = false;
+  size_t index_ = 0;
+  uint64_t depth_ = 0;
+  uint64_t expanded_ = 0;
+  // Nodes built so far; the difference across one node is its node count.
+  uint64_t made_ = 0;
+  std::unordered_map<std::string_view, AnchorEntry, SeededStringHash, std::equal_to<>> anchors_;
+  std::unordered_map<std::string_view, std::string_view, SeededStringHash, std::equal_to<>>
+      tag_handles_;
+  // Items and pairs of the collections under construction, stacked; each
+  // collection moves its own run into an exactly sized vector when it ends.
+  std::vector<Value> item_stack_;
+  std::vector<ValuePair> pair_stack_;
+
+  TokenKind kind_at(size_t i) const noexcept {
+    return i < n_ ? toks_[i].kind : TokenKind::StreamEnd;
+  }
+  Span span_at(size_t i) const noexcept { return i < n_ ? toks_[i].span : Span{}; }
+
+  // ---- stream structure ----
+
+  void trailing_check() {
+    if (index_ >= n_) return;
+    switch (toks_[index_].kind) {
+      case TokenKind::StreamEnd:
+      case TokenKind::DocumentStart:
+      case TokenKind::DocumentEnd:
+      case TokenKind::Directive:
+        return;
+      default:
+        fail("trailing content after document", toks_[index_].span);
+    }
+  }
+
+  void reset_document() {
+    anchors_.clear();
+    tag_handles_.clear();
+  }
+
+  void read_directive_group() {
+    const Span first = toks_[index_].span;
+    bool yaml_seen = false;
+    while (index_ < n_ && toks_[index_].kind == TokenKind::Directive) {
+      const Token& d = toks_[index_];
+      std::string_view words[3];
+      size_t count = split_words(d.text, words, 3);
+      if (count >= 1 && words[0] == "YAML") {
+        bool valid = count >= 2 && valid_yaml_version(words[1]) &&
+                     (count < 3 || words[2].front() == '#');
+        if (!valid) fail("invalid %YAML directive", d.span);
+        if (yaml_seen) fail("duplicate %YAML directive", d.span);
+        yaml_seen = true;
+      } else if (count >= 3 && words[0] == "TAG") {
+        std::string_view handle = words[1];
+        if (handle.front() == '!' && handle.back() == '!') {
+          if (!tag_handles_.emplace(handle, words[2]).second)
+            fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", d.span);
+        }
+      }
+      ++index_;
+    }
+    if (kind_at(index_) != TokenKind::DocumentStart || index_ >= n_)
+      fail("directive must be followed by a document start (---)", first);
+  }
+
+  // ---- nodes ----
+
+  // Decodes one node into `out` (which must be Null); false when there is no
+  // node (an empty node without properties), leaving `out` Null.
+  bool decode_node(bool as_mapping_value, Value& out) {
+    uint64_t depth = ++depth_;
+    if (depth > kMaxNestingDepth) {
+      --depth_;
+      fail("maximum nesting depth (1000) exceeded", span_at(index_));
+    }
+    bool produced;
+    if ((depth & 7) == 1) {
+      produced = ensure_stack([&] { return decode_node_content(as_mapping_value, out); });
+    } else {
+      produced = decode_node_content(as_mapping_value, out);
+    }
+    --depth_;
+    return produced;
+  }
+
+  // A missing node stands as Null.
+  void node_or_null(bool as_mapping_value, Value& out) {
+    if (!decode_node(as_mapping_value, out)) ++made_;
+  }
+
+  void expand_tag(const Token& t, std::string& out) {
+    std::string_view tag = t.text;
+    out.clear();
+    if (tag.starts_with("!<")) {
+      out.assign(tag);
+    } else if (tag.starts_with("!!")) {
+      auto it = tag_handles_.find(std::string_view("!!"));
+      if (it != tag_handles_.end()) out.assign(it->second);
+      else out.assign(kCoreTagPrefix);
+      out.append(tag.substr(2));
+    } else if (tag.starts_with("!")) {
+      size_t second = tag.find('!', 1);
+      if (second != std::string_view::npos) {
+        std::string_view handle = tag.substr(0, second + 1);
+        auto it = tag_handles_.find(handle);
+        if (it == tag_handles_.end())
+          fail("undefined tag handle: " + std::string(handle), t.span);
+        out.assign(it->second);
+        out.append(tag.substr(second + 1));
+      } else {
+        auto it = tag_handles_.find(std::string_view("!"));
+        if (it != tag_handles_.end()) {
+          out.assign(it->second);
+          out.append(tag.substr(1));
+        } else {
+          out.assign(tag);
+        }
+      }
+    } else {
+      out.assign(tag);
+    }
+  }
+
+  bool decode_node_content(bool as_mapping_value, Value& v) {
+    bool has_anchor = false, has_tag = false;
+    std::string_view anchor;
+    std::string tag;
+    for (;;) {
+      if (index_ >= n_) return false;
+      const Token& t = toks_[index_];
+      if (t.kind == TokenKind::Anchor) {
+        if (has_anchor) fail("a node cannot have two anchors", t.span);
+        has_anchor = true;
+        anchor = t.text;
+      } else if (t.kind == TokenKind::Tag) {
+        expand_tag(t, tag);
+        has_tag = true;
+      } else {
+        break;
+      }
+      ++index_;
+    }
+
+    const Token& t = toks_[index_];
+    const uint64_t made_before = made_;
+    switch (t.kind) {
+      case TokenKind::MappingStart:
+        ++index_;
+        v = decode_mapping(t.flow());
+        break;
+      case TokenKind::SequenceStart:
+        ++index_;
+        v = decode_sequence(t.flow());
+        break;
+      case TokenKind::Scalar:
+        v = decode_scalar(has_tag ? ScalarTag(tag) : std::nullopt);
+        break;
+      case TokenKind::Alias:
+        if (has_anchor || has_tag) fail("an alias node cannot have an anchor or tag", t.span);
+        decode_alias(v);
+        return true;
+      default:
+        if (t.kind == TokenKind::SequenceEntry && as_mapping_value) {
+          v = decode_indentless_sequence();
+          break;
+        }
+        if (!has_tag) {
+          if (t.kind == TokenKind::StreamStart || t.kind == TokenKind::Directive) {
+            ++index_;
+            return decode_node(as_mapping_value, v);
+          }
+          if (!has_anchor) return false;
+          ++made_;
+          register_anchor(anchor, v, 1);
+          return true;
+        }
+        v = tagged_empty(tag);
+        break;
+    }
+    if (has_tag && is_custom_tag(tag)) {
+      v = Value::tagged(std::move(tag), std::move(v));
+      ++made_;
+    }
+    if (has_anchor) register_anchor(anchor, v, made_ - made_before);
+    return true;
+  }
+
+  Value tagged_empty(const std::string& tag) {
+    Resolution r = resolve_scalar(s_.mode, std::string_view(), ScalarStyle::Plain, ScalarTag(tag));
+    ++made_;
+    switch (r.kind) {
+      case ResolvedKind::Null:
+        return Value::null();
+      case ResolvedKind::Bool:
+        return Value::boolean(r.truth);
+      case ResolvedKind::Int:
+        return Value::integer(r.int_value);
+      case ResolvedKind::Float:
+        return Value::floating(r.float_value);
+      case ResolvedKind::Merge:
+        merge_seen_ = true;
+        ++made_;
+        return make_merge_marker();
+      default:
+        return Value::static_string(std::string_view());
+    }
+  }
+
+  Value decode_scalar(ScalarTag tag) {
+    const Token& t = toks_[index_++];
+    const std::string_view text = t.text;
+    const ScalarStyle style = t.style;
+    if (s_.yaml11_warn) {
+      if (auto amb = yaml11_ambiguity(s_.mode, text, style, tag)) {
+        std::string w = "YAML 1.1 syntax '";
+        w.append(text);
+        w += "' resolves as ";
+        w.append(amb->mode_kind);
+        w += " in 1.1 but ";
+        w.append(amb->yaml12_kind);
+        w += " in 1.2 at line " + std::to_string(t.span.line + 1) + ", column " +
+             std::to_string(t.span.column + 1);
+        warnings_.push_back(std::move(w));
+      }
+    }
+    Resolution r = resolve_scalar(s_.mode, text, style, tag);
+    ++made_;
+    switch (r.kind) {
+      case ResolvedKind::Null:
+        return Value::null();
+      case ResolvedKind::Bool:
+        return Value::boolean(r.truth);
+      case ResolvedKind::Int:
+        return Value::integer(r.int_value);
+      case ResolvedKind::BigInt:
+        if (auto big = big_int_text(text)) return Value::big_int(std::move(*big));
+        return Value::big_int(std::string(text), 10);
+      case ResolvedKind::Float:
+        return Value::floating(r.float_value);
+      case ResolvedKind::Merge:
+        merge_seen_ = true;
+        ++made_;
+        return make_merge_marker();
+      case ResolvedKind::Str:
+      default:
+        if (s_.timestamps && !tag && style == ScalarStyle::Plain && !text.empty() &&
+            text[0] >= '0' && text[0] <= '9') {
+          if (auto ts = parse_timestamp(text)) return Value::timestamp(*ts);
+        }
+        return Value::string(text);
+    }
+  }
+
+  void decode_alias(Value& out) {
+    const Token& t = toks_[index_++];
+    auto it = anchors_.find(t.text);
+    if (it == anchors_.end()) fail("unknown alias: *" + std::string(t.text), t.span);
+    const AnchorEntry& e = it->second;
+    uint64_t total = expanded_ + e.count;
+    if (total < expanded_) total = UINT64_MAX;
+    expanded_ = total;
+    if (expanded_ > kMaxAliasExpansion)
+      fail("document expands to too many nodes (possible alias bomb)", t.span);
+    made_ += e.count;
+    switch (e.kind) {
+      case ValueKind::Sequence: {
+        ValueList items;
+        items.reserve(e.size);
+        for (size_t i = 0; i < e.size; ++i) items.push_back(deep_copy_value(e.items[i]));
+        out = Value::sequence(std::move(items));
+        return;
+      }
+      case ValueKind::Mapping: {
+        PairList pairs;
+        pairs.reserve(e.size);
+        for (size_t i = 0; i < e.size; ++i)
+          pairs.emplace_back(deep_copy_value(e.pairs[i].key), deep_copy_value(e.pairs[i].value));
+        out = Value::mapping(std::move(pairs));
+        return;
+      }
+      case ValueKind::Tagged:
+        out = Value::tagged(e.box->tag, deep_copy_value(e.box->inner));
+        return;
+      default:
+        out = deep_copy_value(e.scalar);
+        return;
+    }
+  }
+
+  void register_anchor(std::string_view name, const Value& v, uint64_t count) {
+    // The running count must agree with the tree (checked where cheap).
+    assert(count > 4096 || count == value_node_count(v));
+    AnchorEntry e;
+    e.kind = v.kind();
+    e.count = count;
+    switch (v.kind()) {
+      case ValueKind::Sequence:
+        e.items = v.items().data();
+        e.size = v.items().size();
+        break;
+      case ValueKind::Mapping:
+        e.pairs = v.pairs().data();
+        e.size = v.pairs().size();
+        break;
+      case ValueKind::Tagged:
+        e.box = v.tagged_box();
+        break;
+      default:
+        e.scalar = deep_copy_value(v);
+        break;
+    }
+    anchors_.insert_or_assign(name, std::move(e));
+  }
+
+  // ---- collections ----
+
+  Value finish_sequence(size_t base) {
+    ValueList items(std::make_move_iterator(item_stack_.begin() + static_cast<ptrdiff_t>(base)),
+                    std::make_move_iterator(item_stack_.end()));
+    item_stack_.resize(base);
+    ++made_;
+    return Value::sequence(std::move(items));
+  }
+
+  Value finish_mapping(size_t base) {
+    PairList pairs(std::make_move_iterator(pair_stack_.begin() + static_cast<ptrdiff_t>(base)),
+                   std::make_move_iterator(pair_stack_.end()));
+    pair_stack_.resize(base);
+    ++made_;
+    return Value::mapping(std::move(pairs));
+  }
+
+  void check_duplicate_key(std::unique_ptr<FingerprintSet>& seen, const Value& key,
+                           const Span& span) {
+    if (!dup_policy_ || is_merge_marker(key)) return;
+    if (!seen) seen = std::make_unique<FingerprintSet>();
+    std::string fp;
+    append_key_fingerprint(key, fp);
+    if (seen->insert(std::move(fp)).second) return;
+    std::string shown = duplicate_key_display(key);
+    if (s_.dup_error)
+      fail("duplicate mapping key: " + shown, span, LoadErrorKind::DuplicateKey);
+    warnings_.push_back("duplicate mapping key '" + shown + "' at line " +
+                        std::to_string(span.line + 1) + ", column " +
+                        std::to_string(span.column + 1) + "; keeping the last value");
+  }
+
+  void add_pair(Value& key, Value& value, const Span& span, std::unique_ptr<FingerprintSet>& seen) {
+    if (auto err = complex_key_error(s_.reject_complex_keys, key, span))
+      throw DecodeFailure{std::move(*err)};
+    check_duplicate_key(seen, key, span);
+    pair_stack_.emplace_back(std::move(key), std::move(value));
+  }
+
+  Value decode_mapping(bool flow) {
+    const size_t base = pair_stack_.size();
+    std::unique_ptr<FingerprintSet> seen;
+    while (index_ < n_) {
+      const Token& t = toks_[index_];
+      switch (t.kind) {
+        case TokenKind::StreamEnd:
+        case TokenKind::DocumentStart:
+        case TokenKind::DocumentEnd:
+          return finish_mapping(base);
+        case TokenKind::MappingEnd:
+        case TokenKind::BlockEnd:
+          ++index_;
+          return finish_mapping(base);
+        case TokenKind::FlowEntry:
+          ++index_;
+          continue;
+        case TokenKind::Key: {
+          const Span span = t.span;
+          ++index_;
+          Value key, value;
+          node_or_null(false, key);
+          if (kind_at(index_) == TokenKind::Value) ++index_;
+          node_or_null(true, value);
+          add_pair(key, value, span, seen);
+          continue;
+        }
+        default: {
+          const size_t start = index_;
+          const Span span = t.span;
+          const bool starts_with_scalar = t.kind == TokenKind::Scalar;
+          if (!flow) {
+            size_t j = start;
+            while (j < n_ && (toks_[j].kind == TokenKind::Anchor || toks_[j].kind == TokenKind::Tag)) ++j;
+            if (j < n_) {
+              const Token& k = toks_[j];
+              if (((k.kind == TokenKind::MappingStart || k.kind == TokenKind::SequenceStart) &&
+                   !k.flow()) ||
+                  k.kind == TokenKind::SequenceEntry)
+                fail("a block collection cannot be a mapping key", k.span);
+            }
+          }
+          Value key, value;
+          node_or_null(false, key);
+          if (kind_at(index_) == TokenKind::Value && index_ < n_) {
+            ++index_;
+            node_or_null(true, value);
+          } else if (!flow && starts_with_scalar) {
+            fail("expected ':' after mapping key", span);
+          } else {
+            ++made_;
+          }
+          add_pair(key, value, span, seen);
+          if (index_ <= start) return finish_mapping(base);
+          continue;
+        }
+      }
+    }
+    return finish_mapping(base);
+  }
+
+  Value decode_sequence(bool flow) {
+    const size_t base = item_stack_.size();
+    while (index_ < n_) {
+      const Token& t = toks_[index_];
+      switch (t.kind) {
+        case TokenKind::SequenceEntry:
+        case TokenKind::FlowEntry: {
+          ++index_;
+          Value item;
+          if (decode_sequence_item(flow, item)) item_stack_.push_back(std::move(item));
+          continue;
+        }
+        case TokenKind::StreamEnd:
+        case TokenKind::DocumentStart:
+        case TokenKind::DocumentEnd:
+          return finish_sequence(base);
+        case TokenKind::MappingEnd:
+        case TokenKind::SequenceEnd:
+        case TokenKind::BlockEnd:
+          ++index_;
+          return finish_sequence(base);
+        default: {
+          // In a block sequence every entry starts with "-": content at the
+          // sequence's column without one (a mapping after "- - a") would
+          // otherwise pass for another item.
+          if (!flow) fail("a block sequence entry must start with '-'", t.span);
+          const size_t start = index_;
+          Value item;
+          if (!decode_sequence_item(flow, item)) return finish_sequence(base);
+          item_stack_.push_back(std::move(item));
+          if (index_ <= start) return finish_sequence(base);
+          continue;
+        }
+      }
+    }
+    return finish_sequence(base);
+  }
+
+  Value one_pair_mapping(Value key, Value value) {
+    PairList pairs;
+    pairs.reserve(1);
+    pairs.emplace_back(std::move(key), std::move(value));
+    ++made_;
+    return Value::mapping(std::move(pairs));
+  }
+
+  bool decode_sequence_item(bool flow, Value& out) {
+    const TokenKind k = kind_at(index_);
+    if (!flow) {
+      if (k == TokenKind::MappingEnd || k == TokenKind::SequenceEnd || k == TokenKind::BlockEnd ||
+          k == TokenKind::SequenceEntry) {
+        ++made_;
+        return true;
+      }
+      return decode_node(false, out);
+    }
+    if (k == TokenKind::Key && index_ < n_) {
+      const Span span = toks_[index_].span;
+      ++index_;
+      Value key, value;
+      node_or_null(false, key);
+      if (kind_at(index_) == TokenKind::Value && index_ < n_) ++index_;
+      node_or_null(false, value);
+      if (auto err = complex_key_error(s_.reject_complex_keys, key, span))
+        throw DecodeFailure{std::move(*err)};
+      out = one_pair_mapping(std::move(key), std::move(value));
+      return true;
+    }
+    if (k == TokenKind::Value && index_ < n_) {
+      ++index_;
+      ++made_;
+      Value value;
+      node_or_null(false, value);
+      out = one_pair_mapping(Value::null(), std::move(value));
+      return true;
+    }
+    const Span span = span_at(index_);
+    if (!decode_node(false, out)) return false;
+    if (kind_at(index_) == TokenKind::Value && index_ < n_) {
+      ++index_;
+      Value value;
+      node_or_null(false, value);
+      if (auto err = complex_key_error(s_.reject_complex_keys, out, span))
+        throw DecodeFailure{std::move(*err)};
+      out = one_pair_mapping(std::move(out), std::move(value));
+    }
+    return true;
+  }
+
+  Value decode_indentless_sequence() {
+    const size_t base = item_stack_.size();
+    while (index_ < n_ && toks_[index_].kind == TokenKind::SequenceEntry) {
+      ++index_;
+      const TokenKind k = kind_at(index_);
+      if (index_ < n_ && (k == TokenKind::MappingEnd || k == TokenKind::SequenceEnd ||
+                          k == TokenKind::BlockEnd || k == TokenKind::Key ||
+                          k == TokenKind::SequenceEntry)) {
+        ++made_;
+        item_stack_.emplace_back();
+        continue;
+      }
+      Value item;
+      if (decode_node(false, item)) item_stack_.push_back(std::move(item));
+    }
+    if (index_ < n_ && toks_[index_].kind == TokenKind::MappingEnd) ++index_;
+    return finish_sequence(base);
+  }
+};
+
+}  // namespace
+
+DecodedStream decode_documents(std::string_view text, const DecodeSettings& settings) {
+  DecodedStream out;
+  Scanner scanner(text);
+  TokenizeResult scanned = tokenize(scanner);
+  if (!scanned.ok()) {
+    out.error = LoadError::from_scan_error(std::move(*scanned.error));
+    return out;
+  }
+  bool merge_seen = false;
+  try {
+    Decoder decoder(scanned.tokens, settings, out.warnings);
+    decoder.run(out.documents);
+    merge_seen = decoder.merge_seen();
+  } catch (DecodeFailure& failure) {
+    out.documents.clear();
+    out.warnings.clear();
+    out.error = std::move(failure.error);
+    return out;
+  }
+  if (merge_seen)
+    for (Value& doc : out.documents) apply_merge_keys(doc);
+  return out;
+}
+
+}  // namespace qf

@@ -1,0 +1,385 @@
+#include "ffi/convert/decode.hpp"
+
+#include <datetime.h>
+
+#include <cstring>
+#include <string>
+
+#include "ffi/errors.hpp"
+#include "ffi/frame.hpp"
+#include "ffi/pyref.hpp"
+#include "ffi/types/tag.hpp"
+#include "resolver/big_int.hpp"
+#include "support/hash.hpp"
+#include "support/stack_guard.hpp"
+
+namespace qf::py {
+
+// ---------------------------------------------------------------- key cache
+
+namespace {
+constexpr size_t kInitialKeySlots = 64;  // 56 keys before the first growth (7/8 load)
+}
+
+KeyInternCache::~KeyInternCache() {
+  if (!slots_) return;
+  for (size_t i = 0; i <= mask_; ++i) Py_XDECREF(slots_[i].str);
+  delete[] slots_;
+}
+
+void KeyInternCache::grow() {
+  const size_t old_cap = slots_ ? mask_ + 1 : 0;
+  const size_t cap = old_cap ? old_cap * 2 : kInitialKeySlots;
+  Slot* fresh = new Slot[cap]();
+  const size_t mask = cap - 1;
+  for (size_t i = 0; i < old_cap; ++i) {
+    const Slot& s = slots_[i];
+    if (!s.str) continue;
+    size_t j = s.hash & mask;
+    while (fresh[j].str) j = (j + 1) & mask;
+    fresh[j] = s;
+  }
+  delete[] slots_;
+  slots_ = fresh;
+  mask_ = mask;
+}
+
+PyObject* KeyInternCache::get(std::string_view text) {
+  if (!slots_) {
+    seed_ = process_hash_seed();
+    grow();
+  }
+  const uint64_t h = hash_bytes(text, seed_);
+  size_t i = h & mask_;
+  for (;;) {
+    const Slot& s = slots_[i];
+    if (!s.str) break;
+    if (s.hash == h && s.size == text.size() && std::memcmp(s.data, text.data(), text.size()) == 0)
+      return Py_NewRef(s.str);
+    i = (i + 1) & mask_;
+  }
+  PyObject* str = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+  if (!str) return nullptr;
+  PyUnicode_InternInPlace(&str);
+  slots_[i] = Slot{h, text.data(), text.size(), str};  // the cache's reference
+  if (++used_ * 8 > (mask_ + 1) * 7) grow();
+  return Py_NewRef(str);
+}
+
+// ------------------------------------------------------------------ scalars
+
+PyObject* big_int_to_python(std::string_view canonical_text, uint8_t radix) {
+  // PyLong_FromString needs a terminated text; canonical texts never hold NUL.
+  std::string text(canonical_text);
+  return PyLong_FromString(text.c_str(), nullptr, radix);
+}
+
+namespace {
+PyObject* big_int_value_to_python(const Value& v) {
+  return PyLong_FromString(v.big_int_text().c_str(), nullptr, v.big_int_radix());
+}
+}  // namespace
+
+PyObject* big_int_scalar_to_python(std::string_view scalar_text) {
+  std::optional<BigIntText> big = big_int_text(scalar_text);
+  if (!big) {
+    PyErr_Format(PyExc_ValueError, "invalid integer literal: %.200s", std::string(scalar_text).c_str());
+    return nullptr;
+  }
+  return PyLong_FromString(big->text.c_str(), nullptr, big->radix);
+}
+
+namespace {
+PyDateTime_CAPI* datetime_api() {
+  // PyDateTimeAPI is a per-translation-unit static filled by the import.
+  if (!PyDateTimeAPI) PyDateTime_IMPORT;
+  return PyDateTimeAPI;
+}
+}  // namespace
+
+PyObject* timestamp_to_datetime(const YamlTimestamp& ts) {
+  PyDateTime_CAPI* api = datetime_api();
+  if (!api) return nullptr;
+  if (ts.is_date()) return api->Date_FromDate(ts.year, ts.month, ts.day, api->DateType);
+  PyRef tz;
+  if (ts.offset_minutes) {
+    PyRef delta = PyRef::steal(api->Delta_FromDelta(0, *ts.offset_minutes * 60, 0, 1, api->DeltaType));
+    if (!delta) return nullptr;
+    tz = PyRef::steal(api->TimeZone_FromTimeZone(delta.get(), nullptr));
+    if (!tz) return nullptr;
+  }
+  return api->DateTime_FromDateAndTime(ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second,
+                                       static_cast<int>(ts.microsecond), tz ? tz.get() : Py_None,
+                                       api->DateTimeType);
+}
+
+// --------------------------------------------------------------------- tags
+
+PyObject* apply_tag_handlers(std::string_view tag, PyObject* value_in, const TagContext& ctx) {
+  PyRef value = PyRef::steal(value_in);
+  if (!ctx.tags && !ctx.tag_handler && !ctx.passthrough) return value.release();
+
+  std::string_view name = tag;
+  if (tag.size() >= 3 && tag.starts_with("!<") && tag.back() == '>') name = tag.substr(2, tag.size() - 3);
+
+  PyRef name_str;
+  auto make_name = [&]() -> bool {
+    if (!name_str) name_str = PyRef::steal(PyUnicode_DecodeUTF8(name.data(), static_cast<Py_ssize_t>(name.size()), nullptr));
+    return static_cast<bool>(name_str);
+  };
+
+  if (ctx.tags) {
+    if (!make_name()) return nullptr;
+    // The plain dict lookup: a subclass's own __getitem__ is not consulted.
+    PyRef fn = PyRef::borrow(PyDict_GetItemWithError(ctx.tags, name_str.get()));
+    if (fn) {
+      PyObject* r = PyObject_CallOneArg(fn.get(), value.get());
+      if (!r) rethrow_if_internal_error();
+      return r;
+    }
+    if (PyErr_Occurred()) return nullptr;
+  }
+  if (ctx.tag_handler) {
+    if (!make_name()) return nullptr;
+    PyObject* argv[2] = {name_str.get(), value.get()};
+    PyObject* r = PyObject_Vectorcall(ctx.tag_handler, argv, 2, nullptr);
+    if (!r) rethrow_if_internal_error();
+    return r;
+  }
+  if (ctx.passthrough) return new_tag(std::string(tag), value.get());
+  return value.release();
+}
+
+// --------------------------------------------------------------- containers
+
+namespace {
+
+PyObject* convert_node(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth);
+
+inline bool is_scalar_kind(ValueKind k) noexcept { return k <= ValueKind::Timestamp; }
+
+inline PyObject* scalar_to_python(const Value& v) {
+  switch (v.kind()) {
+    case ValueKind::Null:
+      return Py_NewRef(Py_None);
+    case ValueKind::Bool:
+      return Py_NewRef(v.as_bool() ? Py_True : Py_False);
+    case ValueKind::Int:
+      return PyLong_FromLongLong(v.as_int());
+    case ValueKind::BigInt:
+      return big_int_value_to_python(v);
+    case ValueKind::Float:
+      return PyFloat_FromDouble(v.as_float());
+    case ValueKind::String: {
+      const std::string& s = v.as_string();
+      return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
+    }
+    case ValueKind::Timestamp:
+      return timestamp_to_datetime(v.as_timestamp());
+    default:
+      break;
+  }
+  throw InternalError("scalar conversion reached a collection");
+}
+
+// `depth` is the level of `v`; containers move to a fresh stack when little
+// is left, checked every 8 levels.
+inline PyObject* convert_at(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+  if (is_scalar_kind(v.kind())) return scalar_to_python(v);
+  if ((depth & 7u) == 0) return ensure_stack([&] { return convert_node(v, ctx, cache, depth); });
+  return convert_node(v, ctx, cache, depth);
+}
+
+// A list or tuple made at full length holds None in every slot until its
+// item is ready: host code (a tag callable, a collector callback) may run
+// while it is filled and must never meet an empty slot.
+inline PyObject** prefill(PyObject* const* items, Py_ssize_t n) {
+  PyObject** slots = const_cast<PyObject**>(items);
+  for (Py_ssize_t i = 0; i < n; ++i) slots[i] = Py_NewRef(Py_None);
+  return slots;
+}
+
+// Stores `item` (taken over) at index i of a prefilled list; a callable that
+// reached the list through the collector may have shrunk it.
+inline void list_store(PyObject* list, Py_ssize_t i, PyObject* item) {
+  auto* l = reinterpret_cast<PyListObject*>(list);
+  if (i < Py_SIZE(l)) {
+    PyObject* old = l->ob_item[i];
+    l->ob_item[i] = item;
+    Py_DECREF(old);
+  } else {
+    Py_DECREF(item);
+  }
+}
+
+inline void tuple_store(PyObject* tuple, Py_ssize_t i, PyObject* item) {
+  PyObject* old = PyTuple_GET_ITEM(tuple, i);
+  PyTuple_SET_ITEM(tuple, i, item);
+  Py_DECREF(old);
+}
+
+PyObject* sequence_to_python(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+  const ValueList& items = v.items();
+  const auto n = static_cast<Py_ssize_t>(items.size());
+  PyRef list = PyRef::steal(PyList_New(n));
+  if (!list) return nullptr;
+  prefill(reinterpret_cast<PyListObject*>(list.get())->ob_item, n);
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* o = convert_at(items[static_cast<size_t>(i)], ctx, cache, depth + 1);
+    if (!o) return nullptr;
+    list_store(list.get(), i, o);
+  }
+  return list.release();
+}
+
+PyObject* new_dict(size_t n) {
+#if PY_VERSION_HEX < 0x030D0000
+  if (n > 5) return _PyDict_NewPresized(static_cast<Py_ssize_t>(n));
+#endif
+  return PyDict_New();
+}
+
+PyObject* mapping_to_python(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+  const PairList& pairs = v.pairs();
+  PyRef dict = PyRef::steal(new_dict(pairs.size()));
+  if (!dict) return nullptr;
+  for (const ValuePair& pair : pairs) {
+    const Value& k = pair.key;
+    PyRef key;
+    if (k.is(ValueKind::String))
+      key = PyRef::steal(cache.get(k.as_string()));
+    else if (k.is_collection())
+      key = PyRef::steal(complex_key_to_python(k, ctx));
+    else
+      key = PyRef::steal(convert_at(k, ctx, cache, depth + 1));
+    if (!key) return nullptr;
+    PyRef val = PyRef::steal(convert_at(pair.value, ctx, cache, depth + 1));
+    if (!val) return nullptr;
+    if (PyDict_SetItem(dict.get(), key.get(), val.get()) < 0) [[unlikely]] {
+      rethrow_if_internal_error();
+      PyErr_Clear();
+      return raise(decode_error_from_message("mapping key is not hashable in Python"));
+    }
+  }
+  return dict.release();
+}
+
+PyObject* convert_node(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+  switch (v.kind()) {
+    case ValueKind::Sequence:
+      return sequence_to_python(v, ctx, cache, depth);
+    case ValueKind::Mapping:
+      return mapping_to_python(v, ctx, cache, depth);
+    case ValueKind::Tagged: {
+      PyObject* inner = convert_at(v.inner(), ctx, cache, depth + 1);
+      if (!inner) return nullptr;  // no handler sees a failed value
+      return apply_tag_handlers(v.tag(), inner, ctx);
+    }
+    default:
+      return scalar_to_python(v);
+  }
+}
+
+PyObject* complex_key_node(const Value& v, const TagContext& ctx);
+
+PyObject* pair_to_tuple(const ValuePair& pair, const TagContext& ctx) {
+  PyRef k = PyRef::steal(complex_key_node(pair.key, ctx));
+  if (!k) return nullptr;
+  PyRef v = PyRef::steal(complex_key_node(pair.value, ctx));
+  if (!v) return nullptr;
+  return PyTuple_Pack(2, k.get(), v.get());
+}
+
+PyObject* complex_key_node(const Value& v, const TagContext& ctx) {
+  return ensure_stack([&]() -> PyObject* {
+    if (v.is(ValueKind::Sequence)) {
+      const ValueList& items = v.items();
+      const auto n = static_cast<Py_ssize_t>(items.size());
+      PyRef tuple = PyRef::steal(PyTuple_New(n));
+      if (!tuple) return nullptr;
+      prefill(&PyTuple_GET_ITEM(tuple.get(), 0), n);
+      for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* o = complex_key_node(items[static_cast<size_t>(i)], ctx);
+        if (!o) return nullptr;
+        tuple_store(tuple.get(), i, o);
+      }
+      return tuple.release();
+    }
+    if (v.is(ValueKind::Mapping)) {
+      const PairList& pairs = v.pairs();
+      const auto n = static_cast<Py_ssize_t>(pairs.size());
+      PyRef tuple = PyRef::steal(PyTuple_New(n));
+      if (!tuple) return nullptr;
+      prefill(&PyTuple_GET_ITEM(tuple.get(), 0), n);
+      for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* o = pair_to_tuple(pairs[static_cast<size_t>(i)], ctx);
+        if (!o) return nullptr;
+        tuple_store(tuple.get(), i, o);
+      }
+      return tuple.release();
+    }
+    if (is_scalar_kind(v.kind())) return scalar_to_python(v);
+    // A tagged value: converted as a value of its own (a tagged mapping
+    // becomes a dict and then fails as an unhashable key).
+    KeyInternCache fresh;
+    return convert_node(v, ctx, fresh, 0);
+  });
+}
+
+// The objects made here are acyclic and nothing else runs while they are
+// made, so collector passes over the growing result are pure cost: the
+// collector is paused for the conversion unless a tag callable (which may
+// run arbitrary code) can be called. A collector the caller turned off stays
+// off. Not done on free-threaded builds, where the switch is shared with
+// threads that are running.
+class CollectorPause {
+ public:
+  explicit CollectorPause(const TagContext& ctx) noexcept {
+#ifndef Py_GIL_DISABLED
+    if (!ctx.tags && !ctx.tag_handler) {
+      datetime_api();  // its first import runs host code; do it before pausing
+      PyErr_Clear();   // a failed import is reported again where it is needed
+      paused_ = PyGC_Disable() == 1;
+    }
+#endif
+  }
+  ~CollectorPause() {
+    if (paused_) PyGC_Enable();
+  }
+  CollectorPause(const CollectorPause&) = delete;
+  CollectorPause& operator=(const CollectorPause&) = delete;
+
+ private:
+  bool paused_ = false;
+};
+
+}  // namespace
+
+PyObject* value_to_python(const Value& value, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+  return convert_at(value, ctx, cache, depth);
+}
+
+PyObject* complex_key_to_python(const Value& key, const TagContext& ctx) { return complex_key_node(key, ctx); }
+
+PyObject* document_to_python(const Value& root, const TagContext& ctx) {
+  KeyInternCache cache;
+  CollectorPause pause(ctx);
+  return ensure_stack([&] { return convert_at(root, ctx, cache, 0); });
+}
+
+PyObject* documents_to_python_list(const std::vector<Value>& roots, const TagContext& ctx) {
+  KeyInternCache cache;
+  CollectorPause pause(ctx);
+  const auto n = static_cast<Py_ssize_t>(roots.size());
+  PyRef list = PyRef::steal(PyList_New(n));
+  if (!list) return nullptr;
+  prefill(reinterpret_cast<PyListObject*>(list.get())->ob_item, n);
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* o = ensure_stack([&] { return convert_at(roots[static_cast<size_t>(i)], ctx, cache, 0); });
+    if (!o) return nullptr;
+    list_store(list.get(), i, o);
+  }
+  return list.release();
+}
+
+}  // namespace qf::py

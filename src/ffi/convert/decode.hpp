@@ -1,0 +1,93 @@
+// Value trees to host objects: None, bool, int, float, str, date/datetime,
+// list, dict (collection keys as tuples), with custom tags handed to the
+// caller's `tags`, `tag_handler` or QuillfernTag.
+//
+// Everything here runs with the interpreter lock held. Functions returning
+// PyObject* give a new reference, or nullptr with the host exception set;
+// they may also throw (qf::InternalError when a callback raised the
+// internal-error exception, std::bad_alloc), which the host-call frame turns
+// into a host exception. Nothing leaks either way.
+#pragma once
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "decode/value.hpp"
+#include "ffi/py.hpp"
+#include "resolver/timestamp.hpp"
+
+namespace qf::py {
+
+// How custom tags are applied. Borrowed references: the caller keeps the
+// objects alive for the conversion.
+struct TagContext {
+  PyObject* tags = nullptr;         // a dict (or subclass) of tag name -> callable, or nullptr
+  PyObject* tag_handler = nullptr;  // callable(name, value), or nullptr
+  bool passthrough = false;         // unhandled tags become QuillfernTag
+};
+
+// Interned host strings for mapping-key texts, so the field names of many
+// records become one shared str each. Keys are borrowed from the value trees
+// being converted, which must outlive the cache. Holds one reference per
+// stored string; allocates nothing until the first key.
+class KeyInternCache {
+ public:
+  KeyInternCache() noexcept = default;
+  ~KeyInternCache();
+  KeyInternCache(const KeyInternCache&) = delete;
+  KeyInternCache& operator=(const KeyInternCache&) = delete;
+
+  // New reference to the interned str for `text`; nullptr with the host
+  // exception set when the str cannot be made.
+  PyObject* get(std::string_view text);
+
+ private:
+  struct Slot {
+    uint64_t hash;
+    const char* data;  // nullptr: empty slot
+    size_t size;
+    PyObject* str;
+  };
+  void grow();
+
+  Slot* slots_ = nullptr;
+  size_t mask_ = 0;  // capacity - 1
+  size_t used_ = 0;
+  uint64_t seed_ = 0;
+};
+
+// One value (and everything under it). `depth` is the nesting level of
+// `value`; the remaining stack is checked every 8 levels.
+PyObject* value_to_python(const Value& value, const TagContext& ctx, KeyInternCache& cache, uint32_t depth);
+
+// A document root with a fresh key cache (what loads converts).
+PyObject* document_to_python(const Value& root, const TagContext& ctx);
+
+// Every document, in order, into a new host list; one key cache serves the
+// whole stream (what loads_all converts). Nothing is left over on failure.
+PyObject* documents_to_python_list(const std::vector<Value>& roots, const TagContext& ctx);
+
+// A sequence or mapping used as a mapping key: a tuple of its items, a
+// mapping as a tuple of (key, value) 2-tuples, nested likewise.
+PyObject* complex_key_to_python(const Value& key, const TagContext& ctx);
+
+// A canonical big-integer text (optional '-', digits of `radix`) as a host
+// int. Linear for radixes 2, 8 and 16; for radix 10 the interpreter's
+// int-to-string digit limit applies and its ValueError passes through.
+PyObject* big_int_to_python(std::string_view canonical_text, uint8_t radix);
+// An integer scalar as written (sign, underscores, 0x/0o/0b prefixes,
+// leading-zero octal): canonicalised, then as above. A text that is not an
+// integer of that shape raises ValueError.
+PyObject* big_int_scalar_to_python(std::string_view scalar_text);
+
+// datetime.date, a naive datetime.datetime, or one with a fixed-offset
+// timezone.
+PyObject* timestamp_to_datetime(const YamlTimestamp& ts);
+
+// Applies the custom tag `tag` to the already converted `value` (the
+// reference is taken over, also on failure): a `tags` entry for the tag's
+// name, else `tag_handler(name, value)`, else a QuillfernTag with
+// passthrough, else the value itself. A verbatim tag "!<x>" has the name x.
+PyObject* apply_tag_handlers(std::string_view tag, PyObject* value, const TagContext& ctx);
+
+}  // namespace qf::py

@@ -1,0 +1,93 @@
+// dumps and to_json: host objects to YAML or JSON bytes. The conversion runs
+// with the interpreter lock held; writing the text and freeing the tree run
+// with it released.
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "decode/value.hpp"
+#include "encode/json_writer.hpp"
+#include "encode/settings.hpp"
+#include "encode/value_writer.hpp"
+#include "ffi/args.hpp"
+#include "ffi/convert/encode.hpp"
+#include "ffi/entry_points.hpp"
+#include "ffi/errors.hpp"
+#include "ffi/gil.hpp"
+#include "ffi/py.hpp"
+#include "ffi/pyref.hpp"
+
+namespace qf::py {
+
+namespace {
+
+PyObject* bytes_from(const std::string& text) {
+  return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+}  // namespace
+
+PyObject* dumps_entry(const CallArgs& args) {
+  using namespace dumps_param;
+  PyObject* default_fn = is_absent(args[default_]) ? nullptr : args[default_];
+  uint64_t option = 0;
+  if (!arg_option(args[dumps_param::option], option)) return nullptr;
+  PyObject* serializers = nullptr;
+  if (!is_absent(args[dumps_param::serializers])) {
+    serializers = args[dumps_param::serializers];
+    if (!PyDict_Check(serializers)) {
+      PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", Py_TYPE(serializers)->tp_name, "dict");
+      add_processing_note("serializers");
+      return nullptr;
+    }
+  }
+  uint64_t width = 0;
+  if (!is_absent(args[dumps_param::width]) && !arg_u64(args[dumps_param::width], "width", width)) return nullptr;
+  bool has_represent = !is_absent(args[represent]);
+
+  PyObject* obj = args[dumps_param::obj];
+
+  NullStyleChoice nulls = null_style_from_options(option);
+  if (nulls.conflict) {
+    PyErr_SetString(PyExc_ValueError, "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive");
+    return nullptr;
+  }
+  if (has_represent) {
+    PyErr_SetString(PyExc_NotImplementedError, "represent is not available yet");
+    return nullptr;
+  }
+
+  // The callables and the table are borrowed from the call's arguments,
+  // which the caller keeps alive until we return.
+  EncodeContext ctx = encode_context_from_options(option, default_fn, serializers);
+  Value root = python_to_value(obj, ctx);
+  const EmitSettings settings = emit_settings_from_options(option, width);
+  std::string text = without_gil([&] {
+    ValueWriter w(settings, 1024);
+    write_yaml_document(w, root);
+    drop_value_tree(std::move(root));
+    return std::move(w.out);
+  });
+  return bytes_from(text);
+}
+
+PyObject* to_json_entry(const CallArgs& args) {
+  using namespace to_json_param;
+  PyObject* default_fn = is_absent(args[default_]) ? nullptr : args[default_];
+  uint64_t option = 0;
+  if (!arg_option(args[to_json_param::option], option)) return nullptr;
+
+  EncodeContext ctx = encode_context_from_options(option, default_fn, nullptr);
+  Value root = python_to_value(args[obj], ctx);
+  const JsonSettings settings = json_settings_from_options(option);
+  std::string text;
+  std::optional<JsonWriteError> failure = without_gil([&] {
+    auto r = write_json_value(text, root, settings, 0);
+    drop_value_tree(std::move(root));
+    return r;
+  });
+  if (failure) throw Error::lazy(ExcClass::EncodeError, std::move(failure->message));
+  return bytes_from(text);
+}
+
+}  // namespace qf::py

@@ -1,0 +1,126 @@
+// loads and loads_all: front steps, road choice and the plain road (value
+// trees decoded with the interpreter lock released, then converted).
+#include <string_view>
+#include <utility>
+
+#include "decode/loader.hpp"
+#include "ffi/convert/decode.hpp"
+#include "ffi/entry_points.hpp"
+#include "ffi/errors.hpp"
+#include "ffi/gil.hpp"
+#include "ffi/input_text.hpp"
+#include "ffi/load_settings.hpp"
+#include "ffi/loads_args.hpp"
+#include "ffi/pyref.hpp"
+#include "support/options.hpp"
+#include "support/yaml_directive.hpp"
+
+namespace qf::py {
+
+namespace {
+
+// ---- roads and services still to come: replace these when they land ----
+
+// The source-tree and round-trip roads.
+PyObject* pending_road(LoadRoad road, uint64_t option) {
+  const char* what = "OPT_ANNOTATED";
+  if (road == LoadRoad::RoundTrip)
+    what = "OPT_ROUND_TRIP";
+  else if (option & opt::INCLUDES)
+    what = "OPT_INCLUDES";
+  else if (option & opt::SECRETS)
+    what = "OPT_SECRETS";
+  else if (option & opt::ENV_VAR)
+    what = "OPT_ENV_VAR";
+  PyErr_Format(PyExc_NotImplementedError, "%s is not available yet", what);
+  return nullptr;
+}
+
+// The schema arguments of loads: the combination checks, then (until schema
+// validation exists) NotImplementedError for any call that asks for it.
+// Returns false with the exception set.
+bool check_schema_arguments(PyObject* schema, PyObject* schema_resolver) {
+  if (!schema) {
+    if (!schema_resolver) return true;
+    PyErr_SetString(PyExc_ValueError, "schema_resolver requires schema=\"auto\"");
+    return false;
+  }
+  if (PyUnicode_Check(schema)) {
+    Py_ssize_t n = 0;
+    const char* u = PyUnicode_AsUTF8AndSize(schema, &n);
+    if (!u) {
+      PyErr_Clear();  // a str without a UTF-8 form is a schema object like any other
+    } else if (std::string_view(u, static_cast<size_t>(n)) == "auto" && !schema_resolver) {
+      PyErr_SetString(PyExc_ValueError,
+                      "schema=\"auto\" requires a schema_resolver callable to resolve the in-file reference");
+      return false;
+    }
+  }
+  PyErr_SetString(PyExc_NotImplementedError, "schema validation is not available yet");
+  return false;
+}
+
+// ---- the plain road ----
+
+// Decodes the whole stream without the interpreter lock; on failure raises
+// its exception (no warning logged), otherwise logs the warnings in order.
+bool decode_stream(std::string_view text, const LoadSettings& s, DecodedStream& out) {
+  const DecodeSettings ds = s.decode_settings();
+  out = without_gil([&] { return decode_documents(text, ds); });
+  if (!out.ok()) {
+    raise_load_error(*out.error);
+    return false;
+  }
+  for (const std::string& w : out.warnings) log_warning(w);
+  return true;
+}
+
+}  // namespace
+
+PyObject* loads_entry(const CallArgs& args) {
+  LoadsArguments a;
+  if (!extract_loads_arguments(args, a)) return nullptr;
+  InputText text;
+  if (!extract_input_text(a.data, text)) return nullptr;
+  if (!check_schema_arguments(a.schema.get(), a.schema_resolver.get())) return nullptr;
+  const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
+  if (!check_tags_argument(a.tags.get())) return nullptr;
+  const LoadSettings s = LoadSettings::from(a.option, version);
+  const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
+
+  const LoadRoad road = loads_road(a.option);
+  if (road != LoadRoad::Plain) return pending_road(road, a.option);
+
+  DecodedStream stream;
+  if (!decode_stream(text.view(), s, stream)) return nullptr;
+  if (stream.documents.empty()) Py_RETURN_NONE;
+  // Later documents were decoded (errors and warnings included) but only the
+  // first becomes host objects.
+  return document_to_python(stream.documents.front(), ctx);
+}
+
+PyObject* loads_all_entry(const CallArgs& args) {
+  LoadsAllArguments a;
+  if (!extract_loads_all_arguments(args, a)) return nullptr;
+  InputText text;
+  if (!extract_input_text(a.data, text)) return nullptr;
+  if (a.option & (opt::INCLUDES | opt::SECRETS | opt::ENV_VAR)) {
+    PyErr_SetString(PyExc_ValueError,
+                    "loads_all() does not support OPT_INCLUDES, OPT_SECRETS, or OPT_ENV_VAR; use loads() for "
+                    "include resolution");
+    return nullptr;
+  }
+  const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
+  const LoadSettings s = LoadSettings::from(a.option, version);
+  if (!check_tags_argument(a.tags.get())) return nullptr;
+  const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
+
+  const LoadRoad road = loads_all_road(a.option);
+  if (road != LoadRoad::Plain) return pending_road(road, a.option);
+
+  DecodedStream stream;
+  if (!decode_stream(text.view(), s, stream)) return nullptr;
+  return documents_to_python_list(stream.documents, ctx);
+}
+
+}  // namespace qf::py

@@ -1,0 +1,306 @@
+#include "roundtrip/anchors.hpp"
+
+#include "support/hash.hpp"
+
+namespace qf {
+
+namespace {
+
+struct KeyedHash {
+  uint64_t seed = process_hash_seed();
+  size_t operator()(std::string_view s) const noexcept { return size_t(hash_bytes(s, seed)); }
+};
+
+// Document order with the moment a node is complete: `enter` before the
+// children (keys before values), `leave` after them. Iterative.
+template <class Enter, class Leave>
+void walk_document(const YamlNode& root, Enter&& enter, Leave&& leave) {
+  struct Frame {
+    const YamlNode* node;
+    size_t next;  // next child slot: items, or 2 per pair (key, value)
+  };
+  std::vector<Frame> stack;
+  enter(root);
+  stack.push_back({&root, 0});
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    const YamlNode& n = *f.node;
+    size_t count = n.items.size() + 2 * n.pairs.size();
+    if (f.next >= count) {
+      leave(n);
+      stack.pop_back();
+      continue;
+    }
+    size_t slot = f.next++;
+    const YamlNode* child;
+    if (slot < n.items.size()) child = &n.items[slot];
+    else {
+      const MappingEntry& e = n.pairs[(slot - n.items.size()) / 2];
+      child = (slot - n.items.size()) % 2 == 0 ? &e.key : &e.value;
+    }
+    enter(*child);
+    stack.push_back({child, 0});
+  }
+}
+
+// Pre-order with paths: only entries with scalar keys, KeyNode before Key.
+// `visit(node, path)` returns false to stop.
+template <class Visit>
+void walk_with_paths(const YamlNode& root, Visit&& visit) {
+  struct Frame {
+    const YamlNode* node;
+    size_t next;
+    bool pushed;  // a path step for the current child is on the path
+  };
+  NodePath path;
+  std::vector<Frame> stack;
+  if (!visit(root, path)) return;
+  stack.push_back({&root, 0, false});
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    if (f.pushed) {
+      path.pop_back();
+      f.pushed = false;
+    }
+    const YamlNode& n = *f.node;
+    const YamlNode* child = nullptr;
+    if (n.is_sequence()) {
+      if (f.next < n.items.size()) {
+        path.push_back(PathSegment::index_step(f.next));
+        child = &n.items[f.next++];
+      }
+    } else if (n.is_mapping()) {
+      while (f.next < 2 * n.pairs.size() && !n.pairs[f.next / 2].key.is_scalar()) f.next += 2;
+      if (f.next < 2 * n.pairs.size()) {
+        const MappingEntry& e = n.pairs[f.next / 2];
+        if (f.next % 2 == 0) {
+          path.push_back(PathSegment::key_node_step(e.key.text));
+          child = &e.key;
+        } else {
+          path.push_back(PathSegment::key_step(e.key.text));
+          child = &e.value;
+        }
+        ++f.next;
+      }
+    }
+    if (!child) {
+      stack.pop_back();
+      continue;
+    }
+    f.pushed = true;
+    if (!visit(*child, path)) return;
+    stack.push_back({child, 0, false});
+  }
+}
+
+YamlNode placeholder(const YamlNode& of) { return YamlNode::null_at(of.span); }
+
+ExpansionResult expand(const YamlNode& root, const AnchorResolver& resolver, ExpansionBudget& budget, bool detach) {
+  ExpansionResult result;
+  struct Job {
+    const YamlNode* src;
+    YamlNode* dst;
+    uint32_t depth;  // alias expansions between the start and src
+  };
+  std::vector<Job> stack;
+  stack.push_back({&root, &result.node, 0});
+  while (!stack.empty()) {
+    Job job = stack.back();
+    stack.pop_back();
+    const YamlNode* src = job.src;
+    uint32_t depth = job.depth;
+    while (src->is_alias()) {
+      const YamlNode* t = resolver.target(*src);
+      if (!t) break;
+      if (depth + 1 > kMaxAliasExpansionDepth) {
+        result.error = ExpansionError{"alias expansion exceeded the maximum alias depth of " +
+                                          std::to_string(kMaxAliasExpansionDepth),
+                                      src->span};
+        return result;
+      }
+      ++depth;
+      src = t;
+    }
+    if (budget.remaining == 0) {
+      result.error = ExpansionError{"alias expansion exceeded the budget of " +
+                                        std::to_string(kAliasExpansionBudget) + " nodes",
+                                    src->span};
+      return result;
+    }
+    --budget.remaining;
+    YamlNode& d = *job.dst;
+    if (src->is_alias()) {  // dangling
+      d = placeholder(*src);
+      if (detach) {
+        d.comments = src->comments;
+        d.tag = src->tag;
+      }
+      continue;
+    }
+    d.kind = src->kind;
+    d.span = src->span;
+    d.end_offset = src->span.offset;
+    d.end_line = src->span.line;
+    d.end_column = src->span.column;
+    d.tag = src->tag;
+    if (src->is_scalar()) {
+      d.text = src->text;
+      d.scalar_style = src->scalar_style;
+      if (!detach) d.comments.raw = src->comments.raw;
+    }
+    if (detach) {
+      d.comments = src->comments;
+      d.style = src->style;
+    } else if (src->is_scalar() || src->is_null()) {
+      d.style = src->style;
+    }
+    if (!src->items.empty()) {
+      d.items.resize(src->items.size());
+      for (size_t i = src->items.size(); i-- > 0;) stack.push_back({&src->items[i], &d.items[i], depth});
+    }
+    if (!src->pairs.empty()) {
+      d.pairs.resize(src->pairs.size());
+      for (size_t i = src->pairs.size(); i-- > 0;) {
+        stack.push_back({&src->pairs[i].value, &d.pairs[i].value, depth});
+        stack.push_back({&src->pairs[i].key, &d.pairs[i].key, depth});
+      }
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+AnchorResolver::AnchorResolver(const std::vector<YamlNode>& roots) {
+  for (const YamlNode& r : roots) add_document(r);
+}
+
+void AnchorResolver::add_document(const YamlNode& root) {
+  std::unordered_map<std::string_view, const YamlNode*, KeyedHash> bound;
+  walk_document(
+      root,
+      [&](const YamlNode& n) {
+        if (n.is_alias()) {
+          auto it = bound.find(n.text);
+          if (it != bound.end()) targets_[&n] = it->second;
+        }
+      },
+      [&](const YamlNode& n) {
+        // A definition takes effect once its node is complete.
+        if (n.anchor) bound[*n.anchor] = &n;
+      });
+}
+
+const YamlNode* AnchorResolver::target(const YamlNode& alias) const {
+  auto it = targets_.find(&alias);
+  return it == targets_.end() ? nullptr : it->second;
+}
+
+const YamlNode* AnchorResolver::final_target(const YamlNode& node) const {
+  const YamlNode* n = &node;
+  for (uint32_t i = 0; n && n->is_alias(); ++i) {
+    if (i > kMaxAliasExpansionDepth) return nullptr;
+    n = target(*n);
+  }
+  return n;
+}
+
+ExpansionResult expand_aliases(const YamlNode& node, const AnchorResolver& resolver, ExpansionBudget& budget) {
+  return expand(node, resolver, budget, false);
+}
+
+ExpansionResult expand_aliases_for_detach(const YamlNode& node, const AnchorResolver& resolver,
+                                          ExpansionBudget& budget) {
+  return expand(node, resolver, budget, true);
+}
+
+const YamlNode* ExpandedAnchorMap::expanded(const YamlNode& alias) const {
+  const YamlNode* t = resolver_.final_target(alias);
+  if (!t) return nullptr;
+  auto it = copies_.find(t);
+  return it == copies_.end() ? nullptr : &it->second;
+}
+
+ExpandedAnchorMapBuild build_expanded_anchor_map(const std::vector<YamlNode>& roots) {
+  ExpandedAnchorMapBuild b;
+  b.map.resolver_ = AnchorResolver(roots);
+  ExpansionBudget budget;
+  for (const YamlNode& root : roots) {
+    std::vector<const YamlNode*> targets;
+    walk_document(
+        root,
+        [&](const YamlNode& n) {
+          if (n.is_alias())
+            if (const YamlNode* t = b.map.resolver_.final_target(n)) targets.push_back(t);
+        },
+        [](const YamlNode&) {});
+    for (const YamlNode* t : targets) {
+      if (b.map.copies_.count(t)) continue;
+      ExpansionResult r = expand_aliases(*t, b.map.resolver_, budget);
+      if (!r.ok()) {
+        b.error = std::move(r.error);
+        return b;
+      }
+      b.map.copies_.emplace(t, std::move(r.node));
+    }
+  }
+  return b;
+}
+
+std::optional<NodePath> find_anchor_definition(const YamlNode& root, std::string_view name, const YamlNode* alias) {
+  if (!alias) {
+    std::optional<NodePath> found;
+    walk_with_paths(root, [&](const YamlNode& n, const NodePath& path) {
+      if (n.anchor && *n.anchor == name) {
+        found = path;
+        return false;
+      }
+      return true;
+    });
+    return found;
+  }
+  // The definition the alias refers to, then its path.
+  AnchorResolver resolver;
+  resolver.add_document(root);
+  const YamlNode* target = resolver.target(*alias);
+  if (!target) return std::nullopt;
+  std::optional<NodePath> found;
+  walk_with_paths(root, [&](const YamlNode& n, const NodePath& path) {
+    if (&n == target) {
+      found = path;
+      return false;
+    }
+    return true;
+  });
+  return found;
+}
+
+std::vector<NodePath> collect_aliases_with_paths(const YamlNode& root, std::string_view name) {
+  std::vector<NodePath> out;
+  walk_with_paths(root, [&](const YamlNode& n, const NodePath& path) {
+    if (n.is_alias() && n.text == name) out.push_back(path);
+    return true;
+  });
+  return out;
+}
+
+std::vector<NodePath> collect_aliases_of(const YamlNode& root, const YamlNode& anchored,
+                                         const AnchorResolver& resolver) {
+  std::vector<NodePath> out;
+  walk_with_paths(root, [&](const YamlNode& n, const NodePath& path) {
+    if (n.is_alias() && resolver.target(n) == &anchored) out.push_back(path);
+    return true;
+  });
+  return out;
+}
+
+std::vector<std::pair<std::string, NodePath>> collect_anchors_with_paths(const YamlNode& root) {
+  std::vector<std::pair<std::string, NodePath>> out;
+  walk_with_paths(root, [&](const YamlNode& n, const NodePath& path) {
+    if (n.anchor) out.emplace_back(*n.anchor, path);
+    return true;
+  });
+  return out;
+}
+
+}  // namespace qf

@@ -1,0 +1,297 @@
+#include "roundtrip/comments.hpp"
+
+#include <algorithm>
+#include <optional>
+
+#include "support/hash.hpp"
+#include "support/stack_guard.hpp"
+
+namespace qf {
+
+PositionHash::PositionHash() : seed(process_hash_seed()) {}
+
+size_t PositionHash::operator()(uint64_t v) const noexcept {
+  uint64_t x = v ^ seed;
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdULL;
+  x ^= x >> 33;
+  x *= 0xc4ceb9fe1a85ec53ULL;
+  x ^= x >> 33;
+  return size_t(x);
+}
+
+namespace {
+
+using Position = std::pair<uint32_t, uint32_t>;
+
+uint32_t count_chars(std::string_view s) {
+  uint32_t n = 0;
+  for (char c : s)
+    if ((uint8_t(c) & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+Position scalar_end(const YamlNode& node) {
+  if (node.end_offset > node.span.offset) return {node.end_line, node.end_column};
+  size_t lf = node.text.rfind('\n');
+  if (lf == std::string::npos)
+    return {node.span.line, node.span.column + count_chars(node.text)};
+  uint32_t lines = uint32_t(std::count(node.text.begin(), node.text.end(), '\n'));
+  return {node.span.line + lines, count_chars(std::string_view(node.text).substr(lf + 1))};
+}
+
+bool is_unicode_space_at(std::string_view s, size_t i, size_t& len) {
+  uint8_t c = uint8_t(s[i]);
+  if (c == ' ' || (c >= 0x09 && c <= 0x0D)) {
+    len = 1;
+    return true;
+  }
+  if (c == 0xC2 && i + 1 < s.size() && (uint8_t(s[i + 1]) == 0x85 || uint8_t(s[i + 1]) == 0xA0)) {
+    len = 2;
+    return true;
+  }
+  if (c == 0xE1 && i + 2 < s.size() && uint8_t(s[i + 1]) == 0x9A && uint8_t(s[i + 2]) == 0x80) {
+    len = 3;
+    return true;
+  }
+  if (c == 0xE2 && i + 2 < s.size()) {
+    uint8_t b = uint8_t(s[i + 1]), d = uint8_t(s[i + 2]);
+    if ((b == 0x80 && ((d >= 0x80 && d <= 0x8A) || d == 0xA8 || d == 0xA9 || d == 0xAF)) || (b == 0x81 && d == 0x9F)) {
+      len = 3;
+      return true;
+    }
+  }
+  if (c == 0xE3 && i + 2 < s.size() && uint8_t(s[i + 1]) == 0x80 && uint8_t(s[i + 2]) == 0x80) {
+    len = 3;
+    return true;
+  }
+  return false;
+}
+
+bool is_blank_piece(std::string_view piece) {
+  size_t i = 0;
+  while (i < piece.size()) {
+    size_t len = 0;
+    if (!is_unicode_space_at(piece, i, len)) return false;
+    i += len;
+  }
+  return true;
+}
+
+// Blank lines as a bit vector over LF-separated pieces.
+std::vector<bool> blank_lines(std::string_view text) {
+  std::vector<bool> blank;
+  size_t start = 0;
+  for (;;) {
+    size_t lf = text.find('\n', start);
+    std::string_view piece = text.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
+    blank.push_back(is_blank_piece(piece));
+    if (lf == std::string_view::npos) break;
+    start = lf + 1;
+  }
+  return blank;
+}
+
+enum class IntroKind { None, AfterKey, SequenceItem };
+struct Introducer {
+  IntroKind kind = IntroKind::None;
+  uint32_t line = 0;
+  uint32_t column = 0;
+};
+
+class Attacher {
+ public:
+  Attacher(const std::vector<RawComment>& comments, size_t begin, size_t end, const std::vector<bool>& blank,
+           const IntroducerSet& introducers, const std::vector<uint32_t>* prefix)
+      : comments_(comments), next_(begin), end_(end), blank_(blank), introducers_(introducers), prefix_(prefix) {}
+
+  void attach(YamlNode& node, bool is_value, Introducer ctx) {
+    ensure_stack([&] { attach_inner(node, is_value, ctx); });
+  }
+
+  void leftovers(YamlNode& last_root) {
+    for (; next_ < end_; ++next_) {
+      const RawComment& c = comments_[next_];
+      trailing_comment_owner(last_root, c.span.column).comments.foot.push_back(c.text);
+    }
+  }
+
+ private:
+  const std::vector<RawComment>& comments_;
+  size_t next_;
+  size_t end_;
+  const std::vector<bool>& blank_;
+  const IntroducerSet& introducers_;
+  const std::vector<uint32_t>* prefix_;  // prefix counts of blank lines
+  bool has_last_ = false;
+  uint32_t last_line_ = 0;
+
+  const RawComment* pending() const { return next_ < end_ ? &comments_[next_] : nullptr; }
+
+  uint32_t blanks_between(uint32_t lo, uint32_t hi) const {  // lines j with lo < j < hi
+    if (hi <= lo + 1) return 0;
+    size_t a = std::min<size_t>(lo + 1, prefix_->size() - 1), b = std::min<size_t>(hi, prefix_->size() - 1);
+    return b > a ? (*prefix_)[b] - (*prefix_)[a] : 0;
+  }
+
+  void note_line(uint32_t line) {
+    last_line_ = has_last_ ? std::max(last_line_, line) : line;
+    has_last_ = true;
+  }
+
+  static YamlNode& trailing_comment_owner(YamlNode& root, uint32_t column) {
+    YamlNode* cur = &root;
+    for (;;) {
+      YamlNode* last = nullptr;
+      if (cur->is_sequence() && !cur->items.empty()) last = &cur->items.back();
+      else if (cur->is_mapping() && !cur->pairs.empty()) last = &cur->pairs.back().value;
+      if (!last || !last->is_collection() || last->style != CollectionStyle::Block || last->size() == 0 ||
+          last->span.column > column)
+        return *cur;
+      cur = last;
+    }
+  }
+
+  void attach_inner(YamlNode& node, bool is_value, Introducer ctx) {
+    const uint32_t L = node.span.line, M = node.span.column;
+    Comments& cm = node.comments;
+    // 1. blank lines before the node
+    uint32_t limit = L;
+    if (const RawComment* c = pending(); c && c->span.line < limit) limit = c->span.line;
+    if (has_last_) cm.blank_before = blanks_between(last_line_, limit);
+    // 2. comments above the node
+    while (const RawComment* c = pending()) {
+      if (c->span.line >= L) break;
+      bool intro = false;
+      uint32_t d = 0;
+      if (ctx.kind == IntroKind::AfterKey && c->span.line == ctx.line && c->span.column >= ctx.column + 1) {
+        intro = true;
+        d = c->span.column - ctx.column - 1;
+      } else if (ctx.kind == IntroKind::SequenceItem &&
+                 introducers_.count(pack_position(c->span.line, ctx.column)) && c->span.column >= ctx.column + 1) {
+        intro = true;
+        d = c->span.column - ctx.column - 1;
+      }
+      if (intro && !cm.inline_) {
+        cm.inline_ = c->text;
+        cm.inline_before_value = true;
+        if (!node.anchor && !node.tag) cm.inline_spaces = d;
+      } else {
+        cm.head.push_back(HeadComment{c->text, cm.inline_before_value});
+      }
+      note_line(c->span.line);
+      ++next_;
+    }
+    // 3.
+    note_line(L);
+    // 4. children
+    if (node.is_sequence()) {
+      for (YamlNode& item : node.items) attach(item, true, Introducer{IntroKind::SequenceItem, 0, M});
+    } else if (node.is_mapping()) {
+      for (MappingEntry& e : node.pairs) {
+        attach(e.key, false, Introducer{});
+        if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.value.anchor && !e.value.tag) {
+          Position ke = node_end_position(e.key);
+          if (ke.first == e.value.span.line && e.value.span.column > ke.second)
+            e.value.comments.value_pad = e.value.span.column - ke.second - 1;
+        }
+        Introducer vctx;
+        if (node.style == CollectionStyle::Block && e.key.end_line >= L && !e.key.explicit_key)
+          vctx = Introducer{IntroKind::AfterKey, e.key.end_line, e.key.end_column};
+        attach(e.value, true, vctx);
+      }
+    }
+    // 5. the node's last line
+    uint32_t last;
+    if (cm.raw) last = L + uint32_t(std::count(cm.raw->begin(), cm.raw->end(), '\n'));
+    else last = node_end_position(node).first;
+    note_line(last);
+    // 6. trailing comment
+    if (is_value) {
+      if (const RawComment* c = pending(); c && c->span.line == L && c->span.column > M) {
+        Position end = node_end_position(node);
+        if (cm.inline_ && cm.inline_before_value) {
+          // The introducer-line comment would be replaced: keep it as the
+          // first comment line above the node instead.
+          for (HeadComment& h : cm.head) h.below_introducer = false;
+          cm.head.insert(cm.head.begin(), HeadComment{std::move(*cm.inline_), false});
+          cm.inline_before_value = false;
+          cm.inline_spaces = 0;
+        }
+        if (end.first == L && end.second < c->span.column) cm.inline_spaces = c->span.column - end.second;
+        cm.inline_ = c->text;
+        ++next_;
+      }
+    }
+  }
+};
+
+std::vector<uint32_t> blank_prefix(const std::vector<bool>& blank) {
+  std::vector<uint32_t> prefix(blank.size() + 1, 0);
+  for (size_t i = 0; i < blank.size(); ++i) prefix[i + 1] = prefix[i] + (blank[i] ? 1 : 0);
+  return prefix;
+}
+
+}  // namespace
+
+std::pair<uint32_t, uint32_t> node_end_position(const YamlNode& node) {
+  if (node.is_scalar()) return scalar_end(node);
+  // Aliases and flow collections read from text end where their source ends.
+  if ((node.is_alias() || node.is_null() || (node.is_collection() && node.style == CollectionStyle::Flow)) &&
+      node.end_offset > node.span.offset)
+    return {node.end_line, node.end_column};
+  if (!node.is_collection() || node.size() == 0) return {node.span.line, node.span.column};
+  std::optional<Position> best;
+  std::vector<const YamlNode*> stack;
+  auto push_children = [&](const YamlNode& n) {
+    for (const YamlNode& item : n.items) stack.push_back(&item);
+    for (const MappingEntry& e : n.pairs) {
+      stack.push_back(&e.key);
+      stack.push_back(&e.value);
+    }
+  };
+  push_children(node);
+  while (!stack.empty()) {
+    const YamlNode* n = stack.back();
+    stack.pop_back();
+    if (n->is_collection() && n->size() > 0 &&
+        !(n->style == CollectionStyle::Flow && n->end_offset > n->span.offset)) {
+      push_children(*n);
+      continue;
+    }
+    Position p = n->is_scalar() ? scalar_end(*n) : node_end_position(*n);
+    if (!best || p > *best) best = p;
+  }
+  return *best;
+}
+
+void attach_comments(std::vector<YamlNode>& roots, const std::vector<RawComment>& comments, std::string_view text,
+                     const IntroducerSet& introducers) {
+  if (roots.empty()) return;
+  std::vector<bool> blank = blank_lines(text);
+  std::vector<uint32_t> prefix = blank_prefix(blank);
+  Attacher a(comments, 0, comments.size(), blank, introducers, &prefix);
+  for (YamlNode& root : roots) a.attach(root, true, Introducer{});
+  a.leftovers(roots.back());
+}
+
+void attach_comments_per_document(std::vector<YamlNode>& roots, const std::vector<uint64_t>& document_starts,
+                                  const std::vector<RawComment>& comments, std::string_view text,
+                                  const IntroducerSet& introducers) {
+  if (roots.empty()) return;
+  std::vector<bool> blank = blank_lines(text);
+  std::vector<uint32_t> prefix = blank_prefix(blank);
+  size_t begin = 0;
+  for (size_t i = 0; i < roots.size(); ++i) {
+    uint64_t stop = i + 1 < document_starts.size() ? document_starts[i + 1] : UINT64_MAX;
+    size_t end = begin;
+    while (end < comments.size() && comments[end].span.offset < stop) ++end;
+    if (i + 1 == roots.size()) end = comments.size();
+    Attacher a(comments, begin, end, blank, introducers, &prefix);
+    a.attach(roots[i], true, Introducer{});
+    a.leftovers(roots[i]);
+    begin = end;
+  }
+}
+
+}  // namespace qf

@@ -1,0 +1,571 @@
+#include "roundtrip/composer.hpp"
+
+#include <algorithm>
+#include <string>
+#include <unordered_set>
+#include <utility>
+
+#include "roundtrip/comments.hpp"
+#include "scanner/scanner.hpp"
+#include "support/hash.hpp"
+#include "support/stack_guard.hpp"
+
+namespace qf {
+
+namespace {
+
+struct KeyedStringHash {
+  uint64_t seed = process_hash_seed();
+  size_t operator()(const std::string& s) const noexcept { return size_t(hash_bytes(s, seed)); }
+};
+
+struct ComposeFailure {
+  ScanError error;
+};
+
+[[noreturn]] void fail(std::string message, const Span& span) {
+  throw ComposeFailure{ScanError{std::move(message), span}};
+}
+
+class Composer {
+ public:
+  Composer(std::string_view text, const std::vector<Token>& tokens) : text_(text), tokens_(tokens) {
+    uint64_t start = 0;
+    if (text.size() >= 3 && uint8_t(text[0]) == 0xEF && uint8_t(text[1]) == 0xBB && uint8_t(text[2]) == 0xBF)
+      start = 3;
+    line_starts_.reserve(text.size() / 24 + 2);
+    line_starts_.push_back(start);
+    for (uint64_t i = start; i < text.size(); ++i) {
+      char c = text[i];
+      if (c == '\n') {
+        line_starts_.push_back(i + 1);
+      } else if (c == '\r') {
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        line_starts_.push_back(i + 1);
+      }
+    }
+  }
+
+  void compose_stream(bool keep_empty, ComposeResult& out);
+
+  IntroducerSet introducers;
+
+ private:
+  std::string_view text_;
+  const std::vector<Token>& tokens_;
+  std::vector<uint64_t> line_starts_;
+  std::optional<std::string> pending_tag_;
+  std::optional<std::string> pending_anchor_;
+  std::unordered_set<std::string, KeyedStringHash> anchors_;
+  size_t index_ = 0;
+  uint32_t depth_ = 0;
+  // Offset just past the closing bracket of the flow collection composed
+  // last (0 when it was not closed).
+  uint64_t close_end_ = 0;
+
+  bool at_end() const { return index_ >= tokens_.size(); }
+  const Token* current() const { return at_end() ? nullptr : &tokens_[index_]; }
+  TokenKind kind() const { return tokens_[index_].kind; }
+
+  std::optional<YamlNode> compose_node_guarded(bool allow_indentless);
+  std::optional<YamlNode> compose_node(bool allow_indentless);
+  void compose_mapping(YamlNode& node, bool flow);
+  void compose_sequence(YamlNode& node, bool flow);
+  std::optional<YamlNode> compose_sequence_entry(bool flow);
+  void compose_indentless_sequence(YamlNode& node);
+  void compose_dash_item(YamlNode& seq);
+  void finish_entry_item(YamlNode& item, const Span& entry, bool dash);
+  void set_end(YamlNode& node, uint64_t end_offset);
+  void set_end_at_start(YamlNode& node) {
+    node.end_offset = node.span.offset;
+    node.end_line = node.span.line;
+    node.end_column = node.span.column;
+  }
+  static uint64_t collection_end(const YamlNode& node);
+  YamlNode null_at_token(const Token& t) { return YamlNode::null_at(t.span); }
+  static YamlNode null_at_zero() { return YamlNode::null_at(Span{}); }
+};
+
+uint64_t Composer::collection_end(const YamlNode& node) {
+  uint64_t end = node.span.offset;
+  bool any = false;
+  for (const YamlNode& item : node.items) {
+    end = any ? std::max(end, item.end_offset) : item.end_offset;
+    any = true;
+  }
+  for (const MappingEntry& e : node.pairs) {
+    uint64_t m = std::max(e.key.end_offset, e.value.end_offset);
+    end = any ? std::max(end, m) : m;
+    any = true;
+  }
+  return end;
+}
+
+void Composer::set_end(YamlNode& node, uint64_t end_offset) {
+  node.end_offset = end_offset;
+  // Line: the last line start at or below the offset.
+  auto it = std::upper_bound(line_starts_.begin(), line_starts_.end(), end_offset);
+  size_t line = it == line_starts_.begin() ? 0 : size_t(it - line_starts_.begin()) - 1;
+  uint64_t start = line_starts_[line];
+  uint32_t column = 0;
+  if (start <= end_offset) {
+    uint64_t stop = std::min<uint64_t>(end_offset, text_.size());
+    for (uint64_t i = start; i < stop; ++i)
+      if ((uint8_t(text_[i]) & 0xC0) != 0x80) ++column;
+  }
+  node.end_line = uint32_t(line);
+  node.end_column = column;
+}
+
+std::optional<YamlNode> Composer::compose_node_guarded(bool allow_indentless) {
+  if (depth_ + 1 > kMaxComposeDepth) {
+    Span span = at_end() ? Span{} : tokens_[index_].span;
+    fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", span);
+  }
+  ++depth_;
+  std::optional<YamlNode> node = ensure_stack([&] { return compose_node(allow_indentless); });
+  --depth_;
+  return node;
+}
+
+std::optional<YamlNode> Composer::compose_node(bool allow_indentless) {
+  for (;;) {
+    if (at_end()) return std::nullopt;
+    const Token* last_property = nullptr;
+    while (!at_end() && (kind() == TokenKind::Tag || kind() == TokenKind::Anchor)) {
+      const Token& t = tokens_[index_];
+      last_property = &t;
+      if (t.kind == TokenKind::Tag) {
+        pending_tag_ = std::string(t.text);
+      } else {
+        if (pending_anchor_) fail("a node cannot have two anchors", t.span);
+        pending_anchor_ = std::string(t.text);
+      }
+      ++index_;
+    }
+    if (at_end()) return std::nullopt;
+    std::optional<std::string> tag = std::move(pending_tag_);
+    std::optional<std::string> anchor = std::move(pending_anchor_);
+    pending_tag_.reset();
+    pending_anchor_.reset();
+    const Token& t = tokens_[index_];
+    YamlNode node;
+    node.span = t.span;
+    switch (t.kind) {
+      case TokenKind::MappingStart:
+        ++index_;
+        node.kind = NodeKind::Mapping;
+        node.style = t.flow() ? CollectionStyle::Flow : CollectionStyle::Block;
+        close_end_ = 0;
+        compose_mapping(node, t.flow());
+        break;
+      case TokenKind::SequenceStart:
+        ++index_;
+        node.kind = NodeKind::Sequence;
+        node.style = t.flow() ? CollectionStyle::Flow : CollectionStyle::Block;
+        close_end_ = 0;
+        compose_sequence(node, t.flow());
+        break;
+      case TokenKind::SequenceEntry:
+        if (!allow_indentless) goto no_content;
+        node.kind = NodeKind::Sequence;
+        compose_indentless_sequence(node);
+        break;
+      case TokenKind::Scalar:
+        ++index_;
+        node.kind = NodeKind::Scalar;
+        node.text.assign(t.text);
+        node.scalar_style = t.style;
+        break;
+      case TokenKind::Alias:
+        if (tag || anchor) fail("an alias node cannot have an anchor or tag", t.span);
+        if (!anchors_.count(std::string(t.text))) fail("unknown alias: *" + std::string(t.text), t.span);
+        ++index_;
+        node.kind = NodeKind::Alias;
+        node.text.assign(t.text);
+        break;
+      case TokenKind::StreamStart:
+      case TokenKind::Directive:
+        ++index_;
+        continue;
+      default:
+      no_content:
+        if (!tag && !anchor) return std::nullopt;
+        node.kind = NodeKind::Null;
+        // An empty node stands where its properties are written, not at the
+        // next token (which belongs to another node, often on a later line).
+        if (last_property) node.span = last_property->span;
+        break;
+    }
+    if (anchor) anchors_.insert(*anchor);
+    node.anchor = std::move(anchor);
+    node.tag = std::move(tag);
+    switch (node.kind) {
+      case NodeKind::Mapping:
+      case NodeKind::Sequence:
+        // A flow collection ends past its closing bracket, so its range
+        // slices the whole collection and a comment after it is measured
+        // from the bracket.
+        if (node.style == CollectionStyle::Flow && close_end_ > node.span.offset) set_end(node, close_end_);
+        else set_end(node, collection_end(node));
+        close_end_ = 0;
+        break;
+      case NodeKind::Alias:
+        set_end(node, node.span.offset + 1 + node.text.size());
+        break;
+      case NodeKind::Scalar:
+        set_end(node, t.end_offset);
+        if ((t.style == ScalarStyle::Literal || t.style == ScalarStyle::Folded) &&
+            node.end_offset > node.span.offset && node.end_offset <= text_.size()) {
+          auto boundary = [&](uint64_t o) { return o >= text_.size() || (uint8_t(text_[o]) & 0xC0) != 0x80; };
+          if (boundary(node.span.offset) && boundary(node.end_offset))
+            node.comments.raw = source_text_slice(text_, node.span.offset, node.end_offset);
+        }
+        break;
+      case NodeKind::Null:
+        if (last_property && node.span == last_property->span)
+          set_end(node, node.span.offset + last_property->text.size() +
+                            (last_property->kind == TokenKind::Anchor ? 1 : 0));
+        else
+          set_end(node, node.span.offset);
+        break;
+      default:
+        set_end(node, node.span.offset);
+        break;
+    }
+    return node;
+  }
+}
+
+void Composer::compose_mapping(YamlNode& node, bool flow) {
+  while (!at_end()) {
+    const Token& t = tokens_[index_];
+    switch (t.kind) {
+      case TokenKind::StreamEnd:
+      case TokenKind::DocumentStart:
+      case TokenKind::DocumentEnd:
+        return;
+      case TokenKind::MappingEnd:
+      case TokenKind::BlockEnd:
+        if (flow && t.kind == TokenKind::MappingEnd) close_end_ = t.span.offset + 1;
+        ++index_;
+        return;
+      case TokenKind::FlowEntry:
+        ++index_;
+        continue;
+      case TokenKind::Key: {
+        bool is_explicit = t.is_explicit();
+        ++index_;
+        std::optional<YamlNode> key = compose_node_guarded(false);
+        MappingEntry entry;
+        entry.key = key ? std::move(*key) : null_at_zero();
+        entry.key.explicit_key = is_explicit;
+        const Token* colon = nullptr;
+        if (!at_end() && kind() == TokenKind::Value) colon = &tokens_[index_++];
+        std::optional<YamlNode> value = compose_node_guarded(true);
+        // An empty value sits at its ":", so a comment after it stays there.
+        entry.value = value ? std::move(*value) : colon ? null_at_token(*colon) : null_at_zero();
+        node.pairs.push_back(std::move(entry));
+        continue;
+      }
+      default:
+        break;
+    }
+    size_t entry_start = index_;
+    if (!flow) {
+      size_t j = index_;
+      while (j < tokens_.size() && (tokens_[j].kind == TokenKind::Anchor || tokens_[j].kind == TokenKind::Tag)) ++j;
+      if (j < tokens_.size()) {
+        const Token& f = tokens_[j];
+        if (((f.kind == TokenKind::MappingStart || f.kind == TokenKind::SequenceStart) && !f.flow()) ||
+            f.kind == TokenKind::SequenceEntry)
+          fail("a block collection cannot be a mapping key", f.span);
+      }
+    }
+    bool began_with_scalar = t.kind == TokenKind::Scalar;
+    Span first_span = t.span;
+    std::optional<YamlNode> key = compose_node_guarded(false);
+    MappingEntry entry;
+    if (key) {
+      entry.key = std::move(*key);
+    } else if (!at_end() && kind() == TokenKind::Value) {
+      entry.key = null_at_token(tokens_[index_]);
+    } else {
+      entry.key = null_at_zero();
+    }
+    if (!at_end() && kind() == TokenKind::Value) {
+      const Token& colon = tokens_[index_++];
+      std::optional<YamlNode> value = compose_node_guarded(true);
+      entry.value = value ? std::move(*value) : null_at_token(colon);
+    } else if (!flow && began_with_scalar) {
+      fail("expected ':' after mapping key", first_span);
+    } else {
+      entry.value = null_at_zero();
+    }
+    node.pairs.push_back(std::move(entry));
+    if (index_ == entry_start) return;
+  }
+}
+
+void Composer::finish_entry_item(YamlNode& item, const Span& entry, bool dash) {
+  if (item.kind == NodeKind::Sequence && item.style == CollectionStyle::Block && item.span.line == entry.line)
+    item.comments.compact = true;
+  if (!dash) return;
+  if ((item.kind == NodeKind::Scalar || item.kind == NodeKind::Alias ||
+       (item.is_collection() && item.style == CollectionStyle::Flow)) &&
+      item.span.line == entry.line && item.span.column > entry.column && !item.anchor && !item.tag)
+    item.comments.value_pad = item.span.column - entry.column - 1;
+  if (item.span.line > entry.line) introducers.insert(pack_position(entry.line, entry.column));
+}
+
+void Composer::compose_dash_item(YamlNode& seq) {
+  const Token& dash = tokens_[index_];
+  Span entry = dash.span;
+  ++index_;
+  std::optional<YamlNode> item;
+  if (at_end()) return;
+  switch (kind()) {
+    case TokenKind::MappingEnd:
+    case TokenKind::SequenceEnd:
+    case TokenKind::BlockEnd:
+    case TokenKind::Key:
+    case TokenKind::SequenceEntry:
+      item = YamlNode::null_at(entry);
+      break;
+    default:
+      item = compose_node_guarded(false);
+      if (!item) return;
+  }
+  finish_entry_item(*item, entry, true);
+  seq.items.push_back(std::move(*item));
+}
+
+void Composer::compose_sequence(YamlNode& node, bool flow) {
+  while (!at_end()) {
+    const Token& t = tokens_[index_];
+    switch (t.kind) {
+      case TokenKind::StreamEnd:
+      case TokenKind::DocumentStart:
+      case TokenKind::DocumentEnd:
+        return;
+      case TokenKind::MappingEnd:
+      case TokenKind::SequenceEnd:
+      case TokenKind::BlockEnd:
+        if (flow && t.kind != TokenKind::BlockEnd) close_end_ = t.span.offset + 1;
+        ++index_;
+        return;
+      case TokenKind::SequenceEntry:
+        compose_dash_item(node);
+        continue;
+      case TokenKind::FlowEntry: {
+        Span entry = t.span;
+        ++index_;
+        std::optional<YamlNode> item = compose_sequence_entry(flow);
+        if (item) {
+          finish_entry_item(*item, entry, false);
+          node.items.push_back(std::move(*item));
+        }
+        continue;
+      }
+      default: {
+        size_t before = index_;
+        std::optional<YamlNode> item = compose_sequence_entry(flow);
+        if (!item) return;
+        node.items.push_back(std::move(*item));
+        if (index_ == before) return;
+        continue;
+      }
+    }
+  }
+}
+
+std::optional<YamlNode> Composer::compose_sequence_entry(bool flow) {
+  if (at_end()) return std::nullopt;
+  const Token& t = tokens_[index_];
+  if (flow && t.kind == TokenKind::Value) {
+    ++index_;
+    YamlNode pair_map = YamlNode::mapping(CollectionStyle::Flow);
+    pair_map.span = t.span;
+    set_end_at_start(pair_map);
+    MappingEntry e;
+    e.key = null_at_token(t);
+    std::optional<YamlNode> v = compose_node_guarded(false);
+    e.value = v ? std::move(*v) : null_at_token(t);
+    pair_map.pairs.push_back(std::move(e));
+    return pair_map;
+  }
+  if (flow && t.kind == TokenKind::Key) {
+    bool is_explicit = t.is_explicit();
+    ++index_;
+    YamlNode pair_map = YamlNode::mapping(CollectionStyle::Flow);
+    pair_map.span = t.span;
+    set_end_at_start(pair_map);
+    MappingEntry e;
+    std::optional<YamlNode> k = compose_node_guarded(false);
+    e.key = k ? std::move(*k) : null_at_token(t);
+    e.key.explicit_key = is_explicit;
+    if (!at_end() && kind() == TokenKind::Value) ++index_;
+    std::optional<YamlNode> v = compose_node_guarded(false);
+    e.value = v ? std::move(*v) : null_at_token(t);
+    pair_map.pairs.push_back(std::move(e));
+    return pair_map;
+  }
+  std::optional<YamlNode> node = compose_node_guarded(false);
+  if (!node) return std::nullopt;
+  if (flow && !at_end() && kind() == TokenKind::Value) {
+    ++index_;
+    YamlNode pair_map = YamlNode::mapping(CollectionStyle::Flow);
+    pair_map.span = node->span;
+    set_end_at_start(pair_map);
+    MappingEntry e;
+    Span key_start = node->span;
+    e.key = std::move(*node);
+    std::optional<YamlNode> v = compose_node_guarded(false);
+    e.value = v ? std::move(*v) : YamlNode::null_at(key_start);
+    pair_map.pairs.push_back(std::move(e));
+    return pair_map;
+  }
+  return node;
+}
+
+void Composer::compose_indentless_sequence(YamlNode& node) {
+  while (!at_end() && kind() == TokenKind::SequenceEntry) compose_dash_item(node);
+}
+
+void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
+  std::vector<std::string> directives;
+  uint64_t first_directive = 0;
+  uint32_t empty_pending = 0;
+  auto push_root = [&](YamlNode&& root, uint64_t start) {
+    out.document_starts.push_back(out.roots.empty() ? 0 : start);
+    root.empty_documents_before = empty_pending;
+    empty_pending = 0;
+    out.roots.push_back(std::move(root));
+  };
+  while (!at_end()) {
+    const Token& t = tokens_[index_];
+    switch (t.kind) {
+      case TokenKind::StreamStart:
+      case TokenKind::StreamEnd:
+        ++index_;
+        continue;
+      case TokenKind::Directive:
+        if (directives.empty()) first_directive = t.span.offset;
+        directives.emplace_back(t.text);
+        ++index_;
+        continue;
+      case TokenKind::DocumentStart: {
+        uint64_t start = directives.empty() ? t.span.offset : first_directive;
+        Span marker = t.span;
+        ++index_;
+        anchors_.clear();
+        std::optional<YamlNode> root = compose_node_guarded(false);
+        if (root) {
+          root->explicit_start = true;
+          root->directives = std::move(directives);
+          push_root(std::move(*root), start);
+        } else if (keep_empty) {
+          YamlNode empty = YamlNode::null_at(marker);
+          empty.explicit_start = true;
+          empty.directives = std::move(directives);
+          push_root(std::move(empty), start);
+        } else {
+          ++empty_pending;
+        }
+        directives.clear();
+        if (!at_end() && kind() == TokenKind::DocumentEnd) {
+          if (!out.roots.empty() && empty_pending == 0) out.roots.back().explicit_end = true;
+          ++index_;
+        }
+        continue;
+      }
+      case TokenKind::DocumentEnd:
+        if (!out.roots.empty() && empty_pending == 0) out.roots.back().explicit_end = true;
+        ++index_;
+        continue;
+      default: {
+        uint64_t start = directives.empty() ? t.span.offset : first_directive;
+        size_t before = index_;
+        anchors_.clear();
+        std::optional<YamlNode> root = compose_node_guarded(false);
+        if (root) {
+          root->explicit_start = !directives.empty();
+          root->directives = std::move(directives);
+          directives.clear();
+          push_root(std::move(*root), start);
+        }
+        if (index_ == before) ++index_;
+        continue;
+      }
+    }
+  }
+  if (!out.roots.empty()) out.roots.back().empty_documents_after = empty_pending;
+}
+
+}  // namespace
+
+std::string source_text_slice(std::string_view text, uint64_t start, uint64_t end) {
+  end = std::min<uint64_t>(end, text.size());
+  start = std::min(start, end);
+  std::string_view slice = text.substr(start, end - start);
+  if (end < text.size()) {
+    size_t brk = slice.find_last_of("\r\n");
+    if (brk != std::string_view::npos) {
+      bool blanks = true;
+      for (size_t i = brk + 1; i < slice.size(); ++i)
+        if (slice[i] != ' ' && slice[i] != '\t') {
+          blanks = false;
+          break;
+        }
+      if (blanks) slice = slice.substr(0, brk + 1);
+    }
+  }
+  return std::string(slice);
+}
+
+ComposeResult compose_text(std::string_view text, const ComposeOptions& options) {
+  ComposeResult result;
+  Scanner scanner(text);
+  scanner.keep_comments = true;
+  scanner.cursor.file_id = options.file_id;
+  TokenizeResult scanned = tokenize(scanner);
+  if (!scanned.ok()) {
+    result.error = std::move(scanned.error);
+    return result;
+  }
+  std::vector<RawComment> comments = std::move(scanner.comments);
+  Composer composer(text, scanned.tokens);
+  try {
+    composer.compose_stream(options.keep_empty, result);
+  } catch (ComposeFailure& failure) {
+    result.roots.clear();
+    result.document_starts.clear();
+    result.error = std::move(failure.error);
+    return result;
+  }
+  if (options.per_document_comments && result.roots.size() > 1) {
+    attach_comments_per_document(result.roots, result.document_starts, comments, text, composer.introducers);
+  } else {
+    attach_comments(result.roots, comments, text, composer.introducers);
+  }
+  if (!result.roots.empty() && text.size() >= 3 && uint8_t(text[0]) == 0xEF && uint8_t(text[1]) == 0xBB &&
+      uint8_t(text[2]) == 0xBF)
+    result.roots.front().leading_bom = true;
+  return result;
+}
+
+ComposeResult compose_documents(std::string_view text) { return compose_text(text, ComposeOptions{}); }
+
+ComposeResult compose_documents_keep_empty(std::string_view text) {
+  ComposeOptions o;
+  o.keep_empty = true;
+  return compose_text(text, o);
+}
+
+ComposeResult compose_file_documents(std::string_view text, uint32_t file_id) {
+  ComposeOptions o;
+  o.file_id = file_id;
+  return compose_text(text, o);
+}
+
+}  // namespace qf

@@ -1,0 +1,857 @@
+#include "roundtrip/emit.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "encode/scalar_safety.hpp"
+#include "encode/scalar_text.hpp"
+#include "support/stack_guard.hpp"
+
+namespace qf {
+
+namespace {
+
+bool ends_with_newline(const std::string& out) { return !out.empty() && out.back() == '\n'; }
+
+bool has_properties(const YamlNode& n) { return n.tag.has_value() || n.anchor.has_value(); }
+
+bool has_comments(const YamlNode& n) {
+  const Comments& c = n.comments;
+  return !c.head.empty() || c.inline_.has_value() || !c.foot.empty();
+}
+
+// Any comment in the node or below it.
+bool subtree_has_comments(const YamlNode& node) {
+  std::vector<const YamlNode*> stack{&node};
+  while (!stack.empty()) {
+    const YamlNode* n = stack.back();
+    stack.pop_back();
+    if (has_comments(*n)) return true;
+    for (const YamlNode& item : n->items) stack.push_back(&item);
+    for (const MappingEntry& e : n->pairs) {
+      stack.push_back(&e.key);
+      stack.push_back(&e.value);
+    }
+  }
+  return false;
+}
+
+// "---" or "..." alone or before a blank: at the start of a line it would
+// open or close a document.
+bool looks_like_document_marker(std::string_view s) {
+  return s.size() >= 3 && (s.substr(0, 3) == "---" || s.substr(0, 3) == "...") &&
+         (s.size() == 3 || s[3] == ' ' || s[3] == '\t');
+}
+
+bool starts_with_bom(std::string_view s) {
+  return s.size() >= 3 && uint8_t(s[0]) == 0xEF && uint8_t(s[1]) == 0xBB && uint8_t(s[2]) == 0xBF;
+}
+
+// Printable text (tab allowed, line feed allowed when `allow_lf`).
+bool printable_text(std::string_view s, bool allow_lf) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    uint8_t c = uint8_t(s[i]);
+    if (c < 0x20 && c != '\t' && !(allow_lf && c == '\n')) return false;
+    if (c == 0x7F) return false;
+    if (c == 0xC2 && i + 1 < s.size()) {
+      uint8_t d = uint8_t(s[i + 1]);
+      if (d >= 0x80 && d <= 0x9F && d != 0x85) return false;
+    }
+    if (c == 0xEF && i + 2 < s.size() && uint8_t(s[i + 1]) == 0xBF &&
+        (uint8_t(s[i + 2]) == 0xBE || uint8_t(s[i + 2]) == 0xBF))
+      return false;
+  }
+  return true;
+}
+
+// The text reads back unchanged as a literal block scalar without an
+// indentation indicator: printable, no carriage return, no line of blanks
+// only, and its first non-empty line does not begin with a blank.
+bool literal_block_safe(std::string_view s) {
+  if (!printable_text(s, true)) return false;
+  bool seen_content = false;
+  size_t start = 0;
+  for (;;) {
+    size_t lf = s.find('\n', start);
+    std::string_view line = s.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
+    if (!line.empty()) {
+      if (line.find_first_not_of(" \t") == std::string_view::npos) return false;
+      if (!seen_content && (line[0] == ' ' || line[0] == '\t')) return false;
+      seen_content = true;
+    }
+    if (lf == std::string_view::npos) break;
+    start = lf + 1;
+  }
+  return true;
+}
+
+// Whether verbatim block-scalar text can be pasted under a parent whose
+// indentation is `parent_indent` (-1 at the document level): its content
+// must stay more indented than the parent, and an explicit indentation
+// indicator would change meaning under another parent, so such text is only
+// pasted where nothing moved (never, here: the caller rewrites it).
+bool raw_fits(std::string_view raw, int64_t parent_indent) {
+  size_t i = 1;  // after '|' or '>'
+  for (; i < raw.size() && i < 3; ++i) {
+    char c = raw[i];
+    if (c >= '1' && c <= '9') return false;
+    if (c != '-' && c != '+') break;
+  }
+  size_t lf = raw.find('\n');
+  if (lf == std::string_view::npos) return true;
+  size_t pos = lf + 1;
+  while (pos < raw.size()) {
+    size_t end = raw.find('\n', pos);
+    if (end == std::string_view::npos) end = raw.size();
+    std::string_view line = raw.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t spaces = line.find_first_not_of(' ');
+    if (spaces != std::string_view::npos) return int64_t(spaces) > parent_indent;
+    pos = end + 1;
+  }
+  return true;
+}
+
+// Literal block header and body from a value (never wraps, never folds).
+void write_literal_header(std::string& out, std::string_view text, char indicator) {
+  size_t content_end = text.size();
+  while (content_end > 0 && text[content_end - 1] == '\n') --content_end;
+  size_t trailing = text.size() - content_end;
+  out.push_back(indicator);
+  if (trailing == 0) out.push_back('-');
+  else if (trailing > 1 || content_end == 0) out.push_back('+');
+}
+
+void write_literal_body(std::string& out, std::string_view text, uint64_t indent) {
+  size_t content_end = text.size();
+  while (content_end > 0 && text[content_end - 1] == '\n') --content_end;
+  size_t trailing = text.size() - content_end;
+  out.push_back('\n');
+  std::string_view content = text.substr(0, content_end);
+  if (!content.empty()) {
+    size_t start = 0;
+    for (;;) {
+      size_t lf = content.find('\n', start);
+      std::string_view line = content.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
+      if (!line.empty()) {
+        append_spaces(out, indent);
+        out.append(line);
+      }
+      out.push_back('\n');
+      if (lf == std::string_view::npos) break;
+      start = lf + 1;
+    }
+    if (trailing > 1) out.append(trailing - 1, '\n');
+  } else {
+    out.append(trailing, '\n');
+  }
+}
+
+class Writer {
+ public:
+  explicit Writer(RoundTripEmitter& e) : e_(e), out_(e.out) {}
+
+  void document(const YamlNode& root);
+
+  // Used by emit_document for roots.
+  void node(const YamlNode& n, uint64_t indent) {
+    ensure_stack([&] { node_inner(n, indent); });
+  }
+
+ private:
+  RoundTripEmitter& e_;
+  std::string& out_;
+  // Indentation of the block parent of the scalar being written; a pasted
+  // block scalar must stay more indented than it.
+  int64_t parent_indent_ = -1;
+
+  uint64_t step() const { return e_.step(); }
+  uint64_t column() const { return current_line_length(out_); }
+  void newline_if_needed() {
+    if (!ends_with_newline(out_)) out_.push_back('\n');
+  }
+
+  void comment_line(const std::string& text, uint64_t indent) {
+    append_spaces(out_, indent);
+    out_.push_back('#');
+    if (!text.empty()) {
+      out_.push_back(' ');
+      out_.append(text);
+    }
+    out_.push_back('\n');
+  }
+
+  void head_comments(const YamlNode& n, uint64_t indent, bool skip_below) {
+    for (const HeadComment& h : n.comments.head)
+      if (!(skip_below && h.below_introducer)) comment_line(h.text, indent);
+  }
+  void below_introducer_comments(const YamlNode& n, uint64_t indent) {
+    if (!n.comments.inline_before_value) return;
+    for (const HeadComment& h : n.comments.head)
+      if (h.below_introducer) comment_line(h.text, indent);
+  }
+  void foot_comments(const YamlNode& n, uint64_t indent) {
+    for (const std::string& f : n.comments.foot) comment_line(f, indent);
+  }
+
+  // `adjust` columns were already written since the position the recorded
+  // spacing counts from (a "," after a flow entry, the ":" or "-" before an
+  // empty value).
+  void inline_comment(const YamlNode& n, uint32_t adjust = 0) {
+    if (!n.comments.inline_ || e_.last_inline_comment_node == &n) return;
+    uint32_t spaces = n.comments.inline_spaces > adjust ? n.comments.inline_spaces - adjust : 0;
+    append_spaces(out_, std::max<uint32_t>(spaces, 1));
+    out_.push_back('#');
+    if (!n.comments.inline_->empty()) {
+      out_.push_back(' ');
+      out_.append(*n.comments.inline_);
+    }
+    e_.last_inline_comment_node = &n;
+  }
+
+  void node_properties(const YamlNode& n) {
+    if (n.tag) {
+      out_.append(*n.tag);
+      out_.push_back(' ');
+    }
+    if (n.anchor) {
+      out_.push_back('&');
+      out_.append(*n.anchor);
+      out_.push_back(' ');
+    }
+  }
+  void trailing_properties(const YamlNode& n) {
+    if (n.tag) {
+      out_.push_back(' ');
+      out_.append(*n.tag);
+    }
+    if (n.anchor) {
+      out_.append(" &");
+      out_.append(*n.anchor);
+    }
+  }
+  void leading_properties(const YamlNode& n) {
+    if (!has_properties(n)) return;
+    if (n.tag) out_.append(*n.tag);
+    if (n.anchor) {
+      if (n.tag) out_.push_back(' ');
+      out_.push_back('&');
+      out_.append(*n.anchor);
+    }
+    out_.push_back('\n');
+  }
+
+  void include_directive(const IncludeSource& s) {
+    out_.append(s.tag);
+    out_.push_back(' ');
+    out_.append(s.target);
+  }
+
+  // A Null read from the text that carries a tag or an anchor is written as
+  // its properties alone: "!!str" stays an empty string, never "!!str null".
+  static bool properties_only(const YamlNode& n) {
+    return has_properties(n) && !n.synthetic &&
+           (n.is_null() || (n.is_scalar() && n.scalar_style == ScalarStyle::Plain && n.text.empty()));
+  }
+
+  // Properties and the node, inline form.
+  void props_and_node(const YamlNode& n, uint64_t indent) {
+    if (!n.source && properties_only(n)) {
+      leading_properties(n);
+      out_.pop_back();  // the line feed
+      return;
+    }
+    if (!n.source) node_properties(n);
+    node(n, indent);
+  }
+
+  // An empty value after "key:" or "-": written as nothing.
+  bool writes_as_nothing(const YamlNode& n) const {
+    bool empty = n.is_null() || (n.is_scalar() && n.scalar_style == ScalarStyle::Plain && n.text.empty());
+    if (!empty) return false;
+    if (n.is_null() && !n.synthetic) return true;
+    if (n.comments.inline_) return false;
+    return !(n.is_null() && n.synthetic && e_.null_style != NullStyle::Default);
+  }
+
+  void empty_value(const YamlNode& n) {
+    trailing_properties(n);
+    // Spacing counts from the end of the properties, or from the indicator.
+    if (n.comments.inline_) inline_comment(n, has_properties(n) ? 0 : 1);
+    out_.push_back('\n');
+  }
+
+  // The value of a flow-mapping entry or explicit key written without ":"
+  // ("{a, b}", "? a"): a Null that no text position was found for.
+  static bool absent_value(const YamlNode& v) {
+    return v.is_null() && !v.synthetic && !v.source && !has_properties(v) && !has_comments(v) &&
+           v.span.offset == 0 && v.span.line == 0 && v.end_offset == 0;
+  }
+
+  bool explicit_entry(const YamlNode& key, bool first) const {
+    if (key.explicit_key) return true;
+    if (key.is_block_collection()) return true;
+    if (key.is_scalar() && (key.scalar_style == ScalarStyle::Literal || key.scalar_style == ScalarStyle::Folded))
+      return true;
+    if (!first && key.synthetic && has_properties(key)) return true;
+    // A simple key must stay on one line.
+    if (key.is_collection() && subtree_has_comments(key)) return true;
+    return false;
+  }
+
+  void block_mapping(const std::vector<MappingEntry>& pairs, uint64_t indent, bool compact_first) {
+    for (size_t i = 0; i < pairs.size(); ++i) {
+      const MappingEntry& e = pairs[i];
+      if (!(compact_first && i == 0)) {
+        out_.append(e.key.comments.blank_before, '\n');
+        head_comments(e.key, indent, false);
+        append_spaces(out_, indent);
+      }
+      if (explicit_entry(e.key, i == 0)) {
+        explicit_key_entry(e.key, e.value, indent);
+        continue;
+      }
+      bool saved = e_.in_key;
+      e_.in_key = true;
+      props_and_node(e.key, indent);
+      e_.in_key = saved;
+      if (e.key.is_alias() || properties_only(e.key)) out_.push_back(' ');
+      out_.push_back(':');
+      mapping_value(e.value, indent);
+    }
+  }
+
+  void explicit_key_entry(const YamlNode& key, const YamlNode& value, uint64_t indent) {
+    out_.push_back('?');
+    uint64_t ki = indent + step();
+    if (key.is_block_collection() && !key.source) {
+      trailing_properties(key);
+      out_.push_back('\n');
+      if (key.is_sequence()) block_sequence(key.items, ki, false);
+      else block_mapping(key.pairs, ki, false);
+    } else {
+      out_.push_back(' ');
+      bool saved = e_.in_key;
+      e_.in_key = true;
+      int64_t saved_parent = parent_indent_;
+      parent_indent_ = int64_t(indent);
+      props_and_node(key, ki);
+      parent_indent_ = saved_parent;
+      e_.in_key = saved;
+      newline_if_needed();
+    }
+    if (absent_value(value)) return;
+    append_spaces(out_, indent);
+    out_.push_back(':');
+    mapping_value(value, indent);
+  }
+
+  void mapping_value(const YamlNode& v, uint64_t indent) {
+    ensure_stack([&] { mapping_value_inner(v, indent); });
+  }
+
+  void mapping_value_inner(const YamlNode& v, uint64_t indent) {
+    uint64_t a = indent + step();
+    if (v.source) {
+      out_.push_back(' ');
+      include_directive(*v.source);
+      inline_comment(v);
+      out_.push_back('\n');
+      return;
+    }
+    if (writes_as_nothing(v)) {
+      empty_value(v);
+      return;
+    }
+    if (v.is_sequence() && v.is_block_collection()) {
+      trailing_properties(v);
+      inline_comment(v);
+      out_.push_back('\n');
+      uint64_t d;
+      if (e_.dumps_layout) d = (e_.indentless && !v.tag) ? indent : a;
+      else d = v.span.column > indent ? a : indent;
+      head_comments(v, d, false);
+      block_sequence(v.items, d, false);
+      foot_comments(v, d);
+      return;
+    }
+    if (v.is_mapping() && v.is_block_collection()) {
+      trailing_properties(v);
+      inline_comment(v);
+      out_.push_back('\n');
+      head_comments(v, a, false);
+      block_mapping(v.pairs, a, false);
+      foot_comments(v, a);
+      return;
+    }
+    int64_t saved_parent = parent_indent_;
+    parent_indent_ = int64_t(indent);
+    if (v.comments.inline_before_value || !v.comments.head.empty()) {
+      value_after_introducer_comment(v, a, /*all_heads=*/true);
+    } else {
+      append_spaces(out_, std::max<uint32_t>(v.comments.value_pad, 1));
+      props_and_node(v, a);
+      inline_comment(v);
+      newline_if_needed();
+    }
+    parent_indent_ = saved_parent;
+  }
+
+  // The rest of the introducer line (properties, the introducer-line
+  // comment), the comment lines below it, then the node on its own line.
+  void value_after_introducer_comment(const YamlNode& n, uint64_t indent, bool all_heads) {
+    if (!properties_only(n)) trailing_properties(n);
+    if (n.comments.inline_before_value) inline_comment(n);
+    out_.push_back('\n');
+    if (all_heads) head_comments(n, indent, false);
+    else below_introducer_comments(n, indent);
+    append_spaces(out_, indent);
+    if (properties_only(n)) {
+      leading_properties(n);
+      return;
+    }
+    node(n, indent);
+    inline_comment(n);
+    newline_if_needed();
+  }
+
+  void block_sequence(const std::vector<YamlNode>& items, uint64_t indent, bool compact_first) {
+    for (size_t i = 0; i < items.size(); ++i) {
+      const YamlNode& item = items[i];
+      if (!(compact_first && i == 0)) {
+        out_.append(item.comments.blank_before, '\n');
+        head_comments(item, indent, item.comments.inline_before_value);
+        append_spaces(out_, indent);
+      }
+      sequence_item(item, indent);
+    }
+  }
+
+  void sequence_item(const YamlNode& item, uint64_t indent) {
+    ensure_stack([&] { sequence_item_inner(item, indent); });
+  }
+
+  void sequence_item_inner(const YamlNode& item, uint64_t indent) {
+    uint64_t c = indent + 2;
+    out_.push_back('-');
+    if (item.source) {
+      out_.push_back(' ');
+      include_directive(*item.source);
+      inline_comment(item);
+      out_.push_back('\n');
+      return;
+    }
+    if (writes_as_nothing(item)) {
+      trailing_properties(item);
+      if (item.comments.inline_) inline_comment(item, has_properties(item) ? 0 : 1);
+      out_.push_back('\n');
+      return;
+    }
+    if (item.is_sequence() && item.is_block_collection()) {
+      if (has_properties(item)) {
+        trailing_properties(item);
+        inline_comment(item);
+        out_.push_back('\n');
+        below_introducer_comments(item, c);
+        block_sequence(item.items, c, false);
+      } else if (item.comments.compact && !item.comments.inline_) {
+        out_.push_back(' ');
+        block_sequence(item.items, c, true);
+      } else {
+        inline_comment(item);
+        out_.push_back('\n');
+        below_introducer_comments(item, c);
+        block_sequence(item.items, c, false);
+      }
+      foot_comments(item, c);
+      return;
+    }
+    if (item.is_mapping() && item.is_block_collection()) {
+      if (has_properties(item)) {
+        trailing_properties(item);
+        inline_comment(item);
+        out_.push_back('\n');
+        below_introducer_comments(item, indent + step());
+        block_mapping(item.pairs, indent + step(), false);
+      } else if (item.comments.inline_ || item.comments.inline_before_value) {
+        inline_comment(item);
+        out_.push_back('\n');
+        below_introducer_comments(item, c);
+        block_mapping(item.pairs, c, false);
+      } else {
+        out_.push_back(' ');
+        block_mapping(item.pairs, c, true);
+      }
+      foot_comments(item, c);
+      return;
+    }
+    int64_t saved_parent = parent_indent_;
+    parent_indent_ = int64_t(indent);
+    if (item.comments.inline_before_value) {
+      value_after_introducer_comment(item, c, /*all_heads=*/false);
+    } else {
+      append_spaces(out_, std::max<uint32_t>(item.comments.value_pad, 1));
+      props_and_node(item, c);
+      inline_comment(item);
+      newline_if_needed();
+    }
+    parent_indent_ = saved_parent;
+  }
+
+  void flow_separator(uint64_t indent) {
+    out_.push_back(',');
+    if (e_.width != 0 && !e_.in_key && column() >= e_.width) {
+      out_.push_back('\n');
+      append_spaces(out_, std::max<uint64_t>(indent, 1));
+    } else {
+      out_.push_back(' ');
+    }
+  }
+
+  void flow_key(const YamlNode& key, uint64_t indent) {
+    bool saved = e_.in_key;
+    e_.in_key = true;
+    props_and_node(key, indent);
+    e_.in_key = saved;
+    if (key.is_alias() || properties_only(key)) out_.push_back(' ');
+  }
+
+  void flow_sequence(const YamlNode& n, uint64_t indent) {
+    ++e_.flow_depth;
+    bool multi = std::any_of(n.items.begin(), n.items.end(), [](const YamlNode& i) { return has_comments(i); });
+    if (!multi) {
+      out_.push_back('[');
+      for (size_t i = 0; i < n.items.size(); ++i) {
+        if (i) flow_separator(indent);
+        props_and_node(n.items[i], indent);
+      }
+      out_.push_back(']');
+    } else {
+      uint64_t inner = indent + step();
+      out_.append("[\n");
+      for (size_t i = 0; i < n.items.size(); ++i) {
+        const YamlNode& item = n.items[i];
+        head_comments(item, inner, false);
+        append_spaces(out_, inner);
+        props_and_node(item, inner);
+        bool comma = i + 1 < n.items.size();
+        if (comma) out_.push_back(',');
+        inline_comment(item, comma ? 1 : 0);
+        out_.push_back('\n');
+        foot_comments(item, inner);
+      }
+      append_spaces(out_, indent);
+      out_.push_back(']');
+    }
+    --e_.flow_depth;
+  }
+
+  void flow_mapping(const YamlNode& n, uint64_t indent) {
+    ++e_.flow_depth;
+    bool multi = std::any_of(n.pairs.begin(), n.pairs.end(),
+                             [](const MappingEntry& e) { return has_comments(e.key) || has_comments(e.value); });
+    if (!multi) {
+      out_.push_back('{');
+      for (size_t i = 0; i < n.pairs.size(); ++i) {
+        if (i) flow_separator(indent);
+        if (absent_value(n.pairs[i].value)) {
+          bool saved = e_.in_key;
+          e_.in_key = true;
+          props_and_node(n.pairs[i].key, indent);
+          e_.in_key = saved;
+          continue;
+        }
+        flow_key(n.pairs[i].key, indent);
+        out_.append(": ");
+        props_and_node(n.pairs[i].value, indent);
+      }
+      out_.push_back('}');
+    } else {
+      uint64_t inner = indent + step();
+      out_.append("{\n");
+      for (size_t i = 0; i < n.pairs.size(); ++i) {
+        const MappingEntry& e = n.pairs[i];
+        head_comments(e.key, inner, false);
+        head_comments(e.value, inner, false);
+        append_spaces(out_, inner);
+        if (absent_value(e.value)) {
+          bool saved = e_.in_key;
+          e_.in_key = true;
+          props_and_node(e.key, inner);
+          e_.in_key = saved;
+        } else {
+          flow_key(e.key, inner);
+          out_.append(": ");
+          props_and_node(e.value, inner);
+        }
+        bool comma = i + 1 < n.pairs.size();
+        if (comma) out_.push_back(',');
+        inline_comment(e.value, comma ? 1 : 0);
+        out_.push_back('\n');
+        foot_comments(e.key, inner);
+        foot_comments(e.value, inner);
+      }
+      append_spaces(out_, indent);
+      out_.push_back('}');
+    }
+    --e_.flow_depth;
+  }
+
+  void node_inner(const YamlNode& n, uint64_t indent) {
+    if (n.source) {
+      include_directive(*n.source);
+      return;
+    }
+    switch (n.kind) {
+      case NodeKind::Scalar:
+        scalar(n, indent);
+        return;
+      case NodeKind::Sequence:
+        flow_sequence(n, indent);
+        return;
+      case NodeKind::Mapping:
+        flow_mapping(n, indent);
+        return;
+      case NodeKind::Alias:
+        out_.push_back('*');
+        out_.append(n.text);
+        return;
+      case NodeKind::Null:
+        if (!n.synthetic && has_properties(n)) return;
+        out_.append(n.synthetic && e_.null_style == NullStyle::Tilde ? "~" : "null");
+        return;
+    }
+  }
+
+  void requoted(std::string_view text) {
+    bool single = e_.single_quotes && text.find('\'') == std::string_view::npos && is_single_line_printable(text);
+    quoted(text, single);
+  }
+
+  void quoted(std::string_view text, bool single) {
+    if (e_.width == 0 || e_.in_key) {
+      if (single) write_single_quoted(out_, text);
+      else write_double_quoted(out_, text);
+      return;
+    }
+    uint64_t k = column();
+    if (k == 0) k = 1;
+    std::string body;
+    if (single) append_single_quoted_body(body, text);
+    else append_escaped_double_quoted(body, text);
+    char q = single ? '\'' : '"';
+    out_.push_back(q);
+    write_wrapped_text(out_, body, k, e_.width);
+    out_.push_back(q);
+  }
+
+  void scalar(const YamlNode& n, uint64_t indent) {
+    const std::string& text = n.text;
+    if (n.comments.raw && !n.comments.modified && e_.flow_depth == 0 && raw_fits(*n.comments.raw, parent_indent_)) {
+      const std::string& raw = *n.comments.raw;
+      out_.append(raw);
+      // A comment on the header line is part of the verbatim text.
+      if (n.comments.inline_ && !n.comments.inline_before_value) e_.last_inline_comment_node = &n;
+      if (raw.empty() || (raw.back() != '\n' && raw.back() != '\r')) e_.pending_newline_at = out_.size();
+      return;
+    }
+    switch (n.scalar_style) {
+      case ScalarStyle::SingleQuoted:
+        // A line break inside single quotes would fold on reading.
+        quoted(text, printable_text(text, false));
+        return;
+      case ScalarStyle::DoubleQuoted:
+        quoted(text, false);
+        return;
+      case ScalarStyle::Literal:
+      case ScalarStyle::Folded:
+        // Written from the value, a folded scalar would fold its line breaks
+        // on reading: it is written literal.
+        if (e_.flow_depth != 0 || !literal_block_safe(text)) {
+          write_double_quoted(out_, text);
+          return;
+        }
+        write_literal_header(out_, text, '|');
+        inline_comment(n);
+        write_literal_body(out_, text, indent);
+        return;
+      case ScalarStyle::Plain:
+        break;
+    }
+    if (text.empty() && !has_properties(n)) {
+      // An empty plain scalar reads as null wherever it stands.
+      out_.append("null");
+      return;
+    }
+    // Folding a multi-line plain scalar onto one line can bring ": " or " #"
+    // together, or leave a final ":", which would read differently.
+    bool requote = starts_with_bom(text) || text.find_first_of("\r\n") != std::string::npos ||
+                   text.find(": ") != std::string::npos || text.find(" #") != std::string::npos ||
+                   text.find(":\t") != std::string::npos || text.find("\t#") != std::string::npos ||
+                   text.back() == ':' ||
+                   (column() == 0 && (looks_like_document_marker(text) || text[0] == '%'));
+    if (!requote && e_.flow_depth != 0) {
+      requote = text.find_first_of("[]{},") != std::string::npos || text.find(": ") != std::string::npos ||
+                (!text.empty() && text.back() == ':');
+    }
+    if (!requote && e_.width != 0 && !e_.in_key && column() + text.size() > e_.width &&
+        has_single_inner_space(text))
+      requote = true;
+    if (requote) requoted(text);
+    else out_.append(text);
+  }
+
+};
+
+void Writer::document(const YamlNode& root) {
+  uint32_t empties = root.empty_documents_before;
+  for (uint32_t i = 0; i < empties; ++i) out_.append("---\n");
+  if (empties && !root.directives.empty()) out_.append("...\n");
+  for (const std::string& d : root.directives) {
+    out_.push_back('%');
+    out_.append(d);
+    out_.push_back('\n');
+  }
+  if (root.explicit_start || empties) out_.append("---\n");
+  for (const HeadComment& h : root.comments.head) comment_line(h.text, 0);
+  bool tagged_synthetic = root.tag && root.synthetic;
+  uint64_t s = step();
+  if (root.source) {
+    include_directive(*root.source);
+    inline_comment(root);
+    out_.push_back('\n');
+  } else if (root.is_mapping() && root.is_block_collection()) {
+    leading_properties(root);
+    block_mapping(root.pairs, tagged_synthetic ? s : 0, false);
+  } else if (root.is_sequence() && root.is_block_collection()) {
+    leading_properties(root);
+    block_sequence(root.items, tagged_synthetic && !e_.indentless ? s : 0, false);
+  } else if (root.is_null() && tagged_synthetic && !root.comments.inline_ && !root.anchor &&
+             e_.null_style == NullStyle::Default) {
+    leading_properties(root);
+  } else if (root.is_null() && !root.synthetic && !has_properties(root) && !root.comments.inline_ &&
+             (root.explicit_start || empties)) {
+    // An empty document stays empty.
+  } else {
+    props_and_node(root, s);
+    inline_comment(root);
+    newline_if_needed();
+  }
+  for (const std::string& f : root.comments.foot) comment_line(f, 0);
+  if (root.explicit_end) out_.append("...\n");
+  for (uint32_t i = 0; i < root.empty_documents_after; ++i) out_.append("---\n");
+}
+
+bool any_modified(const std::vector<YamlNode>& roots) {
+  for (const YamlNode& r : roots)
+    if (subtree_is_modified(r)) return true;
+  return false;
+}
+
+}  // namespace
+
+void emit_document(RoundTripEmitter& emitter, const YamlNode& root) {
+  Writer w(emitter);
+  w.document(root);
+}
+
+void close_output(RoundTripEmitter& e) {
+  if (e.pending_newline_at && e.out.size() == *e.pending_newline_at + 1 && e.out.back() == '\n') e.out.pop_back();
+}
+
+bool subtree_is_modified(const YamlNode& node) {
+  std::vector<const YamlNode*> stack{&node};
+  while (!stack.empty()) {
+    const YamlNode* n = stack.back();
+    stack.pop_back();
+    if (n->comments.modified) return true;
+    for (const YamlNode& item : n->items) stack.push_back(&item);
+    for (const MappingEntry& e : n->pairs) {
+      stack.push_back(&e.key);
+      stack.push_back(&e.value);
+    }
+  }
+  return false;
+}
+
+std::string emit_root(const YamlNode& node, NullStyle null_style) {
+  RoundTripEmitter e;
+  e.null_style = null_style;
+  if (node.leading_bom) e.out.append("\xEF\xBB\xBF");
+  emit_document(e, node);
+  close_output(e);
+  return std::move(e.out);
+}
+
+std::string emit_included_root(const YamlNode& node) {
+  YamlNode copy(node);
+  copy.source.reset();
+  return emit_root(copy, NullStyle::Keyword);
+}
+
+std::string render_document(const RoundTripDocument& doc) {
+  std::string result;
+  if (doc.source && !any_modified(doc.docs)) {
+    result = *doc.source;
+  } else if (doc.docs.size() == 1) {
+    result = emit_root(doc.docs.front(), doc.null_style);
+  } else {
+    RoundTripEmitter e;
+    e.null_style = doc.null_style;
+    if (!doc.docs.empty() && doc.docs.front().leading_bom) e.out.append("\xEF\xBB\xBF");
+    for (size_t i = 0; i < doc.docs.size(); ++i) {
+      const YamlNode& root = doc.docs[i];
+      if (i > 0 && root.empty_documents_before == 0) {
+        if (!root.directives.empty()) {
+          if (!doc.docs[i - 1].explicit_end) e.out.append("...\n");
+        } else if (!root.explicit_start) {
+          e.out.append("---\n");
+        }
+      }
+      emit_document(e, root);
+    }
+    close_output(e);
+    result = std::move(e.out);
+  }
+  if (doc.declare_yaml_1_2) result = apply_yaml12_header(result);
+  return result;
+}
+
+std::string apply_yaml12_header(std::string_view bytes) {
+  size_t h = starts_with_bom(bytes) ? 3 : 0;
+  std::string body(bytes.substr(h));
+  size_t pos = 0;
+  bool at_document_start = false;
+  while (pos < body.size()) {
+    size_t lf = body.find('\n', pos);
+    size_t end = lf == std::string::npos ? body.size() : lf + 1;
+    std::string_view line = std::string_view(body).substr(pos, end - pos);
+    if (line.substr(0, 5) == "%YAML") {
+      body.erase(pos, end - pos);
+      continue;
+    }
+    if (!line.empty() && line[0] == '%') {
+      pos = end;
+      continue;
+    }
+    // Comment and blank lines above a %YAML line are passed over.
+    size_t first = line.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos || line[first] == '#') {
+      pos = end;
+      continue;
+    }
+    if (line.size() >= 3 && line.substr(0, 3) == "---" &&
+        (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\n' || line[3] == '\r'))
+      at_document_start = true;
+    break;
+  }
+  std::string out;
+  out.reserve(bytes.size() + 16);
+  out.append(bytes.substr(0, h));
+  out.append("%YAML 1.2\n");
+  if (!at_document_start) out.append("---\n");
+  out.append(body);
+  return out;
+}
+
+}  // namespace qf

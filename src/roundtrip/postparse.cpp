@@ -1,0 +1,315 @@
+#include "roundtrip/postparse.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <unordered_set>
+
+#include "encode/scalar_text.hpp"
+#include "resolver/big_int.hpp"
+#include "support/hash.hpp"
+#include "support/stack_guard.hpp"
+
+namespace qf {
+
+namespace {
+
+std::string position_text(const Span& s) {
+  return "at line " + std::to_string(s.line + 1) + ", column " + std::to_string(s.column + 1);
+}
+
+ScalarTag tag_of(const YamlNode& n) { return n.tag ? ScalarTag(std::string_view(*n.tag)) : std::nullopt; }
+
+// Pre-order over a tree: sequence items in order, each pair's key then value.
+template <class Node, class F>
+void preorder(Node& root, F&& visit) {
+  std::vector<Node*> stack{&root};
+  while (!stack.empty()) {
+    Node* n = stack.back();
+    stack.pop_back();
+    visit(*n);
+    for (size_t i = n->pairs.size(); i-- > 0;) {
+      stack.push_back(&n->pairs[i].value);
+      stack.push_back(&n->pairs[i].key);
+    }
+    for (size_t i = n->items.size(); i-- > 0;) stack.push_back(&n->items[i]);
+  }
+}
+
+bool readings_agree(const ResolvedScalar& a, const ResolvedScalar& b) {
+  if (a.kind != b.kind) return false;
+  switch (a.kind) {
+    case ResolvedKind::Bool:
+      return a.truth == b.truth;
+    case ResolvedKind::Int:
+      return a.int_value == b.int_value;
+    case ResolvedKind::BigInt:
+      return a.text == b.text && a.radix == b.radix;
+    case ResolvedKind::Float:
+      return a.float_value == b.float_value || (std::isnan(a.float_value) && std::isnan(b.float_value));
+    default:
+      return true;
+  }
+}
+
+struct KeyedHash {
+  uint64_t seed = process_hash_seed();
+  size_t operator()(const std::string& s) const noexcept { return size_t(hash_bytes(s, seed)); }
+};
+
+void append_debug(const YamlNode& n, std::string& out) {
+  ensure_stack([&] {
+    switch (n.kind) {
+      case NodeKind::Null:
+        out += "Null";
+        return;
+      case NodeKind::Alias:
+        out += "Alias(\"" + n.text + "\")";
+        return;
+      case NodeKind::Scalar:
+        out += "Scalar(\"" + n.text + "\")";
+        return;
+      case NodeKind::Sequence:
+        out += "Sequence([";
+        for (size_t i = 0; i < n.items.size(); ++i) {
+          if (i) out += ", ";
+          append_debug(n.items[i], out);
+        }
+        out += "])";
+        return;
+      case NodeKind::Mapping:
+        out += "Mapping([";
+        for (size_t i = 0; i < n.pairs.size(); ++i) {
+          if (i) out += ", ";
+          out += "(";
+          append_debug(n.pairs[i].key, out);
+          out += ", ";
+          append_debug(n.pairs[i].value, out);
+          out += ")";
+        }
+        out += "])";
+        return;
+    }
+  });
+}
+
+void append_key_text(const YamlNode& key, ResolverMode mode, std::string& out) {
+  ensure_stack([&] {
+    switch (key.kind) {
+      case NodeKind::Sequence:
+        out += "seq:[";
+        for (size_t i = 0; i < key.items.size(); ++i) {
+          if (i) out += ',';
+          append_key_text(key.items[i], mode, out);
+        }
+        out += ']';
+        return;
+      case NodeKind::Mapping:
+        out += "map:{";
+        for (size_t i = 0; i < key.pairs.size(); ++i) {
+          if (i) out += ',';
+          append_key_text(key.pairs[i].key, mode, out);
+          out += '=';
+          append_key_text(key.pairs[i].value, mode, out);
+        }
+        out += '}';
+        return;
+      case NodeKind::Alias:
+        out += "alias:";
+        out += std::to_string(key.text.size());
+        out += ':';
+        out += key.text;
+        return;
+      case NodeKind::Null:
+        out += "null";
+        return;
+      case NodeKind::Scalar:
+        break;
+    }
+    ResolvedScalar r = resolve_scalar_owned(mode, key.text, key.scalar_style, tag_of(key));
+    switch (r.kind) {
+      case ResolvedKind::Null:
+        out += "null";
+        return;
+      case ResolvedKind::Bool:
+        out += r.truth ? "n:1" : "n:0";
+        return;
+      case ResolvedKind::Int:
+        out += "n:";
+        append_int64(out, r.int_value);
+        return;
+      case ResolvedKind::BigInt:
+        out += "n:";
+        out += big_int_to_decimal(r.text, r.radix);
+        return;
+      case ResolvedKind::Float: {
+        double v = r.float_value;
+        if (std::isfinite(v) && v == std::floor(v) && v >= -9223372036854775808.0 && v < 9223372036854775808.0) {
+          out += "n:";
+          append_int64(out, int64_t(v));
+        } else {
+          uint64_t bits;
+          std::memcpy(&bits, &v, sizeof bits);
+          out += "f:";
+          out += std::to_string(bits);
+        }
+        return;
+      }
+      default:
+        // Length-prefixed, so "a,s:b" inside one key never equals two keys.
+        out += "s:";
+        out += std::to_string(r.text.size());
+        out += ':';
+        out += r.text;
+        return;
+    }
+  });
+}
+
+// Walks mappings in pre-order; calls on_dup(key) for every key whose
+// canonical text already occurred in its mapping. Stops when on_dup returns
+// false.
+template <class F>
+void for_each_duplicate(const YamlNode& root, ResolverMode mode, F&& on_dup) {
+  const std::string merge = merge_key_canonical_text();
+  bool go_on = true;
+  std::vector<const YamlNode*> stack{&root};
+  while (go_on && !stack.empty()) {
+    const YamlNode* n = stack.back();
+    stack.pop_back();
+    if (n->is_mapping()) {
+      std::unordered_set<std::string, KeyedHash> seen;
+      seen.reserve(n->pairs.size());
+      for (const MappingEntry& e : n->pairs) {
+        std::string text = canonical_key_text(e.key, mode);
+        if (text == merge) continue;
+        if (!seen.insert(std::move(text)).second && !on_dup(e.key)) {
+          go_on = false;
+          break;
+        }
+      }
+    }
+    for (size_t i = n->pairs.size(); i-- > 0;) {
+      stack.push_back(&n->pairs[i].value);
+      stack.push_back(&n->pairs[i].key);
+    }
+    for (size_t i = n->items.size(); i-- > 0;) stack.push_back(&n->items[i]);
+  }
+}
+
+}  // namespace
+
+std::string key_display_text(const YamlNode& key) {
+  if (key.is_scalar()) return key.text;
+  std::string out;
+  append_debug(key, out);
+  return out;
+}
+
+std::string merge_key_canonical_text() { return "s:2:<<"; }
+
+std::string canonical_key_text(const YamlNode& key, ResolverMode mode) {
+  std::string out;
+  append_key_text(key, mode, out);
+  return out;
+}
+
+void collect_yaml11_warnings(const YamlNode& node, ResolverMode mode, std::vector<std::string>& out) {
+  if (mode == ResolverMode::Yaml12) return;
+  preorder(node, [&](const YamlNode& n) {
+    if (!n.is_scalar()) return;
+    std::optional<KindNamePair> amb = yaml11_ambiguity(mode, n.text, n.scalar_style, tag_of(n));
+    if (!amb) return;
+    out.push_back("YAML 1.1 syntax '" + n.text + "' resolves as " + std::string(amb->mode_kind) + " in 1.1 but " +
+                  std::string(amb->yaml12_kind) + " in 1.2 " + position_text(n.span));
+  });
+}
+
+std::vector<std::string> collect_yaml11_warnings_all(const std::vector<YamlNode>& roots, ResolverMode mode) {
+  std::vector<std::string> out;
+  for (const YamlNode& r : roots) collect_yaml11_warnings(r, mode, out);
+  return out;
+}
+
+void upgrade_yaml11_scalars(YamlNode& node, ResolverMode mode) {
+  if (mode == ResolverMode::Yaml12) return;
+  preorder(node, [&](YamlNode& n) {
+    if (!n.is_scalar() || n.scalar_style != ScalarStyle::Plain) return;
+    ScalarTag tag = tag_of(n);
+    ResolvedScalar old_reading = resolve_scalar_owned(mode, n.text, ScalarStyle::Plain, tag);
+    ResolvedScalar new_reading = resolve_scalar_owned(ResolverMode::Yaml12, n.text, ScalarStyle::Plain, tag);
+    if (readings_agree(old_reading, new_reading)) return;
+    std::string text;
+    switch (old_reading.kind) {
+      case ResolvedKind::Null:
+        text = "null";
+        break;
+      case ResolvedKind::Bool:
+        text = old_reading.truth ? "true" : "false";
+        break;
+      case ResolvedKind::Int:
+        append_int64(text, old_reading.int_value);
+        break;
+      case ResolvedKind::BigInt:
+        text = big_int_to_decimal(old_reading.text, old_reading.radix);
+        break;
+      case ResolvedKind::Float:
+        text = format_yaml_float(old_reading.float_value);
+        break;
+      default:
+        // A string under 1.1 that 1.2 would read as something else: keep
+        // the text, quoted.
+        if (!tag) {
+          n.scalar_style = ScalarStyle::DoubleQuoted;
+          n.comments.modified = true;
+        }
+        return;
+    }
+    n.text = std::move(text);
+    n.comments.modified = true;
+  });
+}
+
+std::optional<ScanError> find_duplicate_key(const YamlNode& node, ResolverMode mode) {
+  std::optional<ScanError> error;
+  for_each_duplicate(node, mode, [&](const YamlNode& key) {
+    error = ScanError{"duplicate mapping key: " + key_display_text(key), key.span};
+    return false;
+  });
+  return error;
+}
+
+std::optional<ScanError> first_duplicate_key_error(const std::vector<YamlNode>& roots, ResolverMode mode) {
+  for (const YamlNode& r : roots)
+    if (auto e = find_duplicate_key(r, mode)) return e;
+  return std::nullopt;
+}
+
+void duplicate_key_warnings_in_tree(const YamlNode& node, ResolverMode mode, std::vector<std::string>& out) {
+  for_each_duplicate(node, mode, [&](const YamlNode& key) {
+    out.push_back("duplicate mapping key '" + key_display_text(key) + "' " + position_text(key.span) +
+                  "; keeping the last value");
+    return true;
+  });
+}
+
+std::vector<std::string> collect_duplicate_key_warnings(const std::vector<YamlNode>& roots, ResolverMode mode) {
+  std::vector<std::string> out;
+  for (const YamlNode& r : roots) duplicate_key_warnings_in_tree(r, mode, out);
+  return out;
+}
+
+PostParseOutcome apply_post_parse_policies(std::vector<YamlNode>& roots, ResolverMode mode, bool upgrade,
+                                           bool dup_error, bool dup_warn, bool yaml11_warn) {
+  PostParseOutcome out;
+  if (yaml11_warn) out.warnings = collect_yaml11_warnings_all(roots, mode);
+  if (upgrade)
+    for (YamlNode& r : roots) upgrade_yaml11_scalars(r, mode);
+  if (dup_error) {
+    out.duplicate = first_duplicate_key_error(roots, mode);
+  } else if (dup_warn) {
+    for (const YamlNode& r : roots) duplicate_key_warnings_in_tree(r, mode, out.warnings);
+  }
+  return out;
+}
+
+}  // namespace qf

@@ -1,0 +1,596 @@
+// Scalar scanners: plain, single-quoted, double-quoted, literal and folded.
+// A scalar whose value is a contiguous stretch of the input is returned as a
+// view of it; anything folded or escaped is built in a scratch buffer and
+// kept in the scanner's arena.
+#include <algorithm>
+#include <climits>
+
+#include "scanner/scan_engine.hpp"
+
+namespace qf::scan_detail {
+
+namespace {
+constexpr ByteTable kSingleQuotedStop =
+    make_table([](int c) { return c == '\'' || c == '\n' || c == '\r'; });
+constexpr ByteTable kDoubleQuotedStop =
+    make_table([](int c) { return c == '"' || c == '\\' || c == '\n' || c == '\r'; });
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Plain scalars
+
+void ScanEngine::scan_plain_scalar() {
+  const Span start = c_.span();
+  const int32_t block_indent = s_.indent;
+  const bool key_allowed = s_.simple_key_allowed;
+  const bool tab_before = s_.tab_before;
+  const bool flow = s_.flow_level > 0;
+  const ByteTable& stop = flow ? kPlainStopFlow : kPlainStopBlock;
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+
+  uint64_t pos = c_.position;
+  uint32_t col = c_.column;
+  uint64_t content_end = pos;
+  bool built = false;          // text lives in scratch_
+  uint32_t empty_lines = 0;    // separator of the fold in progress
+  bool continuation = false;   // scanning a line after a fold
+
+  for (;;) {
+    // One line of the scalar: content runs up to a stop or the line end.
+    const uint64_t line_start = pos;
+    uint64_t line_end = pos;
+    for (;;) {
+      const uint64_t run = pos;
+      while (pos < len && !stop[static_cast<unsigned char>(t[pos])]) {
+        ++pos;
+        ++col;
+      }
+      if (pos > run) line_end = pos;
+      if (pos >= len) break;
+      const unsigned char b = static_cast<unsigned char>(t[pos]);
+      if (b >= 0x80) {
+        pos = std::min<uint64_t>(pos + utf8_length(b), len);
+        ++col;
+        line_end = pos;
+        continue;
+      }
+      if (b == ' ' || b == '\t') {
+        do {
+          ++pos;
+          ++col;
+        } while (pos < len && is_blank(static_cast<unsigned char>(t[pos])));
+        continue;
+      }
+      if (b == ':') {
+        const unsigned char n = pos + 1 < len ? static_cast<unsigned char>(t[pos + 1]) : 0;
+        if (kBlankBreakEnd[n] || (flow && kFlowIndicator[n])) break;
+        ++pos;
+        ++col;
+        line_end = pos;
+        continue;
+      }
+      if (b == '#') {
+        if (pos > 0 && is_blank(static_cast<unsigned char>(t[pos - 1]))) break;
+        ++pos;
+        ++col;
+        line_end = pos;
+        continue;
+      }
+      if (b == '\n' || b == '\r') break;
+      if (flow && kFlowIndicator[b]) break;
+      // Other control bytes never pass the control check; take them as text.
+      ++pos;
+      ++col;
+      line_end = pos;
+    }
+
+    if (line_end > line_start) {
+      if (continuation) {
+        if (!built) {
+          scratch_.assign(t + start.offset, content_end - start.offset);
+          built = true;
+        }
+        if (empty_lines == 0)
+          scratch_.push_back(' ');
+        else
+          scratch_.append(empty_lines, '\n');
+        scratch_.append(t + line_start, line_end - line_start);
+      }
+      content_end = line_end;
+    }
+    c_.position = pos;
+    c_.column = col;
+    if (pos >= len || !is_break(static_cast<unsigned char>(t[pos]))) break;
+
+    // Folding: the breaks, empty lines and indentation stay consumed even
+    // when the scalar ends here.
+    c_.consume_line_break();
+    c_.skip_blanks();
+    empty_lines = 0;
+    while (is_break(c_.cur())) {
+      ++empty_lines;
+      c_.consume_line_break();
+      c_.skip_blanks();
+    }
+    if (c_.at_end()) break;
+    if (!flow && static_cast<int32_t>(c_.column) <= block_indent) break;
+    // A document marker ends the scalar in either context; inside a flow
+    // collection the flow rules then report it.
+    if (c_.column == 0 && c_.is_document_marker()) break;
+    const unsigned char first = c_.cur();
+    if (first == '#') break;
+    if ((first == ':' || first == '?') && kBlankBreakEnd[c_.byte_at(1)]) break;
+    if (flow && (first == '[' || first == '{')) break;
+    continuation = true;
+    pos = c_.position;
+    col = c_.column;
+  }
+
+  const bool multiline = c_.line > start.line;
+  s_.simple_key_allowed = !flow && multiline;
+  if (!flow && s_.possible_key.state != SimpleKeyState::Absent &&
+      s_.possible_key.line != static_cast<int32_t>(c_.line))
+    s_.possible_key.state = SimpleKeyState::Absent;
+
+  const std::string_view text =
+      built ? s_.strings.store(scratch_) : view(start.offset, content_end);
+
+  const unsigned char n = c_.byte_at(1);
+  const bool at_value = c_.cur() == ':' && !c_.at_end() &&
+                        (kBlankBreakEnd[n] || (flow && kFlowIndicator[n]));
+  if (key_allowed && !(flow && s_.flow_explicit_key) && at_value) {
+    if (!flow) {
+      if (!multiline) return make_scalar_key(text, start, content_end, tab_before);
+      if (c_.column >= start.column)
+        fail("an implicit mapping key cannot span multiple lines", start);
+      // A ":" left of the scalar belongs to an outer level: not a key.
+    } else {
+      if (!s_.flow_kinds.empty() && !s_.flow_kinds.back() && c_.line != start.line)
+        fail("the implicit key of a flow sequence pair must be on one line", start);
+      return make_flow_key(text, ScalarStyle::Plain, start, content_end);
+    }
+  } else if (flow && multiline && !s_.flow_explicit_key && at_value) {
+    fail("missing ',' between flow collection entries", start);
+  }
+
+  push_text(TokenKind::Scalar, start, content_end, text, ScalarStyle::Plain);
+  if (flow) {
+    s_.flow_node_seen = true;
+    s_.last_flow_node_line = start.line;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Quoted scalars
+
+void ScanEngine::fold_quoted_line_break(std::string& buffer, int64_t block_indent, Span start) {
+  c_.consume_line_break();
+  uint32_t empty_lines = 0;
+  for (;;) {
+    c_.skip_spaces();
+    const unsigned char ch = c_.cur();
+    if (is_break(ch) || (ch == '\t' && is_break(first_non_blank()))) {
+      ++empty_lines;
+      c_.skip_blanks();
+      c_.consume_line_break();
+      if (c_.at_end()) break;
+      continue;
+    }
+    break;
+  }
+  if (!c_.at_end() && !is_break(c_.cur()) && static_cast<int64_t>(c_.column) <= block_indent)
+    fail("a multi-line quoted scalar must be indented past its block context", c_.span());
+  c_.skip_blanks();
+  if (empty_lines == 0)
+    buffer.push_back(' ');
+  else
+    buffer.append(empty_lines, '\n');
+  if (c_.is_document_marker())
+    fail("a document marker cannot appear inside a quoted scalar", start);
+}
+
+void ScanEngine::scan_single_quoted() {
+  const Span start = c_.span();
+  const bool key_allowed = s_.simple_key_allowed;
+  const bool tab_before = s_.tab_before;
+  const int64_t block_indent = s_.flow_level > 0 ? INT64_MIN : s_.indent;
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  advance_bytes(1);
+  bool built = false;
+  uint64_t seg = c_.position;
+  std::string_view text;
+  for (;;) {
+    uint64_t p = c_.position;
+    uint32_t col = c_.column;
+    while (p < len && !kSingleQuotedStop[static_cast<unsigned char>(t[p])]) {
+      col += !is_continuation(static_cast<unsigned char>(t[p]));
+      ++p;
+    }
+    c_.position = p;
+    c_.column = col;
+    if (p >= len) fail("unterminated single-quoted scalar", start);
+    const unsigned char b = static_cast<unsigned char>(t[p]);
+    if (b == '\'') {
+      if (p + 1 < len && t[p + 1] == '\'') {
+        if (!built) {
+          scratch_.clear();
+          built = true;
+        }
+        scratch_.append(t + seg, p - seg);
+        scratch_.push_back('\'');
+        advance_bytes(2);
+        seg = c_.position;
+        continue;
+      }
+      if (built) {
+        scratch_.append(t + seg, p - seg);
+        text = s_.strings.store(scratch_);
+      } else {
+        text = view(seg, p);
+      }
+      advance_bytes(1);
+      break;
+    }
+    // Line break: trailing blanks of the line go, then the fold.
+    if (!built) {
+      scratch_.clear();
+      built = true;
+    }
+    scratch_.append(t + seg, p - seg);
+    while (!scratch_.empty() && is_blank(static_cast<unsigned char>(scratch_.back())))
+      scratch_.pop_back();
+    fold_quoted_line_break(scratch_, block_indent, start);
+    seg = c_.position;
+  }
+  push_quoted_scalar(text, ScalarStyle::SingleQuoted, start, c_.span(), key_allowed, tab_before);
+}
+
+char32_t ScanEngine::scan_unicode_escape(int digits, Span start) {
+  uint32_t cp = 0;
+  for (int i = 0; i < digits; ++i) {
+    if (c_.at_end()) fail("incomplete unicode escape", start);
+    const unsigned char ch = c_.cur();
+    uint32_t v;
+    if (ch >= '0' && ch <= '9')
+      v = ch - '0';
+    else if (ch >= 'a' && ch <= 'f')
+      v = ch - 'a' + 10;
+    else if (ch >= 'A' && ch <= 'F')
+      v = ch - 'A' + 10;
+    else
+      fail("invalid hex digit in unicode escape: '" + char_at(c_) + "'", c_.span());
+    cp = cp * 16 + v;
+    advance_bytes(1);
+  }
+  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+    fail(format_code_point("invalid unicode code point: ", cp), start);
+  return cp;
+}
+
+void ScanEngine::scan_double_quoted() {
+  const Span start = c_.span();
+  const bool key_allowed = s_.simple_key_allowed;
+  const bool tab_before = s_.tab_before;
+  const int64_t block_indent = s_.flow_level > 0 ? INT64_MIN : s_.indent;
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  advance_bytes(1);
+  bool built = false;
+  size_t keep = 0;
+  uint64_t seg = c_.position;
+  std::string_view text;
+  auto start_buffer = [&] {
+    if (!built) {
+      scratch_.clear();
+      built = true;
+    }
+  };
+  for (;;) {
+    uint64_t p = c_.position;
+    uint32_t col = c_.column;
+    while (p < len && !kDoubleQuotedStop[static_cast<unsigned char>(t[p])]) {
+      col += !is_continuation(static_cast<unsigned char>(t[p]));
+      ++p;
+    }
+    c_.position = p;
+    c_.column = col;
+    if (p >= len) fail("unterminated double-quoted scalar", start);
+    const unsigned char b = static_cast<unsigned char>(t[p]);
+    if (b == '"') {
+      if (built) {
+        scratch_.append(t + seg, p - seg);
+        text = s_.strings.store(scratch_);
+      } else {
+        text = view(seg, p);
+      }
+      advance_bytes(1);
+      break;
+    }
+    start_buffer();
+    if (b == '\\') {
+      scratch_.append(t + seg, p - seg);
+      advance_bytes(1);
+      if (c_.at_end()) fail("unterminated escape sequence", start);
+      const unsigned char e = c_.cur();
+      char32_t cp = 0;
+      bool simple = true;
+      switch (e) {
+        case '0': cp = 0x00; break;
+        case 'a': cp = 0x07; break;
+        case 'b': cp = 0x08; break;
+        case 't': case '\t': cp = 0x09; break;
+        case 'n': cp = 0x0A; break;
+        case 'v': cp = 0x0B; break;
+        case 'f': cp = 0x0C; break;
+        case 'r': cp = 0x0D; break;
+        case 'e': cp = 0x1B; break;
+        case ' ': cp = 0x20; break;
+        case '"': cp = 0x22; break;
+        case '/': cp = 0x2F; break;
+        case '\\': cp = 0x5C; break;
+        case 'N': cp = 0x85; break;
+        case '_': cp = 0xA0; break;
+        case 'L': cp = 0x2028; break;
+        case 'P': cp = 0x2029; break;
+        default: simple = false; break;
+      }
+      if (simple) {
+        append_utf8(scratch_, cp);
+        advance_bytes(1);
+      } else if (e == 'x' || e == 'u' || e == 'U') {
+        advance_bytes(1);
+        append_utf8(scratch_, scan_unicode_escape(e == 'x' ? 2 : e == 'u' ? 4 : 8, start));
+      } else if (is_break(e)) {
+        // Escaped line break: the lines join with nothing between them.
+        c_.consume_line_break();
+        c_.skip_spaces();
+        while (is_break(c_.cur())) {
+          scratch_.push_back('\n');
+          c_.consume_line_break();
+          c_.skip_spaces();
+        }
+        if (c_.is_document_marker())
+          fail("a document marker cannot appear inside a quoted scalar", start);
+      } else {
+        fail("unknown escape character: '\\" + char_at(c_) + "'", c_.span());
+      }
+      keep = scratch_.size();
+      seg = c_.position;
+      continue;
+    }
+    // Line break: literal trailing blanks go, blanks made by escapes stay.
+    const size_t before = scratch_.size();
+    scratch_.append(t + seg, p - seg);
+    size_t last = scratch_.size();
+    while (last > before && is_blank(static_cast<unsigned char>(scratch_[last - 1]))) --last;
+    if (last > before) keep = last;
+    scratch_.resize(keep);
+    fold_quoted_line_break(scratch_, block_indent, start);
+    seg = c_.position;
+  }
+  push_quoted_scalar(text, ScalarStyle::DoubleQuoted, start, c_.span(), key_allowed, tab_before);
+}
+
+void ScanEngine::push_quoted_scalar(std::string_view text, ScalarStyle style, Span start,
+                                    Span after, bool key_allowed, bool tab_before) {
+  s_.simple_key_allowed = false;
+  const bool flow = s_.flow_level > 0;
+  if (key_allowed && !(flow && s_.flow_explicit_key)) {
+    c_.skip_spaces();
+    bool is_key = false;
+    if (c_.cur() == ':' && !c_.at_end()) {
+      const unsigned char n = c_.byte_at(1);
+      if (kBlankBreakEnd[n]) {
+        if (flow || c_.line == start.line)
+          is_key = true;
+        else
+          fail("an implicit mapping key cannot span multiple lines", start);
+      } else if (flow && kFlowIndicator[n]) {
+        is_key = true;
+      }
+    }
+    if (is_key) {
+      if (flow) return make_flow_key(text, style, start, after.offset);
+      if (tab_before) fail("a tab cannot be used for indentation", start);
+      roll_indent(static_cast<int32_t>(start.column), start, TokenKind::MappingStart);
+      push_flag(TokenKind::Key, start, false);
+      push_text(TokenKind::Scalar, start, after.offset, text, style);
+      s_.implicit_key_line = static_cast<int32_t>(c_.line);
+      s_.after_block_value = true;
+      const Span colon = c_.span();
+      advance_bytes(1);
+      skip_one_space();
+      push(TokenKind::Value, colon, colon.offset);
+      s_.flow_node_seen = false;
+      return;
+    }
+    c_.position = after.offset;
+    c_.column = after.column;
+  }
+  if (!flow) {
+    const unsigned char n = first_non_blank();
+    if (!(n == 0 || is_break(n) || n == '#' || n == ':'))
+      fail("unexpected content after quoted scalar", after);
+  }
+  push_text(TokenKind::Scalar, start, after.offset, text, style);
+  if (flow) {
+    s_.flow_node_seen = true;
+    s_.last_flow_node_line = start.line;
+    s_.flow_adjacent_value = true;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Block scalars
+
+uint32_t ScanEngine::skip_indented_empty_lines(int32_t n) {
+  uint32_t count = 0;
+  for (;;) {
+    const char* t = c_.text;
+    const uint64_t len = c_.length;
+    while (c_.position < len && t[c_.position] == ' ' && static_cast<int32_t>(c_.column) < n)
+      advance_bytes(1);
+    if (!is_break(c_.cur())) return count;
+    c_.consume_line_break();
+    ++count;
+  }
+}
+
+void ScanEngine::scan_block_scalar(bool literal) {
+  enum class Chomp { Strip, Clip, Keep };
+  const Span indicator = c_.span();
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  advance_bytes(1);
+
+  // Header: chomping and indentation indicators, in either order.
+  Chomp chomp = Chomp::Clip;
+  bool have_chomp = false;
+  int32_t digit = 0;
+  for (;;) {
+    const unsigned char ch = c_.cur();
+    if ((ch == '+' || ch == '-') && !have_chomp) {
+      have_chomp = true;
+      chomp = ch == '+' ? Chomp::Keep : Chomp::Strip;
+      advance_bytes(1);
+    } else if (ch >= '1' && ch <= '9' && digit == 0) {
+      digit = ch - '0';
+      advance_bytes(1);
+    } else {
+      break;
+    }
+  }
+  for (;;) {
+    const unsigned char ch = c_.cur();
+    if (c_.at_end() || is_break(ch)) break;
+    if (is_blank(ch)) {
+      advance_bytes(1);
+      continue;
+    }
+    if (ch == '#') {
+      const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
+      if (!is_blank(prev) && !is_break(prev))
+        fail("a comment must be preceded by whitespace", c_.span());
+      advance_to_line_end();
+      break;
+    }
+    fail("unexpected content after block scalar indicator", c_.span());
+  }
+  if (is_break(c_.cur())) c_.consume_line_break();
+
+  // Content indentation: given, or taken from the first non-empty line.
+  const int32_t indent = s_.indent;
+  int32_t n = 0;
+  bool empty = false;
+  if (digit != 0) {
+    n = std::max(indent, 0) + digit;
+  } else if (c_.at_end()) {
+    if (indent >= 0) empty = true;
+  } else {
+    uint64_t p = c_.position;
+    int32_t widest = 0;
+    bool content = false;
+    for (;;) {
+      uint64_t q = p;
+      while (q < len && t[q] == ' ') ++q;
+      const int32_t w = static_cast<int32_t>(std::min<uint64_t>(q - p, INT32_MAX));
+      if (q >= len) {
+        n = 0;
+        break;
+      }
+      if (is_break(static_cast<unsigned char>(t[q]))) {
+        widest = std::max(widest, w);
+        p = q + 1;
+        if (t[q] == '\r' && p < len && t[p] == '\n') ++p;
+        continue;
+      }
+      n = w;
+      content = true;
+      break;
+    }
+    // Only blank lines up to the end: no content, whatever their SPACEs
+    // (at top level they would otherwise be taken for content or for
+    // over-indented leading lines).
+    if (!content || n <= indent)
+      empty = true;
+    else if (n < widest)
+      fail("a leading empty line in a block scalar is indented more than the content", indicator);
+  }
+
+  scratch_.clear();
+  if (!empty) {
+    uint32_t pending = skip_indented_empty_lines(n);
+    uint32_t trailing = pending;
+    while (static_cast<int32_t>(c_.column) == n && !c_.at_end() && !c_.is_document_marker()) {
+      scratch_.append(pending, '\n');
+      const unsigned char first = c_.cur();
+      const bool more_indented = is_blank(first);
+      const uint64_t from = c_.position;
+      const uint64_t to = advance_to_line_end();
+      scratch_.append(t + from, to - from);
+      const bool broke = is_break(c_.cur());
+      if (broke) c_.consume_line_break();
+      pending = skip_indented_empty_lines(n);
+      if (static_cast<int32_t>(c_.column) != n || c_.at_end() || c_.is_document_marker()) {
+        trailing = pending + (broke ? 1 : 0);
+        break;
+      }
+      if (literal || more_indented || is_blank(c_.cur()))
+        scratch_.push_back('\n');
+      else if (pending == 0)
+        scratch_.push_back(' ');
+      trailing = pending;
+    }
+    switch (chomp) {
+      case Chomp::Strip:
+        break;
+      case Chomp::Clip:
+        if (!scratch_.empty()) scratch_.push_back('\n');
+        break;
+      case Chomp::Keep:
+        scratch_.append(trailing, '\n');
+        break;
+    }
+  } else {
+    // No content line: only blank lines belong to the scalar. A last line
+    // without a break adds no line break.
+    uint32_t lines = 0;
+    while (!c_.at_end()) {
+      const unsigned char fnb = first_non_blank();
+      if (!(fnb == 0 || is_break(fnb))) break;
+      c_.skip_spaces();
+      if (c_.cur() == '\t') fail("a tab cannot be used for indentation", c_.span());
+      if (!is_break(c_.cur())) break;
+      c_.consume_line_break();
+      ++lines;
+    }
+    if (chomp == Chomp::Keep) scratch_.append(lines, '\n');
+  }
+
+  s_.simple_key_allowed = true;
+  s_.possible_key.state = SimpleKeyState::Absent;
+  push_text(TokenKind::Scalar, indicator, c_.position, s_.strings.store(scratch_),
+            literal ? ScalarStyle::Literal : ScalarStyle::Folded);
+}
+
+}  // namespace qf::scan_detail

@@ -1,0 +1,155 @@
+// Internal to the scanner: the scanning routines over one Scanner record and
+// the byte-class tables they share. Errors unwind as ScanFailure and become
+// the one ScanError of tokenize.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "scanner/scanner.hpp"
+
+namespace qf::scan_detail {
+
+struct ScanFailure {
+  ScanError error;
+};
+
+struct ByteTable {
+  bool v[256];
+  constexpr bool operator[](unsigned char c) const { return v[c]; }
+};
+
+template <class Pred>
+constexpr ByteTable make_table(Pred pred) {
+  ByteTable t{};
+  for (int i = 0; i < 256; ++i) t.v[i] = pred(i);
+  return t;
+}
+
+// Byte 0 stands for the end of input: U+0000 never survives the control
+// character check, so byte_at() returning 0 is unambiguous.
+inline constexpr ByteTable kBlankBreakEnd =
+    make_table([](int c) { return c == 0 || c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
+inline constexpr ByteTable kFlowIndicator =
+    make_table([](int c) { return c == ',' || c == '[' || c == ']' || c == '{' || c == '}'; });
+inline constexpr ByteTable kBlankBreakEndFlowInd =
+    make_table([](int c) { return kBlankBreakEnd[c] || kFlowIndicator[c]; });
+// Bytes that end a run of ordinary plain-scalar characters.
+inline constexpr ByteTable kPlainStopBlock = make_table([](int c) {
+  return c < 0x20 || c == ' ' || c == '#' || c == ':' || c >= 0x80;
+});
+inline constexpr ByteTable kPlainStopFlow =
+    make_table([](int c) { return kPlainStopBlock[c] || kFlowIndicator[c]; });
+// Anchor and alias names end here.
+inline constexpr ByteTable kNameStop = kBlankBreakEndFlowInd;
+// Tag suffixes end here ("[" and "{" belong to the tag).
+inline constexpr ByteTable kTagStop = make_table([](int c) {
+  return c == 0 || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ',' || c == ']' ||
+         c == '}';
+});
+
+inline bool is_break(unsigned char c) { return c == '\n' || c == '\r'; }
+inline bool is_blank(unsigned char c) { return c == ' ' || c == '\t'; }
+inline bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+inline uint32_t utf8_length(unsigned char c) {
+  return c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+}
+
+class ScanEngine {
+ public:
+  explicit ScanEngine(Scanner& s) : s_(s), c_(s.cursor) {}
+
+  // Scans the whole text into s_.queue; throws ScanFailure.
+  void run();
+
+ private:
+  // main loop, block structure (scanner.cpp)
+  void check_control_characters();
+  void step();
+  void skip_to_next_token();
+  void scan_comment();
+  void block_dispatch();
+  void flow_dispatch();
+  void unroll_indent(int32_t column);
+  void roll_indent(int32_t column, Span span, TokenKind kind);
+  void save_possible_key();
+  void scan_block_entry(bool after_entry);
+  void scan_value_indicator();
+  void make_scalar_key(std::string_view text, Span start, uint64_t end, bool tab_before);
+  void make_flow_key(std::string_view text, ScalarStyle style, Span start, uint64_t end);
+  void scan_flow_collection_start(bool mapping);
+  void scan_flow_collection_end(unsigned char closer);
+  void scan_directive();
+  void scan_document_start();
+  void scan_document_end();
+  void scan_alias();
+  void scan_anchor();
+  void scan_tag();
+  void scan_explicit_key();
+  void check_property_indent(Span at);
+  void raise_pending_property();
+  std::string_view scan_name(uint64_t from);
+
+  // scalars (scalar.cpp)
+  void scan_plain_scalar();
+  void scan_single_quoted();
+  void scan_double_quoted();
+  void push_quoted_scalar(std::string_view text, ScalarStyle style, Span start, Span after,
+                          bool key_allowed, bool tab_before);
+  void fold_quoted_line_break(std::string& buffer, int64_t block_indent, Span start);
+  char32_t scan_unicode_escape(int digits, Span start);
+  void scan_block_scalar(bool literal);
+  uint32_t skip_indented_empty_lines(int32_t n);
+
+  // helpers
+  [[noreturn]] static void fail(std::string message, Span at) {
+    throw ScanFailure{ScanError{std::move(message), at}};
+  }
+  void push(TokenKind kind, Span span, uint64_t end_offset) {
+    Token& t = s_.queue.emplace_back();
+    t.kind = kind;
+    t.span = span;
+    t.end_offset = end_offset;
+  }
+  void push_text(TokenKind kind, Span span, uint64_t end_offset, std::string_view text,
+                 ScalarStyle style = ScalarStyle::Plain) {
+    Token& t = s_.queue.emplace_back();
+    t.kind = kind;
+    t.style = style;
+    t.span = span;
+    t.end_offset = end_offset;
+    t.text = text;
+  }
+  void push_flag(TokenKind kind, Span span, bool flag) {
+    Token& t = s_.queue.emplace_back();
+    t.kind = kind;
+    t.flag = flag;
+    t.span = span;
+    t.end_offset = span.offset;
+  }
+  std::string_view view(uint64_t from, uint64_t to) const {
+    return std::string_view(c_.text + from, to - from);
+  }
+  // Advances over ASCII bytes that stay on the current line.
+  void advance_bytes(uint32_t n) { c_.advance_ascii(n); }
+  // Moves the cursor to the next LF or CR (or the end of input), counting
+  // characters; returns the new position.
+  uint64_t advance_to_line_end();
+  unsigned char first_non_blank() const {
+    uint64_t p = c_.position;
+    while (p < c_.length && is_blank(static_cast<unsigned char>(c_.text[p]))) ++p;
+    return p < c_.length ? static_cast<unsigned char>(c_.text[p]) : 0;
+  }
+  void skip_one_space() {
+    if (c_.cur() == ' ') advance_bytes(1);
+  }
+
+  Scanner& s_;
+  TextCursor& c_;
+  std::string scratch_;
+};
+
+std::string format_code_point(const char* prefix, char32_t cp);
+std::string char_at(const TextCursor& c);
+
+}  // namespace qf::scan_detail

@@ -1,0 +1,828 @@
+// Main loop of the scanner: blank and comment skipping, the indentation
+// stack, implicit keys, flow collections, document markers, directives and
+// node properties. Scalars live in scalar.cpp.
+#include "scanner/scanner.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "scanner/scan_engine.hpp"
+
+namespace qf {
+
+std::string_view TextArena::store(std::string_view s) {
+  if (s.empty()) return std::string_view();
+  if (s.size() > left_) {
+    size_t size = std::max<size_t>(s.size(), 16 * 1024);
+    chunks_.push_back(std::make_unique<char[]>(size));
+    cur_ = chunks_.back().get();
+    left_ = size;
+  }
+  std::memcpy(cur_, s.data(), s.size());
+  std::string_view out(cur_, s.size());
+  cur_ += s.size();
+  left_ -= s.size();
+  return out;
+}
+
+Scanner::Scanner(std::string_view text) : cursor(text) {
+  indents.reserve(16);
+  sequence_flags.reserve(16);
+}
+
+TokenizeResult tokenize(Scanner& scanner) {
+  TokenizeResult result;
+  const uint64_t len = scanner.cursor.length;
+  if (len >= kMaxScanLength) {
+    result.error = ScanError{"input text too large: 2 GiB or more", scanner.cursor.span()};
+    return result;
+  }
+  uint64_t n = std::min<uint64_t>(
+      std::max<uint64_t>(std::max<uint64_t>(std::min<uint64_t>(len / 2, 4096), len / 8), 8),
+      65536);
+  scanner.queue.reserve(n);
+  try {
+    scan_detail::ScanEngine(scanner).run();
+  } catch (scan_detail::ScanFailure& f) {
+    scanner.queue.clear();
+    result.error = std::move(f.error);
+    return result;
+  }
+  result.tokens = std::move(scanner.queue);
+  scanner.queue = {};
+  return result;
+}
+
+namespace scan_detail {
+
+std::string format_code_point(const char* prefix, char32_t cp) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+  return std::string(prefix) + buf;
+}
+
+// The UTF-8 bytes of the character at the cursor.
+std::string char_at(const TextCursor& c) {
+  if (c.at_end()) return std::string();
+  uint64_t n = std::min<uint64_t>(utf8_length(c.cur()), c.length - c.position);
+  return std::string(c.text + c.position, n);
+}
+
+namespace {
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+// Nonzero when some byte of `v` is zero (may flag bytes above a zero byte,
+// so a hit only means "look closer").
+inline uint64_t has_zero_byte(uint64_t v) { return (v - kOnes) & ~v & kHighs; }
+}  // namespace
+
+uint64_t ScanEngine::advance_to_line_end() {
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  uint64_t p = c_.position;
+  uint32_t col = c_.column;
+  // Eight bytes at a time while no LF or CR is among them; the column grows
+  // by the bytes that are not UTF-8 continuation bytes.
+  while (p + 8 <= len) {
+    uint64_t w;
+    std::memcpy(&w, t + p, 8);
+    if (has_zero_byte(w ^ (kOnes * '\n')) | has_zero_byte(w ^ (kOnes * '\r'))) break;
+    const uint64_t continuation = w & kHighs & ~(w << 1);
+    // One bit per continuation byte, summed into the top byte.
+    col += 8 - static_cast<uint32_t>(((continuation >> 7) * kOnes) >> 56);
+    p += 8;
+  }
+  while (p < len && t[p] != '\n' && t[p] != '\r') {
+    col += !is_continuation(static_cast<unsigned char>(t[p]));
+    ++p;
+  }
+  c_.position = p;
+  c_.column = col;
+  return p;
+}
+
+// ---------------------------------------------------------------------------
+// Control characters
+
+namespace {
+// ASCII controls that are refused, plus the lead bytes of the refused
+// two- and three-byte ranges (checked further when met).
+constexpr ByteTable kControlCheck = make_table([](int c) {
+  return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F || c == 0xC2 || c == 0xEF;
+});
+}  // namespace
+
+void ScanEngine::check_control_characters() {
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(c_.text);
+  const uint64_t len = c_.length;
+  const uint64_t begin = c_.position;
+  uint64_t p = begin;
+  for (;; ++p) {
+#ifdef __SSE2__
+    // Sixteen bytes at a time up to the next byte that needs a closer look.
+    const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7F);
+    const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    const __m128i c2 = _mm_set1_epi8(static_cast<char>(0xC2));
+    const __m128i ef = _mm_set1_epi8(static_cast<char>(0xEF));
+    const __m128i minus_one = _mm_set1_epi8(-1);
+    while (p + 16 <= len) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p));
+      __m128i ctrl = _mm_and_si128(_mm_cmplt_epi8(v, space), _mm_cmpgt_epi8(v, minus_one));
+      ctrl = _mm_andnot_si128(
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)),
+                       _mm_cmpeq_epi8(v, cr)),
+          ctrl);
+      const __m128i look = _mm_or_si128(
+          _mm_or_si128(ctrl, _mm_cmpeq_epi8(v, del)),
+          _mm_or_si128(_mm_cmpeq_epi8(v, c2), _mm_cmpeq_epi8(v, ef)));
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(look));
+      if (mask != 0) {
+        p += static_cast<unsigned>(__builtin_ctz(mask));
+        break;
+      }
+      p += 16;
+    }
+#endif
+    if (p >= len) return;
+    unsigned char b = t[p];
+    if (!kControlCheck[b]) continue;
+    char32_t bad = 0;
+    if (b == 0xC2) {
+      if (p + 1 >= len) continue;
+      unsigned char b1 = t[p + 1];
+      if (b1 < 0x80 || b1 > 0x9F || b1 == 0x85) continue;
+      bad = 0x80 + (b1 - 0x80);
+    } else if (b == 0xEF) {
+      if (p + 2 >= len || t[p + 1] != 0xBF || (t[p + 2] != 0xBE && t[p + 2] != 0xBF)) continue;
+      bad = t[p + 2] == 0xBE ? 0xFFFE : 0xFFFF;
+    } else {
+      bad = b;
+    }
+    // Position of the offending character, counted from the text start.
+    uint32_t line = 0, column = 0;
+    for (uint64_t q = begin; q < p; ++q) {
+      unsigned char x = t[q];
+      if (x == '\n') {
+        ++line;
+        column = 0;
+      } else if (x == '\r') {
+        if (q + 1 < p && t[q + 1] == '\n') ++q;
+        ++line;
+        column = 0;
+      } else if (!is_continuation(x)) {
+        ++column;
+      }
+    }
+    fail(format_code_point("disallowed control character ", bad),
+         Span{c_.file_id, line, column, p});
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Main loop
+
+void ScanEngine::run() {
+  s_.stream_started = true;
+  check_control_characters();
+  push(TokenKind::StreamStart, c_.span(), c_.position);
+  while (!s_.stream_ended) step();
+}
+
+void ScanEngine::step() {
+  const uint32_t line_before = c_.line;
+  skip_to_next_token();
+  const bool at_end = c_.at_end();
+  if (s_.property_check_pending && (at_end || c_.line != s_.property_check_span.line))
+    raise_pending_property();
+
+  if (s_.flow_level == 0) {
+    if (!at_end) {
+      s_.dedented = false;
+      unroll_indent(static_cast<int32_t>(c_.column));
+      if (s_.in_sequence && static_cast<int32_t>(c_.column) == s_.indent &&
+          !(c_.cur() == '-' && kBlankBreakEnd[c_.byte_at(1)])) {
+        push(TokenKind::BlockEnd, c_.span(), c_.position);
+        if (s_.indents.empty()) {
+          s_.indent = -1;
+          s_.in_sequence = false;
+        } else {
+          s_.indent = s_.indents.back();
+          s_.indents.pop_back();
+          s_.in_sequence = s_.sequence_flags.back();
+          s_.sequence_flags.pop_back();
+        }
+      }
+    }
+  } else if (!at_end && c_.line != line_before) {
+    if (static_cast<int64_t>(c_.column) <= s_.flow_open_indent)
+      fail("flow content must be indented more than its block context", c_.span());
+  }
+
+  if (at_end) {
+    if (s_.stream_ended) return;
+    if (s_.flow_level > 0) fail("unclosed flow collection at end of input", c_.span());
+    s_.possible_key.state = SimpleKeyState::Absent;
+    unroll_indent(-1);
+    s_.stream_ended = true;
+    push(TokenKind::StreamEnd, c_.span(), c_.position);
+    return;
+  }
+  if (s_.flow_level > 0)
+    flow_dispatch();
+  else
+    block_dispatch();
+}
+
+void ScanEngine::skip_to_next_token() {
+  s_.tab_before = false;
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  const bool block = s_.flow_level == 0;
+  for (;;) {
+    if (c_.position >= len) return;
+    unsigned char ch = static_cast<unsigned char>(t[c_.position]);
+    switch (ch) {
+      case ' ':
+        c_.skip_spaces();
+        break;
+      case '\t':
+        if (block) {
+          s_.tab_before = true;
+        } else if (c_.column == 0) {
+          unsigned char n = first_non_blank();
+          if (!(n == 0 || is_break(n) || kFlowIndicator[n]))
+            fail("a tab cannot be used for indentation", c_.span());
+        }
+        advance_bytes(1);
+        break;
+      case '\n':
+      case '\r':
+        c_.consume_line_break();
+        s_.document_start_line = false;
+        s_.tab_before = false;
+        if (s_.possible_key.state != SimpleKeyState::Absent &&
+            s_.possible_key.line != static_cast<int32_t>(c_.line))
+          s_.possible_key.state = SimpleKeyState::Absent;
+        if (block) s_.simple_key_allowed = true;
+        break;
+      case '#': {
+        uint64_t first = c_.has_bom ? 3 : 0;
+        if (c_.position != first) {
+          unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
+          if (!is_blank(prev) && !is_break(prev)) return;
+        }
+        scan_comment();
+        break;
+      }
+      default:
+        return;
+    }
+  }
+}
+
+namespace {
+// Length of `s` without trailing characters of the Unicode White_Space set.
+size_t trim_white_space(std::string_view s) {
+  size_t n = s.size();
+  for (;;) {
+    if (n == 0) return 0;
+    unsigned char b = static_cast<unsigned char>(s[n - 1]);
+    if (b == ' ' || (b >= 0x09 && b <= 0x0D)) {
+      --n;
+      continue;
+    }
+    if (n >= 2 && static_cast<unsigned char>(s[n - 2]) == 0xC2 && (b == 0x85 || b == 0xA0)) {
+      n -= 2;
+      continue;
+    }
+    if (n >= 3) {
+      unsigned char a = static_cast<unsigned char>(s[n - 3]);
+      unsigned char m = static_cast<unsigned char>(s[n - 2]);
+      bool ws = (a == 0xE1 && m == 0x9A && b == 0x80) ||                     // U+1680
+                (a == 0xE2 && m == 0x80 && ((b >= 0x80 && b <= 0x8A) ||     // U+2000-200A
+                                            b == 0xA8 || b == 0xA9 ||       // U+2028, 2029
+                                            b == 0xAF)) ||                  // U+202F
+                (a == 0xE2 && m == 0x81 && b == 0x9F) ||                    // U+205F
+                (a == 0xE3 && m == 0x80 && b == 0x80);                      // U+3000
+      if (ws) {
+        n -= 3;
+        continue;
+      }
+    }
+    return n;
+  }
+}
+}  // namespace
+
+void ScanEngine::scan_comment() {
+  const Span at = c_.span();
+  advance_bytes(1);
+  skip_one_space();
+  const uint64_t from = c_.position;
+  const uint64_t to = advance_to_line_end();
+  if (s_.keep_comments) {
+    std::string_view body = view(from, to);
+    body = body.substr(0, trim_white_space(body));
+    s_.comments.push_back(RawComment{std::string(body), at});
+  }
+}
+
+void ScanEngine::block_dispatch() {
+  const unsigned char ch = c_.cur();
+  if (ch != '!' && ch != '&') s_.after_block_value = false;
+  const bool after_entry = s_.after_entry;
+  s_.after_entry = false;
+  if (c_.column == 0) {
+    if (ch == '.' && c_.is_document_marker()) return scan_document_end();
+    if (ch == '%') return scan_directive();
+  }
+  s_.directives_enabled = false;
+  switch (ch) {
+    case '!':
+      return scan_tag();
+    case '&':
+      return scan_anchor();
+    case '*':
+      return scan_alias();
+    case '"':
+      return scan_double_quoted();
+    case '\'':
+      return scan_single_quoted();
+    case '|':
+      return scan_block_scalar(true);
+    case '>':
+      return scan_block_scalar(false);
+    case '[':
+      return scan_flow_collection_start(false);
+    case '{':
+      return scan_flow_collection_start(true);
+    case ']':
+    case '}':
+      return scan_flow_collection_end(ch);
+    case '#':
+      fail("a comment must be preceded by whitespace", c_.span());
+    case ',':
+      fail("a plain scalar cannot start with ','", c_.span());
+    case '@':
+    case '`':
+      fail(std::string("'") + char(ch) + "' is a reserved indicator and cannot start a plain scalar",
+           c_.span());
+    case '-':
+      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_block_entry(after_entry);
+      if (c_.column == 0 && c_.is_document_marker()) return scan_document_start();
+      break;
+    case ':':
+      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_value_indicator();
+      break;
+    case '?':
+      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_explicit_key();
+      break;
+    default:
+      break;
+  }
+  scan_plain_scalar();
+}
+
+void ScanEngine::flow_dispatch() {
+  const unsigned char ch = c_.cur();
+  if (c_.column == 0 && c_.is_document_marker())
+    fail("a document marker is not allowed inside a flow collection", c_.span());
+  const bool adjacent = s_.flow_adjacent_value;
+  s_.flow_adjacent_value = false;
+  const unsigned char next = c_.byte_at(1);
+  const bool indicator_form = kBlankBreakEndFlowInd[next];  // "-"/"?"/":" standing alone
+  const bool separates = ch == '#' || ch == ',' || ch == ':' || ch == ']' || ch == '}' ||
+                         ((ch == '-' || ch == '?') && indicator_form);
+  if (!separates && s_.flow_node_seen)
+    fail("missing ',' between flow collection entries", c_.span());
+  if (ch == ':' && s_.flow_node_seen && !s_.flow_explicit_key && !s_.flow_kinds.empty() &&
+      !s_.flow_kinds.back() && c_.line != s_.last_flow_node_line)
+    fail("the implicit key of a flow sequence pair must be on one line", c_.span());
+
+  switch (ch) {
+    case ':':
+      if (adjacent || indicator_form) return scan_value_indicator();
+      // A ":" that starts a scalar right after a complete node is a new entry.
+      if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
+      scan_plain_scalar();
+      s_.flow_entry_present = true;
+      return;
+    case ',': {
+      if (!s_.flow_entry_present) fail("empty flow entry (stray ',')", c_.span());
+      const Span at = c_.span();
+      advance_bytes(1);
+      s_.simple_key_allowed = true;
+      s_.flow_entry_present = false;
+      s_.flow_node_seen = false;
+      s_.flow_explicit_key = false;
+      s_.flow_value_taken.back() = false;
+      push(TokenKind::FlowEntry, at, at.offset);
+      return;
+    }
+    case '-':
+      if (indicator_form) fail("a plain scalar cannot be a bare '-' here", c_.span());
+      scan_plain_scalar();
+      s_.flow_entry_present = true;
+      return;
+    case '?':
+      if (indicator_form) {
+        if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
+        return scan_explicit_key();
+      }
+      scan_plain_scalar();
+      s_.flow_entry_present = true;
+      return;
+    case '#':
+      fail("a comment must be preceded by whitespace", c_.span());
+    case '@':
+    case '`':
+      fail(std::string("'") + char(ch) + "' is a reserved indicator and cannot start a plain scalar",
+           c_.span());
+    case '[':
+      return scan_flow_collection_start(false);
+    case '{':
+      return scan_flow_collection_start(true);
+    case ']':
+    case '}':
+      return scan_flow_collection_end(ch);
+    case '!':
+      scan_tag();
+      break;
+    case '&':
+      scan_anchor();
+      break;
+    case '*':
+      scan_alias();
+      break;
+    case '"':
+      scan_double_quoted();
+      break;
+    case '\'':
+      scan_single_quoted();
+      break;
+    default:
+      scan_plain_scalar();
+      break;
+  }
+  s_.flow_entry_present = true;
+}
+
+// ---------------------------------------------------------------------------
+// Indentation and implicit keys
+
+void ScanEngine::unroll_indent(int32_t column) {
+  if (s_.flow_level != 0) return;
+  while (s_.indent > column) {
+    push(TokenKind::BlockEnd, c_.span(), c_.position);
+    if (s_.indents.empty()) {
+      s_.indent = -1;
+      s_.in_sequence = false;
+    } else {
+      s_.indent = s_.indents.back();
+      s_.indents.pop_back();
+      s_.in_sequence = s_.sequence_flags.back();
+      s_.sequence_flags.pop_back();
+    }
+    s_.dedented = true;
+  }
+}
+
+void ScanEngine::roll_indent(int32_t column, Span span, TokenKind kind) {
+  if (s_.flow_level != 0) return;
+  if (s_.document_start_line) fail("a block collection cannot start on the same line as ---", span);
+  if (s_.indent >= column) return;
+  s_.indents.push_back(s_.indent);
+  s_.sequence_flags.push_back(s_.in_sequence);
+  s_.indent = column;
+  s_.in_sequence = kind == TokenKind::SequenceStart;
+  push_flag(kind, span, false);
+}
+
+void ScanEngine::save_possible_key() {
+  if (s_.flow_level != 0 || !s_.simple_key_allowed ||
+      s_.possible_key.state != SimpleKeyState::Absent)
+    return;
+  s_.possible_key.queue_index = s_.queue.size();
+  s_.possible_key.column = static_cast<int32_t>(c_.column);
+  s_.possible_key.line = static_cast<int32_t>(c_.line);
+  s_.possible_key.state = s_.tab_before ? SimpleKeyState::TabBefore : SimpleKeyState::Usable;
+}
+
+void ScanEngine::scan_block_entry(bool after_entry) {
+  const Span at = c_.span();
+  if (s_.tab_before) fail("a tab cannot be used for indentation", at);
+  if (static_cast<int32_t>(at.line) == s_.implicit_key_line)
+    fail("a block sequence cannot start on the same line as its mapping key", at);
+  if (static_cast<int32_t>(at.line) == s_.property_line)
+    fail("a block sequence entry cannot follow an anchor or tag on the same line", at);
+  const int32_t column = static_cast<int32_t>(at.column);
+  if (s_.indent >= column || !s_.in_sequence || after_entry || !s_.dedented)
+    roll_indent(column, at, TokenKind::SequenceStart);
+  else
+    fail("a sequence entry is indented past its sequence", at);
+  advance_bytes(1);
+  skip_one_space();
+  s_.simple_key_allowed = true;
+  s_.after_entry = true;
+  push(TokenKind::SequenceEntry, at, at.offset);
+}
+
+void ScanEngine::scan_value_indicator() {
+  const Span at = c_.span();
+  const bool block = s_.flow_level == 0;
+  bool took_saved_key = false;
+  if (block) {
+    const PossibleSimpleKey key = s_.possible_key;
+    s_.possible_key.state = SimpleKeyState::Absent;
+    if (key.state != SimpleKeyState::Absent && key.line == static_cast<int32_t>(at.line)) {
+      if (key.state == SimpleKeyState::TabBefore) fail("a tab cannot be used for indentation", at);
+      Token t;
+      t.span = Span{at.file_id, at.line, static_cast<uint32_t>(key.column), at.offset};
+      t.end_offset = at.offset;
+      auto pos = s_.queue.begin() + static_cast<ptrdiff_t>(key.queue_index);
+      t.kind = TokenKind::Key;
+      if (s_.indent < key.column) {
+        s_.indents.push_back(s_.indent);
+        s_.sequence_flags.push_back(s_.in_sequence);
+        s_.indent = key.column;
+        s_.in_sequence = false;
+        Token m = t;
+        m.kind = TokenKind::MappingStart;
+        Token pair[2] = {m, t};
+        s_.queue.insert(pos, pair, pair + 2);
+      } else {
+        s_.queue.insert(pos, t);
+      }
+      took_saved_key = true;
+      s_.property_check_pending = false;
+    } else {
+      if (s_.property_check_pending) raise_pending_property();
+      roll_indent(static_cast<int32_t>(at.column), at, TokenKind::MappingStart);
+    }
+  } else {
+    // One ":" per flow entry: a second one means a "," is missing.
+    if (s_.flow_value_taken.back()) fail("missing ',' between flow collection entries", at);
+    s_.flow_value_taken.back() = true;
+  }
+  advance_bytes(1);
+  skip_one_space();
+  if (!block) {
+    // Keys follow "[", "{", "," and "?" only, never a value indicator.
+    s_.simple_key_allowed = false;
+  } else if (took_saved_key) {
+    s_.simple_key_allowed = false;
+    s_.implicit_key_line = static_cast<int32_t>(at.line);
+  } else {
+    s_.simple_key_allowed = true;
+  }
+  s_.flow_node_seen = false;
+  s_.flow_explicit_key = false;
+  if (block) s_.after_block_value = true;
+  push(TokenKind::Value, at, at.offset);
+}
+
+void ScanEngine::make_scalar_key(std::string_view text, Span start, uint64_t end,
+                                 bool tab_before) {
+  if (tab_before) fail("a tab cannot be used for indentation", start);
+  roll_indent(static_cast<int32_t>(start.column), start, TokenKind::MappingStart);
+  push_flag(TokenKind::Key, start, false);
+  push_text(TokenKind::Scalar, start, end, text, ScalarStyle::Plain);
+  s_.implicit_key_line = static_cast<int32_t>(c_.line);
+  s_.after_block_value = true;
+  const Span colon = c_.span();
+  advance_bytes(1);
+  skip_one_space();
+  push(TokenKind::Value, colon, colon.offset);
+  s_.flow_node_seen = false;
+}
+
+void ScanEngine::make_flow_key(std::string_view text, ScalarStyle style, Span start,
+                               uint64_t end) {
+  push_flag(TokenKind::Key, start, false);
+  push_text(TokenKind::Scalar, start, end, text, style);
+  const Span colon = c_.span();
+  if (s_.flow_value_taken.back()) fail("missing ',' between flow collection entries", colon);
+  s_.flow_value_taken.back() = true;
+  advance_bytes(1);
+  skip_one_space();
+  push(TokenKind::Value, colon, colon.offset);
+  s_.flow_node_seen = false;
+}
+
+// ---------------------------------------------------------------------------
+// Flow collections
+
+void ScanEngine::scan_flow_collection_start(bool mapping) {
+  const Span at = c_.span();
+  if (s_.flow_level > 999) fail("maximum nesting depth (1000) exceeded", at);
+  if (s_.flow_level == 0) {
+    s_.flow_open_line = at.line;
+    s_.flow_open_indent = s_.indent;
+    save_possible_key();
+  }
+  advance_bytes(1);
+  ++s_.flow_level;
+  s_.flow_kinds.push_back(mapping);
+  s_.flow_value_taken.push_back(false);
+  s_.simple_key_allowed = true;
+  s_.flow_entry_present = false;
+  s_.flow_node_seen = false;
+  s_.flow_explicit_key = false;
+  // A flag left by an earlier collection must not reach into this one.
+  s_.flow_adjacent_value = false;
+  push_flag(mapping ? TokenKind::MappingStart : TokenKind::SequenceStart, at, true);
+}
+
+void ScanEngine::scan_flow_collection_end(unsigned char closer) {
+  const Span at = c_.span();
+  if (s_.flow_level == 0)
+    fail(std::string("unexpected '") + char(closer) + "' with no open flow collection", at);
+  advance_bytes(1);
+  --s_.flow_level;
+  const bool was_mapping = s_.flow_kinds.back();
+  s_.flow_kinds.pop_back();
+  s_.flow_value_taken.pop_back();
+  const bool closes_mapping = closer == '}';
+  if (was_mapping != closes_mapping)
+    fail(std::string("mismatched flow collection: '") + char(closer) + "' cannot close a '" +
+             (was_mapping ? "{" : "[") + "'",
+         at);
+  s_.simple_key_allowed = false;
+  s_.flow_entry_present = true;
+  s_.flow_node_seen = true;
+  s_.last_flow_node_line = at.line;
+  s_.flow_adjacent_value = true;
+  push(closes_mapping ? TokenKind::MappingEnd : TokenKind::SequenceEnd, at, at.offset);
+  if (s_.flow_level == 0) {
+    unsigned char n = first_non_blank();
+    if (!(n == 0 || is_break(n) || n == '#' || n == ':'))
+      fail("unexpected content after flow collection", c_.span());
+    if (n == ':' && at.line != s_.flow_open_line)
+      fail("a multiline flow collection cannot be an implicit mapping key", at);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Directives, document markers, properties
+
+void ScanEngine::scan_directive() {
+  const Span at = c_.span();
+  if (!s_.directives_enabled)
+    fail("a directive must start the stream or follow a document-end marker (...)", at);
+  unroll_indent(-1);
+  advance_bytes(1);
+  const uint64_t from = c_.position;
+  const uint64_t to = advance_to_line_end();
+  s_.simple_key_allowed = false;
+  push_text(TokenKind::Directive, at, at.offset, view(from, to));
+}
+
+void ScanEngine::scan_document_start() {
+  const Span at = c_.span();
+  unroll_indent(-1);
+  s_.indent = -1;
+  advance_bytes(3);
+  s_.simple_key_allowed = false;
+  s_.document_start_line = true;
+  push(TokenKind::DocumentStart, at, at.offset);
+}
+
+void ScanEngine::scan_document_end() {
+  const Span at = c_.span();
+  unroll_indent(-1);
+  s_.indent = -1;
+  advance_bytes(3);
+  unsigned char n = first_non_blank();
+  if (!(n == 0 || is_break(n) || n == '#'))
+    fail("unexpected content after document-end marker (...)", at);
+  s_.simple_key_allowed = false;
+  s_.directives_enabled = true;
+  push(TokenKind::DocumentEnd, at, at.offset);
+}
+
+std::string_view ScanEngine::scan_name(uint64_t from) {
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  uint64_t p = from;
+  uint32_t col = c_.column;
+  while (p < len) {
+    unsigned char b = static_cast<unsigned char>(t[p]);
+    if (kNameStop[b]) break;
+    col += !is_continuation(b);
+    ++p;
+  }
+  c_.position = p;
+  c_.column = col;
+  return view(from, p);
+}
+
+void ScanEngine::scan_alias() {
+  const Span at = c_.span();
+  save_possible_key();
+  advance_bytes(1);
+  std::string_view name = scan_name(c_.position);
+  if (name.empty()) fail("expected alias name", at);
+  s_.simple_key_allowed = false;
+  if (s_.flow_level > 0) {
+    s_.flow_node_seen = true;
+    s_.last_flow_node_line = at.line;
+  }
+  push_text(TokenKind::Alias, at, at.offset, name);
+}
+
+// A property on the line after "key:" must stand right of the key, unless
+// it starts the next key of that mapping, which only the ":" later on the
+// line can tell: the check waits for that ":" (or the line's end).
+void ScanEngine::check_property_indent(Span at) {
+  if (s_.flow_level != 0 || !s_.after_block_value ||
+      static_cast<int32_t>(at.column) > s_.indent)
+    return;
+  if (!s_.property_check_pending) {
+    s_.property_check_pending = true;
+    s_.property_check_span = at;
+  }
+}
+
+void ScanEngine::raise_pending_property() {
+  s_.property_check_pending = false;
+  fail("a node property must be indented past its mapping key", s_.property_check_span);
+}
+
+void ScanEngine::scan_anchor() {
+  const Span at = c_.span();
+  check_property_indent(at);
+  save_possible_key();
+  advance_bytes(1);
+  std::string_view name = scan_name(c_.position);
+  if (name.empty()) fail("expected anchor name", at);
+  s_.simple_key_allowed = false;
+  if (s_.flow_level == 0) s_.property_line = static_cast<int32_t>(at.line);
+  push_text(TokenKind::Anchor, at, at.offset, name);
+}
+
+void ScanEngine::scan_tag() {
+  const Span at = c_.span();
+  check_property_indent(at);
+  if (s_.flow_level == 0) {
+    save_possible_key();
+    s_.property_line = static_cast<int32_t>(at.line);
+  }
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  advance_bytes(1);
+  if (c_.cur() == '<') {
+    advance_bytes(1);
+    uint64_t p = c_.position;
+    uint32_t col = c_.column;
+    while (p < len) {
+      unsigned char b = static_cast<unsigned char>(t[p]);
+      if (b == '>' || kBlankBreakEnd[b]) break;
+      col += !is_continuation(b);
+      ++p;
+    }
+    const uint64_t uri_from = c_.position;
+    c_.position = p;
+    c_.column = col;
+    if (c_.cur() != '>' || p >= len) fail("unterminated verbatim tag: expected '>'", at);
+    if (p == uri_from) fail("a verbatim tag must not be empty", at);
+    advance_bytes(1);
+  } else {
+    if (c_.cur() == '!') advance_bytes(1);
+    uint64_t p = c_.position;
+    uint32_t col = c_.column;
+    while (p < len) {
+      unsigned char b = static_cast<unsigned char>(t[p]);
+      if (kTagStop[b]) break;
+      col += !is_continuation(b);
+      ++p;
+    }
+    c_.position = p;
+    c_.column = col;
+  }
+  s_.simple_key_allowed = false;
+  push_text(TokenKind::Tag, at, at.offset, view(at.offset, c_.position));
+}
+
+void ScanEngine::scan_explicit_key() {
+  const Span at = c_.span();
+  const bool block = s_.flow_level == 0;
+  if (block) {
+    if (s_.tab_before) fail("a tab cannot be used for indentation", at);
+    roll_indent(static_cast<int32_t>(at.column), at, TokenKind::MappingStart);
+  }
+  advance_bytes(1);
+  if (block && c_.cur() == '\t') fail("a tab cannot be used for indentation", c_.span());
+  skip_one_space();
+  s_.simple_key_allowed = true;
+  s_.flow_node_seen = false;
+  if (!block) s_.flow_explicit_key = true;
+  push_flag(TokenKind::Key, at, true);
+}
+
+}  // namespace scan_detail
+}  // namespace qf

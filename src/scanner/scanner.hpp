@@ -1,0 +1,111 @@
+// The scanner: one whole YAML text to the token vector in one call.
+//
+//   qf::Scanner scanner(text);          // text must stay alive
+//   scanner.keep_comments = true;       // optional
+//   scanner.cursor.file_id = 3;         // optional, for included files
+//   qf::TokenizeResult r = qf::tokenize(scanner);
+//   if (!r.ok()) report(r.error->message, r.error->span);
+//   for (const qf::Token& t : r.tokens) ...
+//   std::vector<qf::RawComment> comments = std::move(scanner.comments);
+//
+// Token texts view the input or the scanner's string storage, so the scanner
+// must outlive the tokens.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "scanner/text_cursor.hpp"
+#include "scanner/token.hpp"
+
+namespace qf {
+
+// Stable storage for scalar texts that had to be rebuilt (folding, escapes):
+// chunks never move, so views into them survive moves of the scanner.
+class TextArena {
+ public:
+  // Copies `s` into the arena and returns a view of the copy.
+  std::string_view store(std::string_view s);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  char* cur_ = nullptr;
+  size_t left_ = 0;
+};
+
+enum class SimpleKeyState : uint8_t { Usable = 0, TabBefore = 1, Absent = 2 };
+
+// A saved position where an implicit key may begin.
+struct PossibleSimpleKey {
+  uint64_t queue_index = 0;  // tokens index before which Key will be inserted
+  int32_t column = 0;
+  int32_t line = 0;
+  SimpleKeyState state = SimpleKeyState::Absent;
+};
+
+// One scan of one text. Owns everything but the text.
+struct Scanner {
+  explicit Scanner(std::string_view text);
+  Scanner(const char* text, size_t length) : Scanner(std::string_view(text, length)) {}
+
+  // Tokens made so far, in final order. Key and BlockMappingStart tokens are
+  // inserted at a saved position once a ":" confirms an implicit key; the
+  // tokens before the saved position are final.
+  std::vector<Token> queue;
+  std::vector<int32_t> indents;
+  std::vector<bool> sequence_flags;
+  std::vector<bool> flow_kinds;  // true for "{", false for "["
+  // Per open flow collection: a ":" has been taken since the last "," (or the
+  // opening) at that level.
+  std::vector<bool> flow_value_taken;
+  std::vector<RawComment> comments;
+  TextCursor cursor;
+  PossibleSimpleKey possible_key;
+  TextArena strings;
+
+  int32_t indent = -1;
+  uint32_t flow_level = 0;
+  uint32_t last_flow_node_line = 0;
+  uint32_t flow_open_line = 0;
+  int32_t flow_open_indent = -1;
+  int32_t implicit_key_line = -1;
+  int32_t property_line = -1;
+  // Deferred check of a node property at its mapping's key column: set when
+  // such a property was scanned; raised unless a ":" on that line takes the
+  // saved key.
+  bool property_check_pending = false;
+  Span property_check_span;
+
+  bool in_sequence = false;
+  bool flow_entry_present = false;
+  bool flow_node_seen = false;
+  bool flow_explicit_key = false;
+  bool flow_adjacent_value = false;
+  bool document_start_line = false;
+  bool directives_enabled = true;
+  bool after_block_value = false;
+  bool after_entry = false;
+  bool dedented = false;
+  bool tab_before = false;
+  bool stream_started = false;
+  bool stream_ended = false;
+  bool simple_key_allowed = true;
+  bool keep_comments = false;
+};
+
+struct TokenizeResult {
+  std::vector<Token> tokens;        // empty on failure
+  std::optional<ScanError> error;   // set on failure
+  bool ok() const noexcept { return !error.has_value(); }
+};
+
+// Scans the whole text of `scanner`. Call once per scanner.
+TokenizeResult tokenize(Scanner& scanner);
+
+// Texts of this many bytes or more are refused: line and column are 32-bit.
+inline constexpr uint64_t kMaxScanLength = uint64_t(1) << 31;
+
+}  // namespace qf

@@ -1,0 +1,86 @@
+// The scanner's output vocabulary: positions, tokens, scan errors and the
+// comments it can keep. The loaders and the round-trip composer walk the
+// finished token vector by index.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qf {
+
+// A position in a source text. Lines and columns are 0-based; columns count
+// characters (a TAB is one column); the offset counts bytes from the first
+// byte of the text, byte-order mark included.
+struct Span {
+  uint32_t file_id = 0;
+  uint32_t line = 0;
+  uint32_t column = 0;
+  uint64_t offset = 0;
+
+  friend bool operator==(const Span&, const Span&) = default;
+};
+
+enum class ScalarStyle : uint8_t {
+  Plain = 0,
+  SingleQuoted = 1,
+  DoubleQuoted = 2,
+  Literal = 3,
+  Folded = 4,
+};
+
+enum class TokenKind : uint8_t {
+  StreamStart = 0,
+  StreamEnd = 1,
+  DocumentStart = 2,   // "---"
+  DocumentEnd = 3,     // "..."
+  MappingStart = 4,    // payload: flow
+  MappingEnd = 5,      // "}"
+  SequenceStart = 6,   // payload: flow
+  SequenceEnd = 7,     // "]"
+  BlockEnd = 8,
+  Key = 9,             // payload: explicit
+  Value = 10,          // ":"
+  SequenceEntry = 11,  // block "-"
+  FlowEntry = 12,      // ","
+  Scalar = 13,         // payload: text, style
+  Anchor = 14,         // payload: text (name without "&")
+  Alias = 15,          // payload: text (name without "*")
+  Tag = 16,            // payload: text, the tag as written
+  Directive = 17,      // payload: text after "%", raw and untrimmed
+};
+
+const char* token_kind_name(TokenKind kind) noexcept;
+
+// One record of the token vector.
+//
+// `text` is the payload of Scalar, Anchor, Alias, Tag and Directive tokens
+// (empty for the others). It views either the input text (when nothing was
+// folded or escaped) or string storage owned by the Scanner that produced the
+// token: keep both the input and that Scanner alive while using the tokens.
+struct Token {
+  TokenKind kind = TokenKind::StreamStart;
+  ScalarStyle style = ScalarStyle::Plain;  // Scalar only
+  bool flag = false;  // MappingStart/SequenceStart: flow; Key: explicit
+  Span span;
+  uint64_t end_offset = 0;
+  std::string_view text;
+
+  bool flow() const noexcept { return flag; }          // MappingStart, SequenceStart
+  bool is_explicit() const noexcept { return flag; }   // Key
+};
+
+// The one failure of a scan.
+struct ScanError {
+  std::string message;
+  Span span;
+};
+
+// A comment kept when the scanner's keep_comments flag is set: the text after
+// "#" with one following SPACE dropped and trailing white space removed; the
+// span is that of the "#".
+struct RawComment {
+  std::string text;
+  Span span;
+};
+
+}  // namespace qf

@@ -1,0 +1,76 @@
+#include "support/yaml_directive.hpp"
+
+#include "support/utf8.hpp"
+
+namespace qf {
+
+namespace {
+
+const char* skip_white(const char* p, const char* end) noexcept {
+  while (size_t n = white_space_length(p, end)) p += n;
+  return p;
+}
+
+const char* skip_word(const char* p, const char* end) noexcept {
+  while (p < end && white_space_length(p, end) == 0) {
+    size_t n = utf8_sequence_length(static_cast<unsigned char>(*p));
+    p = n < static_cast<size_t>(end - p) ? p + n : end;
+  }
+  return p;
+}
+
+bool parse_u32(std::string_view digits, uint32_t& out) noexcept {
+  if (digits.empty()) return false;
+  uint64_t v = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+    if (v > UINT32_MAX) return false;
+  }
+  out = static_cast<uint32_t>(v);
+  return true;
+}
+
+// Judges the version word of a %YAML line.
+std::optional<YamlVersion> parse_version(std::string_view word) noexcept {
+  if (word.empty() || word.front() == '#') return std::nullopt;
+  size_t dot = word.find('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  YamlVersion v;
+  if (!parse_u32(word.substr(0, dot), v.major) || !parse_u32(word.substr(dot + 1), v.minor)) return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+std::optional<YamlVersion> sniff_yaml_directive(std::string_view text) noexcept {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") p += 3;
+  while (p < end) {
+    // One line: [p, eol), the break after it skipped below.
+    const char* eol = p;
+    while (eol < end && *eol != '\n' && *eol != '\r') ++eol;
+    const char* next = eol;
+    if (next < end) next += (*next == '\r' && next + 1 < end && next[1] == '\n') ? 2 : 1;
+
+    const char* q = skip_white(p, eol);
+    if (q == eol || *q == '#') {
+      p = next;
+      continue;
+    }
+    if (*q != '%') return std::nullopt;
+    const char* w1 = skip_white(q + 1, eol);
+    const char* w1_end = skip_word(w1, eol);
+    if (std::string_view(w1, static_cast<size_t>(w1_end - w1)) != "YAML") {
+      p = next;
+      continue;
+    }
+    const char* w2 = skip_white(w1_end, eol);
+    const char* w2_end = skip_word(w2, eol);
+    return parse_version(std::string_view(w2, static_cast<size_t>(w2_end - w2)));
+  }
+  return std::nullopt;
+}
+
+}  // namespace qf

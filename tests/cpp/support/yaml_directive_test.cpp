@@ -1,0 +1,56 @@
+#include "support/yaml_directive.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+using qf::sniff_yaml_directive;
+using qf::YamlVersion;
+
+TEST(YamlDirective, Table) {
+  struct Case {
+    std::string text;
+    std::optional<YamlVersion> want;
+  } cases[] = {
+      {"%YAML 1.1\n---\na: 1\n", YamlVersion{1, 1}},
+      {"# c\n\n%TAG ! tag:x,2000:\n%YAML 1.2\n---\n", YamlVersion{1, 2}},
+      {"%YAML1.1\n%YAML 1.1\n", YamlVersion{1, 1}},
+      {"%YAML\n", std::nullopt},
+      {"%YAML 1\n", std::nullopt},
+      {"%YAML 1.2.3\n", std::nullopt},
+      {"%YAML .1\n", std::nullopt},
+      {"%YAML 1.\n", std::nullopt},
+      {"%YAML #1.1\n", std::nullopt},
+      {"%YAML 1.2 # c\n", YamlVersion{1, 2}},
+      {"%YAML 1.2#c\n", std::nullopt},
+      {"---\n%YAML 1.1\n", std::nullopt},
+      {"  %YAML 1.1\n", YamlVersion{1, 1}},
+      {"\t\xE3\x80\x80%YAML\xC2\xA0" "1.1\n", YamlVersion{1, 1}},
+      {"a\r%YAML 1.1\n", std::nullopt},
+      {"# c\r\n%YAML 1.1\r\n", YamlVersion{1, 1}},
+      {"# c\r%YAML 1.1\r", YamlVersion{1, 1}},
+      {"%YAML 4294967296.0", std::nullopt},
+      {"%YAML 4294967295.0", YamlVersion{4294967295u, 0}},
+      {"%YAML 01.001", YamlVersion{1, 1}},
+      {"%YAML +1.1", std::nullopt},
+      {"\xEF\xBB\xBF%YAML 1.1", YamlVersion{1, 1}},
+      {"%", std::nullopt},
+      {"%\n%YAML 1.1", YamlVersion{1, 1}},
+      {"%yaml 1.1", std::nullopt},
+      {"", std::nullopt},
+      {"\n\n", std::nullopt},
+      {"%YAML 1.1 extra words", YamlVersion{1, 1}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(sniff_yaml_directive(c.text), c.want) << c.text;
+  }
+}
+
+TEST(YamlDirective, MalformedBytesStayInBounds) {
+  // Bytes that claim longer sequences than the line holds.
+  for (std::string s : {"%YAML \xE2\n1.1", "%\xF0", "%YAML 1.1\xC2", "\xE2\x80", "%YAML\xE2\x80"}) {
+    (void)sniff_yaml_directive(s);
+  }
+  SUCCEED();
+}

@@ -1,0 +1,52 @@
+// libFuzzer target for the scanner. Inputs that are not valid UTF-8 are
+// skipped (the scanner's callers hand it validated text); every other input
+// must scan or fail with a positioned error, never crash, hang or read out
+// of bounds. See CMakeLists.txt in this folder for building it.
+//
+// Built with -DQF_FUZZ_STANDALONE it is a plain program instead that replays
+// the files and folders named on its command line (no clang needed).
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "scanner_fuzz_check.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (!qf::fuzz::is_valid_utf8(text)) return -1;  // not added to the corpus
+  const bool ok = qf::fuzz::scan_and_check(text, /*keep_comments=*/true, /*file_id=*/3);
+  // The same text without comment keeping scans the same way.
+  QF_FUZZ_CHECK(qf::fuzz::scan_and_check(text, false) == ok);
+  return 0;
+}
+
+#ifdef QF_FUZZ_STANDALONE
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  size_t files = 0;
+  auto run = [&](const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string s = ss.str();
+    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    ++files;
+  };
+  for (int i = 1; i < argc; ++i) {
+    fs::path p(argv[i]);
+    if (fs::is_directory(p)) {
+      for (const auto& e : fs::recursive_directory_iterator(p))
+        if (e.is_regular_file()) run(e.path());
+    } else {
+      run(p);
+    }
+  }
+  std::cout << "replayed " << files << " inputs\n";
+  return 0;
+}
+#endif
