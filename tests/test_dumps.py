@@ -130,6 +130,8 @@ LAYOUTS = [
      b"-1180591620717411303424: neg\n1.1805916207174113e+21: f\n1180591620717411303425: big\n"),
     ({"ab": 1, "a": 2, "B": 3, "é": 4}, O.OPT_SORT_KEYS, None, b"B: 3\na: 2\nab: 1\n\xc3\xa9: 4\n"),
     ({(2,): "x", (1,): "y"}, O.OPT_SORT_KEYS, None, b"[2]: x\n[1]: y\n"),
+    ({math.nan: "a", 1: "b", -math.inf: "c", 2**64: "d", 1.5: "e", -0.0: "f", -(2**64): "g"}, O.OPT_SORT_KEYS,
+     None, b"-.inf: c\n-18446744073709551616: g\n-0.0: f\n1: b\n1.5: e\n18446744073709551616: d\n.nan: a\n"),
     # bits that dumps does not read change nothing
     ({"a": [1]}, O.OPT_ROUND_TRIP | O.OPT_INDENT_2 | O.OPT_TIMESTAMPS, None, b"a:\n  - 1\n"),
 ]
@@ -585,6 +587,15 @@ def test_list_subclass_is_iterated():
 
     assert q.dumps(Rev([1, 2, 3])) == b"- 3\n- 2\n- 1\n"
 
+    class Huge(tuple):
+        def __len__(self):
+            return 2**62
+
+        def __length_hint__(self):
+            return 2**62
+
+    assert q.dumps(Huge((1,))) == b"- 1\n"
+
     class Broken(list):
         def __iter__(self):
             raise LookupError("no")
@@ -637,6 +648,31 @@ def test_mutating_a_tag_value_holder_is_safe():
 
 
 # ---------------------------------------------------------------- concurrency
+
+
+def test_deep_data_on_a_small_thread_stack():
+    import threading
+
+    results = []
+
+    def work():
+        try:
+            deep = nested_lists(999, 1)
+            results.append(q.dumps(deep).count(b"-"))
+            results.append(len(q.to_json(deep, option=q.OPT_INDENT_2)))
+            with pytest.raises(QuillfernEncodeError):
+                q.dumps(nested_lists(5000, 1))
+        except BaseException as e:  # pragma: no cover - reported below
+            results.append(e)
+
+    old = threading.stack_size(256 * 1024)
+    try:
+        t = threading.Thread(target=work)
+        t.start()
+        t.join()
+    finally:
+        threading.stack_size(old)
+    assert results[0] == 999 and isinstance(results[1], int), results
 
 
 def test_dumps_in_threads():

@@ -102,7 +102,7 @@ using FingerprintSet = std::unordered_set<std::string, SeededStringHash, std::eq
 
 class Decoder {
  public:
-  Decoder(std::vector<Token>& tokens, const DecodeSettings& settings,
+  Decoder(const std::vector<Token>& tokens, const DecodeSettings& settings,
           std::vector<std::string>& warnings)
       : toks_(tokens), n_(tokens.size()), s_(settings), warnings_(warnings) {
     dup_policy_ = s_.dup_error || s_.dup_warn;
@@ -160,7 +160,7 @@ class Decoder {
   }
 
  private:
-  std::vector<Token>& toks_;
+  const std::vector<Token>& toks_;
   const size_t n_;
   const DecodeSettings& s_;
   std::vector<std::string>& warnings_;
@@ -199,9 +199,18 @@ class Decoder {
     }
   }
 
+  // Clearing a hash map costs its bucket count, so a map grown by one large
+  // document is replaced rather than cleared for every later small one.
+  template <class Map>
+  static void reset_map(Map& m) {
+    if (m.empty()) return;
+    if (m.bucket_count() > 64) m = Map();
+    else m.clear();
+  }
+
   void reset_document() {
-    anchors_.clear();
-    tag_handles_.clear();
+    reset_map(anchors_);
+    reset_map(tag_handles_);
   }
 
   void read_directive_group() {

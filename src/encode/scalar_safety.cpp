@@ -43,7 +43,16 @@ inline bool nonprintable_multibyte_at(const unsigned char* p, size_t n, size_t i
   return false;
 }
 
+// Bytes that can start a reserved word.
+constexpr std::array<bool, 256> make_reserved_first_table() {
+  std::array<bool, 256> t{};
+  for (unsigned char c : std::string_view("~yYnNoO<.tTfF-+")) t[c] = true;
+  return t;
+}
+constexpr auto kReservedFirst = make_reserved_first_table();
+
 bool is_reserved_word(std::string_view t, ResolverMode mode) {
+  if (!kReservedFirst[static_cast<unsigned char>(t[0])]) return false;
   switch (t.size()) {
     case 1:
       if (t[0] == '~') return true;

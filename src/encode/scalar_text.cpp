@@ -182,6 +182,11 @@ inline bool is_break_point(std::string_view s, size_t j) {
 }  // namespace
 
 void write_wrapped_text(std::string& out, std::string_view body, uint64_t indent, uint64_t width) {
+  write_wrapped_text(out, body, indent, width, current_line_length(out));
+}
+
+void write_wrapped_text(std::string& out, std::string_view body, uint64_t indent, uint64_t width,
+                        uint64_t column) {
   const size_t n = body.size();
   // The end of the word starting at `from`: the next break point or the end.
   auto word_end = [&](size_t from) {
@@ -189,7 +194,7 @@ void write_wrapped_text(std::string& out, std::string_view body, uint64_t indent
     while (j < n && !is_break_point(body, j)) ++j;
     return j;
   };
-  uint64_t col = current_line_length(out);
+  uint64_t col = column;
   size_t start = 0;
   size_t end = word_end(0);
   out.append(body.data(), end);

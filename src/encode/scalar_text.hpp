@@ -37,6 +37,10 @@ void append_single_quoted_body(std::string& out, std::string_view text);
 // Words are never split. A space next to a tab is never a break point: the
 // fold would strip that tab on reading.
 void write_wrapped_text(std::string& out, std::string_view body, uint64_t indent, uint64_t width);
+// The same with the current line's length already known (saves the search
+// for the last line feed on long lines).
+void write_wrapped_text(std::string& out, std::string_view body, uint64_t indent, uint64_t width,
+                        uint64_t column);
 
 // Block scalar header: the indicator ('|' or '>') and the chomping indicator
 // of the text ("-" no final line feed, "" exactly one, "+" more or only

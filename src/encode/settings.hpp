@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "encode/null_style.hpp"
 #include "resolver/resolver.hpp"
 
 namespace qf {
@@ -20,8 +21,8 @@ inline constexpr uint64_t kSortKeys = uint64_t{1} << 21;
 inline constexpr uint64_t kExplicitStart = uint64_t{1} << 22;
 inline constexpr uint64_t kExplicitEnd = uint64_t{1} << 23;
 inline constexpr uint64_t kSingleQuotes = uint64_t{1} << 24;
-inline constexpr uint64_t kNullAsKeyword = uint64_t{1} << 25;
-inline constexpr uint64_t kNullAsTilde = uint64_t{1} << 26;
+inline constexpr uint64_t kNullAsKeyword = kOptNullAsKeyword;
+inline constexpr uint64_t kNullAsTilde = kOptNullAsTilde;
 inline constexpr uint64_t kSerializeNumpy = uint64_t{1} << 27;
 inline constexpr uint64_t kPassthroughDatetime = uint64_t{1} << 28;
 inline constexpr uint64_t kPassthroughDataclass = uint64_t{1} << 29;
@@ -29,28 +30,6 @@ inline constexpr uint64_t kOmitMicroseconds = uint64_t{1} << 30;
 inline constexpr uint64_t kNaiveUtc = uint64_t{1} << 31;
 inline constexpr uint64_t kUtcZ = uint64_t{1} << 32;
 }  // namespace dump_option
-
-// How a null is written. Default: nothing after "key:", "-" or a tag in block
-// context; "null" in flow context and for an untagged document root.
-enum class NullStyle : uint8_t {
-  Keyword = 0,  // "null" everywhere
-  Default = 1,
-  Tilde = 2,  // "~" everywhere
-};
-
-// The null style of an option word; nothing when both null options are set
-// (the caller raises "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually
-// exclusive").
-struct NullStyleChoice {
-  bool conflict = false;
-  NullStyle style = NullStyle::Default;
-};
-inline NullStyleChoice null_style_from_options(uint64_t option) {
-  bool kw = (option & dump_option::kNullAsKeyword) != 0;
-  bool tilde = (option & dump_option::kNullAsTilde) != 0;
-  if (kw && tilde) return {true, NullStyle::Default};
-  return {false, kw ? NullStyle::Keyword : tilde ? NullStyle::Tilde : NullStyle::Default};
-}
 
 // The resolver mode whose readers the output must satisfy.
 inline ResolverMode dump_resolver_mode(uint64_t option) {

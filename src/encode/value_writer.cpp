@@ -52,18 +52,27 @@ void append_big_int(std::string& out, const Value& v) {
 }
 
 // Number of spaces at the start of the current line.
-uint64_t leading_spaces_of_current_line(const std::string& out) {
-  size_t start = out.rfind('\n');
-  start = start == std::string::npos ? 0 : start + 1;
+uint64_t leading_spaces_of_current_line(ValueWriter& w) {
+  size_t start = w.line_start();
   size_t i = start;
-  while (i < out.size() && out[i] == ' ') ++i;
+  while (i < w.out.size() && w.out[i] == ' ') ++i;
   return i - start;
+}
+
+// Calls fn(pair) in writing order; only a sorted order needs a list.
+template <class Fn>
+void for_each_entry(const ValueWriter& w, const PairList& pairs, Fn&& fn) {
+  if (!w.settings.sort_keys || pairs.size() < 2) {
+    for (const ValuePair& p : pairs) fn(p);
+    return;
+  }
+  for (const ValuePair* p : mapping_entry_order(pairs, true)) fn(*p);
 }
 
 void write_flow_collection(ValueWriter& w, const Value& v) {
   bool is_seq = v.kind() == ValueKind::Sequence;
   w.out.push_back(is_seq ? '[' : '{');
-  uint64_t c = leading_spaces_of_current_line(w.out) + step_of(w);
+  uint64_t c = leading_spaces_of_current_line(w) + step_of(w);
   if (is_seq) {
     bool first = true;
     for (const Value& item : v.items()) {
@@ -73,15 +82,14 @@ void write_flow_collection(ValueWriter& w, const Value& v) {
     }
     w.out.push_back(']');
   } else {
-    auto order = mapping_entry_order(v.pairs(), w.settings.sort_keys);
     bool first = true;
-    for (const ValuePair* p : order) {
+    for_each_entry(w, v.pairs(), [&](const ValuePair& p) {
       if (!first) write_flow_separator(w, c);
       first = false;
-      write_key(w, p->key, true);
+      write_key(w, p.key, true);
       w.out.append(": ");
-      write_flow_value(w, p->value, true);
-    }
+      write_flow_value(w, p.value, true);
+    });
     w.out.push_back('}');
   }
 }
@@ -127,13 +135,12 @@ void write_sequence_item(ValueWriter& w, const Value& item, uint64_t a) {
     write_block_sequence(w, item.items(), a + 2);
   } else if (nonempty_block_mapping(w, item)) {
     w.out.push_back(' ');
-    auto order = mapping_entry_order(item.pairs(), w.settings.sort_keys);
     bool first = true;
-    for (const ValuePair* p : order) {
+    for_each_entry(w, item.pairs(), [&](const ValuePair& p) {
       if (!first) append_spaces(w.out, a + 2);
-      write_block_mapping_pair(w, p->key, p->value, a + 2, !first);
+      write_block_mapping_pair(w, p.key, p.value, a + 2, !first);
       first = false;
-    }
+    });
   } else if (item.kind() == ValueKind::Tagged) {
     w.out.push_back(' ');
     append_tag(w.out, item.tag());
@@ -157,7 +164,7 @@ void write_flow_value(ValueWriter& w, const Value& v, bool in_flow) { write_flow
 
 void write_flow_separator(ValueWriter& w, uint64_t c) {
   w.out.push_back(',');
-  if (w.settings.width != 0 && !w.in_key && current_line_length(w.out) >= w.settings.width) {
+  if (w.settings.width != 0 && !w.in_key && w.column() >= w.settings.width) {
     w.out.push_back('\n');
     append_spaces(w.out, c);
   } else {
@@ -211,13 +218,12 @@ void write_block_sequence(ValueWriter& w, const ValueList& items, uint64_t a) {
 
 void write_block_mapping(ValueWriter& w, const PairList& pairs, uint64_t n) {
   ensure_stack([&] {
-    auto order = mapping_entry_order(pairs, w.settings.sort_keys);
     bool first = true;
-    for (const ValuePair* p : order) {
+    for_each_entry(w, pairs, [&](const ValuePair& p) {
       append_spaces(w.out, n);
-      write_block_mapping_pair(w, p->key, p->value, n, !first);
+      write_block_mapping_pair(w, p.key, p.value, n, !first);
       first = false;
-    }
+    });
   });
 }
 
@@ -249,7 +255,7 @@ void write_string_scalar(ValueWriter& w, std::string_view text, bool in_flow) {
     return;
   }
   if (w.settings.width != 0 && !w.in_key &&
-      current_line_length(w.out) + text.size() > w.settings.width && text.size() > 1 &&
+      w.column() + text.size() > w.settings.width && text.size() > 1 &&
       has_single_inner_space(text)) {
     write_quoted_string(w, text);
     return;
@@ -265,15 +271,15 @@ void write_quoted_string(ValueWriter& w, std::string_view text) {
     else write_double_quoted(w.out, text);
     return;
   }
-  uint64_t q = current_line_length(w.out);
-  if (q == 0) q = 1;
+  uint64_t col = w.column();
+  uint64_t q = col == 0 ? 1 : col;
   std::string body;
   body.reserve(text.size() + 8);
   if (single) append_single_quoted_body(body, text);
   else append_escaped_double_quoted(body, text);
   char quote = single ? '\'' : '"';
   w.out.push_back(quote);
-  write_wrapped_text(w.out, body, q, w.settings.width);
+  write_wrapped_text(w.out, body, q, w.settings.width, col + 1);
   w.out.push_back(quote);
 }
 

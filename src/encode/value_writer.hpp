@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "decode/value.hpp"
 #include "encode/settings.hpp"
@@ -21,6 +22,24 @@ struct ValueWriter {
   explicit ValueWriter(const EmitSettings& s, size_t capacity = 1024) : settings(s) {
     out.reserve(capacity);
   }
+
+  // Start of the current line (after the last line feed). Only the text
+  // appended since the previous call is searched, so a flow document that is
+  // one long line costs linear time, not quadratic.
+  size_t line_start() {
+    if (scanned_ < out.size()) {
+      size_t nl = std::string_view(out).substr(scanned_).rfind('\n');
+      if (nl != std::string_view::npos) line_start_ = scanned_ + nl + 1;
+      scanned_ = out.size();
+    }
+    return line_start_;
+  }
+  // Length in bytes of the current line.
+  size_t column() { return out.size() - line_start(); }
+
+ private:
+  size_t line_start_ = 0;
+  size_t scanned_ = 0;
 };
 
 // One value inline, without a line break of its own (the width rules may

@@ -92,7 +92,7 @@ std::vector<bool> blank_lines(std::string_view text) {
   return blank;
 }
 
-enum class IntroKind { None, AfterKey, SequenceItem };
+enum class IntroKind { None, AfterKey, SequenceItem, ExplicitKey };
 struct Introducer {
   IntroKind kind = IntroKind::None;
   uint32_t line = 0;
@@ -157,6 +157,16 @@ class Attacher {
     Comments& cm = node.comments;
     // 1. blank lines before the node
     uint32_t limit = L;
+    if ((ctx.kind == IntroKind::SequenceItem || ctx.kind == IntroKind::ExplicitKey) && has_last_) {
+      // Blank lines between an item's "-" (or a key's "?") and the node
+      // itself are not before the entry: count only those above the
+      // indicator.
+      for (uint32_t l = L; l > last_line_; --l)
+        if (introducers_.count(pack_position(l - 1, ctx.column))) {
+          limit = l - 1;
+          break;
+        }
+    }
     if (const RawComment* c = pending(); c && c->span.line < limit) limit = c->span.line;
     if (has_last_) cm.blank_before = blanks_between(last_line_, limit);
     // 2. comments above the node
@@ -189,7 +199,7 @@ class Attacher {
       for (YamlNode& item : node.items) attach(item, true, Introducer{IntroKind::SequenceItem, 0, M});
     } else if (node.is_mapping()) {
       for (MappingEntry& e : node.pairs) {
-        attach(e.key, false, Introducer{});
+        attach(e.key, false, e.key.explicit_key ? Introducer{IntroKind::ExplicitKey, 0, M} : Introducer{});
         if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.value.anchor && !e.value.tag) {
           Position ke = node_end_position(e.key);
           if (ke.first == e.value.span.line && e.value.span.column > ke.second)

@@ -255,10 +255,14 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         continue;
       case TokenKind::Key: {
         bool is_explicit = t.is_explicit();
+        Span key_span = t.span;
         ++index_;
         std::optional<YamlNode> key = compose_node_guarded(false);
         MappingEntry entry;
-        entry.key = key ? std::move(*key) : null_at_zero();
+        // An empty explicit key sits at its "?".
+        entry.key = key ? std::move(*key) : is_explicit ? YamlNode::null_at(key_span) : null_at_zero();
+        if (is_explicit && entry.key.span.line > key_span.line)
+          introducers.insert(pack_position(key_span.line, key_span.column));
         entry.key.explicit_key = is_explicit;
         const Token* colon = nullptr;
         if (!at_end() && kind() == TokenKind::Value) colon = &tokens_[index_++];

@@ -164,6 +164,11 @@ class Writer {
   // Indentation of the block parent of the scalar being written; a pasted
   // block scalar must stay more indented than it.
   int64_t parent_indent_ = -1;
+  // A plain scalar was just written quoted.
+  bool plain_requoted_ = false;
+  bool ignore_value_pad_ = false;
+  // The value's head comments were written above its explicit ":" line.
+  bool skip_value_heads_ = false;
 
   uint64_t step() const { return e_.step(); }
   uint64_t column() const { return current_line_length(out_); }
@@ -313,11 +318,16 @@ class Writer {
       }
       bool saved = e_.in_key;
       e_.in_key = true;
+      plain_requoted_ = false;
       props_and_node(e.key, indent);
       e_.in_key = saved;
       if (e.key.is_alias() || properties_only(e.key)) out_.push_back(' ');
       out_.push_back(':');
+      // The recorded padding counts from a plain key; a key that had to be
+      // quoted is followed by one space.
+      ignore_value_pad_ = plain_requoted_;
       mapping_value(e.value, indent);
+      ignore_value_pad_ = false;
     }
   }
 
@@ -341,6 +351,12 @@ class Writer {
       newline_if_needed();
     }
     if (absent_value(value)) return;
+    // Comment lines above a value written on the ":" line stand above it
+    // (a block collection value has them below the ":" line).
+    if (!value.is_block_collection()) {
+      head_comments(value, indent, false);
+      skip_value_heads_ = true;
+    }
     append_spaces(out_, indent);
     out_.push_back(':');
     mapping_value(value, indent);
@@ -359,8 +375,13 @@ class Writer {
       out_.push_back('\n');
       return;
     }
+    const bool heads = !v.comments.head.empty() && !skip_value_heads_;
+    skip_value_heads_ = false;
     if (writes_as_nothing(v)) {
-      empty_value(v);
+      // Comment lines above an empty value that carries properties: the
+      // properties go below them, on a line of their own.
+      if (heads) value_after_introducer_comment(v, a, Heads::All);
+      else empty_value(v);
       return;
     }
     if (v.is_sequence() && v.is_block_collection()) {
@@ -370,7 +391,7 @@ class Writer {
       uint64_t d;
       if (e_.dumps_layout) d = (e_.indentless && !v.tag) ? indent : a;
       else d = v.span.column > indent ? a : indent;
-      head_comments(v, d, false);
+      if (heads) head_comments(v, d, false);
       block_sequence(v.items, d, false);
       foot_comments(v, d);
       return;
@@ -379,17 +400,17 @@ class Writer {
       trailing_properties(v);
       inline_comment(v);
       out_.push_back('\n');
-      head_comments(v, a, false);
+      if (heads) head_comments(v, a, false);
       block_mapping(v.pairs, a, false);
       foot_comments(v, a);
       return;
     }
     int64_t saved_parent = parent_indent_;
     parent_indent_ = int64_t(indent);
-    if (v.comments.inline_before_value || !v.comments.head.empty()) {
-      value_after_introducer_comment(v, a, /*all_heads=*/true);
+    if (v.comments.inline_before_value || heads) {
+      value_after_introducer_comment(v, a, heads ? Heads::All : Heads::None);
     } else {
-      append_spaces(out_, std::max<uint32_t>(v.comments.value_pad, 1));
+      append_spaces(out_, ignore_value_pad_ ? 1 : std::max<uint32_t>(v.comments.value_pad, 1));
       props_and_node(v, a);
       inline_comment(v);
       newline_if_needed();
@@ -399,20 +420,34 @@ class Writer {
 
   // The rest of the introducer line (properties, the introducer-line
   // comment), the comment lines below it, then the node on its own line.
-  void value_after_introducer_comment(const YamlNode& n, uint64_t indent, bool all_heads) {
+  enum class Heads { None, BelowIntroducer, All };
+  void value_after_introducer_comment(const YamlNode& n, uint64_t indent, Heads heads) {
     if (!properties_only(n)) trailing_properties(n);
     if (n.comments.inline_before_value) inline_comment(n);
     out_.push_back('\n');
-    if (all_heads) head_comments(n, indent, false);
-    else below_introducer_comments(n, indent);
+    if (heads == Heads::All) head_comments(n, indent, false);
+    else if (heads == Heads::BelowIntroducer) below_introducer_comments(n, indent);
     append_spaces(out_, indent);
     if (properties_only(n)) {
       leading_properties(n);
+      out_.pop_back();
+      inline_comment(n);
+      out_.push_back('\n');
       return;
     }
     node(n, indent);
     inline_comment(n);
     newline_if_needed();
+  }
+
+  // A block collection item written on its "- " line ("- k: v", "- - a").
+  static bool compact_mapping_form(const YamlNode& item) {
+    return item.is_mapping() && item.is_block_collection() && !has_properties(item) && !item.comments.inline_ &&
+           !item.comments.inline_before_value;
+  }
+  static bool compact_sequence_form(const YamlNode& item) {
+    return item.is_sequence() && item.is_block_collection() && !has_properties(item) && item.comments.compact &&
+           !item.comments.inline_;
   }
 
   void block_sequence(const std::vector<YamlNode>& items, uint64_t indent, bool compact_first) {
@@ -421,6 +456,15 @@ class Writer {
       if (!(compact_first && i == 0)) {
         out_.append(item.comments.blank_before, '\n');
         head_comments(item, indent, item.comments.inline_before_value);
+        // The comment lines of what continues the "- " line go above it.
+        for (const YamlNode* first = &item;;) {
+          bool mapping = compact_mapping_form(*first);
+          if (mapping) first = &first->pairs[0].key;
+          else if (compact_sequence_form(*first)) first = &first->items[0];
+          else break;
+          head_comments(*first, indent, false);
+          if (mapping) break;
+        }
         append_spaces(out_, indent);
       }
       sequence_item(item, indent);
@@ -454,7 +498,7 @@ class Writer {
         out_.push_back('\n');
         below_introducer_comments(item, c);
         block_sequence(item.items, c, false);
-      } else if (item.comments.compact && !item.comments.inline_) {
+      } else if (compact_sequence_form(item)) {
         out_.push_back(' ');
         block_sequence(item.items, c, true);
       } else {
@@ -473,7 +517,7 @@ class Writer {
         out_.push_back('\n');
         below_introducer_comments(item, indent + step());
         block_mapping(item.pairs, indent + step(), false);
-      } else if (item.comments.inline_ || item.comments.inline_before_value) {
+      } else if (!compact_mapping_form(item)) {
         inline_comment(item);
         out_.push_back('\n');
         below_introducer_comments(item, c);
@@ -488,7 +532,7 @@ class Writer {
     int64_t saved_parent = parent_indent_;
     parent_indent_ = int64_t(indent);
     if (item.comments.inline_before_value) {
-      value_after_introducer_comment(item, c, /*all_heads=*/false);
+      value_after_introducer_comment(item, c, Heads::BelowIntroducer);
     } else {
       append_spaces(out_, std::max<uint32_t>(item.comments.value_pad, 1));
       props_and_node(item, c);
@@ -697,8 +741,12 @@ class Writer {
     if (!requote && e_.width != 0 && !e_.in_key && column() + text.size() > e_.width &&
         has_single_inner_space(text))
       requote = true;
-    if (requote) requoted(text);
-    else out_.append(text);
+    if (requote) {
+      plain_requoted_ = true;
+      requoted(text);
+    } else {
+      out_.append(text);
+    }
   }
 
 };
@@ -720,6 +768,13 @@ void Writer::document(const YamlNode& root) {
     include_directive(*root.source);
     inline_comment(root);
     out_.push_back('\n');
+  } else if (root.is_collection() && root.is_block_collection() && root.comments.inline_) {
+    // A comment on the first line of a block collection that none of its
+    // entries took: kept on a line of its own above it.
+    comment_line(*root.comments.inline_, 0);
+    leading_properties(root);
+    if (root.is_mapping()) block_mapping(root.pairs, tagged_synthetic ? s : 0, false);
+    else block_sequence(root.items, tagged_synthetic && !e_.indentless ? s : 0, false);
   } else if (root.is_mapping() && root.is_block_collection()) {
     leading_properties(root);
     block_mapping(root.pairs, tagged_synthetic ? s : 0, false);

@@ -4,12 +4,15 @@
 // kept in the scanner's arena.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "scanner/scan_engine.hpp"
 
 namespace qf::scan_detail {
 
 namespace {
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
 constexpr ByteTable kSingleQuotedStop =
     make_table([](int c) { return c == '\'' || c == '\n' || c == '\r'; });
 constexpr ByteTable kDoubleQuotedStop =
@@ -60,6 +63,20 @@ void ScanEngine::scan_plain_scalar() {
     uint64_t line_end = pos;
     for (;;) {
       const uint64_t run = pos;
+      if (!flow) {
+        // Eight ordinary bytes at a time: none below '!', none from 0x80,
+        // no '#' and no ':' (a hit only means "look closer").
+        while (pos + 8 <= len) {
+          uint64_t w;
+          std::memcpy(&w, t + pos, 8);
+          const uint64_t hash = w ^ (kOnes * '#'), colon = w ^ (kOnes * ':');
+          const uint64_t stops = ((w - kOnes * 0x21) & ~w) | w | ((hash - kOnes) & ~hash) |
+                                 ((colon - kOnes) & ~colon);
+          if (stops & kHighs) break;
+          pos += 8;
+          col += 8;
+        }
+      }
       while (pos < len && !stop[static_cast<unsigned char>(t[pos])]) {
         ++pos;
         ++col;
@@ -572,17 +589,17 @@ void ScanEngine::scan_block_scalar(bool literal) {
         break;
     }
   } else {
-    // No content line: only blank lines belong to the scalar. A last line
-    // without a break adds no line break.
+    // No content line: only blank lines belong to the scalar; each counts,
+    // the last one too when the input ends without its line break.
     uint32_t lines = 0;
     while (!c_.at_end()) {
       const unsigned char fnb = first_non_blank();
       if (!(fnb == 0 || is_break(fnb))) break;
       c_.skip_spaces();
       if (c_.cur() == '\t') fail("a tab cannot be used for indentation", c_.span());
+      ++lines;
       if (!is_break(c_.cur())) break;
       c_.consume_line_break();
-      ++lines;
     }
     if (chomp == Chomp::Keep) scratch_.append(lines, '\n');
   }

@@ -1,7 +1,8 @@
 // libFuzzer target for the scanner. Inputs that are not valid UTF-8 are
 // skipped (the scanner's callers hand it validated text); every other input
 // must scan or fail with a positioned error, never crash, hang or read out
-// of bounds. See CMakeLists.txt in this folder for building it.
+// of bounds. Built with -DQUILLFERN_FUZZ=ON (cmake/fuzz.cmake) or alone
+// through CMakeLists.txt in this folder.
 //
 // Built with -DQF_FUZZ_STANDALONE it is a plain program instead that replays
 // the files and folders named on its command line (no clang needed).

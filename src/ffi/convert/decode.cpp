@@ -239,6 +239,32 @@ PyObject* new_dict(size_t n) {
   return PyDict_New();
 }
 
+PyObject* complex_key_node(const Value& v, const TagContext& ctx, size_t level, size_t& deepest);
+
+// The interpreter hashes (and compares) a tuple key by recursing through its
+// nesting without any depth check; aliases can make keys tens of thousands of
+// levels deep. Such a key is stored on a fresh stack when the current one
+// cannot hold that recursion, and refused when no stack could.
+constexpr size_t kHostFrameBytesPerKeyLevel = 128;
+
+int dict_set_complex(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
+  const size_t need = key_depth * kHostFrameBytesPerKeyLevel + kStackReserve;
+  if (need <= remaining_stack()) return PyDict_SetItem(dict, key, value);
+  if (need > kFreshStackSize - kStackReserve) {
+    PyErr_SetString(PyExc_RecursionError, "mapping key nested too deeply to hash");
+    return -1;
+  }
+  struct Ctx {
+    PyObject *dict, *key, *value;
+    int rc;
+  } c{dict, key, value, -1};
+  run_on_fresh_stack([](void* p) {
+    auto* c = static_cast<Ctx*>(p);
+    c->rc = PyDict_SetItem(c->dict, c->key, c->value);
+  }, &c);
+  return c.rc;
+}
+
 PyObject* mapping_to_python(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   const PairList& pairs = v.pairs();
   PyRef dict = PyRef::steal(new_dict(pairs.size()));
@@ -246,16 +272,19 @@ PyObject* mapping_to_python(const Value& v, const TagContext& ctx, KeyInternCach
   for (const ValuePair& pair : pairs) {
     const Value& k = pair.key;
     PyRef key;
+    size_t key_depth = 0;
     if (k.is(ValueKind::String))
       key = PyRef::steal(cache.get(k.as_string()));
     else if (k.is_collection())
-      key = PyRef::steal(complex_key_to_python(k, ctx));
+      key = PyRef::steal(complex_key_node(k, ctx, 1, key_depth));
     else
       key = PyRef::steal(convert_at(k, ctx, cache, depth + 1));
     if (!key) return nullptr;
     PyRef val = PyRef::steal(convert_at(pair.value, ctx, cache, depth + 1));
     if (!val) return nullptr;
-    if (PyDict_SetItem(dict.get(), key.get(), val.get()) < 0) [[unlikely]] {
+    const int rc = key_depth < 64 ? PyDict_SetItem(dict.get(), key.get(), val.get())
+                                  : dict_set_complex(dict.get(), key.get(), val.get(), key_depth);
+    if (rc < 0) [[unlikely]] {
       rethrow_if_internal_error();
       PyErr_Clear();
       return raise(decode_error_from_message("mapping key is not hashable in Python"));
@@ -280,17 +309,17 @@ PyObject* convert_node(const Value& v, const TagContext& ctx, KeyInternCache& ca
   }
 }
 
-PyObject* complex_key_node(const Value& v, const TagContext& ctx);
-
-PyObject* pair_to_tuple(const ValuePair& pair, const TagContext& ctx) {
-  PyRef k = PyRef::steal(complex_key_node(pair.key, ctx));
+PyObject* pair_to_tuple(const ValuePair& pair, const TagContext& ctx, size_t level, size_t& deepest) {
+  PyRef k = PyRef::steal(complex_key_node(pair.key, ctx, level + 1, deepest));
   if (!k) return nullptr;
-  PyRef v = PyRef::steal(complex_key_node(pair.value, ctx));
+  PyRef v = PyRef::steal(complex_key_node(pair.value, ctx, level + 1, deepest));
   if (!v) return nullptr;
   return PyTuple_Pack(2, k.get(), v.get());
 }
 
-PyObject* complex_key_node(const Value& v, const TagContext& ctx) {
+// `level` counts the tuples around `v`; `deepest` gets the largest level.
+PyObject* complex_key_node(const Value& v, const TagContext& ctx, size_t level, size_t& deepest) {
+  if (level > deepest) deepest = level;
   return ensure_stack([&]() -> PyObject* {
     if (v.is(ValueKind::Sequence)) {
       const ValueList& items = v.items();
@@ -299,7 +328,7 @@ PyObject* complex_key_node(const Value& v, const TagContext& ctx) {
       if (!tuple) return nullptr;
       prefill(&PyTuple_GET_ITEM(tuple.get(), 0), n);
       for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* o = complex_key_node(items[static_cast<size_t>(i)], ctx);
+        PyObject* o = complex_key_node(items[static_cast<size_t>(i)], ctx, level + 1, deepest);
         if (!o) return nullptr;
         tuple_store(tuple.get(), i, o);
       }
@@ -312,7 +341,7 @@ PyObject* complex_key_node(const Value& v, const TagContext& ctx) {
       if (!tuple) return nullptr;
       prefill(&PyTuple_GET_ITEM(tuple.get(), 0), n);
       for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* o = pair_to_tuple(pairs[static_cast<size_t>(i)], ctx);
+        PyObject* o = pair_to_tuple(pairs[static_cast<size_t>(i)], ctx, level + 1, deepest);
         if (!o) return nullptr;
         tuple_store(tuple.get(), i, o);
       }
@@ -359,7 +388,10 @@ PyObject* value_to_python(const Value& value, const TagContext& ctx, KeyInternCa
   return convert_at(value, ctx, cache, depth);
 }
 
-PyObject* complex_key_to_python(const Value& key, const TagContext& ctx) { return complex_key_node(key, ctx); }
+PyObject* complex_key_to_python(const Value& key, const TagContext& ctx) {
+  size_t deepest = 0;
+  return complex_key_node(key, ctx, 1, deepest);
+}
 
 PyObject* document_to_python(const Value& root, const TagContext& ctx) {
   KeyInternCache cache;

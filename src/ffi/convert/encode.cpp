@@ -308,9 +308,8 @@ Value encode_iterable(PyObject* obj, const EncodeContext& child) {
   PyRef it = PyRef::steal(PyObject_GetIter(obj));
   if (!it) throw_pending();
   ValueList items;
-  Py_ssize_t hint = PyObject_LengthHint(obj, 0);
-  if (hint < 0) PyErr_Clear();
-  else items.reserve(static_cast<size_t>(hint));
+  // Only sets report a size that cannot lie; other iterables just grow.
+  if (PyAnySet_Check(obj)) items.reserve(static_cast<size_t>(PySet_GET_SIZE(obj)));
   for (;;) {
     PyRef item = PyRef::steal(PyIter_Next(it.get()));
     if (!item) {

@@ -346,6 +346,7 @@ std::string deep_alias_chain(int links, int depth_per_link, bool as_keys) {
 struct ThreadResult {
   bool ok = false;
   bool merged = false;
+  bool dup_found = false;
 };
 
 void* deep_worker(void* arg) {
@@ -373,6 +374,13 @@ void* deep_worker(void* arg) {
       qf::apply_merge_keys(copy);
     }
   }
+  {
+    // A duplicate deep key: fingerprint and debug text of the message.
+    std::string t = deep_alias_chain(100, 900, false) + "- {*a100 : 1, *a100 : 2}\n";
+    DecodedStream out = qf::decode_documents(t, s);
+    r->dup_found = !out.ok() && out.error->kind == LoadErrorKind::DuplicateKey &&
+                   out.error->message.starts_with("duplicate mapping key: Sequence([Sequence([");
+  }
   return nullptr;
 }
 
@@ -387,6 +395,7 @@ TEST(SoundBehaviour, DeepAliasChainsOnSmallStack) {
   pthread_attr_destroy(&attr);
   EXPECT_TRUE(result.ok);
   EXPECT_TRUE(result.merged);
+  EXPECT_TRUE(result.dup_found);
 }
 
 // ---- key policies ----
@@ -558,6 +567,25 @@ TEST(MergeKeys, CanonicalKeyText) {
   EXPECT_EQ(canon("[~, true, 1, a, !t x]"), "7:5:0112:1;5:1:a6:2:!t5:1:x");
   EXPECT_EQ(canon("{a: 1.5}"), "8:1:5:1:a4:4609434218613702656;");
   EXPECT_NE(canon("!t \"a:s:1:b\""), canon("!t:s:7:a b"));
+}
+
+}  // namespace
+
+namespace {
+
+// Per-document state is reset for every document: one document with many
+// anchors must not make every later document pay for its table.
+TEST(Anchors, ManyDocumentsAfterOneWithManyAnchors) {
+  std::string text = "[";
+  for (int i = 0; i < 100000; ++i) text += (i ? ",&a" : "&a") + std::to_string(i) + " x";
+  text += "]\n";
+  for (int i = 0; i < 150000; ++i) text += "--- &b y\n";
+  auto t0 = std::chrono::steady_clock::now();
+  DecodedStream out = load(text);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(out.documents.size(), 150001u);
+  EXPECT_LT(ms, 2000);
 }
 
 }  // namespace

@@ -106,8 +106,6 @@ std::vector<SuiteCase> suite_cases() {
 // that decides it.
 const std::map<std::string, std::string>& skip_list() {
   static const std::map<std::string, std::string> skips = {
-      {"JEF9/02", "scanner: a kept (|+) block scalar whose last line holds only blanks and no "
-                  "final break loses that line's break"},
   };
   return skips;
 }

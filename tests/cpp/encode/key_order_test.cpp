@@ -80,14 +80,16 @@ TEST(CompareSortKeys, IsAStrictWeakOrdering) {
     for (size_t j = 0; j < n; ++j) {
       ASSERT_FALSE(lt[i][j] && lt[j][i]) << value_debug_text(pool[i]) << " / " << value_debug_text(pool[j]);
       for (size_t k = 0; k < n; ++k) {
-        if (lt[i][j] && lt[j][k])
+        if (lt[i][j] && lt[j][k]) {
           ASSERT_TRUE(lt[i][k]) << value_debug_text(pool[i]) << " < " << value_debug_text(pool[j]) << " < "
                                 << value_debug_text(pool[k]);
+        }
         bool eq_ij = !lt[i][j] && !lt[j][i];
         bool eq_jk = !lt[j][k] && !lt[k][j];
-        if (eq_ij && eq_jk)
+        if (eq_ij && eq_jk) {
           ASSERT_TRUE(!lt[i][k] && !lt[k][i]) << value_debug_text(pool[i]) << " ~ " << value_debug_text(pool[j])
                                               << " ~ " << value_debug_text(pool[k]);
+        }
       }
     }
   }
@@ -153,8 +155,9 @@ TEST(MappingEntryOrder, RandomMappingsSortConsistently) {
     auto order = mapping_entry_order(pairs, true);
     for (size_t i = 1; i < order.size(); ++i) {
       ASSERT_FALSE(compare_sort_keys(order[i]->key, order[i - 1]->key));
-      if (!compare_sort_keys(order[i - 1]->key, order[i]->key))
+      if (!compare_sort_keys(order[i - 1]->key, order[i]->key)) {
         ASSERT_LT(order[i - 1]->value.as_int(), order[i]->value.as_int());
+      }
     }
   }
 }

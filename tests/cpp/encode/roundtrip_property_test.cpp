@@ -39,7 +39,11 @@ const std::vector<std::string>& text_pool() {
       "aaaa bbbb cccc dddd eeee ffff gggg", "word word word word word word word word word word",
       "long-long-long-long-long-long-long-long", "x: y z w v u t s r q p o n m l k j i",
       "a\t b c d e f g h i j k l m n", "a \tb c d e f g h i j k l", "tab\tin the middle of words here",
-      "ends with colon:", "# comment-like", "a # b c d e f g h i j", "\"quoted\" words here and there",
+      "ends with colon:", "# comment-like", "a :b", "a?b", "a- b", "x:", "::", "a]b", "a}b", "a,b",
+      "a[b", "a{b", "\xc2\x85", "a\xc2\x85" "b", "\xe2\x80\xa8", "a\xe2\x80\xa8" "b", "a\xe2\x80\xa9",
+      "a\xef\xbb\xbf" "b", "\xef\xbb\xbf" "a", "a\xc2\x85\nb\n", "a\xe2\x80\xa8\nb", "a\xef\xbf\xbe",
+      "line one\nline two\n\n  indented\n\ttabbed\n", "x\n---\ny\n", "x\n...\ny", "#x\n#y\n",
+      "a\n  \nb", "trailing  \nspaces  ", "- a\n- b\n", "a: 1\nb: 2\n", "\"\n'", "a # b c d e f g h i j", "\"quoted\" words here and there",
   };
   return pool;
 }
@@ -150,7 +154,11 @@ const uint64_t kWidths[] = {0, 12, 30};
 void check_round_trip(const Value& v, uint64_t option, uint64_t width, const char* what) {
   EmitSettings s = emit_settings_from_options(option, width);
   std::string text = dump_value_to_yaml(v, s);
-  DecodedStream back = decode_documents(text, DecodeSettings{s.resolver_mode});
+  // The compatibility mode always resolves timestamps; Yaml11 may be asked to.
+  DecodeSettings load;
+  load.mode = s.resolver_mode;
+  load.timestamps = s.resolver_mode != ResolverMode::Yaml12;
+  DecodedStream back = decode_documents(text, load);
   ASSERT_TRUE(back.ok()) << what << ": " << back.error->message << " at line " << back.error->span.line + 1
                          << "\n--- text ---\n" << text << "--- value ---\n" << value_debug_text(v);
   ASSERT_EQ(back.documents.size(), 1u) << text;

@@ -210,5 +210,25 @@ TEST(ValueWriterSortKeys, RanksAndStability) {
   EXPECT_EQ(dump(Seq(Map(P(S("b"), I(1)), P(S("a"), I(2)))), kSortKeys), "- a: 2\n  b: 1\n");
 }
 
+// The writer has no depth limit of its own; deep trees must not overflow
+// the stack (the recursion moves to fresh stacks).
+TEST(ValueWriterDepth, VeryDeepTreesDoNotOverflow) {
+  Value v = I(1);
+  for (int i = 0; i < 200000; ++i) v = (i % 2) ? Seq(std::move(v)) : Map(P(S("k"), std::move(v)));
+  std::string flow = dump(v, kFlowStyle);
+  EXPECT_EQ(flow.substr(0, 8), "[{k: [{k");
+  EXPECT_NE(flow.find("[{k: 1}]}]"), std::string::npos);
+  EXPECT_EQ(flow.substr(flow.size() - 4), "]}]\n");
+  Value t = I(7);
+  for (int i = 0; i < 200000; ++i) t = T("!t", Seq(std::move(t)));
+  EXPECT_EQ(dump(t, kFlowStyle).substr(0, 12), "!t [!t [!t [");
+  // Block layout indents every level: a few thousand levels are enough.
+  Value b = S("x");
+  for (int i = 0; i < 3000; ++i) b = (i % 2) ? Seq(std::move(b)) : Map(P(S("k"), std::move(b)));
+  std::string block = dump(b);
+  EXPECT_EQ(block.substr(0, 23), "- k:\n    - k:\n        -");
+  EXPECT_EQ(block.back(), '\n');
+}
+
 }  // namespace
 }  // namespace qf

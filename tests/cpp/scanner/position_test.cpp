@@ -250,6 +250,17 @@ TEST(ScannerComments, KeptWithTextAndSpan) {
   }
 }
 
+TEST(ScannerComments, EndAPlainScalar) {
+  qf::Scanner s("a: b #c");
+  s.keep_comments = true;
+  auto r = qf::tokenize(s);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(qf::test::render_tokens(r.tokens), "BM K P\"a\" : P\"b\" BE");
+  ASSERT_EQ(s.comments.size(), 1u);
+  EXPECT_EQ(s.comments[0].text, "c");
+  EXPECT_EQ(s.comments[0].span, (Span{0, 0, 5, 5}));
+}
+
 TEST(ScannerComments, NotKeptByDefault) {
   qf::Scanner s("a # c\n");
   auto r = qf::tokenize(s);

@@ -156,10 +156,8 @@ const std::set<std::string> kLoaderRejected = {
     "N4JP", "QLJ7", "SF5V", "SR86", "SU74", "TD5N", "U44R", "ZCZ6", "ZL4Z",
 };
 
-// Valid cases whose expected values differ on purpose. JEF9/02: a kept
-// ("|+") block scalar with no content whose last blank line has no line
-// break yields no line break here.
-const std::set<std::string> kKnownDifferences = {"JEF9/02"};
+// Valid cases whose expected values differ on purpose (none at present).
+const std::set<std::string> kKnownDifferences = {};
 
 }  // namespace
 

@@ -155,6 +155,21 @@ TEST(ScannerTokens, PlainScalars) {
   });
 }
 
+// Plain scalars are scanned in wide steps; stops at every offset count.
+TEST(ScannerTokens, PlainScalarStopsAtEveryOffset) {
+  for (size_t k = 1; k < 24; ++k) {
+    const std::string word(k, 'w');
+    const std::string multi = std::string(k, 'w') + "\xC3\xA9" + std::string(k, 'v');
+    run_table({
+        {(word + ": v").c_str(), ("BM K P\"" + word + "\" : P\"v\" BE").c_str()},
+        {(word + "#x:y #c").c_str(), ("P\"" + word + "#x:y\"").c_str()},
+        {(word + " w\tw   \n").c_str(), ("P\"" + word + " w\\tw\"").c_str()},
+        {("k: " + multi + ":x").c_str(), ("BM K P\"k\" : P\"" + multi + ":x\" BE").c_str()},
+        {("[" + word + "]").c_str(), ("[ P\"" + word + "\" ]").c_str()},
+    });
+  }
+}
+
 TEST(ScannerTokens, QuotedScalars) {
   run_table({
       {"'it''s'", "S\"it's\""},
@@ -289,8 +304,9 @@ TEST(ScannerTokens, SoundBehaviour) {
       {"a: &x\n&y b: c", "BM K P\"a\" : &x K &y P\"b\" : P\"c\" BE"},
       // An adjacent ":" after a quoted scalar stays a value indicator.
       {"['a' :b]", "[ S\"a\" : P\"b\" ]"},
-      // An empty kept block scalar at the end adds no line break of its own.
-      {"k: |+\n  ", "BM K P\"k\" : L\"\" BE"},
+      // An empty kept block scalar counts its last blank line even when the
+      // input ends without a line break.
+      {"k: |+\n  ", "BM K P\"k\" : L\"\\n\" BE"},
       {"k: |+\n  \n", "BM K P\"k\" : L\"\\n\" BE"},
       {"k: |+\n", "BM K P\"k\" : L\"\" BE"},
       {"k: |+\n\n  \n", "BM K P\"k\" : L\"\\n\\n\" BE"},
