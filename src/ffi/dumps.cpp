@@ -11,6 +11,7 @@
 #include "encode/value_writer.hpp"
 #include "ffi/args.hpp"
 #include "ffi/convert/encode.hpp"
+#include "ffi/dumps_roundtrip.hpp"
 #include "ffi/entry_points.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/gil.hpp"
@@ -46,6 +47,9 @@ PyObject* dumps_entry(const CallArgs& args) {
   bool has_represent = !is_absent(args[represent]);
 
   PyObject* obj = args[dumps_param::obj];
+  PyRef plain_view, rendered;
+  if (!dumps_round_trip_object(obj, plain_view, rendered)) return nullptr;
+  if (rendered) return rendered.release();
 
   NullStyleChoice nulls = null_style_from_options(option);
   if (nulls.conflict) {
@@ -77,8 +81,13 @@ PyObject* to_json_entry(const CallArgs& args) {
   uint64_t option = 0;
   if (!arg_option(args[to_json_param::option], option)) return nullptr;
 
+  PyObject* target = args[obj];
+  PyRef plain_value, rendered;
+  if (!to_json_round_trip_object(target, plain_value, rendered)) return nullptr;
+  if (rendered) return rendered.release();
+
   EncodeContext ctx = encode_context_from_options(option, default_fn, nullptr);
-  Value root = python_to_value(args[obj], ctx);
+  Value root = python_to_value(target, ctx);
   const JsonSettings settings = json_settings_from_options(option);
   std::string text;
   std::optional<JsonWriteError> failure = without_gil([&] {

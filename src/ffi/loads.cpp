@@ -11,6 +11,7 @@
 #include "ffi/input_text.hpp"
 #include "ffi/load_settings.hpp"
 #include "ffi/loads_args.hpp"
+#include "ffi/loads_roundtrip.hpp"
 #include "ffi/pyref.hpp"
 #include "support/options.hpp"
 #include "support/yaml_directive.hpp"
@@ -89,6 +90,7 @@ PyObject* loads_entry(const CallArgs& args) {
   const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
 
   const LoadRoad road = loads_road(a.option);
+  if (road == LoadRoad::RoundTrip) return loads_round_trip(text, s);
   if (road != LoadRoad::Plain) return pending_road(road, a.option);
 
   DecodedStream stream;
@@ -116,6 +118,7 @@ PyObject* loads_all_entry(const CallArgs& args) {
   const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
 
   const LoadRoad road = loads_all_road(a.option);
+  if (road == LoadRoad::RoundTrip) return loads_all_round_trip(text, s);
   if (road != LoadRoad::Plain) return pending_road(road, a.option);
 
   DecodedStream stream;

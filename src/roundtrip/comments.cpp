@@ -251,6 +251,8 @@ std::pair<uint32_t, uint32_t> node_end_position(const YamlNode& node) {
       node.end_offset > node.span.offset)
     return {node.end_line, node.end_column};
   if (!node.is_collection() || node.size() == 0) return {node.span.line, node.span.column};
+  // Composed collections carry their end already.
+  if (node.end_offset > node.span.offset) return {node.end_line, node.end_column};
   std::optional<Position> best;
   std::vector<const YamlNode*> stack;
   auto push_children = [&](const YamlNode& n) {

@@ -62,6 +62,7 @@ class Composer {
   // Offset just past the closing bracket of the flow collection composed
   // last (0 when it was not closed).
   uint64_t close_end_ = 0;
+  Span close_span_;
 
   bool at_end() const { return index_ >= tokens_.size(); }
   const Token* current() const { return at_end() ? nullptr : &tokens_[index_]; }
@@ -76,29 +77,51 @@ class Composer {
   void compose_dash_item(YamlNode& seq);
   void finish_entry_item(YamlNode& item, const Span& entry, bool dash);
   void set_end(YamlNode& node, uint64_t end_offset);
+  // The end when it lies on the line of `from` (the common case) needs no
+  // line lookup: the column counts on from the known start.
+  void set_end_from(YamlNode& node, const Span& from, uint64_t end_offset);
   void set_end_at_start(YamlNode& node) {
     node.end_offset = node.span.offset;
     node.end_line = node.span.line;
     node.end_column = node.span.column;
   }
-  static uint64_t collection_end(const YamlNode& node);
+  static const YamlNode* last_ending_child(const YamlNode& node);
   YamlNode null_at_token(const Token& t) { return YamlNode::null_at(t.span); }
   static YamlNode null_at_zero() { return YamlNode::null_at(Span{}); }
 };
 
-uint64_t Composer::collection_end(const YamlNode& node) {
-  uint64_t end = node.span.offset;
-  bool any = false;
-  for (const YamlNode& item : node.items) {
-    end = any ? std::max(end, item.end_offset) : item.end_offset;
-    any = true;
-  }
+// The child whose end is the greatest (the earlier one on ties).
+const YamlNode* Composer::last_ending_child(const YamlNode& node) {
+  const YamlNode* best = nullptr;
+  for (const YamlNode& item : node.items)
+    if (!best || item.end_offset > best->end_offset) best = &item;
   for (const MappingEntry& e : node.pairs) {
-    uint64_t m = std::max(e.key.end_offset, e.value.end_offset);
-    end = any ? std::max(end, m) : m;
-    any = true;
+    if (!best || e.key.end_offset > best->end_offset) best = &e.key;
+    if (e.value.end_offset > best->end_offset) best = &e.value;
   }
-  return end;
+  return best;
+}
+
+void Composer::set_end_from(YamlNode& node, const Span& from, uint64_t end_offset) {
+  if (end_offset >= from.offset && end_offset <= text_.size()) {
+    uint32_t chars = 0;
+    bool one_line = true;
+    for (uint64_t i = from.offset; i < end_offset; ++i) {
+      uint8_t c = uint8_t(text_[i]);
+      if (c == '\n' || c == '\r') {
+        one_line = false;
+        break;
+      }
+      chars += (c & 0xC0) != 0x80;
+    }
+    if (one_line) {
+      node.end_offset = end_offset;
+      node.end_line = from.line;
+      node.end_column = from.column + chars;
+      return;
+    }
+  }
+  set_end(node, end_offset);
 }
 
 void Composer::set_end(YamlNode& node, uint64_t end_offset) {
@@ -206,15 +229,22 @@ std::optional<YamlNode> Composer::compose_node(bool allow_indentless) {
         // A flow collection ends past its closing bracket, so its range
         // slices the whole collection and a comment after it is measured
         // from the bracket.
-        if (node.style == CollectionStyle::Flow && close_end_ > node.span.offset) set_end(node, close_end_);
-        else set_end(node, collection_end(node));
+        if (node.style == CollectionStyle::Flow && close_end_ > node.span.offset) {
+          set_end_from(node, close_span_, close_end_);
+        } else if (const YamlNode* last = last_ending_child(node); last && last->end_offset >= node.span.offset) {
+          node.end_offset = last->end_offset;
+          node.end_line = last->end_line;
+          node.end_column = last->end_column;
+        } else {
+          set_end_from(node, node.span, node.span.offset);
+        }
         close_end_ = 0;
         break;
       case NodeKind::Alias:
-        set_end(node, node.span.offset + 1 + node.text.size());
+        set_end_from(node, node.span, node.span.offset + 1 + node.text.size());
         break;
       case NodeKind::Scalar:
-        set_end(node, t.end_offset);
+        set_end_from(node, node.span, t.end_offset);
         if ((t.style == ScalarStyle::Literal || t.style == ScalarStyle::Folded) &&
             node.end_offset > node.span.offset && node.end_offset <= text_.size()) {
           auto boundary = [&](uint64_t o) { return o >= text_.size() || (uint8_t(text_[o]) & 0xC0) != 0x80; };
@@ -224,13 +254,14 @@ std::optional<YamlNode> Composer::compose_node(bool allow_indentless) {
         break;
       case NodeKind::Null:
         if (last_property && node.span == last_property->span)
-          set_end(node, node.span.offset + last_property->text.size() +
-                            (last_property->kind == TokenKind::Anchor ? 1 : 0));
+          set_end_from(node, node.span,
+                       node.span.offset + last_property->text.size() +
+                           (last_property->kind == TokenKind::Anchor ? 1 : 0));
         else
-          set_end(node, node.span.offset);
+          set_end_from(node, node.span, node.span.offset);
         break;
       default:
-        set_end(node, node.span.offset);
+        set_end_from(node, node.span, node.span.offset);
         break;
     }
     return node;
@@ -247,7 +278,10 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         return;
       case TokenKind::MappingEnd:
       case TokenKind::BlockEnd:
-        if (flow && t.kind == TokenKind::MappingEnd) close_end_ = t.span.offset + 1;
+        if (flow && t.kind == TokenKind::MappingEnd) {
+          close_end_ = t.span.offset + 1;
+          close_span_ = t.span;
+        }
         ++index_;
         return;
       case TokenKind::FlowEntry:
@@ -355,7 +389,10 @@ void Composer::compose_sequence(YamlNode& node, bool flow) {
       case TokenKind::MappingEnd:
       case TokenKind::SequenceEnd:
       case TokenKind::BlockEnd:
-        if (flow && t.kind != TokenKind::BlockEnd) close_end_ = t.span.offset + 1;
+        if (flow && t.kind != TokenKind::BlockEnd) {
+          close_end_ = t.span.offset + 1;
+          close_span_ = t.span;
+        }
         ++index_;
         return;
       case TokenKind::SequenceEntry:

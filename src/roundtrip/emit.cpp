@@ -65,8 +65,9 @@ bool printable_text(std::string_view s, bool allow_lf) {
 }
 
 // The text reads back unchanged as a literal block scalar without an
-// indentation indicator: printable, no carriage return, no line of blanks
-// only, and its first non-empty line does not begin with a blank.
+// indentation indicator: printable, no carriage return, some content, no
+// line of blanks only, and its first non-empty line does not begin with a
+// blank.
 bool literal_block_safe(std::string_view s) {
   if (!printable_text(s, true)) return false;
   bool seen_content = false;
@@ -82,7 +83,9 @@ bool literal_block_safe(std::string_view s) {
     if (lf == std::string_view::npos) break;
     start = lf + 1;
   }
-  return true;
+  // Without a content line the indentation would be taken from whatever
+  // follows (a comment line, say).
+  return seen_content;
 }
 
 // Whether verbatim block-scalar text can be pasted under a parent whose
@@ -169,6 +172,13 @@ class Writer {
   bool ignore_value_pad_ = false;
   // The value's head comments were written above its explicit ":" line.
   bool skip_value_heads_ = false;
+  // Output length right after a block scalar: blank lines written there
+  // would be read as the scalar's trailing lines.
+  size_t block_scalar_end_ = SIZE_MAX;
+
+  void blank_lines(uint32_t count) {
+    if (out_.size() != block_scalar_end_) out_.append(count, '\n');
+  }
 
   uint64_t step() const { return e_.step(); }
   uint64_t column() const { return current_line_length(out_); }
@@ -308,7 +318,7 @@ class Writer {
     for (size_t i = 0; i < pairs.size(); ++i) {
       const MappingEntry& e = pairs[i];
       if (!(compact_first && i == 0)) {
-        out_.append(e.key.comments.blank_before, '\n');
+        blank_lines(e.key.comments.blank_before);
         head_comments(e.key, indent, false);
         append_spaces(out_, indent);
       }
@@ -454,7 +464,7 @@ class Writer {
     for (size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
       if (!(compact_first && i == 0)) {
-        out_.append(item.comments.blank_before, '\n');
+        blank_lines(item.comments.blank_before);
         head_comments(item, indent, item.comments.inline_before_value);
         // The comment lines of what continues the "- " line go above it.
         for (const YamlNode* first = &item;;) {
@@ -697,6 +707,7 @@ class Writer {
       // A comment on the header line is part of the verbatim text.
       if (n.comments.inline_ && !n.comments.inline_before_value) e_.last_inline_comment_node = &n;
       if (raw.empty() || (raw.back() != '\n' && raw.back() != '\r')) e_.pending_newline_at = out_.size();
+      block_scalar_end_ = out_.size();
       return;
     }
     switch (n.scalar_style) {
@@ -718,6 +729,7 @@ class Writer {
         write_literal_header(out_, text, '|');
         inline_comment(n);
         write_literal_body(out_, text, indent);
+        block_scalar_end_ = out_.size();
         return;
       case ScalarStyle::Plain:
         break;

@@ -1,24 +1,207 @@
 #include "ffi/types/document_view.hpp"
 
 #include <memory>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "ffi/args.hpp"
+#include "ffi/borrow.hpp"
+#include "ffi/frame.hpp"
+#include "ffi/pyref.hpp"
+#include "ffi/types/document.hpp"
+#include "ffi/types/document_access.hpp"
+#include "roundtrip/emit.hpp"
 
 namespace qf::py {
 
 namespace {
 
 template <class T>
-void plain_dealloc(PyObject* self) {
+void handle_dealloc(PyObject* self) {
   PyTypeObject* tp = Py_TYPE(self);
-  std::destroy_at(&reinterpret_cast<T*>(self)->borrow);
+  T* o = reinterpret_cast<T*>(self);
+  Py_CLEAR(o->handle.document);
+  std::destroy_at(&o->handle);
+  std::destroy_at(&o->borrow);
   tp->tp_free(self);
   Py_DECREF(tp);
 }
+
+template <class T>
+PyObject* new_handle_object(TypeCell& cell, PyObject* document, uint64_t root, NodePath path) {
+  PyTypeObject* tp = cell.require();
+  PyObject* o = tp->tp_alloc(tp, 0);
+  if (!o) return nullptr;
+  T* t = reinterpret_cast<T*>(o);
+  new (&t->borrow) BorrowFlag();
+  new (&t->handle) NodeHandle{Py_NewRef(document), root, std::move(path)};
+  return o;
+}
+
+DocumentViewObject* as_view(PyObject* self) { return reinterpret_cast<DocumentViewObject*>(self); }
+
+// Both borrows of a view member (the view's own, then the document's, which
+// is expected to be free) and the node the view designates. `stale` holds
+// when the path does not resolve; the caller raises KeyError "stale view".
+struct ViewAccess {
+  SharedBorrow view;
+  SharedBorrow doc;
+  const RoundTripDocument& content;
+  NodeHandle& handle;
+  AliasScope scope;
+  const YamlNode* node = nullptr;
+
+  ViewAccess(PyObject* self, SharedBorrow&& own)
+      : view(std::move(own)),
+        doc(SharedBorrow::expected(document_borrow(as_view(self)->handle.document))),
+        content(document_content(as_view(self)->handle.document)),
+        handle(as_view(self)->handle),
+        scope(handle.root < content.docs.size() ? &content.docs[handle.root] : nullptr) {
+    node = resolve_handle(content, handle.root, handle.path, scope);
+  }
+  ValueSettings settings() const { return value_settings(content); }
+};
+
+PyObject* stale_view() {
+  PyErr_SetString(PyExc_KeyError, "stale view");
+  return nullptr;
+}
+
+// Runs body(access) with the view's shared borrow taken as checked (a
+// conflict raises RuntimeError) or asserted (an internal failure).
+template <class F>
+PyObject* with_view(PyObject* self, bool asserted, F&& body) {
+  return guarded([&]() -> PyObject* {
+    std::optional<SharedBorrow> own;
+    if (asserted) {
+      own.emplace(SharedBorrow::expected(as_view(self)->borrow));
+    } else {
+      own.emplace(as_view(self)->borrow);
+      if (!*own) return nullptr;
+    }
+    ViewAccess a(self, std::move(*own));
+    if (!a.node) return stale_view();
+    return body(a);
+  });
+}
+
+PyObject* view_subscript_impl(PyObject* self, PyObject* key) {
+  SharedBorrow own = SharedBorrow::expected(as_view(self)->borrow);
+  ViewAccess a(self, std::move(own));
+  if (!a.node) return stale_view();
+  return child_for_key(a.handle.document, a.handle.root, a.handle.path, *a.node, key, a.scope, a.settings());
+}
+
+PyObject* view_subscript(PyObject* self, PyObject* key) {
+  return guarded([&] { return view_subscript_impl(self, key); });
+}
+
+const char* const kGetParams[] = {"key", "default"};
+const ArgSpec kGetSpec{"QuillfernDocumentView.get()", kGetParams, 2, 0, 2, 0};
+
+PyObject* view_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    CallArgs a;
+    if (!parse_args(kGetSpec, args, nargs, kwnames, a)) return nullptr;
+    PyObject* dflt = is_absent(a[1]) ? nullptr : a[1];
+    return item_or_default([&] { return view_subscript_impl(self, a[0]); }, dflt);
+  });
+}
+
+PyObject* view_keys(PyObject* self, PyObject*) {
+  return with_view(self, false, [&](ViewAccess& a) -> PyObject* {
+    if (!a.node->is_mapping()) {
+      PyErr_SetString(PyExc_TypeError, "node is not a mapping");
+      return nullptr;
+    }
+    return distinct_keys_to_py(*a.node, a.settings(), a.scope);
+  });
+}
+
+Py_ssize_t view_len(PyObject* self) {
+  return guarded_status<Py_ssize_t>([&]() -> Py_ssize_t {
+    SharedBorrow own(as_view(self)->borrow);
+    if (!own) return -1;
+    ViewAccess a(self, std::move(own));
+    if (!a.node) {
+      stale_view();
+      return -1;
+    }
+    return node_length(*a.node, a.settings(), a.scope);
+  });
+}
+
+int view_contains(PyObject* self, PyObject* key) {
+  return guarded_status([&]() -> int {
+    SharedBorrow own(as_view(self)->borrow);
+    if (!own) return -1;
+    ViewAccess a(self, std::move(own));
+    if (!a.node) {
+      stale_view();
+      return -1;
+    }
+    return contains_str_key(*a.node, key) ? 1 : 0;
+  });
+}
+
+PyObject* view_unwrap(PyObject* self, PyObject*) {
+  return with_view(self, false, [&](ViewAccess& a) -> PyObject* {
+    AnchorObjectCache cache;
+    return node_to_python(*a.node, a.settings(), a.scope, cache);
+  });
+}
+
+PyObject* view_walk(PyObject* self, PyObject*) {
+  return with_view(self, false,
+                   [&](ViewAccess& a) -> PyObject* { return walk_to_py(*a.node, a.settings(), a.scope); });
+}
+
+PyObject* view_range(PyObject* self, PyObject*) {
+  return with_view(self, false, [&](ViewAccess& a) -> PyObject* { return range_to_py(*a.node); });
+}
+
+PyObject* view_to_yaml(PyObject* self, PyObject*) {
+  return with_view(self, false, [&](ViewAccess& a) -> PyObject* {
+    std::string text = emit_root(*a.node, a.content.null_style);
+    return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  });
+}
+
+PyObject* view_repr(PyObject* self) {
+  return guarded([&]() -> PyObject* {
+    SharedBorrow own(as_view(self)->borrow);
+    if (!own) return nullptr;
+    ViewAccess a(self, std::move(own));
+    if (!a.node) return PyUnicode_FromString("QuillfernDocumentView(<stale>)");
+    return PyUnicode_FromFormat("QuillfernDocumentView(%s)", node_kind_name(a.node->kind));
+  });
+}
+
+PyMethodDef view_methods[] = {
+    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(view_get)), METH_FASTCALL | METH_KEYWORDS,
+     "get($self, key, default)\n--\n\nThe item for `key`, or `default` when item access fails."},
+    {"keys", view_keys, METH_NOARGS, "keys($self)\n--\n\nThe distinct keys of the mapping, in source order."},
+    {"unwrap", view_unwrap, METH_NOARGS, "unwrap($self)\n--\n\nThe plain Python value of the node."},
+    {"to_dict", view_unwrap, METH_NOARGS, "to_dict($self)\n--\n\nAlias of unwrap()."},
+    {"walk", view_walk, METH_NOARGS,
+     "walk($self)\n--\n\n(path, value) pairs for every scalar leaf below the node, in document order."},
+    {"range", view_range, METH_NOARGS,
+     "range($self)\n--\n\n(line, column, end_line, end_column) of the node, 1-based."},
+    {"to_yaml", view_to_yaml, METH_NOARGS, "to_yaml($self)\n--\n\nThe node re-emitted as YAML text."},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyType_Slot view_slots[] = {
     {Py_tp_doc, const_cast<char*>(
                     "A live proxy onto a nested node of a [`QuillfernDocument`], addressed by path.\n\n"
                     "Every access resolves the path again, so the view follows edits of the document.")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(plain_dealloc<DocumentViewObject>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc<DocumentViewObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(view_repr)},
+    {Py_tp_methods, view_methods},
+    {Py_mp_subscript, reinterpret_cast<void*>(view_subscript)},
+    {Py_mp_length, reinterpret_cast<void*>(view_len)},
+    {Py_sq_contains, reinterpret_cast<void*>(view_contains)},
     {0, nullptr},
 };
 PyType_Spec view_spec = {"QuillfernDocumentView", sizeof(DocumentViewObject), 0,
@@ -29,7 +212,7 @@ PyType_Slot node_slots[] = {
                     "A metadata-bearing handle onto a single node of a [`QuillfernDocument`].\n\n"
                     "It exposes the node's value, position, comments, style, anchor and tag, and\n"
                     "resolves its path again on every access.")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(plain_dealloc<NodeObject>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc<NodeObject>)},
     {0, nullptr},
 };
 PyType_Spec node_spec = {"QuillfernNode", sizeof(NodeObject), 0,
@@ -45,6 +228,18 @@ TypeCell& document_view_type_cell() {
 TypeCell& node_type_cell() {
   static TypeCell cell(&node_spec);
   return cell;
+}
+
+PyObject* new_document_view(PyObject* document, uint64_t root, NodePath path) {
+  return new_handle_object<DocumentViewObject>(document_view_type_cell(), document, root, std::move(path));
+}
+
+PyObject* new_node_object(PyObject* document, uint64_t root, NodePath path) {
+  return new_handle_object<NodeObject>(node_type_cell(), document, root, std::move(path));
+}
+
+bool is_document_view_object(PyObject* o) {
+  return PyObject_TypeCheck(o, document_view_type_cell().require());
 }
 
 }  // namespace qf::py

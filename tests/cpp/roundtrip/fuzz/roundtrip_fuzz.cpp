@@ -9,7 +9,8 @@
 //
 // Without clang, -DQF_FUZZ_STANDALONE=ON builds a driver that replays the
 // files and folders given on its command line and then mutates them at
-// random for the number of seconds given with --mutate=N.
+// random for the number of seconds given with --mutate=N (--seed=N picks the
+// random sequence).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   std::vector<std::string> inputs;
   double mutate_seconds = 0;
+  uint64_t seed = 12345;
   auto load = [&](const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream ss;
@@ -47,6 +49,10 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg.rfind("--mutate=", 0) == 0) {
       mutate_seconds = std::stod(arg.substr(9));
+      continue;
+    }
+    if (arg.rfind("--seed=", 0) == 0) {
+      seed = std::stoull(arg.substr(7));
       continue;
     }
     fs::path p(arg);
@@ -66,7 +72,7 @@ int main(int argc, char** argv) {
       ++composed;
   std::cout << inputs.size() << " inputs replayed, " << composed << " composed\n";
   if (mutate_seconds <= 0 || inputs.empty()) return 0;
-  std::mt19937_64 rng(12345);
+  std::mt19937_64 rng(seed);
   const std::string alphabet = " \n\n\t-:?,[]{}#&*!|>'\"%@`.0aZ~\\\r";
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(mutate_seconds);
   size_t runs = 0;
