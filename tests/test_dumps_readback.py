@@ -24,16 +24,6 @@ LAYOUTS = {
 }
 
 
-def _loads_available():
-    try:
-        q.loads("a: 1")
-        return True
-    except NotImplementedError:
-        return False
-
-
-needs_loads = pytest.mark.skipif(
-    not _loads_available(), reason="loads is not available yet (it raises NotImplementedError)")
 
 
 def same(a, b, ordered=True):
@@ -102,7 +92,6 @@ def check_read_back(obj, mode, layout, extra_load=0):
     assert same(back, obj, ordered=not option & q.OPT_SORT_KEYS), (text, back)
 
 
-@needs_loads
 @pytest.mark.parametrize("layout", LAYOUTS)
 @pytest.mark.parametrize("mode", MODES)
 def test_awkward_strings_read_back(mode, layout):
@@ -111,14 +100,12 @@ def test_awkward_strings_read_back(mode, layout):
             check_read_back(obj, mode, layout)
 
 
-@needs_loads
 @pytest.mark.parametrize("mode", ["1.1", "compat"])
 def test_timestamp_shaped_strings_stay_strings(mode):
     for s in AWKWARD:
         check_read_back([s], mode, "block", extra_load=q.OPT_TIMESTAMPS)
 
 
-@needs_loads
 @pytest.mark.parametrize("layout", LAYOUTS)
 @pytest.mark.parametrize("mode", MODES)
 def test_scalars_read_back(mode, layout):
@@ -143,7 +130,6 @@ def _date_text(x):
 CORPUS_FILES = sorted(p for p in CORPUS.rglob("*") if p.suffix in (".yaml", ".yml"))
 
 
-@needs_loads
 @pytest.mark.skipif(not CORPUS_FILES, reason="corpus not found")
 @pytest.mark.parametrize("layout", LAYOUTS)
 @pytest.mark.parametrize("mode", MODES)
@@ -210,7 +196,6 @@ def _no_nan(x):
     return True
 
 
-@needs_loads
 @pytest.mark.parametrize("seed", range(12))
 def test_random_structures_read_back(seed):
     rnd = random.Random(seed)

@@ -232,10 +232,6 @@ def test_tag_inside_its_own_value_is_collected():
 
 
 NOT_YET = [
-    ("loads", lambda: m.loads("a: 1")),
-    ("loads_all", lambda: m.loads_all("a: 1")),
-    ("dumps", lambda: m.dumps({})),
-    ("to_json", lambda: m.to_json({})),
     ("schema_ref", lambda: m.schema_ref("a")),
     ("dump_includes", lambda: m.dump_includes(None)),
     ("dump_includes_map", lambda: m.dump_includes_map(None)),
@@ -244,9 +240,6 @@ NOT_YET = [
 
 @pytest.mark.parametrize("name, call", NOT_YET, ids=[n for n, _ in NOT_YET])
 def test_functions_not_landed_yet_say_so(name, call):
-    try:
+    with pytest.raises(NotImplementedError) as e:
         call()
-    except NotImplementedError as e:
-        assert str(e) == f"{name}() is not available yet"
-    except Exception:  # the real implementation has landed
-        pass
+    assert str(e.value) == f"{name}() is not available yet"
