@@ -112,6 +112,11 @@ CommentLines split_comment_lines(std::string_view text) {
   return r;
 }
 
+std::optional<std::string_view> inline_comment_placement_error(const YamlNode&, bool is_mapping_key) noexcept {
+  if (is_mapping_key) return kInlineCommentOnKeyMessage;
+  return std::nullopt;
+}
+
 std::vector<HeadComment> head_comments_from_lines(std::vector<std::string> lines) {
   std::vector<HeadComment> out;
   out.reserve(lines.size());

@@ -21,6 +21,9 @@ inline constexpr std::string_view kCommentUnicodeBreakMessage =
 inline constexpr std::string_view kCommentControlCharMessage =
     "a comment cannot contain control characters other than tab";
 
+inline constexpr std::string_view kInlineCommentOnKeyMessage =
+    "an inline comment cannot be set on a mapping key; set it on the value";
+
 // Which head comment lines to take: every line, the lines above the node's
 // introducer line, or those below it.
 enum class HeadCommentFilter : uint8_t { All = 0, Above = 1, Below = 2 };
@@ -47,6 +50,12 @@ struct CommentLines {
   bool ok() const noexcept { return !error.has_value(); }
 };
 CommentLines split_comment_lines(std::string_view text);
+
+// Whether the emitter writes an inline comment set on this node: nothing
+// when it does, else the message the setter refuses it with. A mapping key
+// has no place of its own for one (the comment after "key: value" belongs
+// to the value).
+std::optional<std::string_view> inline_comment_placement_error(const YamlNode& node, bool is_mapping_key) noexcept;
 
 // Head comment records for the lines, all above the introducer.
 std::vector<HeadComment> head_comments_from_lines(std::vector<std::string> lines);

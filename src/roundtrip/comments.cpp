@@ -125,6 +125,7 @@ class Attacher {
   const std::vector<uint32_t>* prefix_;  // prefix counts of blank lines
   bool has_last_ = false;
   uint32_t last_line_ = 0;
+  uint32_t key_depth_ = 0;  // nesting of mapping keys around the current node
 
   const RawComment* pending() const { return next_ < end_ ? &comments_[next_] : nullptr; }
 
@@ -199,7 +200,9 @@ class Attacher {
       for (YamlNode& item : node.items) attach(item, true, Introducer{IntroKind::SequenceItem, 0, M});
     } else if (node.is_mapping()) {
       for (MappingEntry& e : node.pairs) {
+        ++key_depth_;
         attach(e.key, false, e.key.explicit_key ? Introducer{IntroKind::ExplicitKey, 0, M} : Introducer{});
+        --key_depth_;
         if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.value.anchor && !e.value.tag) {
           Position ke = node_end_position(e.key);
           if (ke.first == e.value.span.line && e.value.span.column > ke.second)
@@ -216,8 +219,8 @@ class Attacher {
     if (cm.raw) last = L + uint32_t(std::count(cm.raw->begin(), cm.raw->end(), '\n'));
     else last = node_end_position(node).first;
     note_line(last);
-    // 6. trailing comment
-    if (is_value) {
+    // 6. trailing comment (nothing inside a key takes one)
+    if (is_value && key_depth_ == 0) {
       if (const RawComment* c = pending(); c && c->span.line == L && c->span.column > M) {
         Position end = node_end_position(node);
         if (cm.inline_ && cm.inline_before_value) {

@@ -68,11 +68,13 @@ class Composer {
   const Token* current() const { return at_end() ? nullptr : &tokens_[index_]; }
   TokenKind kind() const { return tokens_[index_].kind; }
 
-  std::optional<YamlNode> compose_node_guarded(bool allow_indentless);
-  std::optional<YamlNode> compose_node(bool allow_indentless);
+  // Compose into `out` (a fresh node, usually already in place in its
+  // parent's vector, so nothing is moved); false when no node stands here.
+  bool compose_node_guarded(YamlNode& out, bool allow_indentless);
+  bool compose_node(YamlNode& out, bool allow_indentless);
   void compose_mapping(YamlNode& node, bool flow);
   void compose_sequence(YamlNode& node, bool flow);
-  std::optional<YamlNode> compose_sequence_entry(bool flow);
+  bool compose_sequence_entry(YamlNode& out, bool flow);
   void compose_indentless_sequence(YamlNode& node);
   void compose_dash_item(YamlNode& seq);
   void finish_entry_item(YamlNode& item, const Span& entry, bool dash);
@@ -86,8 +88,22 @@ class Composer {
     node.end_column = node.span.column;
   }
   static const YamlNode* last_ending_child(const YamlNode& node);
-  YamlNode null_at_token(const Token& t) { return YamlNode::null_at(t.span); }
-  static YamlNode null_at_zero() { return YamlNode::null_at(Span{}); }
+  static void make_null(YamlNode& n, const Span& at) {
+    n.kind = NodeKind::Null;
+    n.span = at;
+    n.end_offset = at.offset;
+    n.end_line = at.line;
+    n.end_column = at.column;
+  }
+  // A one-pair flow mapping standing for an entry "k: v" of a flow sequence.
+  static void make_pair_mapping(YamlNode& n, const Span& at) {
+    n.kind = NodeKind::Mapping;
+    n.style = CollectionStyle::Flow;
+    n.span = at;
+    n.end_offset = at.offset;
+    n.end_line = at.line;
+    n.end_column = at.column;
+  }
 };
 
 // The child whose end is the greatest (the earlier one on ties).
@@ -140,20 +156,20 @@ void Composer::set_end(YamlNode& node, uint64_t end_offset) {
   node.end_column = column;
 }
 
-std::optional<YamlNode> Composer::compose_node_guarded(bool allow_indentless) {
+bool Composer::compose_node_guarded(YamlNode& out, bool allow_indentless) {
   if (depth_ + 1 > kMaxComposeDepth) {
     Span span = at_end() ? Span{} : tokens_[index_].span;
     fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", span);
   }
   ++depth_;
-  std::optional<YamlNode> node = ensure_stack([&] { return compose_node(allow_indentless); });
+  bool found = ensure_stack([&] { return compose_node(out, allow_indentless); });
   --depth_;
-  return node;
+  return found;
 }
 
-std::optional<YamlNode> Composer::compose_node(bool allow_indentless) {
+bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
   for (;;) {
-    if (at_end()) return std::nullopt;
+    if (at_end()) return false;
     const Token* last_property = nullptr;
     while (!at_end() && (kind() == TokenKind::Tag || kind() == TokenKind::Anchor)) {
       const Token& t = tokens_[index_];
@@ -166,13 +182,12 @@ std::optional<YamlNode> Composer::compose_node(bool allow_indentless) {
       }
       ++index_;
     }
-    if (at_end()) return std::nullopt;
+    if (at_end()) return false;
     std::optional<std::string> tag = std::move(pending_tag_);
     std::optional<std::string> anchor = std::move(pending_anchor_);
     pending_tag_.reset();
     pending_anchor_.reset();
     const Token& t = tokens_[index_];
-    YamlNode node;
     node.span = t.span;
     switch (t.kind) {
       case TokenKind::MappingStart:
@@ -213,7 +228,7 @@ std::optional<YamlNode> Composer::compose_node(bool allow_indentless) {
         continue;
       default:
       no_content:
-        if (!tag && !anchor) return std::nullopt;
+        if (!tag && !anchor) return false;
         node.kind = NodeKind::Null;
         // An empty node stands where its properties are written, not at the
         // next token (which belongs to another node, often on a later line).
@@ -264,7 +279,7 @@ std::optional<YamlNode> Composer::compose_node(bool allow_indentless) {
         set_end_from(node, node.span, node.span.offset);
         break;
     }
-    return node;
+    return true;
   }
 }
 
@@ -291,19 +306,16 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         bool is_explicit = t.is_explicit();
         Span key_span = t.span;
         ++index_;
-        std::optional<YamlNode> key = compose_node_guarded(false);
-        MappingEntry entry;
+        MappingEntry& entry = node.pairs.emplace_back();
         // An empty explicit key sits at its "?".
-        entry.key = key ? std::move(*key) : is_explicit ? YamlNode::null_at(key_span) : null_at_zero();
+        if (!compose_node_guarded(entry.key, false)) make_null(entry.key, is_explicit ? key_span : Span{});
         if (is_explicit && entry.key.span.line > key_span.line)
           introducers.insert(pack_position(key_span.line, key_span.column));
         entry.key.explicit_key = is_explicit;
         const Token* colon = nullptr;
         if (!at_end() && kind() == TokenKind::Value) colon = &tokens_[index_++];
-        std::optional<YamlNode> value = compose_node_guarded(true);
         // An empty value sits at its ":", so a comment after it stays there.
-        entry.value = value ? std::move(*value) : colon ? null_at_token(*colon) : null_at_zero();
-        node.pairs.push_back(std::move(entry));
+        if (!compose_node_guarded(entry.value, true)) make_null(entry.value, colon ? colon->span : Span{});
         continue;
       }
       default:
@@ -322,25 +334,17 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
     }
     bool began_with_scalar = t.kind == TokenKind::Scalar;
     Span first_span = t.span;
-    std::optional<YamlNode> key = compose_node_guarded(false);
-    MappingEntry entry;
-    if (key) {
-      entry.key = std::move(*key);
-    } else if (!at_end() && kind() == TokenKind::Value) {
-      entry.key = null_at_token(tokens_[index_]);
-    } else {
-      entry.key = null_at_zero();
-    }
+    MappingEntry& entry = node.pairs.emplace_back();
+    if (!compose_node_guarded(entry.key, false))
+      make_null(entry.key, !at_end() && kind() == TokenKind::Value ? tokens_[index_].span : Span{});
     if (!at_end() && kind() == TokenKind::Value) {
       const Token& colon = tokens_[index_++];
-      std::optional<YamlNode> value = compose_node_guarded(true);
-      entry.value = value ? std::move(*value) : null_at_token(colon);
+      if (!compose_node_guarded(entry.value, true)) make_null(entry.value, colon.span);
     } else if (!flow && began_with_scalar) {
       fail("expected ':' after mapping key", first_span);
     } else {
-      entry.value = null_at_zero();
+      make_null(entry.value, Span{});
     }
-    node.pairs.push_back(std::move(entry));
     if (index_ == entry_start) return;
   }
 }
@@ -360,22 +364,23 @@ void Composer::compose_dash_item(YamlNode& seq) {
   const Token& dash = tokens_[index_];
   Span entry = dash.span;
   ++index_;
-  std::optional<YamlNode> item;
   if (at_end()) return;
+  YamlNode& item = seq.items.emplace_back();
   switch (kind()) {
     case TokenKind::MappingEnd:
     case TokenKind::SequenceEnd:
     case TokenKind::BlockEnd:
     case TokenKind::Key:
     case TokenKind::SequenceEntry:
-      item = YamlNode::null_at(entry);
+      make_null(item, entry);
       break;
     default:
-      item = compose_node_guarded(false);
-      if (!item) return;
+      if (!compose_node_guarded(item, false)) {
+        seq.items.pop_back();
+        return;
+      }
   }
-  finish_entry_item(*item, entry, true);
-  seq.items.push_back(std::move(*item));
+  finish_entry_item(item, entry, true);
 }
 
 void Composer::compose_sequence(YamlNode& node, bool flow) {
@@ -401,18 +406,18 @@ void Composer::compose_sequence(YamlNode& node, bool flow) {
       case TokenKind::FlowEntry: {
         Span entry = t.span;
         ++index_;
-        std::optional<YamlNode> item = compose_sequence_entry(flow);
-        if (item) {
-          finish_entry_item(*item, entry, false);
-          node.items.push_back(std::move(*item));
-        }
+        YamlNode& item = node.items.emplace_back();
+        if (compose_sequence_entry(item, flow)) finish_entry_item(item, entry, false);
+        else node.items.pop_back();
         continue;
       }
       default: {
         size_t before = index_;
-        std::optional<YamlNode> item = compose_sequence_entry(flow);
-        if (!item) return;
-        node.items.push_back(std::move(*item));
+        YamlNode& item = node.items.emplace_back();
+        if (!compose_sequence_entry(item, flow)) {
+          node.items.pop_back();
+          return;
+        }
         if (index_ == before) return;
         continue;
       }
@@ -420,53 +425,42 @@ void Composer::compose_sequence(YamlNode& node, bool flow) {
   }
 }
 
-std::optional<YamlNode> Composer::compose_sequence_entry(bool flow) {
-  if (at_end()) return std::nullopt;
+bool Composer::compose_sequence_entry(YamlNode& out, bool flow) {
+  if (at_end()) return false;
   const Token& t = tokens_[index_];
   if (flow && t.kind == TokenKind::Value) {
     ++index_;
-    YamlNode pair_map = YamlNode::mapping(CollectionStyle::Flow);
-    pair_map.span = t.span;
-    set_end_at_start(pair_map);
-    MappingEntry e;
-    e.key = null_at_token(t);
-    std::optional<YamlNode> v = compose_node_guarded(false);
-    e.value = v ? std::move(*v) : null_at_token(t);
-    pair_map.pairs.push_back(std::move(e));
-    return pair_map;
+    make_pair_mapping(out, t.span);
+    MappingEntry& e = out.pairs.emplace_back();
+    make_null(e.key, t.span);
+    if (!compose_node_guarded(e.value, false)) make_null(e.value, t.span);
+    return true;
   }
   if (flow && t.kind == TokenKind::Key) {
     bool is_explicit = t.is_explicit();
+    Span at = t.span;
     ++index_;
-    YamlNode pair_map = YamlNode::mapping(CollectionStyle::Flow);
-    pair_map.span = t.span;
-    set_end_at_start(pair_map);
-    MappingEntry e;
-    std::optional<YamlNode> k = compose_node_guarded(false);
-    e.key = k ? std::move(*k) : null_at_token(t);
+    make_pair_mapping(out, at);
+    MappingEntry& e = out.pairs.emplace_back();
+    if (!compose_node_guarded(e.key, false)) make_null(e.key, at);
     e.key.explicit_key = is_explicit;
     if (!at_end() && kind() == TokenKind::Value) ++index_;
-    std::optional<YamlNode> v = compose_node_guarded(false);
-    e.value = v ? std::move(*v) : null_at_token(t);
-    pair_map.pairs.push_back(std::move(e));
-    return pair_map;
+    if (!compose_node_guarded(e.value, false)) make_null(e.value, at);
+    return true;
   }
-  std::optional<YamlNode> node = compose_node_guarded(false);
-  if (!node) return std::nullopt;
+  if (!compose_node_guarded(out, false)) return false;
   if (flow && !at_end() && kind() == TokenKind::Value) {
     ++index_;
-    YamlNode pair_map = YamlNode::mapping(CollectionStyle::Flow);
-    pair_map.span = node->span;
-    set_end_at_start(pair_map);
-    MappingEntry e;
-    Span key_start = node->span;
-    e.key = std::move(*node);
-    std::optional<YamlNode> v = compose_node_guarded(false);
-    e.value = v ? std::move(*v) : YamlNode::null_at(key_start);
-    pair_map.pairs.push_back(std::move(e));
-    return pair_map;
+    // The node becomes the key of a one-pair mapping in its place.
+    YamlNode key = std::move(out);
+    out = YamlNode();
+    make_pair_mapping(out, key.span);
+    MappingEntry& e = out.pairs.emplace_back();
+    Span key_start = key.span;
+    e.key = std::move(key);
+    if (!compose_node_guarded(e.value, false)) make_null(e.value, key_start);
   }
-  return node;
+  return true;
 }
 
 void Composer::compose_indentless_sequence(YamlNode& node) {
@@ -477,11 +471,11 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
   std::vector<std::string> directives;
   uint64_t first_directive = 0;
   uint32_t empty_pending = 0;
-  auto push_root = [&](YamlNode&& root, uint64_t start) {
-    out.document_starts.push_back(out.roots.empty() ? 0 : start);
+  // The root is already the last entry of out.roots.
+  auto push_root = [&](YamlNode& root, uint64_t start) {
+    out.document_starts.push_back(out.roots.size() == 1 ? 0 : start);
     root.empty_documents_before = empty_pending;
     empty_pending = 0;
-    out.roots.push_back(std::move(root));
   };
   while (!at_end()) {
     const Token& t = tokens_[index_];
@@ -500,17 +494,18 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
         Span marker = t.span;
         ++index_;
         anchors_.clear();
-        std::optional<YamlNode> root = compose_node_guarded(false);
-        if (root) {
-          root->explicit_start = true;
-          root->directives = std::move(directives);
-          push_root(std::move(*root), start);
+        YamlNode& root = out.roots.emplace_back();
+        if (compose_node_guarded(root, false)) {
+          root.explicit_start = true;
+          root.directives = std::move(directives);
+          push_root(root, start);
         } else if (keep_empty) {
-          YamlNode empty = YamlNode::null_at(marker);
-          empty.explicit_start = true;
-          empty.directives = std::move(directives);
-          push_root(std::move(empty), start);
+          make_null(root, marker);
+          root.explicit_start = true;
+          root.directives = std::move(directives);
+          push_root(root, start);
         } else {
+          out.roots.pop_back();
           ++empty_pending;
         }
         directives.clear();
@@ -528,12 +523,14 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
         uint64_t start = directives.empty() ? t.span.offset : first_directive;
         size_t before = index_;
         anchors_.clear();
-        std::optional<YamlNode> root = compose_node_guarded(false);
-        if (root) {
-          root->explicit_start = !directives.empty();
-          root->directives = std::move(directives);
+        YamlNode& root = out.roots.emplace_back();
+        if (compose_node_guarded(root, false)) {
+          root.explicit_start = !directives.empty();
+          root.directives = std::move(directives);
           directives.clear();
-          push_root(std::move(*root), start);
+          push_root(root, start);
+        } else {
+          out.roots.pop_back();
         }
         if (index_ == before) ++index_;
         continue;

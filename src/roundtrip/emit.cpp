@@ -43,6 +43,12 @@ bool looks_like_document_marker(std::string_view s) {
          (s.size() == 3 || s[3] == ' ' || s[3] == '\t');
 }
 
+// "-", "?" or ":" alone or before a blank would be read as an indicator.
+bool looks_like_indicator(std::string_view s) {
+  return !s.empty() && (s[0] == '-' || s[0] == '?' || s[0] == ':') &&
+         (s.size() == 1 || s[1] == ' ' || s[1] == '\t');
+}
+
 bool starts_with_bom(std::string_view s) {
   return s.size() >= 3 && uint8_t(s[0]) == 0xEF && uint8_t(s[1]) == 0xBB && uint8_t(s[2]) == 0xBF;
 }
@@ -170,6 +176,7 @@ class Writer {
   // A plain scalar was just written quoted.
   bool plain_requoted_ = false;
   bool ignore_value_pad_ = false;
+  uint32_t colon_gap_ = 0;
   // The value's head comments were written above its explicit ":" line.
   bool skip_value_heads_ = false;
   // Output length right after a block scalar: blank lines written there
@@ -331,13 +338,17 @@ class Writer {
       plain_requoted_ = false;
       props_and_node(e.key, indent);
       e_.in_key = saved;
-      if (e.key.is_alias() || properties_only(e.key)) out_.push_back(' ');
+      bool gap = e.key.is_alias() || properties_only(e.key);
+      if (gap) out_.push_back(' ');
       out_.push_back(':');
       // The recorded padding counts from a plain key; a key that had to be
       // quoted is followed by one space.
       ignore_value_pad_ = plain_requoted_;
+      // The introducer-line comment's spacing counts from the key's end.
+      colon_gap_ = gap ? 1 : 0;
       mapping_value(e.value, indent);
       ignore_value_pad_ = false;
+      colon_gap_ = 0;
     }
   }
 
@@ -378,6 +389,8 @@ class Writer {
 
   void mapping_value_inner(const YamlNode& v, uint64_t indent) {
     uint64_t a = indent + step();
+    const uint32_t colon_gap = colon_gap_;
+    colon_gap_ = 0;
     if (v.source) {
       out_.push_back(' ');
       include_directive(*v.source);
@@ -390,13 +403,14 @@ class Writer {
     if (writes_as_nothing(v)) {
       // Comment lines above an empty value that carries properties: the
       // properties go below them, on a line of their own.
+      colon_gap_ = colon_gap;
       if (heads) value_after_introducer_comment(v, a, Heads::All);
       else empty_value(v);
       return;
     }
     if (v.is_sequence() && v.is_block_collection()) {
       trailing_properties(v);
-      inline_comment(v);
+      inline_comment(v, colon_gap);
       out_.push_back('\n');
       uint64_t d;
       if (e_.dumps_layout) d = (e_.indentless && !v.tag) ? indent : a;
@@ -408,7 +422,7 @@ class Writer {
     }
     if (v.is_mapping() && v.is_block_collection()) {
       trailing_properties(v);
-      inline_comment(v);
+      inline_comment(v, colon_gap);
       out_.push_back('\n');
       if (heads) head_comments(v, a, false);
       block_mapping(v.pairs, a, false);
@@ -418,6 +432,7 @@ class Writer {
     int64_t saved_parent = parent_indent_;
     parent_indent_ = int64_t(indent);
     if (v.comments.inline_before_value || heads) {
+      colon_gap_ = colon_gap;
       value_after_introducer_comment(v, a, heads ? Heads::All : Heads::None);
     } else {
       append_spaces(out_, ignore_value_pad_ ? 1 : std::max<uint32_t>(v.comments.value_pad, 1));
@@ -433,7 +448,8 @@ class Writer {
   enum class Heads { None, BelowIntroducer, All };
   void value_after_introducer_comment(const YamlNode& n, uint64_t indent, Heads heads) {
     if (!properties_only(n)) trailing_properties(n);
-    if (n.comments.inline_before_value) inline_comment(n);
+    if (n.comments.inline_before_value) inline_comment(n, colon_gap_);
+    colon_gap_ = 0;
     out_.push_back('\n');
     if (heads == Heads::All) head_comments(n, indent, false);
     else if (heads == Heads::BelowIntroducer) below_introducer_comments(n, indent);
@@ -472,7 +488,7 @@ class Writer {
           if (mapping) first = &first->pairs[0].key;
           else if (compact_sequence_form(*first)) first = &first->items[0];
           else break;
-          head_comments(*first, indent, false);
+          head_comments(*first, indent, first->comments.inline_before_value);
           if (mapping) break;
         }
         append_spaces(out_, indent);
@@ -742,6 +758,7 @@ class Writer {
     // Folding a multi-line plain scalar onto one line can bring ": " or " #"
     // together, or leave a final ":", which would read differently.
     bool requote = starts_with_bom(text) || text.find_first_of("\r\n") != std::string::npos ||
+                   looks_like_indicator(text) ||
                    text.find(": ") != std::string::npos || text.find(" #") != std::string::npos ||
                    text.find(":\t") != std::string::npos || text.find("\t#") != std::string::npos ||
                    text.back() == ':' ||
@@ -773,26 +790,26 @@ void Writer::document(const YamlNode& root) {
     out_.push_back('\n');
   }
   if (root.explicit_start || empties) out_.append("---\n");
-  for (const HeadComment& h : root.comments.head) comment_line(h.text, 0);
+  // Comment lines between a block collection's properties and its first
+  // entry are read as its head comments: they are written there.
+  const bool heads_after_properties = !root.source && root.is_block_collection() && has_properties(root);
+  if (!heads_after_properties)
+    for (const HeadComment& h : root.comments.head) comment_line(h.text, 0);
   bool tagged_synthetic = root.tag && root.synthetic;
   uint64_t s = step();
   if (root.source) {
     include_directive(*root.source);
     inline_comment(root);
     out_.push_back('\n');
-  } else if (root.is_collection() && root.is_block_collection() && root.comments.inline_) {
+  } else if (root.is_collection() && root.is_block_collection()) {
     // A comment on the first line of a block collection that none of its
     // entries took: kept on a line of its own above it.
-    comment_line(*root.comments.inline_, 0);
+    if (root.comments.inline_) comment_line(*root.comments.inline_, 0);
     leading_properties(root);
+    if (heads_after_properties)
+      for (const HeadComment& h : root.comments.head) comment_line(h.text, 0);
     if (root.is_mapping()) block_mapping(root.pairs, tagged_synthetic ? s : 0, false);
     else block_sequence(root.items, tagged_synthetic && !e_.indentless ? s : 0, false);
-  } else if (root.is_mapping() && root.is_block_collection()) {
-    leading_properties(root);
-    block_mapping(root.pairs, tagged_synthetic ? s : 0, false);
-  } else if (root.is_sequence() && root.is_block_collection()) {
-    leading_properties(root);
-    block_sequence(root.items, tagged_synthetic && !e_.indentless ? s : 0, false);
   } else if (root.is_null() && tagged_synthetic && !root.comments.inline_ && !root.anchor &&
              e_.null_style == NullStyle::Default) {
     leading_properties(root);

@@ -14,7 +14,7 @@ Node* step(Node& node, const PathSegment& s) {
       if (!node.is_mapping()) return nullptr;
       for (size_t i = node.pairs.size(); i-- > 0;) {
         auto& e = node.pairs[i];
-        if (e.key.is_scalar() && e.key.text == s.key)
+        if (s.selects_key(e.key))
           return s.kind == PathSegment::Kind::Key ? &e.value : &e.key;
       }
       return nullptr;

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,15 +15,37 @@ namespace qf {
 
 class AnchorResolver;
 
+// How a mapping key was written: keys spelled alike but written differently
+// (1 and "1", or 1 and !!str 1) are different entries.
+struct KeyForm {
+  bool quoted = false;             // any scalar style but plain
+  std::optional<std::string> tag;  // as written
+  static KeyForm of(const YamlNode& key) { return {key.scalar_style != ScalarStyle::Plain, key.tag}; }
+  bool matches(const YamlNode& key) const {
+    return quoted == (key.scalar_style != ScalarStyle::Plain) && tag == key.tag;
+  }
+  friend bool operator==(const KeyForm&, const KeyForm&) = default;
+};
+
 struct PathSegment {
   enum class Kind : uint8_t { Key = 0, Index = 1, KeyNode = 2 };
   Kind kind = Kind::Index;
   std::string key;     // Key, KeyNode: the key scalar's text
   uint64_t index = 0;  // Index
+  // Key, KeyNode: the form the key must also have; unset: any form (a
+  // host str given as a path step).
+  std::optional<KeyForm> form;
 
-  static PathSegment key_step(std::string text) { return {Kind::Key, std::move(text), 0}; }
-  static PathSegment key_node_step(std::string text) { return {Kind::KeyNode, std::move(text), 0}; }
-  static PathSegment index_step(uint64_t i) { return {Kind::Index, {}, i}; }
+  static PathSegment key_step(std::string text) { return {Kind::Key, std::move(text), 0, {}}; }
+  static PathSegment key_node_step(std::string text) { return {Kind::KeyNode, std::move(text), 0, {}}; }
+  static PathSegment index_step(uint64_t i) { return {Kind::Index, {}, i, {}}; }
+  // The step to the value (or, with key_node, to the key) of the entry whose
+  // key is this scalar node, its form included.
+  static PathSegment key_step_for(const YamlNode& key, bool key_node = false) {
+    return {key_node ? Kind::KeyNode : Kind::Key, key.text, 0, KeyForm::of(key)};
+  }
+  // A scalar key this Key/KeyNode step selects.
+  bool selects_key(const YamlNode& k) const { return k.is_scalar() && k.text == key && (!form || form->matches(k)); }
   friend bool operator==(const PathSegment&, const PathSegment&) = default;
 };
 

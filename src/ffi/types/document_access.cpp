@@ -134,7 +134,7 @@ PyObject* child_for_key(PyObject* document, uint64_t root, const NodePath& path,
       }
     }
     if (!match) return missing_child_error(NodeKind::Mapping, key);
-    seg = PathSegment::key_step(match->key.text);
+    seg = PathSegment::key_step_for(match->key);  // the key's form too: 1 and "1" differ
   } else if (!path_segment_from_py(key, seg)) {
     return nullptr;
   }

@@ -5,8 +5,10 @@
 #include <string>
 #include <utility>
 
+#include "ffi/document_edits.hpp"
 #include "ffi/args.hpp"
 #include "ffi/borrow.hpp"
+#include "ffi/document_edits.hpp"
 #include "ffi/frame.hpp"
 #include "ffi/pyref.hpp"
 #include "ffi/types/document.hpp"
@@ -201,6 +203,8 @@ PyType_Slot view_slots[] = {
     {Py_tp_methods, view_methods},
     {Py_mp_subscript, reinterpret_cast<void*>(view_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(view_len)},
+    {Py_mp_ass_subscript, reinterpret_cast<void*>(view_set_or_delete_item)},
+    {Py_mp_ass_subscript, reinterpret_cast<void*>(view_set_or_delete_item)},
     {Py_sq_contains, reinterpret_cast<void*>(view_contains)},
     {0, nullptr},
 };

@@ -3,6 +3,9 @@
 #include <memory>
 
 #include "ffi/getters.hpp"
+#include "ffi/pyref.hpp"
+#include "roundtrip/comment_text.hpp"
+#include "support/stack_guard.hpp"
 
 namespace qf::py {
 
@@ -78,6 +81,125 @@ PyObject* new_tree_node(TreeNodeFields f, PyObject* value) {
   o->is_merge_key = f.is_merge_key;
   o->value = value;
   return reinterpret_cast<PyObject*>(o);
+}
+
+namespace {
+
+const char* scalar_style_name(ScalarStyle style) {
+  switch (style) {
+    case ScalarStyle::Plain: return "plain";
+    case ScalarStyle::SingleQuoted: return "single";
+    case ScalarStyle::DoubleQuoted: return "double";
+    case ScalarStyle::Literal: return "literal";
+    case ScalarStyle::Folded: return "folded";
+  }
+  return "plain";
+}
+
+std::optional<std::string> foot_text(const std::vector<std::string>& foot) {
+  if (foot.empty()) return std::nullopt;
+  std::string out;
+  for (size_t i = 0; i < foot.size(); ++i) {
+    if (i) out.push_back('\n');
+    out.append(foot[i]);
+  }
+  return out;
+}
+
+PyObject* snapshot(const YamlNode& node, const ValueSettings& s, std::optional<std::string> before, bool is_item);
+
+PyObject* snapshot_level(const YamlNode& node, const ValueSettings& s, std::optional<std::string> before,
+                         bool is_item) {
+  TreeNodeFields f;
+  PyRef value;
+  switch (node.kind) {
+    case NodeKind::Scalar:
+    case NodeKind::Null:
+      f.kind = "scalar";
+      f.style = node.is_null() ? "null" : scalar_style_name(node.scalar_style);
+      value = PyRef::steal(scalar_node_to_python(node, s));
+      if (!value) return nullptr;
+      break;
+    case NodeKind::Alias:
+      f.kind = "alias";
+      f.style = "alias";
+      value = PyRef::steal(to_py(node.text));
+      if (!value) return nullptr;
+      break;
+    case NodeKind::Sequence: {
+      f.kind = "sequence";
+      f.style = node.style == CollectionStyle::Flow ? "flow" : "block";
+      value = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(node.items.size())));
+      if (!value) return nullptr;
+      for (size_t i = 0; i < node.items.size(); ++i) {
+        const YamlNode& item = node.items[i];
+        auto text = head_comment_text(item.comments.head, item.comments.inline_before_value
+                                                              ? HeadCommentFilter::Above
+                                                              : HeadCommentFilter::All);
+        PyObject* child = snapshot(item, s, std::move(text), true);
+        if (!child) return nullptr;
+        PyTuple_SET_ITEM(value.get(), static_cast<Py_ssize_t>(i), child);
+      }
+      break;
+    }
+    case NodeKind::Mapping: {
+      f.kind = "mapping";
+      f.style = node.style == CollectionStyle::Flow ? "flow" : "block";
+      value = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(node.pairs.size())));
+      if (!value) return nullptr;
+      for (size_t i = 0; i < node.pairs.size(); ++i) {
+        const MappingEntry& e = node.pairs[i];
+        auto key_before = head_comment_text(e.key.comments.head, HeadCommentFilter::All);
+        // The first value repeats the lines above the mapping itself (only
+        // those below its introducer when it is an item with a comment on
+        // its dash line); later values repeat their key's lines.
+        std::optional<std::string> value_before;
+        if (i == 0)
+          value_before = head_comment_text(node.comments.head, is_item && node.comments.inline_before_value
+                                                                   ? HeadCommentFilter::Below
+                                                                   : HeadCommentFilter::All);
+        else
+          value_before = key_before;
+        // Lines attached to the value itself (above the first item of a
+        // block sequence, or the first key of a block mapping, written below
+        // "key:") are reported with it too, so no comment is left out.
+        if (auto own = head_comment_text(e.value.comments.head, HeadCommentFilter::All)) {
+          if (value_before) {
+            value_before->push_back('\n');
+            value_before->append(*own);
+          } else {
+            value_before = std::move(own);
+          }
+        }
+        PyRef k = PyRef::steal(snapshot(e.key, s, std::move(key_before), false));
+        if (!k) return nullptr;
+        PyRef v = PyRef::steal(snapshot(e.value, s, std::move(value_before), false));
+        if (!v) return nullptr;
+        PyObject* pair = PyTuple_Pack(2, k.get(), v.get());
+        if (!pair) return nullptr;
+        PyTuple_SET_ITEM(value.get(), static_cast<Py_ssize_t>(i), pair);
+      }
+      break;
+    }
+  }
+  f.tag = node.tag;
+  f.anchor = node.anchor;
+  f.comment = node.comments.inline_;
+  f.comment_before = std::move(before);
+  f.comment_after = foot_text(node.comments.foot);
+  f.is_merge_key = is_merge_key(node);
+  return new_tree_node(std::move(f), value.release());
+}
+
+PyObject* snapshot(const YamlNode& node, const ValueSettings& s, std::optional<std::string> before, bool is_item) {
+  return ensure_stack([&]() { return snapshot_level(node, s, std::move(before), is_item); });
+}
+
+}  // namespace
+
+PyObject* snapshot_node(const YamlNode& node, const ValueSettings& settings,
+                        std::optional<std::string> comment_before) {
+  return snapshot(node, settings, std::move(comment_before), false);
 }
 
 }  // namespace qf::py

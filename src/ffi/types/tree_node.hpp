@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "ffi/convert/roundtrip_values.hpp"
 #include "ffi/py.hpp"
 #include "ffi/type_cell.hpp"
+#include "roundtrip/ast.hpp"
 
 namespace qf::py {
 
@@ -35,5 +37,12 @@ struct TreeNodeFields {
   bool is_merge_key = false;
 };
 PyObject* new_tree_node(TreeNodeFields fields, PyObject* value);
+
+// The snapshot of a whole tree, built in one pass: scalar values resolved
+// with the settings, aliases and merge keys kept as written, and the
+// comment lines above each node as its parent sees them. `comment_before`
+// is the text for the root itself. nullptr with the host exception set.
+PyObject* snapshot_node(const YamlNode& node, const ValueSettings& settings,
+                        std::optional<std::string> comment_before);
 
 }  // namespace qf::py

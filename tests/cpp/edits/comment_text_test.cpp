@@ -2,6 +2,8 @@
 
 #include "roundtrip/comment_text.hpp"
 #include "roundtrip/composer.hpp"
+#include "roundtrip/document.hpp"
+#include "roundtrip/emit.hpp"
 
 namespace qf {
 namespace {
@@ -86,6 +88,54 @@ TEST(CommentText, AcceptedTextsScan) {
     ASSERT_TRUE(validate_inline_comment(text));
     std::string doc = "a: 1 # " + text + "\n";
     EXPECT_FALSE(compose_documents(doc).ok()) << text;
+  }
+}
+
+}  // namespace
+}  // namespace qf
+
+namespace qf {
+namespace {
+
+// Inline comments a setter may put on a node are written where the scanner
+// reads them back; on a mapping key (where the emitter has no place for
+// one) the setter is told to refuse.
+TEST(CommentText, InlineCommentsAreWrittenOrRefused) {
+  enum Target { Key, Value, Root, Item };
+  struct Case {
+    const char* text;
+    Target target;
+  };
+  const Case cases[] = {
+      {"a: 1\nb: 2\n", Value},    {"a:\n  x: 1\nb: 2\n", Value}, {"a: [1, 2]\n", Value},
+      {"a: 1\nb: 2\n", Root},     {"- 1\n- 2\n", Root},          {"- 1\n- [2]\n", Item},
+      {"a: *x\n", Value},          {"a:\nb: 1\n", Value},         {"{a: 1, b: 2}\n", Value},
+      {"[1, 2]\n", Item},          {"a: 1\nb: 2\n", Key},         {"? [k]\n: v\n", Key},
+  };
+  for (const Case& c : cases) {
+    ComposeResult r = compose_documents(c.text);
+    if (!r.ok()) r = compose_documents(std::string("x: &x 1\n") + c.text);
+    ASSERT_TRUE(r.ok()) << c.text;
+    RoundTripDocument d;
+    d.docs = std::move(r.roots);
+    YamlNode& root = d.docs[0];
+    YamlNode& target = c.target == Root    ? root
+                       : c.target == Item  ? root.items.back()
+                       : c.target == Key   ? root.pairs.back().key
+                                           : root.pairs.back().value;
+    auto refusal = inline_comment_placement_error(target, c.target == Key);
+    if (c.target == Key) {
+      EXPECT_EQ(refusal, kInlineCommentOnKeyMessage) << c.text;
+      continue;
+    }
+    ASSERT_FALSE(refusal) << c.text;
+    target.comments.inline_ = "set here";
+    target.comments.inline_spaces = 1;
+    target.comments.modified = true;
+    std::string out = render_document(d);
+    EXPECT_NE(out.find("# set here"), std::string::npos) << c.text << "\n--\n" << out;
+    ComposeResult again = compose_documents(out);
+    EXPECT_TRUE(again.ok()) << out;
   }
 }
 

@@ -199,3 +199,44 @@ TEST(Emitter, WidthWrapsAndRequotes) {
 
 }  // namespace
 }  // namespace qf
+
+namespace qf {
+namespace {
+
+// A stream split into documents that are kept apart: each owns its slice of
+// the text, comments after a document's content stay with it, and an edited
+// document re-emits with its "..." so the joined texts still form the stream.
+TEST(Emitter, SplitDocumentsKeepTheirCommentsAndMarkers) {
+  std::string text = "a: 1  # one\n# after a\n...\n%YAML 1.2\n---\nb: 2\n# after b\n---\n---\nc\n";
+  ComposeOptions o;
+  o.keep_empty = true;
+  o.per_document_comments = true;
+  ComposeResult r = compose_text(text, o);
+  ASSERT_TRUE(r.ok());
+  ASSERT_EQ(r.roots.size(), 4u);
+  EXPECT_EQ(r.roots[0].comments.foot, std::vector<std::string>{"after a"});
+  EXPECT_TRUE(r.roots[0].explicit_end);
+  EXPECT_EQ(r.roots[1].comments.foot, std::vector<std::string>{"after b"});
+  EXPECT_TRUE(r.roots[2].is_null());
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < r.roots.size(); ++i) {
+    uint64_t b = r.document_starts[i], e = i + 1 < r.roots.size() ? r.document_starts[i + 1] : text.size();
+    RoundTripDocument doc;
+    doc.source = text.substr(b, e - b);
+    doc.docs.push_back(r.roots[i]);
+    test::mark_all_modified(doc.docs[0]);
+    texts.push_back(render_document(doc));
+  }
+  EXPECT_EQ(texts[0], "a: 1  # one\n# after a\n...\n");
+  EXPECT_EQ(texts[1], "%YAML 1.2\n---\nb: 2\n# after b\n");
+  EXPECT_EQ(texts[2], "---\n");
+  EXPECT_EQ(texts[3], "---\nc\n");
+  std::string joined = texts[0] + texts[1] + texts[2] + texts[3];
+  ComposeResult again = compose_documents_keep_empty(joined);
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(again.roots.size(), 4u);
+  EXPECT_EQ(test::comment_texts(joined), test::comment_texts(text));
+}
+
+}  // namespace
+}  // namespace qf

@@ -13,6 +13,10 @@
 // random sequence).
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "roundtrip_fuzz_check.hpp"
@@ -20,7 +24,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!qf::fuzz::valid_utf8(text)) return -1;
-  qf::fuzz::check_round_trip(text);
+  if (std::optional<std::string> failure = qf::fuzz::check_round_trip(text)) {
+    std::fprintf(stderr, "%s\n", failure->c_str());
+    std::abort();
+  }
   return 0;
 }
 
