@@ -388,6 +388,9 @@ def test_deep_values():
         ok = [ok]
     d["b"] = ok  # 999 levels below the assigned value are accepted
     assert d["b"].range() == (1, 1, 1, 1)
+    out = d.to_yaml()
+    assert out.count(b"-") == 999
+    assert d.to_yaml() == out
     del d["b"]
     selfref = []
     selfref.append(selfref)

@@ -2,6 +2,8 @@
 // alias rule for both, tags kept or dropped, whole documents.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <functional>
 #include <string>
 #include <vector>
 
