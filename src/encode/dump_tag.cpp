@@ -26,11 +26,23 @@ bool is_white_space(uint32_t c) {
 
 bool is_control(uint32_t c) { return c <= 0x1F || (c >= 0x7F && c <= 0x9F); }
 
-// Characters shown as \u{...} in messages: controls, line and paragraph
-// separators, invisible format characters and the non-characters.
+// Characters shown as \u{...} in messages: controls, white space other than
+// the space, format characters, surrogates, private use and non-characters.
+// Everything else is written as it is.
 bool is_unprintable(uint32_t c) {
-  return is_control(c) || c == 0x2028 || c == 0x2029 || (c >= 0x200B && c <= 0x200F) ||
-         (c >= 0x2060 && c <= 0x2064) || c == 0xFEFF || c == 0xFFFE || c == 0xFFFF;
+  if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
+  if (c < 0xA0) return false;
+  if (c == 0xA0 || c == 0xAD || c == 0x061C || c == 0x06DD || c == 0x070F || c == 0x1680 || c == 0x180E)
+    return true;
+  if (c >= 0x0600 && c <= 0x0605) return true;
+  if (c >= 0x2000 && c <= 0x200F) return true;
+  if (c >= 0x2028 && c <= 0x202F) return true;
+  if (c >= 0x205F && c <= 0x206F) return true;
+  if (c == 0x3000 || c == 0xFEFF) return true;
+  if (c >= 0xD800 && c <= 0xF8FF) return true;
+  if (c >= 0xFFF9 && c <= 0xFFFB) return true;
+  if (c == 0xFFFE || c == 0xFFFF) return true;
+  return (c >= 0xE0000 && c <= 0xE007F) || c >= 0xF0000;
 }
 
 void append_utf8(std::string& out, uint32_t c) {

@@ -1,6 +1,7 @@
-// Tags that dumps can write as they stand: primary (!suffix), secondary
-// (!!suffix) and verbatim (!<uri>) tags, without white space, control
-// characters or (in shorthand tags) the closing flow indicators. Pure C++.
+// Dump-side tags raised as host errors. The checks and message texts are the
+// core's (encode/dump_tag.hpp): primary (!suffix), secondary (!!suffix) and
+// verbatim (!<uri>) tags, without white space, control characters or (in
+// shorthand tags) the closing flow indicators.
 #pragma once
 #include <optional>
 #include <string>

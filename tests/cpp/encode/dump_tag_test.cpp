@@ -27,7 +27,9 @@ TEST(ValidateDumpTag, Messages) {
       {std::string("!a\0", 3),
        "invalid tag \"!a\\0\": a tag cannot contain whitespace or control characters (found '\\0')"},
       {"!a\x1b", "invalid tag \"!a\\u{1b}\": a tag cannot contain whitespace or control characters (found '\\u{1b}')"},
-      {"!a\xc2\xa0", "invalid tag \"!a\xc2\xa0\": a tag cannot contain whitespace or control characters (found '\xc2\xa0')"},
+      {"!a\xc2\xa0", "invalid tag \"!a\\u{a0}\": a tag cannot contain whitespace or control characters (found '\\u{a0}')"},
+      // Invisible characters are shown by code; other characters as they are.
+      {"!\xc3\xa9\xe2\x80\x8b,", "invalid tag \"!\xc3\xa9\\u{200b},\": a shorthand tag cannot contain a flow indicator (found ',')"},
       {"!a\xe2\x80\xa8", "invalid tag \"!a\\u{2028}\": a tag cannot contain whitespace or control characters (found '\\u{2028}')"},
       {"!<>", "invalid tag \"!<>\"" + kVerbatim},
       {"!<a>b>", "invalid tag \"!<a>b>\"" + kVerbatim},
