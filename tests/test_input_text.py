@@ -117,9 +117,15 @@ def test_refused_kinds_raise_type_error(data):
 
 
 def test_type_error_names_loads_for_every_entry():
-    for fn in (m.yaml_version,):
-        with pytest.raises(TypeError, match=r"^loads\(\) requires"):
+    for fn in (m.yaml_version, m.loads, m.loads_all):
+        with pytest.raises(TypeError) as info:
             fn(3)
+        assert str(info.value) == TYPE_ERROR
+        # data is not a converted argument: no "while processing" note
+        assert not getattr(info.value, "__notes__", None)
+    with pytest.raises(QuillfernDecodeError) as info:
+        m.loads_all(b"\xff", option=0)
+    assert not getattr(info.value, "__notes__", None)
 
 
 def test_str_with_lone_surrogate_raises_unicode_error():

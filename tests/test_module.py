@@ -243,3 +243,70 @@ def test_functions_not_landed_yet_say_so(name, call):
     with pytest.raises(NotImplementedError) as e:
         call()
     assert str(e.value) == f"{name}() is not available yet"
+
+
+def test_long_chains_of_nested_instances_are_released_without_crashing():
+    # Releasing a deep chain must not recurse once per level on the C stack.
+    # A crash would kill pytest, so the chains are built in a child process.
+    import subprocess
+    import sys
+    import textwrap
+
+    code = textwrap.dedent(
+        """
+        from quillfern import _quillfern as m
+        makers = [
+            lambda x: m.QuillfernTag("!t", x),
+            lambda x: m.QuillfernAnnotatedList([x]),
+            lambda x: m.QuillfernAnnotatedDict(k=x),
+            lambda x: m.QuillfernTag("!t", m.QuillfernAnnotatedDict(k=m.QuillfernAnnotatedList([x]))),
+        ]
+        for make in makers:
+            x = None
+            for _ in range(200000):
+                x = make(x)
+            del x
+        print("ok")
+        """
+    )
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "ok"
+
+
+def test_import_in_a_subinterpreter_is_refused():
+    # Type objects and exception classes are cached for the whole process; a
+    # subinterpreter must not load the module and hand its own classes to the
+    # main interpreter (or the other way round).
+    import subprocess
+    import sys
+    import textwrap
+
+    code = textwrap.dedent(
+        """
+        try:
+            import _xxsubinterpreters as si
+        except ImportError:
+            print("skip")
+            raise SystemExit
+        iid = si.create()
+        try:
+            si.run_string(iid, "import quillfern")
+        except Exception as e:
+            assert "does not support loading in subinterpreters" in str(e), e
+        else:
+            raise SystemExit("the subinterpreter loaded the module")
+        finally:
+            si.destroy(iid)
+        import quillfern
+        try:
+            quillfern.yaml_version(b"\\xff")
+        except quillfern.QuillfernDecodeError:
+            print("ok")
+        """
+    )
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr + result.stdout
+    if result.stdout.strip() == "skip":
+        pytest.skip("no subinterpreter module")
+    assert result.stdout.strip() == "ok"

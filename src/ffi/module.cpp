@@ -117,6 +117,14 @@ int module_exec(PyObject* module) {
       PyErr_Format(PyExc_TypeError, "expected a module object, got '%s'", Py_TYPE(module)->tp_name);
       return -1;
     }
+    // The type objects and exception classes are cached for the process, so
+    // a second interpreter would be handed the first one's classes. The
+    // multiple-interpreters slot refuses only where the interpreter checks
+    // it (and does not exist before 3.12); refuse here in every case.
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+      PyErr_SetString(PyExc_ImportError, "module _quillfern does not support loading in subinterpreters");
+      return -1;
+    }
     PyRef modname = PyRef::steal(PyModule_GetNameObject(module));
     if (!modname) return -1;
     for (PyMethodDef& def : functions) {

@@ -48,13 +48,17 @@ PyObject* list_new(PyTypeObject* tp, PyObject*, PyObject*) {
   return guarded([&] { return create(tp, &PyList_Type, NodeAnnotation{}); });
 }
 
+// The trashcan bounds the native recursion when a long chain of nested
+// instances is released at once.
 template <PyTypeObject* Base>
 void annotated_dealloc(PyObject* self) {
   PyTypeObject* tp = Py_TYPE(self);
   PyObject_GC_UnTrack(self);
+  Py_TRASHCAN_BEGIN(self, annotated_dealloc<Base>)
   std::destroy_at(annotated_record(self));
   Base->tp_dealloc(self);
   Py_DECREF(tp);
+  Py_TRASHCAN_END
 }
 
 template <auto Field>

@@ -111,9 +111,12 @@ int collection_clear(PyObject* self) {
   return 0;
 }
 
+// The trashcan bounds the native recursion when deeply nested descriptors
+// are released at once.
 void collection_dealloc(PyObject* self) {
   PyTypeObject* tp = Py_TYPE(self);
   PyObject_GC_UnTrack(self);
+  Py_TRASHCAN_BEGIN(self, collection_dealloc)
   auto* o = reinterpret_cast<CollectionDescriptorObject*>(self);
   Py_CLEAR(o->entries);
   std::destroy_at(&o->tag);
@@ -122,6 +125,7 @@ void collection_dealloc(PyObject* self) {
   std::destroy_at(&o->comment_after);
   tp->tp_free(self);
   Py_DECREF(tp);
+  Py_TRASHCAN_END
 }
 
 #define QF_COLLECTION_GETSET(entries_name)                                                                \

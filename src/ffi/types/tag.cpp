@@ -52,15 +52,19 @@ int tag_clear(PyObject* self) {
   return 0;
 }
 
+// The trashcan bounds the native recursion when a long chain of tags nested
+// in each other's values is released at once.
 void tag_dealloc(PyObject* self) {
   PyTypeObject* tp = Py_TYPE(self);
   PyObject_GC_UnTrack(self);
+  Py_TRASHCAN_BEGIN(self, tag_dealloc)
   auto* o = reinterpret_cast<TagObject*>(self);
   Py_CLEAR(o->value);
   std::destroy_at(&o->tag);
   std::destroy_at(&o->borrow);
   tp->tp_free(self);
   Py_DECREF(tp);
+  Py_TRASHCAN_END
 }
 
 PyGetSetDef getset[] = {
