@@ -16,6 +16,7 @@
 #include "ffi/types/tree_node.hpp"
 #include "resolver/timestamp.hpp"
 #include "roundtrip/comment_text.hpp"
+#include "roundtrip/composer.hpp"
 #include "roundtrip/edit.hpp"
 
 namespace qf::py {
@@ -101,14 +102,20 @@ class KeyMatcher {
   bool is_str_ = false;
 };
 
+// The converted value counts its levels from where it is put, so that the
+// edited document stays within the loader's nesting limit and reloads.
+static_assert(kMaxAssignDepth + 1 == kMaxComposeDepth);
+
 ToNodeSettings to_node_settings(const RoundTripDocument& d) {
-  return ToNodeSettings{d.prefer_double_quotes, d.resolver_mode};
+  return ToNodeSettings{d.prefer_double_quotes, d.resolver_mode, d.resolve_timestamps};
 }
 
 // Assignment (value) or deletion (nullptr) under `key` of `node`, a node
 // inside the tree of `root`.
 int edit_at_node(RoundTripDocument& d, YamlNode& root, YamlNode& node, PyObject* key, PyObject* value) {
   const ValueSettings vs = value_settings(d);
+  // The depth of the node's children, where the new nodes go.
+  const uint32_t depth = &node == &root ? 1 : node_depth(root, node).value_or(0) + 1;
   if (node.is_sequence()) {
     std::optional<uint64_t> index = index_from_key(key);
     if (!index) return -1;
@@ -118,7 +125,7 @@ int edit_at_node(RoundTripDocument& d, YamlNode& root, YamlNode& node, PyObject*
     }
     std::optional<EditError> err;
     if (value) {
-      YamlNode fresh = python_to_node(value, to_node_settings(d));
+      YamlNode fresh = python_to_node(value, to_node_settings(d), depth);
       err = assign_sequence_item(root, node, *index, std::move(fresh), d.resolver_mode);
     } else {
       err = delete_sequence_item(root, node, *index);
@@ -127,7 +134,7 @@ int edit_at_node(RoundTripDocument& d, YamlNode& root, YamlNode& node, PyObject*
   }
   if (node.is_mapping()) {
     if (value) {
-      YamlNode fresh = python_to_node(value, to_node_settings(d));
+      YamlNode fresh = python_to_node(value, to_node_settings(d), depth);
       std::optional<size_t> hit;
       {
         AliasScope scope(root);
@@ -138,7 +145,7 @@ int edit_at_node(RoundTripDocument& d, YamlNode& root, YamlNode& node, PyObject*
         auto err = assign_mapping_value(root, node, *hit, std::move(fresh), d.resolver_mode);
         return err ? raise_edit_error(*err) : 0;
       }
-      YamlNode key_node = python_to_node(key, to_node_settings(d));
+      YamlNode key_node = python_to_node(key, to_node_settings(d), depth);
       append_mapping_entry(node, std::move(key_node), std::move(fresh));
       return 0;
     }

@@ -16,10 +16,13 @@ constexpr std::array<bool, 256> kLook = [] {
   return t;
 }();
 
-enum class Found : uint8_t { None, LineBreak, UnicodeBreak, Control };
+// Ordered by precedence: a Unicode break outranks LF/CR (splitting refuses
+// it wherever it stands), and any break outranks a control character.
+enum class Found : uint8_t { None, Control, LineBreak, UnicodeBreak };
 
-// The first special character of the text, LF and CR reported as line
-// breaks, NEL/LS/PS as Unicode breaks.
+// The special character of highest precedence in the text (the first one
+// met with stop_at_first), LF and CR reported as line breaks, NEL/LS/PS as
+// Unicode breaks.
 Found classify(std::string_view text, bool stop_at_first) noexcept {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
@@ -42,8 +45,8 @@ Found classify(std::string_view text, bool stop_at_first) noexcept {
       if (i + 2 < n && s[i + 1] == 0xBF && (s[i + 2] == 0xBE || s[i + 2] == 0xBF)) f = Found::Control;
     }
     if (f == Found::None) continue;
-    if (stop_at_first) return f;
-    if (worst == Found::None || (f != Found::Control && worst == Found::Control)) worst = f;
+    if (stop_at_first || f == Found::UnicodeBreak) return f;
+    if (f > worst) worst = f;
   }
   return worst;
 }

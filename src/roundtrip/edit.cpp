@@ -144,6 +144,28 @@ bool contains_aliases(const YamlNode& root) {
   return any;
 }
 
+std::optional<uint32_t> node_depth(const YamlNode& root, const YamlNode& target) {
+  struct Frame {
+    const YamlNode* node;
+    uint32_t depth;
+  };
+  std::vector<Frame> stack{{&root, 0}};
+  while (!stack.empty()) {
+    const Frame f = stack.back();
+    stack.pop_back();
+    if (f.node == &target) return f.depth;
+    if (f.node->is_sequence()) {
+      for (const YamlNode& item : f.node->items) stack.push_back({&item, f.depth + 1});
+    } else if (f.node->is_mapping()) {
+      for (const MappingEntry& e : f.node->pairs) {
+        stack.push_back({&e.key, f.depth + 1});
+        stack.push_back({&e.value, f.depth + 1});
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 bool tag_keeps_value(std::string_view tag, const YamlNode& node, ResolverMode mode) {
   if (!is_standard_tag(tag)) return true;
   const std::string_view suffix = standard_suffix(tag);
@@ -162,6 +184,13 @@ bool tag_keeps_value(std::string_view tag, const YamlNode& node, ResolverMode mo
       ResolvedScalar tagged = resolve_scalar_owned(mode, text, style, tag);
       ResolvedScalar untagged = resolve_scalar_owned(mode, text, style, std::nullopt);
       if (node.is_null()) return tagged.kind == ResolvedKind::Null;
+      // A type tag over text of another type ("!!int x") reads back only
+      // because this loader is lenient; other processors refuse it.
+      if ((suffix == "int" && tagged.kind != ResolvedKind::Int && tagged.kind != ResolvedKind::BigInt) ||
+          (suffix == "float" && tagged.kind != ResolvedKind::Float) ||
+          (suffix == "bool" && tagged.kind != ResolvedKind::Bool) ||
+          (suffix == "null" && tagged.kind != ResolvedKind::Null))
+        return false;
       return same_resolution(tagged, untagged);
     }
   }

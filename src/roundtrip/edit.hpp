@@ -61,6 +61,10 @@ std::optional<std::string> newly_dangling_alias(const YamlNode& root, const Tree
 std::vector<std::string> dangling_alias_names(const YamlNode& root);
 bool contains_aliases(const YamlNode& root);
 
+// How many levels below `root` the node `target` lies (0 for the root
+// itself), or nothing when it is not in that tree. Iterative.
+std::optional<uint32_t> node_depth(const YamlNode& root, const YamlNode& target);
+
 // ---- Replacement ----
 
 // True when writing `node` with the standard tag `tag` reads back as the

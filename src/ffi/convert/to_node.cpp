@@ -9,6 +9,7 @@
 #include "encode/scalar_text.hpp"
 #include "ffi/frame.hpp"
 #include "ffi/pyref.hpp"
+#include "resolver/timestamp.hpp"
 #include "support/stack_guard.hpp"
 
 namespace qf::py {
@@ -106,7 +107,7 @@ YamlNode convert_level(PyObject* value, const ToNodeSettings& s, uint32_t depth)
     if (p) {
       std::string_view text(p, size_t(n));
       return YamlNode::scalar(std::string(text),
-                              scalar_style_for_assigned_str(text, s.prefer_double_quotes, s.mode));
+                              scalar_style_for_assigned_str(text, s.prefer_double_quotes, s.mode, s.timestamps));
     }
     PyErr_Clear();
     cannot_convert(value);
@@ -147,8 +148,9 @@ YamlNode convert(PyObject* value, const ToNodeSettings& s, uint32_t depth) {
 
 }  // namespace
 
-ScalarStyle scalar_style_for_assigned_str(std::string_view text, bool prefer_double_quotes, ResolverMode mode) {
-  if (!needs_quotes(text, mode)) return ScalarStyle::Plain;
+ScalarStyle scalar_style_for_assigned_str(std::string_view text, bool prefer_double_quotes, ResolverMode mode,
+                                          bool timestamps) {
+  if (!needs_quotes(text, mode) && !(timestamps && parse_timestamp(text))) return ScalarStyle::Plain;
   if (prefer_double_quotes) return ScalarStyle::DoubleQuoted;
   if (text.find('\'') != std::string_view::npos) return ScalarStyle::DoubleQuoted;
   return is_single_line_printable(text) ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted;

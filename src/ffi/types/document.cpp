@@ -272,8 +272,6 @@ PyMethodDef methods[] = {
      "to_dict($self)\n--\n\nThe plain Python value of the document (a list of them for several documents)."},
     {"walk", document_walk, METH_NOARGS,
      "walk($self)\n--\n\n(path, value) pairs for every scalar leaf of the first document, in document order."},
-    {"to_tree", document_to_tree, METH_NOARGS,
-     "to_tree($self)\n--\n\nAn owned QuillfernTreeNode snapshot of the single document, or None."},
     {"to_yaml", document_to_yaml, METH_NOARGS,
      "to_yaml($self)\n--\n\nThe YAML text of every document; the loaded text itself while nothing changed."},
     {"range", document_range, METH_NOARGS,
@@ -305,7 +303,7 @@ PyType_Slot slots[] = {
     {Py_tp_getset, getset},
     {Py_mp_subscript, reinterpret_cast<void*>(document_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(document_len)},
-    {Py_mp_ass_subscript, reinterpret_cast<void*>(document_set_or_delete_item)},
+    // __setitem__ and __delitem__ share the one slot.
     {Py_mp_ass_subscript, reinterpret_cast<void*>(document_set_or_delete_item)},
     {Py_sq_contains, reinterpret_cast<void*>(document_contains)},
     {0, nullptr},

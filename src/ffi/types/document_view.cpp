@@ -203,7 +203,7 @@ PyType_Slot view_slots[] = {
     {Py_tp_methods, view_methods},
     {Py_mp_subscript, reinterpret_cast<void*>(view_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(view_len)},
-    {Py_mp_ass_subscript, reinterpret_cast<void*>(view_set_or_delete_item)},
+    // __setitem__ and __delitem__ share the one slot.
     {Py_mp_ass_subscript, reinterpret_cast<void*>(view_set_or_delete_item)},
     {Py_sq_contains, reinterpret_cast<void*>(view_contains)},
     {0, nullptr},

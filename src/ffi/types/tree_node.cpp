@@ -26,6 +26,7 @@ void tree_node_dealloc(PyObject* self) {
 
 PyGetSetDef getset[] = {
     {"kind", get_field<&TreeNodeObject::kind>, nullptr, nullptr, nullptr},
+    {"value", get_field<&TreeNodeObject::value>, nullptr, nullptr, nullptr},
     {"style", get_field<&TreeNodeObject::style>, nullptr, nullptr, nullptr},
     {"tag", get_field<&TreeNodeObject::tag>, nullptr, nullptr, nullptr},
     {"anchor", get_field<&TreeNodeObject::anchor>, nullptr, nullptr, nullptr},
@@ -33,7 +34,6 @@ PyGetSetDef getset[] = {
     {"comment_before", get_field<&TreeNodeObject::comment_before>, nullptr, nullptr, nullptr},
     {"comment_after", get_field<&TreeNodeObject::comment_after>, nullptr, nullptr, nullptr},
     {"is_merge_key", get_field<&TreeNodeObject::is_merge_key>, nullptr, nullptr, nullptr},
-    {"value", get_field<&TreeNodeObject::value>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

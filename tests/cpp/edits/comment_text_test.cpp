@@ -51,7 +51,8 @@ TEST(CommentText, Splitting) {
     ASSERT_TRUE(r.ok()) << c.text;
     EXPECT_EQ(r.lines, c.lines) << c.text;
   }
-  for (std::string bad : {"a\xC2\x85" "b", "a\xE2\x80\xA8", "\xE2\x80\xA9"}) {
+  // Refused wherever it stands, after an ordinary line break too.
+  for (std::string bad : {"a\xC2\x85" "b", "a\xE2\x80\xA8", "\xE2\x80\xA9", "a\nb\xC2\x85" "c", "a\r\n\xE2\x80\xA8"}) {
     CommentLines r = split_comment_lines(bad);
     EXPECT_EQ(r.error, kCommentUnicodeBreakMessage);
   }
@@ -111,6 +112,9 @@ TEST(CommentText, InlineCommentsAreWrittenOrRefused) {
       {"a: 1\nb: 2\n", Root},     {"- 1\n- 2\n", Root},          {"- 1\n- [2]\n", Item},
       {"a: *x\n", Value},          {"a:\nb: 1\n", Value},         {"{a: 1, b: 2}\n", Value},
       {"[1, 2]\n", Item},          {"a: 1\nb: 2\n", Key},         {"? [k]\n: v\n", Key},
+      {"- a: 1\n  b: 2\n", Item},  {"- - 1\n  - 2\n", Item},      {"a: |\n  text\n", Value},
+      {"a: >-\n  text\n", Value}, {"- |\n  text\n", Item},       {"a:\n- 1\n", Value},
+      {"--- |\n  text\n", Root},  {"x\n", Root},
   };
   for (const Case& c : cases) {
     ComposeResult r = compose_documents(c.text);

@@ -318,6 +318,12 @@ TEST(Tags, KeptOrDropped) {
   EXPECT_FALSE(keeps("!!int", YamlNode::scalar("5", ScalarStyle::DoubleQuoted)));
   EXPECT_TRUE(keeps("!!float", plain("1.5")));
   EXPECT_FALSE(keeps("!!float", plain("5")));  // 5.0 on reload, not 5
+  // A type tag over text of another type would not reload elsewhere.
+  EXPECT_FALSE(keeps("!!int", plain("x")));
+  EXPECT_FALSE(keeps("!!float", plain("x")));
+  EXPECT_FALSE(keeps("!!bool", plain("x")));
+  EXPECT_TRUE(keeps("!!bool", plain("true")));
+  EXPECT_TRUE(keeps("!!int", plain("123456789012345678901234567890")));
   EXPECT_TRUE(keeps("!!null", null_value()));
   EXPECT_FALSE(keeps("!!str", null_value()));
   EXPECT_TRUE(keeps("!!seq", seq_of({"a"})));
