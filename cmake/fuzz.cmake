@@ -9,7 +9,8 @@
 # line under AddressSanitizer and UndefinedBehaviorSanitizer; the sanitizer
 # suite (scripts/test.sh --sanitize) builds and replays them this way.
 #
-# A target is any tests/fuzz/*_fuzz.cpp or tests/cpp/<sub>/fuzz/*_fuzz.cpp.
+# A target is any tests/fuzz/*_fuzz.cpp or tests/cpp/<sub>/fuzz/*_fuzz.cpp;
+# <sub>_fuzz links qf_<sub> (and its dependencies) only.
 
 if(QUILLFERN_FUZZ)
   if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
@@ -34,7 +35,13 @@ function(qf_fuzz_targets)
   foreach(src ${_fuzz_srcs})
     get_filename_component(name ${src} NAME_WE)
     add_executable(${name} ${src})
-    target_link_libraries(${name} PRIVATE ${_libs})
+    # <sub>_fuzz needs qf_<sub> and what that links; any other name links all.
+    string(REGEX REPLACE "_fuzz$" "" _sub ${name})
+    if(TARGET qf_${_sub})
+      target_link_libraries(${name} PRIVATE qf_${_sub})
+    else()
+      target_link_libraries(${name} PRIVATE ${_libs})
+    endif()
     target_compile_definitions(${name} PRIVATE QF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
     if(QF_FUZZ_LIBFUZZER)
       target_link_options(${name} PRIVATE -fsanitize=fuzzer)

@@ -50,7 +50,7 @@ rm -rf "$STAGE"
 mkdir -p "$STAGE/quillfern"
 cp python/quillfern/*.py "$STAGE/quillfern/"
 cmake --install "$B" --prefix "$STAGE" >/dev/null
-cp scripts/sanitized_module_check.py "$STAGE/"
+cp scripts/sanitizer_site/*.py "$STAGE/"
 
 # The interpreter is not sanitized, so the runtime has to be loaded before it
 # starts; it must be the runtime of the compiler that built the module.
@@ -59,11 +59,12 @@ ASAN_RT=$("$CXX_BIN" -print-file-name=libasan.so)
 UBSAN_RT=$("$CXX_BIN" -print-file-name=libubsan.so)
 PRELOAD="$ASAN_RT $UBSAN_RT"
 
-# Leak detection stays on; scripts/lsan.supp lists only the interpreter's own
-# allocations that are still live at exit.
-export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=0:check_initialization_order=1:strict_init_order=1"
+# Leak detection stays on. scripts/lsan.supp lists only leaks of the
+# interpreter or third-party modules; sanitizer_site/sitecustomize.py pauses
+# tracking while numpy initialises (see there).
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=0:check_initialization_order=1:strict_init_order=1"
 export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
-export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1"
 # Tests with long random loops read this to run fewer iterations (the same
 # checks) at sanitizer speed.
 export QUILLFERN_SANITIZED=1
@@ -86,9 +87,12 @@ for t in "$B"/*_fuzz; do
 done
 
 echo "== pytest (sanitized module from $STAGE)"
+# --capture=sys leaves file descriptor 2 alone, so a sanitizer report reaches
+# the terminal instead of a capture file that dies with the process; the abort
+# that follows makes faulthandler name the running test.
 PYTHONPATH="$STAGE${PYTHONPATH:+:$PYTHONPATH}" LD_PRELOAD="$PRELOAD" \
   QUILLFERN_EXPECT_MODULE_DIR="$STAGE/quillfern" \
-  "$PYX" -m pytest -q -p sanitized_module_check tests || failed+=("pytest")
+  "$PYX" -m pytest -q --capture=sys --durations=5 -p sanitized_module_check tests || failed+=("pytest")
 
 if [ ${#failed[@]} -gt 0 ]; then
   printf 'sanitizer suite FAILED: %s\n' "${failed[*]}" >&2
