@@ -36,6 +36,11 @@ struct Comments {
   std::optional<std::string> inline_;  // "inline" is a keyword
   uint32_t inline_spaces = 0;
   bool inline_before_value = false;
+  // With inline_before_value: the comment that follows the node on its own
+  // line (the node then has one comment on its introducer line and one after
+  // it), and the columns between the node's end and its "#".
+  std::optional<std::string> inline_after_value;
+  uint32_t inline_after_spaces = 0;
   uint32_t value_pad = 0;
   bool compact = false;
   // Source text of a literal or folded block scalar, from its indicator

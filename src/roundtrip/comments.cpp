@@ -92,7 +92,7 @@ std::vector<bool> blank_lines(std::string_view text) {
   return blank;
 }
 
-enum class IntroKind { None, AfterKey, SequenceItem, ExplicitKey };
+enum class IntroKind { None, AfterKey, SequenceItem, ExplicitKey, ExplicitValue };
 struct Introducer {
   IntroKind kind = IntroKind::None;
   uint32_t line = 0;
@@ -178,7 +178,7 @@ class Attacher {
       if (ctx.kind == IntroKind::AfterKey && c->span.line == ctx.line && c->span.column >= ctx.column + 1) {
         intro = true;
         d = c->span.column - ctx.column - 1;
-      } else if (ctx.kind == IntroKind::SequenceItem &&
+      } else if ((ctx.kind == IntroKind::SequenceItem || ctx.kind == IntroKind::ExplicitValue) &&
                  introducers_.count(pack_position(c->span.line, ctx.column)) && c->span.column >= ctx.column + 1) {
         intro = true;
         d = c->span.column - ctx.column - 1;
@@ -211,6 +211,8 @@ class Attacher {
         Introducer vctx;
         if (node.style == CollectionStyle::Block && e.key.end_line >= L && !e.key.explicit_key)
           vctx = Introducer{IntroKind::AfterKey, e.key.end_line, e.key.end_column};
+        else if (node.style == CollectionStyle::Block && e.key.explicit_key)
+          vctx = Introducer{IntroKind::ExplicitValue, 0, M};  // the ":" stands at the mapping's column
         attach(e.value, true, vctx);
       }
     }
@@ -223,16 +225,23 @@ class Attacher {
     if (is_value && key_depth_ == 0) {
       if (const RawComment* c = pending(); c && c->span.line == L && c->span.column > M) {
         Position end = node_end_position(node);
-        if (cm.inline_ && cm.inline_before_value) {
-          // The introducer-line comment would be replaced: keep it as the
-          // first comment line above the node instead.
-          for (HeadComment& h : cm.head) h.below_introducer = false;
-          cm.head.insert(cm.head.begin(), HeadComment{std::move(*cm.inline_), false});
-          cm.inline_before_value = false;
-          cm.inline_spaces = 0;
+        uint32_t spaces = end.first == L && end.second < c->span.column ? c->span.column - end.second : 0;
+        // A block collection's comment is written after its properties,
+        // where spacing from its content would not hold.
+        if (node.is_block_collection() && (node.anchor || node.tag)) spaces = 0;
+        if (cm.inline_ && cm.inline_before_value && node.is_block_collection()) {
+          // On the first line of a block collection whose introducer line
+          // has its comment already: kept as a comment line below that one.
+          cm.head.push_back(HeadComment{c->text, true});
+        } else if (cm.inline_ && cm.inline_before_value) {
+          // The introducer line has its comment already: this one follows
+          // the node.
+          cm.inline_after_value = c->text;
+          cm.inline_after_spaces = spaces;
+        } else {
+          if (spaces) cm.inline_spaces = spaces;
+          cm.inline_ = c->text;
         }
-        if (end.first == L && end.second < c->span.column) cm.inline_spaces = c->span.column - end.second;
-        cm.inline_ = c->text;
         ++next_;
       }
     }

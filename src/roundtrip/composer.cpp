@@ -316,6 +316,9 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         if (!at_end() && kind() == TokenKind::Value) colon = &tokens_[index_++];
         // An empty value sits at its ":", so a comment after it stays there.
         if (!compose_node_guarded(entry.value, true)) make_null(entry.value, colon ? colon->span : Span{});
+        // The ":" of an explicit entry introduces a value on a later line.
+        if (colon && entry.value.span.line > colon->span.line)
+          introducers.insert(pack_position(colon->span.line, colon->span.column));
         continue;
       }
       default:

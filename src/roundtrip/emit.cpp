@@ -17,7 +17,7 @@ bool has_properties(const YamlNode& n) { return n.tag.has_value() || n.anchor.ha
 
 bool has_comments(const YamlNode& n) {
   const Comments& c = n.comments;
-  return !c.head.empty() || c.inline_.has_value() || !c.foot.empty();
+  return !c.head.empty() || c.inline_.has_value() || c.inline_after_value.has_value() || !c.foot.empty();
 }
 
 // Any comment in the node or below it.
@@ -375,7 +375,7 @@ class Writer {
     // Comment lines above a value written on the ":" line stand above it
     // (a block collection value has them below the ":" line).
     if (!value.is_block_collection()) {
-      head_comments(value, indent, false);
+      head_comments(value, indent, value.comments.inline_before_value);
       skip_value_heads_ = true;
     }
     append_spaces(out_, indent);
@@ -398,13 +398,15 @@ class Writer {
       out_.push_back('\n');
       return;
     }
-    const bool heads = !v.comments.head.empty() && !skip_value_heads_;
+    const bool hoisted = skip_value_heads_;
+    const bool heads = !v.comments.head.empty() && !hoisted;
     skip_value_heads_ = false;
     if (writes_as_nothing(v)) {
       // Comment lines above an empty value that carries properties: the
       // properties go below them, on a line of their own.
       colon_gap_ = colon_gap;
-      if (heads) value_after_introducer_comment(v, a, Heads::All);
+      if (heads || v.comments.inline_after_value)
+        value_after_introducer_comment(v, a, heads ? Heads::All : hoisted ? Heads::BelowIntroducer : Heads::None);
       else empty_value(v);
       return;
     }
@@ -433,7 +435,7 @@ class Writer {
     parent_indent_ = int64_t(indent);
     if (v.comments.inline_before_value || heads) {
       colon_gap_ = colon_gap;
-      value_after_introducer_comment(v, a, heads ? Heads::All : Heads::None);
+      value_after_introducer_comment(v, a, heads ? Heads::All : hoisted ? Heads::BelowIntroducer : Heads::None);
     } else {
       append_spaces(out_, ignore_value_pad_ ? 1 : std::max<uint32_t>(v.comments.value_pad, 1));
       props_and_node(v, a);
@@ -458,12 +460,24 @@ class Writer {
       leading_properties(n);
       out_.pop_back();
       inline_comment(n);
+      after_value_comment(n);
       out_.push_back('\n');
       return;
     }
     node(n, indent);
     inline_comment(n);
+    after_value_comment(n);
     newline_if_needed();
+  }
+
+  void after_value_comment(const YamlNode& n) {
+    if (!n.comments.inline_after_value) return;
+    append_spaces(out_, std::max<uint32_t>(n.comments.inline_after_spaces, 1));
+    out_.push_back('#');
+    if (!n.comments.inline_after_value->empty()) {
+      out_.push_back(' ');
+      out_.append(*n.comments.inline_after_value);
+    }
   }
 
   // A block collection item written on its "- " line ("- k: v", "- - a").
@@ -509,6 +523,11 @@ class Writer {
       include_directive(*item.source);
       inline_comment(item);
       out_.push_back('\n');
+      return;
+    }
+    if (writes_as_nothing(item) && item.comments.inline_after_value) {
+      // Properties on a later line than the "-", with a comment after them.
+      value_after_introducer_comment(item, c, Heads::BelowIntroducer);
       return;
     }
     if (writes_as_nothing(item)) {
@@ -803,11 +822,14 @@ void Writer::document(const YamlNode& root) {
     out_.push_back('\n');
   } else if (root.is_collection() && root.is_block_collection()) {
     // A comment on the first line of a block collection that none of its
-    // entries took: kept on a line of its own above it.
-    if (root.comments.inline_) comment_line(*root.comments.inline_, 0);
+    // entries took: kept on a line of its own above it (below properties,
+    // where it reads back as a head comment).
+    if (root.comments.inline_ && !heads_after_properties) comment_line(*root.comments.inline_, 0);
     leading_properties(root);
-    if (heads_after_properties)
+    if (heads_after_properties) {
+      if (root.comments.inline_) comment_line(*root.comments.inline_, 0);
       for (const HeadComment& h : root.comments.head) comment_line(h.text, 0);
+    }
     if (root.is_mapping()) block_mapping(root.pairs, tagged_synthetic ? s : 0, false);
     else block_sequence(root.items, tagged_synthetic && !e_.indentless ? s : 0, false);
   } else if (root.is_null() && tagged_synthetic && !root.comments.inline_ && !root.anchor &&

@@ -56,9 +56,10 @@ TEST(CommentAttachment, IntroducerLineComments) {
 TEST(CommentAttachment, IntroducerAndTrailingCommentsBothKept) {
   YamlNode root = compose_one("key: # intro\n  value # trailing\n");
   const YamlNode& v = value_of(root, "key");
-  EXPECT_EQ(v.comments.inline_, "trailing");
-  EXPECT_FALSE(v.comments.inline_before_value);
-  EXPECT_EQ(head_texts(v), std::vector<std::string>{"intro"});
+  EXPECT_EQ(v.comments.inline_, "intro");
+  EXPECT_TRUE(v.comments.inline_before_value);
+  EXPECT_EQ(v.comments.inline_after_value, "trailing");
+  EXPECT_TRUE(v.comments.head.empty());
 }
 
 TEST(CommentAttachment, EmptyValueKeepsItsComment) {

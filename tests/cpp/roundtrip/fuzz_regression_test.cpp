@@ -28,6 +28,13 @@ TEST(RoundTripRegressions, FormerlyBrokenInputs) {
       "::   name\n", "&a a: &b b\n*b : #a   \n  moe space\n", "{{ groupId }}                 # id\n",
       "- *SS # Subsequent occurrence\n", "[a, [b, c]]\n: # Both empty\n\"quoted key\":\n- entry\n",
       "- a\n- -   # Comment\n        # lines\n   b\n  -0c\n",
+      "%TAG ! tag:x,2002:\n--- !shape\n  # Use the ! handle\n ? # tag:circle\n- !circle\n  radius: 7\n",
+      "c  :\t #lala\n  d\n> # lala\n - seq1\n: # lala\n # #lala\n  seq2\n",
+      "? k\n: # c\n  a: 1\n? j\n: # d\n  # e\n  v\n",
+      "- |\n &x\n-\n foo bar\n-\n -   # are neither\n  \tStill by two   #42\n",
+      "key:    # Comment\n     ?  # lines alue\n", "- # a\n  - x # b\n  - y\n",
+      "key:    # Comment\n      !~  # linesvalue\n", "- # c\n  !t # d\n",
+      "top3:\n  &k    ?       # with a 3 key3: three\ntop4: 1\n",
       // block scalars re-emitted from their value
       "---\na: >2\n   moindented\n  regular\nb: >2\n!\n\n   more indented\n  regular\n", "--- |1\n# documentation.0\n",
       "a: |+\n  keep\n\n\nb: 1\n",
