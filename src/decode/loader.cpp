@@ -102,18 +102,21 @@ using FingerprintSet = std::unordered_set<std::string, SeededStringHash, std::eq
 
 class Decoder {
  public:
-  Decoder(const std::vector<Token>& tokens, const DecodeSettings& settings,
-          std::vector<std::string>& warnings)
-      : toks_(tokens), n_(tokens.size()), s_(settings), warnings_(warnings) {
+  Decoder(TokenPump& tokens, const DecodeSettings& settings, std::vector<std::string>& warnings)
+      : pump_(tokens), s_(settings), warnings_(warnings) {
     dup_policy_ = s_.dup_error || s_.dup_warn;
+    // Room for a few levels of typical collections, so small documents do
+    // not grow (and move) the stacks item by item.
+    item_stack_.reserve(32);
+    pair_stack_.reserve(32);
   }
 
   bool merge_seen() const noexcept { return merge_seen_; }
 
   void run(std::vector<Value>& docs) {
     bool directives_allowed = true;
-    while (index_ < n_) {
-      const Token& t = toks_[index_];
+    while (has(index_)) {
+      const Token& t = tok(index_);
       switch (t.kind) {
         case TokenKind::StreamStart:
         case TokenKind::StreamEnd:
@@ -137,7 +140,7 @@ class Decoder {
           trailing_check();
           reset_document();
           directives_allowed = false;
-          if (index_ < n_ && toks_[index_].kind == TokenKind::DocumentEnd) {
+          if (kind_at(index_) == TokenKind::DocumentEnd && has(index_)) {
             ++index_;
             directives_allowed = true;
           }
@@ -160,8 +163,11 @@ class Decoder {
   }
 
  private:
-  const std::vector<Token>& toks_;
-  const size_t n_;
+  // Tokens come from the scanner as decoding needs them; a Token reference
+  // stays valid until a token past the last one handed out is asked for
+  // (has, tok, kind_at, span_at on a new index), so none is held across a
+  // call that decodes further.
+  TokenPump& pump_;
   const DecodeSettings& s_;
   std::vector<std::string>& warnings_;
   bool dup_policy_ = false;
@@ -179,23 +185,36 @@ class Decoder {
   std::vector<Value> item_stack_;
   std::vector<ValuePair> pair_stack_;
 
-  TokenKind kind_at(size_t i) const noexcept {
-    return i < n_ ? toks_[i].kind : TokenKind::StreamEnd;
+  // Token `i`, or nullptr past the end; a scan error ends the decode.
+  const Token* peek(size_t i) {
+    const Token* t = pump_.get(i, index_);
+    if (!t && pump_.error()) [[unlikely]]
+      throw DecodeFailure{LoadError::from_scan_error(*pump_.error())};
+    return t;
   }
-  Span span_at(size_t i) const noexcept { return i < n_ ? toks_[i].span : Span{}; }
+  bool has(size_t i) { return peek(i) != nullptr; }
+  const Token& tok(size_t i) { return *peek(i); }  // `i` must exist (has)
+  TokenKind kind_at(size_t i) {
+    const Token* t = peek(i);
+    return t ? t->kind : TokenKind::StreamEnd;
+  }
+  Span span_at(size_t i) {
+    const Token* t = peek(i);
+    return t ? t->span : Span{};
+  }
 
   // ---- stream structure ----
 
   void trailing_check() {
-    if (index_ >= n_) return;
-    switch (toks_[index_].kind) {
+    if (!has(index_)) return;
+    switch (tok(index_).kind) {
       case TokenKind::StreamEnd:
       case TokenKind::DocumentStart:
       case TokenKind::DocumentEnd:
       case TokenKind::Directive:
         return;
       default:
-        fail("trailing content after document", toks_[index_].span);
+        fail("trailing content after document", tok(index_).span);
     }
   }
 
@@ -214,10 +233,10 @@ class Decoder {
   }
 
   void read_directive_group() {
-    const Span first = toks_[index_].span;
+    const Span first = tok(index_).span;
     bool yaml_seen = false;
-    while (index_ < n_ && toks_[index_].kind == TokenKind::Directive) {
-      const Token& d = toks_[index_];
+    while (kind_at(index_) == TokenKind::Directive && has(index_)) {
+      const Token& d = tok(index_);
       std::string_view words[3];
       size_t count = split_words(d.text, words, 3);
       if (count >= 1 && words[0] == "YAML") {
@@ -235,7 +254,7 @@ class Decoder {
       }
       ++index_;
     }
-    if (kind_at(index_) != TokenKind::DocumentStart || index_ >= n_)
+    if (kind_at(index_) != TokenKind::DocumentStart || !has(index_))
       fail("directive must be followed by a document start (---)", first);
   }
 
@@ -302,8 +321,8 @@ class Decoder {
     std::string_view anchor;
     std::string tag;
     for (;;) {
-      if (index_ >= n_) return false;
-      const Token& t = toks_[index_];
+      if (!has(index_)) return false;
+      const Token& t = tok(index_);
       if (t.kind == TokenKind::Anchor) {
         if (has_anchor) fail("a node cannot have two anchors", t.span);
         has_anchor = true;
@@ -317,7 +336,7 @@ class Decoder {
       ++index_;
     }
 
-    const Token& t = toks_[index_];
+    const Token& t = tok(index_);
     const uint64_t made_before = made_;
     switch (t.kind) {
       case TokenKind::MappingStart:
@@ -329,7 +348,7 @@ class Decoder {
         v = decode_sequence(t.flow());
         break;
       case TokenKind::Scalar:
-        v = decode_scalar(has_tag ? ScalarTag(tag) : std::nullopt);
+        decode_scalar(has_tag ? ScalarTag(tag) : std::nullopt, v);
         break;
       case TokenKind::Alias:
         if (has_anchor || has_tag) fail("an alias node cannot have an anchor or tag", t.span);
@@ -382,8 +401,9 @@ class Decoder {
     }
   }
 
-  Value decode_scalar(ScalarTag tag) {
-    const Token& t = toks_[index_++];
+  // Writes into `out` (Null) directly, so each kind's move is resolved here.
+  void decode_scalar(ScalarTag tag, Value& out) {
+    const Token& t = tok(index_++);
     const std::string_view text = t.text;
     const ScalarStyle style = t.style;
     if (s_.yaml11_warn) {
@@ -403,32 +423,45 @@ class Decoder {
     ++made_;
     switch (r.kind) {
       case ResolvedKind::Null:
-        return Value::null();
+        out = Value::null();
+        return;
       case ResolvedKind::Bool:
-        return Value::boolean(r.truth);
+        out = Value::boolean(r.truth);
+        return;
       case ResolvedKind::Int:
-        return Value::integer(r.int_value);
+        out = Value::integer(r.int_value);
+        return;
       case ResolvedKind::BigInt:
-        if (auto big = big_int_text(text)) return Value::big_int(std::move(*big));
-        return Value::big_int(std::string(text), 10);
+        if (auto big = big_int_text(text)) {
+          out = Value::big_int(std::move(*big));
+          return;
+        }
+        out = Value::big_int(std::string(text), 10);
+        return;
       case ResolvedKind::Float:
-        return Value::floating(r.float_value);
+        out = Value::floating(r.float_value);
+        return;
       case ResolvedKind::Merge:
         merge_seen_ = true;
         ++made_;
-        return make_merge_marker();
+        out = make_merge_marker();
+        return;
       case ResolvedKind::Str:
       default:
         if (s_.timestamps && !tag && style == ScalarStyle::Plain && !text.empty() &&
             text[0] >= '0' && text[0] <= '9') {
-          if (auto ts = parse_timestamp(text)) return Value::timestamp(*ts);
+          if (auto ts = parse_timestamp(text)) {
+            out = Value::timestamp(*ts);
+            return;
+          }
         }
-        return Value::string(text);
+        out = Value::string(text);
+        return;
     }
   }
 
   void decode_alias(Value& out) {
-    const Token& t = toks_[index_++];
+    const Token& t = tok(index_++);
     auto it = anchors_.find(t.text);
     if (it == anchors_.end()) fail("unknown alias: *" + std::string(t.text), t.span);
     const AnchorEntry& e = it->second;
@@ -531,8 +564,8 @@ class Decoder {
   Value decode_mapping(bool flow) {
     const size_t base = pair_stack_.size();
     std::unique_ptr<FingerprintSet> seen;
-    while (index_ < n_) {
-      const Token& t = toks_[index_];
+    while (has(index_)) {
+      const Token& t = tok(index_);
       switch (t.kind) {
         case TokenKind::StreamEnd:
         case TokenKind::DocumentStart:
@@ -561,9 +594,9 @@ class Decoder {
           const bool starts_with_scalar = t.kind == TokenKind::Scalar;
           if (!flow) {
             size_t j = start;
-            while (j < n_ && (toks_[j].kind == TokenKind::Anchor || toks_[j].kind == TokenKind::Tag)) ++j;
-            if (j < n_) {
-              const Token& k = toks_[j];
+            while (kind_at(j) == TokenKind::Anchor || kind_at(j) == TokenKind::Tag) ++j;
+            if (has(j)) {
+              const Token& k = tok(j);
               if (((k.kind == TokenKind::MappingStart || k.kind == TokenKind::SequenceStart) &&
                    !k.flow()) ||
                   k.kind == TokenKind::SequenceEntry)
@@ -572,7 +605,7 @@ class Decoder {
           }
           Value key, value;
           node_or_null(false, key);
-          if (kind_at(index_) == TokenKind::Value && index_ < n_) {
+          if (kind_at(index_) == TokenKind::Value && has(index_)) {
             ++index_;
             node_or_null(true, value);
           } else if (!flow && starts_with_scalar) {
@@ -591,8 +624,8 @@ class Decoder {
 
   Value decode_sequence(bool flow) {
     const size_t base = item_stack_.size();
-    while (index_ < n_) {
-      const Token& t = toks_[index_];
+    while (has(index_)) {
+      const Token& t = tok(index_);
       switch (t.kind) {
         case TokenKind::SequenceEntry:
         case TokenKind::FlowEntry: {
@@ -645,19 +678,19 @@ class Decoder {
       }
       return decode_node(false, out);
     }
-    if (k == TokenKind::Key && index_ < n_) {
-      const Span span = toks_[index_].span;
+    if (k == TokenKind::Key && has(index_)) {
+      const Span span = tok(index_).span;
       ++index_;
       Value key, value;
       node_or_null(false, key);
-      if (kind_at(index_) == TokenKind::Value && index_ < n_) ++index_;
+      if (kind_at(index_) == TokenKind::Value && has(index_)) ++index_;
       node_or_null(false, value);
       if (auto err = complex_key_error(s_.reject_complex_keys, key, span))
         throw DecodeFailure{std::move(*err)};
       out = one_pair_mapping(std::move(key), std::move(value));
       return true;
     }
-    if (k == TokenKind::Value && index_ < n_) {
+    if (k == TokenKind::Value && has(index_)) {
       ++index_;
       ++made_;
       Value value;
@@ -667,7 +700,7 @@ class Decoder {
     }
     const Span span = span_at(index_);
     if (!decode_node(false, out)) return false;
-    if (kind_at(index_) == TokenKind::Value && index_ < n_) {
+    if (kind_at(index_) == TokenKind::Value && has(index_)) {
       ++index_;
       Value value;
       node_or_null(false, value);
@@ -680,10 +713,10 @@ class Decoder {
 
   Value decode_indentless_sequence() {
     const size_t base = item_stack_.size();
-    while (index_ < n_ && toks_[index_].kind == TokenKind::SequenceEntry) {
+    while (kind_at(index_) == TokenKind::SequenceEntry && has(index_)) {
       ++index_;
       const TokenKind k = kind_at(index_);
-      if (index_ < n_ && (k == TokenKind::MappingEnd || k == TokenKind::SequenceEnd ||
+      if (has(index_) && (k == TokenKind::MappingEnd || k == TokenKind::SequenceEnd ||
                           k == TokenKind::BlockEnd || k == TokenKind::Key ||
                           k == TokenKind::SequenceEntry)) {
         ++made_;
@@ -693,7 +726,7 @@ class Decoder {
       Value item;
       if (decode_node(false, item)) item_stack_.push_back(std::move(item));
     }
-    if (index_ < n_ && toks_[index_].kind == TokenKind::MappingEnd) ++index_;
+    if (kind_at(index_) == TokenKind::MappingEnd && has(index_)) ++index_;
     return finish_sequence(base);
   }
 };
@@ -703,22 +736,26 @@ class Decoder {
 DecodedStream decode_documents(std::string_view text, const DecodeSettings& settings) {
   DecodedStream out;
   Scanner scanner(text);
-  TokenizeResult scanned = tokenize(scanner);
-  if (!scanned.ok()) {
-    out.error = LoadError::from_scan_error(std::move(*scanned.error));
-    return out;
-  }
+  // Tokens are scanned as decoding consumes them. A scan error anywhere in
+  // the text still wins over a decode error before it: on a decode error
+  // the rest of the text is scanned before the error is chosen.
+  TokenPump tokens(scanner);
   bool merge_seen = false;
   try {
-    Decoder decoder(scanned.tokens, settings, out.warnings);
+    Decoder decoder(tokens, settings, out.warnings);
     decoder.run(out.documents);
     merge_seen = decoder.merge_seen();
   } catch (DecodeFailure& failure) {
     out.documents.clear();
     out.warnings.clear();
-    out.error = std::move(failure.error);
+    if (const std::optional<ScanError>& scan_error = tokens.finish())
+      out.error = LoadError::from_scan_error(*scan_error);
+    else
+      out.error = std::move(failure.error);
     return out;
   }
+  // The decoder stops at the end of the tokens; the scan ended there too.
+  assert(!tokens.error());
   if (merge_seen)
     for (Value& doc : out.documents) apply_merge_keys(doc);
   return out;

@@ -22,27 +22,6 @@ const char* value_kind_name(ValueKind kind) noexcept {
 
 // ---- construction ----
 
-Value Value::boolean(bool b) noexcept {
-  Value v;
-  v.kind_ = ValueKind::Bool;
-  v.aux_ = b ? 1 : 0;
-  return v;
-}
-
-Value Value::integer(int64_t i) noexcept {
-  Value v;
-  v.kind_ = ValueKind::Int;
-  v.int_ = i;
-  return v;
-}
-
-Value Value::floating(double d) noexcept {
-  Value v;
-  v.kind_ = ValueKind::Float;
-  v.float_ = d;
-  return v;
-}
-
 Value Value::big_int(std::string text, uint8_t radix) {
   Value v;
   new (&v.text_) std::string(std::move(text));
@@ -51,31 +30,10 @@ Value Value::big_int(std::string text, uint8_t radix) {
   return v;
 }
 
-Value Value::string(std::string text) noexcept {
-  Value v;
-  new (&v.text_) std::string(std::move(text));
-  v.kind_ = ValueKind::String;
-  return v;
-}
-
 Value Value::timestamp(const YamlTimestamp& ts) noexcept {
   Value v;
   new (&v.timestamp_) YamlTimestamp(ts);
   v.kind_ = ValueKind::Timestamp;
-  return v;
-}
-
-Value Value::sequence(ValueList items) noexcept {
-  Value v;
-  new (&v.items_) ValueList(std::move(items));
-  v.kind_ = ValueKind::Sequence;
-  return v;
-}
-
-Value Value::mapping(PairList pairs) noexcept {
-  Value v;
-  new (&v.pairs_) PairList(std::move(pairs));
-  v.kind_ = ValueKind::Mapping;
   return v;
 }
 
@@ -87,38 +45,6 @@ Value Value::tagged(std::string tag, Value inner) {
 }
 
 // ---- moves and release ----
-
-void Value::move_from(Value&& o) noexcept {
-  kind_ = o.kind_;
-  aux_ = o.aux_;
-  switch (o.kind_) {
-    case ValueKind::BigInt:
-    case ValueKind::String:
-      new (&text_) std::string(std::move(o.text_));
-      o.text_.~basic_string();
-      break;
-    case ValueKind::Timestamp:
-      new (&timestamp_) YamlTimestamp(o.timestamp_);
-      break;
-    case ValueKind::Sequence:
-      new (&items_) ValueList(std::move(o.items_));
-      o.items_.~ValueList();
-      break;
-    case ValueKind::Mapping:
-      new (&pairs_) PairList(std::move(o.pairs_));
-      o.pairs_.~PairList();
-      break;
-    case ValueKind::Tagged:
-      tagged_ = o.tagged_;
-      break;
-    default:
-      int_ = o.int_;  // Null, Bool, Int, Float: the raw 64 bits
-      break;
-  }
-  o.kind_ = ValueKind::Null;
-  o.aux_ = 0;
-  o.int_ = 0;
-}
 
 namespace {
 

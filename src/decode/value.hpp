@@ -141,7 +141,7 @@ struct ValuePair {
   Value value;
 
   ValuePair() = default;
-  ValuePair(Value k, Value v) noexcept : key(std::move(k)), value(std::move(v)) {}
+  ValuePair(Value&& k, Value&& v) noexcept : key(std::move(k)), value(std::move(v)) {}
 };
 
 // The boxed content of a Tagged value: the tag text after handle expansion
@@ -150,6 +150,84 @@ struct TaggedValue {
   std::string tag;
   Value inner;
 };
+
+// The common constructors are inline so that moving a freshly made value
+// into place needs no dispatch on its kind.
+inline Value Value::boolean(bool b) noexcept {
+  Value v;
+  v.kind_ = ValueKind::Bool;
+  v.aux_ = b ? 1 : 0;
+  return v;
+}
+
+inline Value Value::integer(int64_t i) noexcept {
+  Value v;
+  v.kind_ = ValueKind::Int;
+  v.int_ = i;
+  return v;
+}
+
+inline Value Value::floating(double d) noexcept {
+  Value v;
+  v.kind_ = ValueKind::Float;
+  v.float_ = d;
+  return v;
+}
+
+inline Value Value::string(std::string text) noexcept {
+  Value v;
+  new (&v.text_) std::string(std::move(text));
+  v.kind_ = ValueKind::String;
+  return v;
+}
+
+inline Value Value::sequence(ValueList items) noexcept {
+  Value v;
+  new (&v.items_) ValueList(std::move(items));
+  v.kind_ = ValueKind::Sequence;
+  return v;
+}
+
+inline Value Value::mapping(PairList pairs) noexcept {
+  Value v;
+  new (&v.pairs_) PairList(std::move(pairs));
+  v.kind_ = ValueKind::Mapping;
+  return v;
+}
+
+// Inline: every item and pair of a tree is moved at least once on its way
+// into the tree, so this is on the loader's hot path.
+inline void Value::move_from(Value&& o) noexcept {
+  kind_ = o.kind_;
+  aux_ = o.aux_;
+  switch (o.kind_) {
+    case ValueKind::BigInt:
+    case ValueKind::String:
+      new (&text_) std::string(std::move(o.text_));
+      o.text_.~basic_string();
+      break;
+    case ValueKind::Timestamp:
+      new (&timestamp_) YamlTimestamp(o.timestamp_);
+      break;
+    case ValueKind::Sequence:
+      new (&items_) ValueList(std::move(o.items_));
+      o.items_.~ValueList();
+      break;
+    case ValueKind::Mapping:
+      new (&pairs_) PairList(std::move(o.pairs_));
+      o.pairs_.~PairList();
+      break;
+    case ValueKind::Tagged:
+      tagged_ = o.tagged_;
+      break;
+    default:
+      int_ = o.int_;  // Null, Bool, Int, Float: the raw 64 bits
+      break;
+  }
+  o.kind_ = ValueKind::Null;
+  o.aux_ = 0;
+  o.int_ = 0;
+}
 
 inline const std::string& Value::tag() const noexcept { return tagged_->tag; }
 inline const Value& Value::inner() const noexcept { return tagged_->inner; }

@@ -61,6 +61,9 @@ class ScanEngine {
 
   // Scans the whole text into s_.queue; throws ScanFailure.
   void run();
+  // The same in pieces: begin(), then next() until the stream has ended.
+  void begin();
+  void next() { step(); }
 
  private:
   // main loop, block structure (scanner.cpp)
@@ -109,7 +112,7 @@ class ScanEngine {
     Token& t = s_.queue.emplace_back();
     t.kind = kind;
     t.span = span;
-    t.end_offset = end_offset;
+    t.end_offset = static_cast<uint32_t>(end_offset);
   }
   void push_text(TokenKind kind, Span span, uint64_t end_offset, std::string_view text,
                  ScalarStyle style = ScalarStyle::Plain) {
@@ -117,7 +120,7 @@ class ScanEngine {
     t.kind = kind;
     t.style = style;
     t.span = span;
-    t.end_offset = end_offset;
+    t.end_offset = static_cast<uint32_t>(end_offset);
     t.text = text;
   }
   void push_flag(TokenKind kind, Span span, bool flag) {
@@ -125,7 +128,7 @@ class ScanEngine {
     t.kind = kind;
     t.flag = flag;
     t.span = span;
-    t.end_offset = span.offset;
+    t.end_offset = static_cast<uint32_t>(span.offset);
   }
   std::string_view view(uint64_t from, uint64_t to) const {
     return std::string_view(c_.text + from, to - from);
@@ -150,6 +153,9 @@ class ScanEngine {
 };
 
 std::string format_code_point(const char* prefix, char32_t cp);
+// A generous guess of the number of tokens of a text, from a count of its
+// indicator characters; used to reserve the token vector of large texts.
+uint64_t estimate_token_count(const char* text, uint64_t len);
 std::string char_at(const TextCursor& c);
 
 }  // namespace qf::scan_detail

@@ -4,11 +4,17 @@
 #include "scanner/scanner.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
+#endif
+#ifdef __linux__
+#include <sys/mman.h>
 #endif
 
 #include "scanner/scan_engine.hpp"
@@ -35,6 +41,24 @@ Scanner::Scanner(std::string_view text) : cursor(text) {
   sequence_flags.reserve(16);
 }
 
+namespace {
+// A token vector of a large text is written front to back once: asking for
+// huge pages saves the kernel a page fault per 4 KiB of it. Only a hint;
+// the buffer stays an ordinary allocation.
+void advise_huge_pages(void* data, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+  if (bytes < 4 * kHuge) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
+}  // namespace
+
 TokenizeResult tokenize(Scanner& scanner) {
   TokenizeResult result;
   const uint64_t len = scanner.cursor.length;
@@ -45,7 +69,18 @@ TokenizeResult tokenize(Scanner& scanner) {
   uint64_t n = std::min<uint64_t>(
       std::max<uint64_t>(std::max<uint64_t>(std::min<uint64_t>(len / 2, 4096), len / 8), 8),
       65536);
-  scanner.queue.reserve(n);
+  // Large texts would otherwise grow the vector by doubling, copying every
+  // token several times and holding two buffers at the peak; an estimate
+  // from the indicator counts is nearly always enough in one go. Room that
+  // is reserved but never written costs address space only.
+  const uint64_t part_n = n;
+  if (len > 65536) n = std::max(n, scan_detail::estimate_token_count(scanner.cursor.text, len));
+  try {
+    scanner.queue.reserve(n);
+  } catch (const std::bad_alloc&) {
+    scanner.queue.reserve(part_n);  // the estimate was too much to ask for: grow instead
+  }
+  advise_huge_pages(scanner.queue.data(), scanner.queue.capacity() * sizeof(Token));
   try {
     scan_detail::ScanEngine(scanner).run();
   } catch (scan_detail::ScanFailure& f) {
@@ -58,7 +93,92 @@ TokenizeResult tokenize(Scanner& scanner) {
   return result;
 }
 
+TokenPump::TokenPump(Scanner& scanner)
+    : s_(scanner), engine_(std::make_unique<scan_detail::ScanEngine>(scanner)) {
+  s_.queue.reserve(256);
+}
+
+TokenPump::~TokenPump() = default;
+
+// Tokens before a pending implicit key may still get a Key (and a
+// MappingStart) inserted before it; everything before it is final.
+uint64_t TokenPump::final_count() const noexcept {
+  return s_.possible_key.state != SimpleKeyState::Absent ? s_.possible_key.queue_index
+                                                         : s_.queue.size();
+}
+
+// Drops handed-out tokens once they are at least half of the queue, so the
+// front of the vector is moved rarely and the queue stays small.
+void TokenPump::drop_before(uint64_t keep_from) {
+  const uint64_t drop = std::min<uint64_t>(keep_from - base_, final_count());
+  if (drop < 256 || drop * 2 < s_.queue.size()) return;
+  s_.queue.erase(s_.queue.begin(), s_.queue.begin() + static_cast<ptrdiff_t>(drop));
+  if (s_.possible_key.state != SimpleKeyState::Absent) s_.possible_key.queue_index -= drop;
+  base_ += drop;
+}
+
+const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
+  assert(i >= base_ && keep_from >= base_);
+  if (error_) return nullptr;
+  try {
+    if (!started_) {
+      started_ = true;
+      if (s_.cursor.length >= kMaxScanLength)
+        throw scan_detail::ScanFailure{
+            ScanError{"input text too large: 2 GiB or more", s_.cursor.span()}};
+      engine_->begin();
+    }
+    for (;;) {
+      ready_tokens_ = s_.queue.data();
+      ready_ = final_count();
+      if (i - base_ < ready_) return ready_tokens_ + (i - base_);
+      if (s_.stream_ended) return nullptr;
+      drop_before(keep_from);
+      engine_->next();
+    }
+  } catch (scan_detail::ScanFailure& f) {
+    error_ = std::move(f.error);
+    s_.queue.clear();
+    ready_tokens_ = nullptr;
+    ready_ = 0;
+    return nullptr;
+  }
+}
+
+const std::optional<ScanError>& TokenPump::finish() {
+  uint64_t end = base_ + s_.queue.size();
+  while (!error_ && get_slow(end, end)) end = base_ + s_.queue.size();
+  return error_;
+}
+
 namespace scan_detail {
+
+uint64_t estimate_token_count(const char* text, uint64_t len) {
+  // Weights fitted on real-world YAML, erring high: a ":" is usually a key
+  // (Key, key scalar, Value, value scalar and now and then MappingStart and
+  // BlockEnd), a "," or "-" an entry with its item, a bracket an opening or
+  // closing, a property indicator one token.
+  static constexpr auto kWeight = [] {
+    std::array<uint8_t, 256> w{};
+    for (unsigned char c : std::string_view(",-[]{}?")) w[c] = 2;
+    for (unsigned char c : std::string_view("!&*")) w[c] = 1;
+    w[':'] = 5;
+    return w;
+  }();
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
+  uint64_t sum = 0;
+  // Four independent sums so the loads are not serialised on one adder.
+  uint64_t a = 0, b = 0, c = 0, d = 0, p = 0;
+  for (; p + 4 <= len; p += 4) {
+    a += kWeight[t[p]];
+    b += kWeight[t[p + 1]];
+    c += kWeight[t[p + 2]];
+    d += kWeight[t[p + 3]];
+  }
+  for (; p < len; ++p) sum += kWeight[t[p]];
+  sum += a + b + c + d + 16;
+  return std::min<uint64_t>(sum, len / 2 + 16);
+}
 
 std::string format_code_point(const char* prefix, char32_t cp) {
   char buf[16];
@@ -186,10 +306,14 @@ void ScanEngine::check_control_characters() {
 // ---------------------------------------------------------------------------
 // Main loop
 
-void ScanEngine::run() {
+void ScanEngine::begin() {
   s_.stream_started = true;
   check_control_characters();
   push(TokenKind::StreamStart, c_.span(), c_.position);
+}
+
+void ScanEngine::run() {
+  begin();
   while (!s_.stream_ended) step();
 }
 
@@ -543,7 +667,7 @@ void ScanEngine::scan_value_indicator() {
       if (key.state == SimpleKeyState::TabBefore) fail("a tab cannot be used for indentation", at);
       Token t;
       t.span = Span{at.file_id, at.line, static_cast<uint32_t>(key.column), at.offset};
-      t.end_offset = at.offset;
+      t.end_offset = static_cast<uint32_t>(at.offset);
       auto pos = s_.queue.begin() + static_cast<ptrdiff_t>(key.queue_index);
       t.kind = TokenKind::Key;
       if (s_.indent < key.column) {

@@ -96,6 +96,51 @@ struct Scanner {
   bool keep_comments = false;
 };
 
+namespace scan_detail {
+class ScanEngine;
+}
+
+// Incremental form of tokenize for a reader that walks the tokens once, in
+// order: a token is handed out as soon as it is final (no Key can still be
+// inserted before it), and tokens the reader is done with are dropped, so a
+// large text never holds its whole token vector. The tokens and the scan
+// error are the same as tokenize's; the scanner must outlive the pump.
+class TokenPump {
+ public:
+  explicit TokenPump(Scanner& scanner);
+  ~TokenPump();
+  TokenPump(const TokenPump&) = delete;
+  TokenPump& operator=(const TokenPump&) = delete;
+
+  // Token `i`, counted from StreamStart; nullptr past StreamEnd or once the
+  // scan failed (then error() is set). Tokens before `keep_from` may be
+  // dropped. A call that has to scan further invalidates references to
+  // earlier tokens; a call for a token already handed out does not.
+  const Token* get(uint64_t i, uint64_t keep_from) {
+    const uint64_t k = i - base_;
+    if (k < ready_) return ready_tokens_ + k;
+    return get_slow(i, keep_from);
+  }
+  // Scans the rest of the text (dropping its tokens) and returns the scan
+  // error, if the text has one.
+  const std::optional<ScanError>& finish();
+  const std::optional<ScanError>& error() const noexcept { return error_; }
+
+ private:
+  const Token* get_slow(uint64_t i, uint64_t keep_from);
+  uint64_t final_count() const noexcept;
+  void drop_before(uint64_t keep_from);
+
+  Scanner& s_;
+  std::unique_ptr<scan_detail::ScanEngine> engine_;
+  uint64_t base_ = 0;  // stream index of s_.queue[0]
+  // The final tokens at the front of the queue, as of the last scan step.
+  const Token* ready_tokens_ = nullptr;
+  uint64_t ready_ = 0;
+  bool started_ = false;
+  std::optional<ScanError> error_;
+};
+
 struct TokenizeResult {
   std::vector<Token> tokens;        // empty on failure
   std::optional<ScanError> error;   // set on failure

@@ -2,6 +2,8 @@
 
 namespace qf {
 
+static_assert(sizeof(Token) == 48, "tokens are stored by the million");
+
 const char* token_kind_name(TokenKind kind) noexcept {
   switch (kind) {
     case TokenKind::StreamStart: return "StreamStart";

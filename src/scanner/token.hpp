@@ -57,12 +57,16 @@ const char* token_kind_name(TokenKind kind) noexcept;
 // (empty for the others). It views either the input text (when nothing was
 // folded or escaped) or string storage owned by the Scanner that produced the
 // token: keep both the input and that Scanner alive while using the tokens.
+//
+// Laid out in 48 bytes (the vector holds one record per few bytes of input):
+// `end_offset` is 32-bit because the scanner refuses texts of 2^31 bytes or
+// more (kMaxScanLength), so every offset fits.
 struct Token {
   TokenKind kind = TokenKind::StreamStart;
   ScalarStyle style = ScalarStyle::Plain;  // Scalar only
   bool flag = false;  // MappingStart/SequenceStart: flow; Key: explicit
+  uint32_t end_offset = 0;
   Span span;
-  uint64_t end_offset = 0;
   std::string_view text;
 
   bool flow() const noexcept { return flag; }          // MappingStart, SequenceStart

@@ -44,12 +44,60 @@ void KeyInternCache::grow() {
   mask_ = mask;
 }
 
-PyObject* KeyInternCache::get(std::string_view text) {
-  if (!slots_) {
-    seed_ = process_hash_seed();
-    grow();
+namespace {
+
+// Keys recur across calls (the field names of one kind of document), so
+// short ASCII key strs are also kept between calls: one interned str per
+// slot, replaced on collision, checked against the str's own bytes. Only
+// with the interpreter lock serialising every access; the module is not
+// shared between interpreters. Cleared (without releasing: the objects are
+// gone by then) when the interpreter finalizes, so an embedding host that
+// initializes again starts with an empty table.
+#ifndef Py_GIL_DISABLED
+constexpr size_t kSharedKeySlots = 1024;
+constexpr size_t kSharedKeyMaxBytes = 64;
+struct SharedKeySlot {
+  uint64_t hash;
+  PyObject* str;  // strong reference, or nullptr
+};
+SharedKeySlot g_shared_keys[kSharedKeySlots];
+bool g_shared_keys_registered = false;
+
+void forget_shared_keys() {
+  for (SharedKeySlot& s : g_shared_keys) s = SharedKeySlot{0, nullptr};
+}
+
+inline bool shared_key_matches(const SharedKeySlot& s, uint64_t h, std::string_view text) {
+  return s.str && s.hash == h && PyUnicode_GET_LENGTH(s.str) == static_cast<Py_ssize_t>(text.size()) &&
+         std::memcmp(PyUnicode_1BYTE_DATA(s.str), text.data(), text.size()) == 0;
+}
+
+void remember_shared_key(uint64_t h, PyObject* str) {
+  if (!PyUnicode_IS_ASCII(str)) return;
+  if (!g_shared_keys_registered) {
+    if (Py_AtExit(forget_shared_keys) != 0) return;
+    g_shared_keys_registered = true;
   }
+  SharedKeySlot& s = g_shared_keys[h & (kSharedKeySlots - 1)];
+  PyObject* old = s.str;
+  s = SharedKeySlot{h, Py_NewRef(str)};
+  Py_XDECREF(old);
+}
+#endif
+
+}  // namespace
+
+PyObject* KeyInternCache::get(std::string_view text) {
+  if (!seed_) seed_ = process_hash_seed() | 1;
   const uint64_t h = hash_bytes(text, seed_);
+#ifndef Py_GIL_DISABLED
+  const bool shareable = text.size() <= kSharedKeyMaxBytes;
+  if (shareable) {
+    const SharedKeySlot& s = g_shared_keys[h & (kSharedKeySlots - 1)];
+    if (shared_key_matches(s, h, text)) return Py_NewRef(s.str);
+  }
+#endif
+  if (!slots_) grow();
   size_t i = h & mask_;
   for (;;) {
     const Slot& s = slots_[i];
@@ -62,6 +110,9 @@ PyObject* KeyInternCache::get(std::string_view text) {
   if (!str) return nullptr;
   PyUnicode_InternInPlace(&str);
   slots_[i] = Slot{h, text.data(), text.size(), str};  // the cache's reference
+#ifndef Py_GIL_DISABLED
+  if (shareable) remember_shared_key(h, str);
+#endif
   if (++used_ * 8 > (mask_ + 1) * 7) grow();
   return Py_NewRef(str);
 }
