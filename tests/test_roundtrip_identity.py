@@ -91,3 +91,25 @@ def test_to_dict_equals_plain_loading(text):
         # them as None); the per-document comparison above covers them.
         return
     assert same(whole.to_dict(), plain[0] if count == 1 else plain)
+
+
+@pytest.mark.parametrize("text", INPUTS)
+def test_to_dict_equals_plain_loading_under_other_rule_sets(text):
+    for option in (q.OPT_YAML_1_1, q.OPT_KESTIL_COMPAT, q.OPT_YAML_1_1 | q.OPT_TIMESTAMPS):
+        try:
+            plain = q.loads_all(text, option=option)
+        except NotImplementedError as e:
+            pytest.skip(str(e))
+        values = [d.to_dict() for d in q.loads_all(text, option=option | RT)]
+        assert same(values, plain), option
+
+
+@pytest.mark.parametrize("encoding", ["utf-16", "utf-16-le", "utf-32", "utf-32-be"])
+def test_wide_encodings_render_as_utf8_of_the_same_text(encoding):
+    # With a byte order mark the text starts with U+FEFF, kept as its UTF-8 form.
+    text = "# c\na: é  # x\n...\n# two\n---\nb: [1, 2]\n"
+    expected = ("\ufeff" + text if encoding in ("utf-16", "utf-32") else text).encode()
+    data = text.encode(encoding)
+    doc = q.loads(data, option=RT)
+    assert doc.to_yaml() == q.dumps(doc) == expected
+    assert b"".join(d.to_yaml() for d in q.loads_all(data, option=RT)) == expected

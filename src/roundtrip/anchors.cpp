@@ -74,10 +74,10 @@ void walk_with_paths(const YamlNode& root, Visit&& visit) {
       if (f.next < 2 * n.pairs.size()) {
         const MappingEntry& e = n.pairs[f.next / 2];
         if (f.next % 2 == 0) {
-          path.push_back(PathSegment::key_node_step(e.key.text));
+          path.push_back(PathSegment::key_step_for(e.key, true));
           child = &e.key;
         } else {
-          path.push_back(PathSegment::key_step(e.key.text));
+          path.push_back(PathSegment::key_step_for(e.key));
           child = &e.value;
         }
         ++f.next;

@@ -114,9 +114,9 @@ struct YamlNode {
   bool is_null() const noexcept { return kind == NodeKind::Null; }
   bool is_collection() const noexcept { return is_sequence() || is_mapping(); }
   // Number of items or pairs; 0 for other kinds.
-  size_t size() const noexcept { return is_sequence() ? items.size() : is_mapping() ? pairs.size() : 0; }
+  size_t size() const noexcept;
   // A block collection with at least one entry (written in block form).
-  bool is_block_collection() const noexcept { return style == CollectionStyle::Block && size() > 0; }
+  bool is_block_collection() const noexcept;
 
   // Copies every field but the children.
   void copy_fields_from(const YamlNode& other);
@@ -126,6 +126,14 @@ struct MappingEntry {
   YamlNode key;
   YamlNode value;
 };
+
+// Defined here, where MappingEntry is complete.
+inline size_t YamlNode::size() const noexcept {
+  return is_sequence() ? items.size() : is_mapping() ? pairs.size() : 0;
+}
+inline bool YamlNode::is_block_collection() const noexcept {
+  return style == CollectionStyle::Block && size() > 0;
+}
 
 // Releases a whole tree without recursion (equivalent to letting it go out of
 // scope; named for the call sites that hand a tree over for release).

@@ -101,9 +101,9 @@ struct Introducer {
 
 class Attacher {
  public:
-  Attacher(const std::vector<RawComment>& comments, size_t begin, size_t end, const std::vector<bool>& blank,
-           const IntroducerSet& introducers, const std::vector<uint32_t>* prefix)
-      : comments_(comments), next_(begin), end_(end), blank_(blank), introducers_(introducers), prefix_(prefix) {}
+  Attacher(const std::vector<RawComment>& comments, size_t begin, size_t end, const IntroducerSet& introducers,
+           const std::vector<uint32_t>* prefix)
+      : comments_(comments), next_(begin), end_(end), introducers_(introducers), prefix_(prefix) {}
 
   void attach(YamlNode& node, bool is_value, Introducer ctx) {
     ensure_stack([&] { attach_inner(node, is_value, ctx); });
@@ -120,12 +120,14 @@ class Attacher {
   const std::vector<RawComment>& comments_;
   size_t next_;
   size_t end_;
-  const std::vector<bool>& blank_;
   const IntroducerSet& introducers_;
   const std::vector<uint32_t>* prefix_;  // prefix counts of blank lines
   bool has_last_ = false;
   uint32_t last_line_ = 0;
   uint32_t key_depth_ = 0;  // nesting of mapping keys around the current node
+  // End of the innermost flow collection around the current node: a comment
+  // past it follows the collection, not one of its entries.
+  std::optional<Position> flow_end_;
 
   const RawComment* pending() const { return next_ < end_ ? &comments_[next_] : nullptr; }
 
@@ -196,6 +198,11 @@ class Attacher {
     // 3.
     note_line(L);
     // 4. children
+    const std::optional<Position> outer_flow_end = flow_end_;
+    if (node.is_collection() && node.style == CollectionStyle::Flow && node.end_offset > node.span.offset) {
+      Position end{node.end_line, node.end_column};
+      if (!flow_end_ || end < *flow_end_) flow_end_ = end;
+    }
     if (node.is_sequence()) {
       for (YamlNode& item : node.items) attach(item, true, Introducer{IntroKind::SequenceItem, 0, M});
     } else if (node.is_mapping()) {
@@ -216,6 +223,7 @@ class Attacher {
         attach(e.value, true, vctx);
       }
     }
+    flow_end_ = outer_flow_end;
     // 5. the node's last line
     uint32_t last;
     if (cm.raw) last = L + uint32_t(std::count(cm.raw->begin(), cm.raw->end(), '\n'));
@@ -223,9 +231,19 @@ class Attacher {
     note_line(last);
     // 6. trailing comment (nothing inside a key takes one)
     if (is_value && key_depth_ == 0) {
-      if (const RawComment* c = pending(); c && c->span.line == L && c->span.column > M) {
-        Position end = node_end_position(node);
-        uint32_t spaces = end.first == L && end.second < c->span.column ? c->span.column - end.second : 0;
+      const RawComment* c = pending();
+      Position end{};
+      bool on_line = false;
+      if (c && c->span.line >= L) {
+        end = node_end_position(node);
+        // A multi-line flow collection takes the comment after its closing
+        // bracket.
+        on_line = c->span.line == L ? c->span.column > M
+                                    : node.is_collection() && node.style == CollectionStyle::Flow &&
+                                          c->span.line == end.first && c->span.column >= end.second;
+      }
+      if (on_line && (!flow_end_ || Position{c->span.line, c->span.column} < *flow_end_)) {
+        uint32_t spaces = end.first == c->span.line && end.second < c->span.column ? c->span.column - end.second : 0;
         // A block collection's comment is written after its properties,
         // where spacing from its content would not hold.
         if (node.is_block_collection() && (node.anchor || node.tag)) spaces = 0;
@@ -294,7 +312,7 @@ void attach_comments(std::vector<YamlNode>& roots, const std::vector<RawComment>
   if (roots.empty()) return;
   std::vector<bool> blank = blank_lines(text);
   std::vector<uint32_t> prefix = blank_prefix(blank);
-  Attacher a(comments, 0, comments.size(), blank, introducers, &prefix);
+  Attacher a(comments, 0, comments.size(), introducers, &prefix);
   for (YamlNode& root : roots) a.attach(root, true, Introducer{});
   a.leftovers(roots.back());
 }
@@ -311,7 +329,7 @@ void attach_comments_per_document(std::vector<YamlNode>& roots, const std::vecto
     size_t end = begin;
     while (end < comments.size() && comments[end].span.offset < stop) ++end;
     if (i + 1 == roots.size()) end = comments.size();
-    Attacher a(comments, begin, end, blank, introducers, &prefix);
+    Attacher a(comments, begin, end, introducers, &prefix);
     a.attach(roots[i], true, Introducer{});
     a.leftovers(roots[i]);
     begin = end;

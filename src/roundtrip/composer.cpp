@@ -307,8 +307,9 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         Span key_span = t.span;
         ++index_;
         MappingEntry& entry = node.pairs.emplace_back();
-        // An empty explicit key sits at its "?".
-        if (!compose_node_guarded(entry.key, false)) make_null(entry.key, is_explicit ? key_span : Span{});
+        // An empty explicit key sits at its "?". An explicit key may be a
+        // block sequence at the column of its "?" (its entries end at the ":").
+        if (!compose_node_guarded(entry.key, is_explicit)) make_null(entry.key, is_explicit ? key_span : Span{});
         if (is_explicit && entry.key.span.line > key_span.line)
           introducers.insert(pack_position(key_span.line, key_span.column));
         entry.key.explicit_key = is_explicit;

@@ -206,6 +206,8 @@ YamlNode replacement_node(const YamlNode& old, YamlNode fresh, ResolverMode mode
   c.inline_spaces = oc.inline_spaces;
   c.value_pad = oc.value_pad;
   c.inline_before_value = oc.inline_before_value;
+  c.inline_after_value = oc.inline_after_value;
+  c.inline_after_spaces = oc.inline_after_spaces;
   fresh.anchor = old.anchor;
   fresh.tag = old.tag && tag_keeps_value(*old.tag, fresh, mode) ? old.tag : std::nullopt;
   c.modified = true;

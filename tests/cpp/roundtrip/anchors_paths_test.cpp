@@ -73,13 +73,29 @@ TEST(Anchors, AliasesReferToTheNearestPrecedingDefinition) {
 
 TEST(Anchors, AnchoredKeysAndAliasPaths) {
   std::vector<YamlNode> roots = compose_ok("&k key: &v {x: 1}\nuse: *v\n");
-  EXPECT_EQ(find_anchor_definition(roots[0], "k"), (NodePath{P::key_node_step("key")}));
+  EXPECT_EQ(find_anchor_definition(roots[0], "k"), (NodePath{P::key_step_for(roots[0].pairs[0].key, true)}));
   AnchorResolver r(roots);
   // A path continues below an alias to what it refers to.
   const YamlNode* x = lookup_path(roots, {P::key_step("use"), P::key_step("x")}, 0, &r);
   ASSERT_NE(x, nullptr);
   EXPECT_EQ(x->text, "1");
   EXPECT_EQ(lookup_path(roots, {P::key_step("use"), P::key_step("x")}), nullptr);
+}
+
+TEST(Anchors, PathsTellKeysApartByHowTheyWereWritten) {
+  // The plain key wins a text-only lookup (it comes last); anchor paths must
+  // still lead to the entry that holds each anchor.
+  std::vector<YamlNode> roots = compose_ok("\"1\": &q quoted\n!!str 1: &t tagged\n1: &p plain\n");
+  auto anchors = collect_anchors_with_paths(roots[0]);
+  ASSERT_EQ(anchors.size(), 3u);
+  for (const auto& [name, path] : anchors) {
+    const YamlNode* n = lookup_path(roots, path);
+    ASSERT_NE(n, nullptr) << name;
+    EXPECT_EQ(n->anchor, name);
+  }
+  EXPECT_NE(anchors[0].second, anchors[2].second);
+  EXPECT_EQ(lookup_path(roots, *find_anchor_definition(roots[0], "q"))->text, "quoted");
+  EXPECT_EQ(lookup_path(roots, *find_anchor_definition(roots[0], "t"))->text, "tagged");
 }
 
 TEST(Anchors, ExpansionCopiesAndReplacesAliases) {

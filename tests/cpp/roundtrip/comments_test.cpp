@@ -69,8 +69,19 @@ TEST(CommentAttachment, EmptyValueKeepsItsComment) {
 }
 
 TEST(CommentAttachment, FlowAndFootComments) {
+  // A comment after a one-line flow collection belongs to the collection;
+  // one inside the brackets to the entry before it.
   YamlNode flow = compose_one("[a, b]  # c\n");
-  EXPECT_EQ(flow.items[0].comments.inline_, "c");
+  EXPECT_EQ(flow.comments.inline_, "c");
+  EXPECT_EQ(flow.comments.inline_spaces, 2u);
+  EXPECT_FALSE(flow.items[0].comments.inline_);
+  YamlNode nested = compose_one("k: {a: [1, 2]}   # c\n");
+  EXPECT_EQ(value_of(nested, "k").comments.inline_, "c");
+  EXPECT_FALSE(value_of(value_of(nested, "k"), "a").comments.inline_);
+  YamlNode open = compose_one("[a,  # one\n b\n]  # two\n");
+  EXPECT_EQ(open.items[0].comments.inline_, "one");
+  EXPECT_EQ(open.comments.inline_, "two");
+  EXPECT_EQ(open.comments.inline_spaces, 2u);
   YamlNode foot = compose_one("a:\n  b: 1\n  # under b\n# at zero\n");
   EXPECT_EQ(value_of(foot, "a").comments.foot, std::vector<std::string>{"under b"});
   EXPECT_EQ(foot.comments.foot, std::vector<std::string>{"at zero"});

@@ -123,6 +123,17 @@ TEST(Composer, FlowEntriesAndMissingValues) {
   EXPECT_TRUE(m.pairs[0].value.is_null());
 }
 
+TEST(Composer, ExplicitKeyMayBeASequenceAtItsColumn) {
+  YamlNode root = compose_one("?\n- a\n- b\n:\n- c\n");
+  ASSERT_EQ(root.pairs.size(), 1u);
+  const MappingEntry& e = root.pairs[0];
+  EXPECT_TRUE(e.key.explicit_key);
+  ASSERT_TRUE(e.key.is_sequence());
+  EXPECT_EQ(e.key.items.size(), 2u);
+  ASSERT_TRUE(e.value.is_sequence());
+  EXPECT_EQ(e.value.items[0].text, "c");
+}
+
 TEST(Composer, NestingLimit) {
   // The root counts as level 1: 1000 nested flow sequences are accepted.
   std::string ok = std::string(1000, '[') + std::string(1000, ']');

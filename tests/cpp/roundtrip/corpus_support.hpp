@@ -84,7 +84,11 @@ inline void mark_all_modified(YamlNode& root) {
 inline ResolvedScalar meaning(const YamlNode& n, ResolverMode mode) {
   ScalarTag tag = n.tag ? ScalarTag(std::string_view(*n.tag)) : std::nullopt;
   if (n.is_null()) {
-    if (!n.tag) return ResolvedScalar{ResolvedKind::Null};
+    if (!n.tag) {
+      ResolvedScalar null_value;
+      null_value.kind = ResolvedKind::Null;
+      return null_value;
+    }
     return resolve_scalar_owned(mode, "", ScalarStyle::Plain, tag);
   }
   return resolve_scalar_owned(mode, n.text, n.scalar_style, tag);

@@ -60,8 +60,9 @@ TEST(Emitter, CommentsAndBlankLinesAreKept) {
       {"- # on the dash\n  item\n", "- # on the dash\n  item\n"},
       {"k: [a, # one\n  b]\n", "k: [\n    a, # one\n    b\n  ]\n"},
       {"k: {x: 1, # c\n  y: 2}\n", "k: {\n    x: 1, # c\n    y: 2\n  }\n"},
-      // The first item of a one-line flow sequence takes the comment after it.
-      {"a: [x, y]  # after\n", "a: [\n    x,     # after\n    y\n  ]\n"},
+      // A one-line flow collection keeps the comment after it on its line.
+      {"a: [x, y]  # after\n", "a: [x, y]  # after\n"},
+      {"m: {a: 1, b: [2]}  # after\n", "m: {a: 1, b: [2]}  # after\n"},
   });
 }
 
