@@ -6,17 +6,13 @@
 //   roundtrip_bench [corpus-dir] [min-seconds]
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "corpus_texts.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/document.hpp"
 #include "roundtrip/emit.hpp"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -51,24 +47,9 @@ double seconds_per_pass(double min_seconds, F&& pass) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::path(QF_SOURCE_DIR "/../shared/corpus");
-  const double min_seconds = argc > 2 ? std::stod(argv[2]) : 2.0;
-  std::vector<std::string> texts;
-  size_t total = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    if (!entry.is_regular_file()) continue;
-    const auto ext = entry.path().extension();
-    if (ext != ".yaml" && ext != ".yml") continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    texts.push_back(ss.str());
-    total += texts.back().size();
-  }
-  if (texts.empty()) {
-    std::fprintf(stderr, "no YAML files under %s\n", dir.c_str());
-    return 1;
-  }
+  const qf::bench::CorpusTexts corpus = qf::bench::read_corpus(argc, argv);
+  if (corpus.texts.empty()) return 1;
+  const auto& [texts, total, min_seconds] = corpus;
   size_t sink = 0;
   double unchanged = seconds_per_pass(min_seconds, [&] {
     for (const std::string& t : texts) {

@@ -10,6 +10,8 @@ import quillfern as q
 from quillfern import QuillfernTag
 from quillfern.exceptions import QuillfernEncodeError, QuillfernUnserializableError
 
+from helpers import run_in_small_thread
+
 O = q  # option constants
 
 TOO_DEEP = "object is too deeply nested to serialize (possible self-reference)"
@@ -651,27 +653,14 @@ def test_mutating_a_tag_value_holder_is_safe():
 
 
 def test_deep_data_on_a_small_thread_stack():
-    import threading
-
-    results = []
-
     def work():
-        try:
-            deep = nested_lists(999, 1)
-            results.append(q.dumps(deep).count(b"-"))
-            results.append(len(q.to_json(deep, option=q.OPT_INDENT_2)))
-            with pytest.raises(QuillfernEncodeError):
-                q.dumps(nested_lists(5000, 1))
-        except BaseException as e:  # pragma: no cover - reported below
-            results.append(e)
+        deep = nested_lists(999, 1)
+        results = [q.dumps(deep).count(b"-"), len(q.to_json(deep, option=q.OPT_INDENT_2))]
+        with pytest.raises(QuillfernEncodeError):
+            q.dumps(nested_lists(5000, 1))
+        return results
 
-    old = threading.stack_size(256 * 1024)
-    try:
-        t = threading.Thread(target=work)
-        t.start()
-        t.join()
-    finally:
-        threading.stack_size(old)
+    results = run_in_small_thread(work)
     assert results[0] == 999 and isinstance(results[1], int), results
 
 

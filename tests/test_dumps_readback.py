@@ -3,14 +3,13 @@ the corpus and random structures, in every resolver mode and layout."""
 
 import datetime
 import math
-import pathlib
 import random
 
 import pytest
 
 import quillfern as q
 
-CORPUS = pathlib.Path(__file__).resolve().parent.parent.parent / "shared" / "corpus"
+from helpers import corpus_files
 
 MODES = {"1.2": 0, "1.1": q.OPT_YAML_1_1, "compat": q.OPT_KESTIL_COMPAT}
 LAYOUTS = {
@@ -127,7 +126,7 @@ def _date_text(x):
     return x
 
 
-CORPUS_FILES = sorted(p for p in CORPUS.rglob("*") if p.suffix in (".yaml", ".yml"))
+CORPUS_FILES = corpus_files()
 
 
 @pytest.mark.skipif(not CORPUS_FILES, reason="corpus not found")

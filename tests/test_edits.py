@@ -7,6 +7,8 @@ import pytest
 
 import quillfern as q
 
+from helpers import run_in_small_thread
+
 RT = q.OPT_ROUND_TRIP
 
 
@@ -500,8 +502,6 @@ def test_whole_document_edits_are_not_alias_checked_across_documents():
 def test_deep_edits_on_a_small_stack():
     # Conversion, the alias check and re-emission of 1000-level trees must
     # not run out of a 256 KiB thread stack.
-    import threading
-
     def work():
         flow = load("[" * 999 + "1" + "]" * 999 + "\n")
         v = flow
@@ -522,24 +522,7 @@ def test_deep_edits_on_a_small_stack():
             assigned["b"] = [deep]
         return [d.to_yaml() for d in (flow, block, assigned)]
 
-    out = {}
-
-    def target():
-        try:
-            out["value"] = work()
-        except BaseException as e:  # noqa: BLE001 - reported to the caller
-            out["error"] = e
-
-    old = threading.stack_size(256 * 1024)
-    try:
-        t = threading.Thread(target=target)
-        t.start()
-        t.join()
-    finally:
-        threading.stack_size(old)
-    if "error" in out:
-        raise out["error"]
-    flow, block, assigned = out["value"]
+    flow, block, assigned = run_in_small_thread(work)
     assert flow == ("[" * 999 + "2" + "]" * 999 + "\n").encode()
     assert block.endswith(b"  " * 998 + b"k: w\n")
     reloaded = q.loads(assigned)["a"]

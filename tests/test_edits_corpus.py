@@ -4,15 +4,15 @@ to_tree snapshots carry the values and comments of the files."""
 
 import difflib
 import math
-import pathlib
 
 import pytest
 
 import quillfern as q
 
+from helpers import CORPUS, corpus_files
+
 RT = q.OPT_ROUND_TRIP
-CORPUS = pathlib.Path(__file__).resolve().parent.parent.parent / "shared" / "corpus"
-FILES = sorted(p for p in CORPUS.rglob("*") if p.is_file() and p.suffix in (".yaml", ".yml"))
+FILES = corpus_files()
 
 
 def same(a, b):

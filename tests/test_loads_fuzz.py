@@ -2,14 +2,14 @@
 one of the library's errors; nothing crashes or hangs."""
 
 import os
-import pathlib
 import random
 import time
 
 import quillfern as q
 from quillfern import exceptions as qe
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent.parent / "shared"
+from helpers import corpus_files, suite_cases
+
 BUDGET = float(os.environ.get("QUILLFERN_FUZZ_SECONDS", "4"))
 
 PIECES = [
@@ -28,13 +28,8 @@ OPTIONS = [
 
 
 def seeds():
-    texts = []
-    suite = ROOT / "yaml-test-suite"
-    if suite.is_dir():
-        texts += [p.read_bytes() for p in sorted(suite.rglob("in.yaml"))]
-    corpus = ROOT / "corpus"
-    if corpus.is_dir():
-        texts += [p.read_bytes()[:4000] for p in sorted(corpus.rglob("*.y*ml"))[:60]]
+    texts = [(d / "in.yaml").read_bytes() for d in suite_cases()]
+    texts += [p.read_bytes()[:4000] for p in corpus_files()[:60]]
     return texts or [b"a: [1, {b: c}]\n- x\n"]
 
 

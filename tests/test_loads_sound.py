@@ -11,6 +11,8 @@ import pytest
 import quillfern as q
 from quillfern import exceptions as qe
 
+from helpers import run_in_small_thread
+
 
 def chained_aliases(links, levels=995):
     """A sequence of anchors, each nesting the previous one `levels` deeper:
@@ -29,27 +31,6 @@ def depth_of(v):
         d += 1
     assert v == "end"
     return d
-
-
-def run_in_small_thread(fn):
-    out = {}
-
-    def target():
-        try:
-            out["value"] = fn()
-        except BaseException as e:  # reported in the main thread
-            out["error"] = e
-
-    old = threading.stack_size(256 * 1024)
-    try:
-        t = threading.Thread(target=target)
-        t.start()
-        t.join()
-    finally:
-        threading.stack_size(old)
-    if "error" in out:
-        raise out["error"]
-    return out["value"]
 
 
 def test_deep_alias_chain_loads_on_a_small_thread_stack():

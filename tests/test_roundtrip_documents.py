@@ -7,12 +7,13 @@ import datetime
 import logging
 import pathlib
 import resource
-import threading
 
 import pytest
 
 import quillfern as q
 from quillfern import exceptions as qe
+
+from helpers import run_in_small_thread
 
 RT = q.OPT_ROUND_TRIP
 
@@ -502,27 +503,6 @@ def test_reentrant_edit_during_item_access_is_refused_and_flags_are_released():
     assert doc.origin == "free"
 
 
-def run_small_stack(fn):
-    out = {}
-
-    def target():
-        try:
-            out["value"] = fn()
-        except BaseException as e:  # noqa: BLE001 - reported to the caller
-            out["error"] = e
-
-    old = threading.stack_size(256 * 1024)
-    try:
-        t = threading.Thread(target=target)
-        t.start()
-        t.join()
-    finally:
-        threading.stack_size(old)
-    if "error" in out:
-        raise out["error"]
-    return out["value"]
-
-
 DEEP = {
     "flow": "[" * 999 + "1" + "]" * 999 + "\n",
     "block": "".join("  " * i + "k:\n" for i in range(999)) + "  " * 999 + "v\n",
@@ -541,7 +521,7 @@ def test_deep_inputs_on_a_small_stack(name):
         docs = q.loads_all(text, option=RT)
         return doc.to_yaml(), q.dumps(docs[0]), q.to_json(doc), value, leaves
 
-    rendered, dumped, _, value, leaves = run_small_stack(work)
+    rendered, dumped, _, value, leaves = run_in_small_thread(work)
     assert rendered == dumped == text
     assert len(leaves) >= 1
     if name == "chain":

@@ -3,39 +3,20 @@ document renders back byte for byte, through dumps and to_yaml, whole or split
 per document by loads_all; its plain values equal what plain loading gives."""
 
 import math
-import pathlib
 
 import pytest
 
 import quillfern as q
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent.parent / "shared"
-SUITE = ROOT / "yaml-test-suite"
-CORPUS = ROOT / "corpus"
+from helpers import CORPUS, SUITE, corpus_files, suite_cases
+
 RT = q.OPT_ROUND_TRIP
 
-
-def suite_cases():
-    if not SUITE.is_dir():
-        return []
-    cases = []
-    for d in sorted(SUITE.iterdir()):
-        if not d.is_dir():
-            continue
-        if (d / "in.yaml").exists():
-            cases.append(d)
-        else:
-            cases.extend(sorted(s for s in d.iterdir() if s.is_dir() and (s / "in.yaml").exists()))
-    return [d for d in cases if not (d / "error").exists()]
-
-
-def corpus_files():
-    if not CORPUS.is_dir():
-        return []
-    return sorted(p for p in CORPUS.rglob("*") if p.is_file() and p.suffix in (".yaml", ".yml"))
-
-
-INPUTS = [pytest.param((d / "in.yaml").read_bytes(), id="suite/" + str(d.relative_to(SUITE))) for d in suite_cases()]
+INPUTS = [
+    pytest.param((d / "in.yaml").read_bytes(), id="suite/" + str(d.relative_to(SUITE)))
+    for d in suite_cases()
+    if not (d / "error").exists()
+]
 INPUTS += [pytest.param(p.read_bytes(), id="corpus/" + str(p.relative_to(CORPUS))) for p in corpus_files()]
 
 

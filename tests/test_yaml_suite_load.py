@@ -3,29 +3,13 @@ its in.json (when it has one); every case marked as an error raises."""
 
 import json
 import math
-import pathlib
 
 import pytest
 
 import quillfern as q
 from quillfern import exceptions as qe
 
-SUITE = pathlib.Path(__file__).resolve().parent.parent.parent / "shared" / "yaml-test-suite"
-
-
-def suite_cases():
-    if not SUITE.is_dir():
-        return []
-    cases = []
-    for d in sorted(SUITE.iterdir()):
-        if not d.is_dir():
-            continue
-        if (d / "in.yaml").exists():
-            cases.append(d)
-        else:
-            cases.extend(sorted(s for s in d.iterdir() if s.is_dir() and (s / "in.yaml").exists()))
-    return cases
-
+from helpers import SUITE, suite_cases
 
 CASES = suite_cases()
 

@@ -24,13 +24,15 @@ _INCLUDE_TAGS = frozenset(
 
 
 class _Annotated:
-    """Shared behaviour of the three annotated scalar classes."""
+    """Shared behaviour of the three annotated scalar classes; each names its
+    plain type in ``_plain``."""
 
     __slots__ = ()
 
-    def _set_location(
-        self, line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
+    def __new__(
+        cls, value, line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
     ):
+        self = cls._plain.__new__(cls, value)
         self.__line__ = line
         self.__column__ = column
         self.__file__ = file
@@ -41,19 +43,24 @@ class _Annotated:
         self.__source_target__ = source_target
         self.__offset__ = offset
         self.__end_offset__ = end_offset
+        return self
 
-    def _location(self):
+    def __reduce__(self):
         return (
-            self.__line__,
-            self.__column__,
-            self.__file__,
-            self.__end_line__,
-            self.__end_column__,
-            self.__style__,
-            self.__source_tag__,
-            self.__source_target__,
-            self.__offset__,
-            self.__end_offset__,
+            type(self),
+            (
+                self._plain(self),
+                self.__line__,
+                self.__column__,
+                self.__file__,
+                self.__end_line__,
+                self.__end_column__,
+                self.__style__,
+                self.__source_tag__,
+                self.__source_target__,
+                self.__offset__,
+                self.__end_offset__,
+            ),
         )
 
     @property
@@ -72,46 +79,16 @@ class _Annotated:
 class QuillfernAnnotatedStr(_Annotated, str):
     """A ``str`` with its source location."""
 
-    def __new__(
-        cls, value, line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
-    ):
-        self = str.__new__(cls, value)
-        self._set_location(
-            line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
-        )
-        return self
-
-    def __reduce__(self):
-        return (type(self), (str(self), *self._location()))
+    _plain = str
 
 
 class QuillfernAnnotatedInt(_Annotated, int):
     """An ``int`` with its source location."""
 
-    def __new__(
-        cls, value, line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
-    ):
-        self = int.__new__(cls, value)
-        self._set_location(
-            line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
-        )
-        return self
-
-    def __reduce__(self):
-        return (type(self), (int(self), *self._location()))
+    _plain = int
 
 
 class QuillfernAnnotatedFloat(_Annotated, float):
     """A ``float`` with its source location."""
 
-    def __new__(
-        cls, value, line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
-    ):
-        self = float.__new__(cls, value)
-        self._set_location(
-            line, column, file, end_line, end_column, style, source_tag, source_target, offset, end_offset
-        )
-        return self
-
-    def __reduce__(self):
-        return (type(self), (float(self), *self._location()))
+    _plain = float

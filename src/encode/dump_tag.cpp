@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "support/utf8.hpp"
+
 namespace qf {
 
 namespace {
@@ -43,24 +45,6 @@ bool is_unprintable(uint32_t c) {
   if (c >= 0xFFF9 && c <= 0xFFFB) return true;
   if (c == 0xFFFE || c == 0xFFFF) return true;
   return (c >= 0xE0000 && c <= 0xE007F) || c >= 0xF0000;
-}
-
-void append_utf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
 }
 
 // One character escaped for a message; `in_single` selects the quoting of

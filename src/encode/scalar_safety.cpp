@@ -187,16 +187,8 @@ bool needs_quotes(std::string_view text, ResolverMode mode) {
   return is_number_kind(resolve_yaml11(false, text, ScalarStyle::Plain).kind);
 }
 
-bool is_single_line_printable(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t n = text.size();
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char c = p[i];
-    if (c < 0x20 || c == 0x7F) return false;
-    if ((c == 0xC2 || c == 0xEF) && nonprintable_multibyte_at(p, n, i)) return false;
-  }
-  return true;
-}
+// Line breaks are C0 controls, so the same scan rules them out.
+bool is_single_line_printable(std::string_view text) { return !has_nonprintable_char(text); }
 
 bool fits_literal_block(std::string_view text) {
   if (text.find('\n') == std::string_view::npos) return false;

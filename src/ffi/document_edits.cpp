@@ -14,7 +14,6 @@
 #include "ffi/types/document_access.hpp"
 #include "ffi/types/document_view.hpp"
 #include "ffi/types/tree_node.hpp"
-#include "resolver/timestamp.hpp"
 #include "roundtrip/comment_text.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/edit.hpp"
@@ -53,54 +52,6 @@ std::optional<uint64_t> index_from_key(PyObject* key) {
   if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return std::nullopt;
   return v;
 }
-
-// Matches key nodes against one host key by host equality of the key
-// node's plain value. An error while comparing counts as a mismatch.
-class KeyMatcher {
- public:
-  KeyMatcher(PyObject* key, const ValueSettings& s, AliasScope& scope) : key_(key), s_(s), scope_(scope) {
-    if (PyUnicode_CheckExact(key)) {
-      Py_ssize_t n = 0;
-      if (const char* u = PyUnicode_AsUTF8AndSize(key, &n)) {
-        text_ = std::string_view(u, static_cast<size_t>(n));
-        is_str_ = true;
-      } else {
-        PyErr_Clear();
-      }
-    }
-  }
-
-  bool operator()(const YamlNode& k) const {
-    if (!k.is_scalar()) return false;
-    // A str against an untagged scalar is decided on the text.
-    if (is_str_ && !k.tag) {
-      if (k.scalar_style != ScalarStyle::Plain) return k.text == text_;
-      Resolution r = resolve_scalar(s_.mode, k.text, k.scalar_style);
-      if (r.kind != ResolvedKind::Str && r.kind != ResolvedKind::Merge) return false;
-      if (s_.timestamps && parse_timestamp(k.text)) return false;
-      return k.text == text_;
-    }
-    AnchorObjectCache cache;
-    PyRef v = PyRef::steal(node_to_python(k, s_, scope_, cache));
-    if (!v) {
-      rethrow_internal_or_clear();
-      return false;
-    }
-    int eq = PyObject_RichCompareBool(v.get(), key_, Py_EQ);
-    if (eq < 0) {
-      rethrow_internal_or_clear();
-      return false;
-    }
-    return eq == 1;
-  }
-
- private:
-  PyObject* key_;
-  const ValueSettings& s_;
-  AliasScope& scope_;
-  std::string_view text_;
-  bool is_str_ = false;
-};
 
 // The converted value counts its levels from where it is put, so that the
 // edited document stays within the loader's nesting limit and reloads.

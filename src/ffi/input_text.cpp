@@ -38,6 +38,15 @@ bool decode_into(std::string_view bytes, std::string& owned) {
   return true;
 }
 
+// Checks text that is already UTF-8 where it lies; false with
+// QuillfernDecodeError raised.
+bool validate_in_place(std::string_view bytes) {
+  std::string error;
+  if (validate_utf8_input(bytes, error)) return true;
+  raise(decode_error_from_message(error));
+  return false;
+}
+
 }  // namespace
 
 std::string InputText::into_string() && {
@@ -62,11 +71,7 @@ bool extract_input_text(PyObject* data, InputText& out) {
     std::string_view bytes(PyBytes_AS_STRING(data), static_cast<size_t>(PyBytes_GET_SIZE(data)));
     if (detect_input_encoding(bytes) == InputEncoding::Utf8) {
       // Immutable and already UTF-8: validate in place, no copy.
-      std::string error;
-      if (!validate_utf8_input(bytes, error)) {
-        raise(decode_error_from_message(error));
-        return false;
-      }
+      if (!validate_in_place(bytes)) return false;
       out.keepalive_ = PyRef::borrow(data);
       out.view_ = bytes;
       return true;
@@ -93,11 +98,7 @@ bool extract_input_text(PyObject* data, InputText& out) {
   if (rc < 0) return false;
   if (detect_input_encoding(copy) == InputEncoding::Utf8) {
     // The copy is already the text once it validates.
-    std::string error;
-    if (!validate_utf8_input(copy, error)) {
-      raise(decode_error_from_message(error));
-      return false;
-    }
+    if (!validate_in_place(copy)) return false;
     out.owned_ = std::move(copy);
     return true;
   }

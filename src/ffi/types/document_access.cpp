@@ -65,33 +65,42 @@ PyObject* missing_child_error(NodeKind parent, PyObject* key) {
   return nullptr;
 }
 
-// Whether a mapping key node equals a host key by host equality. A str key
-// against an untagged scalar is decided on the text without making objects.
-bool key_node_matches(const YamlNode& k, PyObject* key, std::string_view key_text, bool key_is_str,
-                      const ValueSettings& s, AliasScope& scope) {
+}  // namespace
+
+KeyMatcher::KeyMatcher(PyObject* key, const ValueSettings& s, AliasScope& scope) : key_(key), s_(s), scope_(scope) {
+  if (PyUnicode_CheckExact(key)) {
+    Py_ssize_t n = 0;
+    if (const char* u = PyUnicode_AsUTF8AndSize(key, &n)) {
+      text_ = std::string_view(u, static_cast<size_t>(n));
+      is_str_ = true;
+    } else {
+      PyErr_Clear();
+    }
+  }
+}
+
+bool KeyMatcher::operator()(const YamlNode& k) const {
   if (!k.is_scalar()) return false;
-  if (key_is_str && !k.tag) {
-    if (k.scalar_style != ScalarStyle::Plain) return k.text == key_text;
-    Resolution r = resolve_scalar(s.mode, k.text, k.scalar_style);
+  if (is_str_ && !k.tag) {
+    if (k.scalar_style != ScalarStyle::Plain) return k.text == text_;
+    Resolution r = resolve_scalar(s_.mode, k.text, k.scalar_style);
     if (r.kind != ResolvedKind::Str && r.kind != ResolvedKind::Merge) return false;
-    if (s.timestamps && parse_timestamp(k.text)) return false;
-    return k.text == key_text;
+    if (s_.timestamps && parse_timestamp(k.text)) return false;
+    return k.text == text_;
   }
   AnchorObjectCache cache;
-  PyRef v = PyRef::steal(node_to_python(k, s, scope, cache));
+  PyRef v = PyRef::steal(node_to_python(k, s_, scope_, cache));
   if (!v) {
     rethrow_internal_or_clear();
     return false;
   }
-  int eq = PyObject_RichCompareBool(v.get(), key, Py_EQ);
+  int eq = PyObject_RichCompareBool(v.get(), key_, Py_EQ);
   if (eq < 0) {
     rethrow_internal_or_clear();
     return false;
   }
   return eq == 1;
 }
-
-}  // namespace
 
 void rethrow_internal_or_clear() {
   rethrow_if_internal_error();
@@ -114,21 +123,10 @@ PyObject* child_for_key(PyObject* document, uint64_t root, const NodePath& path,
                         PyObject* key, AliasScope& scope, const ValueSettings& s) {
   PathSegment seg;
   if (node.is_mapping()) {
-    std::string_view key_text;
-    bool key_is_str = PyUnicode_CheckExact(key);
-    if (key_is_str) {
-      Py_ssize_t n = 0;
-      const char* u = PyUnicode_AsUTF8AndSize(key, &n);
-      if (u)
-        key_text = std::string_view(u, static_cast<size_t>(n));
-      else {
-        PyErr_Clear();
-        key_is_str = false;
-      }
-    }
+    KeyMatcher matches(key, s, scope);
     const MappingEntry* match = nullptr;
     for (size_t i = node.pairs.size(); i-- > 0;) {
-      if (key_node_matches(node.pairs[i].key, key, key_text, key_is_str, s, scope)) {
+      if (matches(node.pairs[i].key)) {
         match = &node.pairs[i];
         break;
       }

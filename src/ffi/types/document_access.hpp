@@ -3,6 +3,7 @@
 // Callers hold the document's borrow for the whole call.
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 #include "ffi/convert/roundtrip_values.hpp"
 #include "ffi/errors.hpp"
@@ -26,6 +27,23 @@ const YamlNode* resolve_handle(const RoundTripDocument& d, uint64_t root, const 
 // gives Index; else a str gives Key; else TypeError "mapping keys must be
 // str or int". False with the exception set.
 bool path_segment_from_py(PyObject* key, PathSegment& out);
+
+// Matches mapping key nodes against one host key by host equality of the
+// key node's plain value. A str key against an untagged scalar is decided on
+// the text without making objects. An error while comparing counts as a
+// mismatch.
+class KeyMatcher {
+ public:
+  KeyMatcher(PyObject* key, const ValueSettings& s, AliasScope& scope);
+  bool operator()(const YamlNode& k) const;
+
+ private:
+  PyObject* key_;
+  const ValueSettings& s_;
+  AliasScope& scope_;
+  std::string_view text_;
+  bool is_str_ = false;
+};
 
 // Item access on `node`, which (root, path) designates: a new view for a
 // collection child, the plain value otherwise; KeyError / IndexError /

@@ -5,7 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "ffi/document_edits.hpp"
 #include "ffi/args.hpp"
 #include "ffi/borrow.hpp"
 #include "ffi/document_edits.hpp"
@@ -88,6 +87,22 @@ PyObject* with_view(PyObject* self, bool asserted, F&& body) {
   });
 }
 
+// with_view for slots that return a status (-1 on failure), with the view's
+// borrow taken as checked.
+template <class R, class F>
+R with_view_status(PyObject* self, F&& body) {
+  return guarded_status<R>([&]() -> R {
+    SharedBorrow own(as_view(self)->borrow);
+    if (!own) return -1;
+    ViewAccess a(self, std::move(own));
+    if (!a.node) {
+      stale_view();
+      return -1;
+    }
+    return body(a);
+  });
+}
+
 PyObject* view_subscript_impl(PyObject* self, PyObject* key) {
   SharedBorrow own = SharedBorrow::expected(as_view(self)->borrow);
   ViewAccess a(self, std::move(own));
@@ -122,29 +137,12 @@ PyObject* view_keys(PyObject* self, PyObject*) {
 }
 
 Py_ssize_t view_len(PyObject* self) {
-  return guarded_status<Py_ssize_t>([&]() -> Py_ssize_t {
-    SharedBorrow own(as_view(self)->borrow);
-    if (!own) return -1;
-    ViewAccess a(self, std::move(own));
-    if (!a.node) {
-      stale_view();
-      return -1;
-    }
-    return node_length(*a.node, a.settings(), a.scope);
-  });
+  return with_view_status<Py_ssize_t>(
+      self, [&](ViewAccess& a) -> Py_ssize_t { return node_length(*a.node, a.settings(), a.scope); });
 }
 
 int view_contains(PyObject* self, PyObject* key) {
-  return guarded_status([&]() -> int {
-    SharedBorrow own(as_view(self)->borrow);
-    if (!own) return -1;
-    ViewAccess a(self, std::move(own));
-    if (!a.node) {
-      stale_view();
-      return -1;
-    }
-    return contains_str_key(*a.node, key) ? 1 : 0;
-  });
+  return with_view_status<int>(self, [&](ViewAccess& a) -> int { return contains_str_key(*a.node, key) ? 1 : 0; });
 }
 
 PyObject* view_unwrap(PyObject* self, PyObject*) {

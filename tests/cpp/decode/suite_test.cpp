@@ -5,12 +5,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../test_files.hpp"
 #include "decode/loader.hpp"
 #include "json_canon.hpp"
 #include "resolver/big_int.hpp"
@@ -20,12 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using qf::test::read_file;
 
 void canon_into(const qf::Value& v, std::string& out, bool as_key);
 

@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "../test_files.hpp"
 #include "decode/loader.hpp"
 #include "encode/key_order.hpp"
 #include "encode/value_writer.hpp"
@@ -199,13 +198,6 @@ TEST(RoundTripProperty, RandomTrees) {
 // ---- real documents: the corpus and the YAML test suite ----
 
 namespace corpus {
-
-std::string read_file(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // Every document that loads is dumped under each mode and a spread of
 // options and must load back as the same tree.

@@ -5,23 +5,15 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../test_files.hpp"
 #include "resolver/resolver.hpp"
 #include "roundtrip/ast.hpp"
 #include "scanner/scanner.hpp"
 
 namespace qf::test {
-
-inline std::string read_file(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 struct Case {
   std::string name;

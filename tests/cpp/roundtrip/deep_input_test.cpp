@@ -2,36 +2,14 @@
 // emission, expansion and release all survive 1000-level nesting and long
 // alias chains.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
-#include <functional>
-
+#include "../small_stack.hpp"
 #include "helpers.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/postparse.hpp"
 
 namespace qf {
 namespace {
-
-void run_on_small_stack(std::function<void()> fn) {
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, 256 * 1024);
-  pthread_t thread;
-  auto* task = new std::function<void()>(std::move(fn));
-  ASSERT_EQ(pthread_create(
-                &thread, &attr,
-                [](void* p) -> void* {
-                  auto* f = static_cast<std::function<void()>*>(p);
-                  (*f)();
-                  delete f;
-                  return nullptr;
-                },
-                task),
-            0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
-}
 
 // Composes, re-emits with everything modified, and checks the text reloads
 // with the same values.
@@ -49,7 +27,7 @@ void round_trip(const std::string& text) {
 }
 
 TEST(DeepInput, ThousandLevelsOnASmallStack) {
-  run_on_small_stack([] {
+  test::run_on_small_stack([] {
     round_trip(std::string(1000, '[') + std::string(1000, ']') + "\n");
     std::string mappings;  // 999 block mappings and a scalar, with comments
     for (int i = 0; i < 999; ++i) mappings += std::string(size_t(i), ' ') + "k: # c\n";
@@ -65,7 +43,7 @@ TEST(DeepInput, ThousandLevelsOnASmallStack) {
 }
 
 TEST(DeepInput, LongAliasChainsExpandOnASmallStack) {
-  run_on_small_stack([] {
+  test::run_on_small_stack([] {
     // Each anchor nests 500 levels and ends in an alias of the previous one:
     // the last expands to a tree 50,000 levels deep.
     std::string text;

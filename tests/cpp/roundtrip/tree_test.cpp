@@ -1,37 +1,13 @@
 // The source tree model: deep trees are released and copied without
 // recursion, copies are independent and complete.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
-#include <functional>
-
+#include "../small_stack.hpp"
 #include "helpers.hpp"
 #include "roundtrip/ast.hpp"
 
 namespace qf {
 namespace {
-
-// Runs fn on a thread with a small stack; recursion proportional to tree
-// depth would overflow it.
-void run_on_small_stack(std::function<void()> fn, size_t stack_size = 256 * 1024) {
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, stack_size);
-  pthread_t thread;
-  auto* task = new std::function<void()>(std::move(fn));
-  ASSERT_EQ(pthread_create(
-                &thread, &attr,
-                [](void* p) -> void* {
-                  auto* f = static_cast<std::function<void()>*>(p);
-                  (*f)();
-                  delete f;
-                  return nullptr;
-                },
-                task),
-            0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
-}
 
 YamlNode deep_chain(size_t depth) {
   YamlNode root = YamlNode::scalar("leaf");
@@ -48,7 +24,7 @@ YamlNode deep_chain(size_t depth) {
 }
 
 TEST(SourceTree, DeepTreesAreCopiedComparedAndReleasedWithoutRecursion) {
-  run_on_small_stack([] {
+  test::run_on_small_stack([] {
     YamlNode tree = deep_chain(100000);
     YamlNode copy(tree);
     EXPECT_TRUE(nodes_equal(tree, copy));

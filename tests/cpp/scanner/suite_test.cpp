@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "../test_files.hpp"
 #include "scanner/scanner.hpp"
 
 namespace fs = std::filesystem;
@@ -20,12 +20,7 @@ namespace {
 
 const fs::path kSuite = fs::path(QF_SOURCE_DIR "/../shared/yaml-test-suite");
 
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using qf::test::read_file;
 
 std::vector<fs::path> suite_cases() {
   std::vector<fs::path> out;

@@ -7,6 +7,7 @@
 #include <limits>
 #include <thread>
 
+#include "../small_stack.hpp"
 #include "decode/load_error.hpp"
 #include "decode/value.hpp"
 
@@ -56,29 +57,6 @@ Value deep_mixed(size_t depth) {
   return v;
 }
 
-// Runs fn on a thread with a small stack, so any recursion over a deep tree
-// crashes instead of passing by luck.
-template <class F>
-void on_small_stack(F fn) {
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, 256 * 1024);
-  pthread_t thread;
-  auto* heap_fn = new F(std::move(fn));
-  ASSERT_EQ(pthread_create(
-                &thread, &attr,
-                [](void* p) -> void* {
-                  auto* f = static_cast<F*>(p);
-                  (*f)();
-                  delete f;
-                  return nullptr;
-                },
-                heap_fn),
-            0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
-}
-
 TEST(Value, KindsAndPayloads) {
   EXPECT_EQ(Value().kind(), ValueKind::Null);
   EXPECT_TRUE(Value::boolean(true).as_bool());
@@ -116,7 +94,7 @@ TEST(Value, MovesLeaveNullBehind) {
 }
 
 TEST(Value, ReleaseOfDeepAndWideTreesDoesNotRecurse) {
-  on_small_stack([] {
+  test::run_on_small_stack([] {
     { Value v = deep_sequence(1'000'000); }  // destructor
     drop_value_tree(deep_mixed(300'000));
     Value wide = Value::mapping();
@@ -127,7 +105,7 @@ TEST(Value, ReleaseOfDeepAndWideTreesDoesNotRecurse) {
 }
 
 TEST(Value, DeepCopyIsIndependentAndIterative) {
-  on_small_stack([] {
+  test::run_on_small_stack([] {
     Value original = deep_mixed(200'000);
     Value copy = deep_copy_value(original);
     EXPECT_TRUE(value_structurally_equal(original, copy));
@@ -197,7 +175,7 @@ TEST(Value, DebugText) {
 }
 
 TEST(Value, DebugTextOfDeepTreesIsIterative) {
-  on_small_stack([] {
+  test::run_on_small_stack([] {
     Value v = deep_sequence(100'000);
     std::string text = value_debug_text(v);
     EXPECT_EQ(text.size(), 100'000 * std::string("Sequence([])").size() + std::string("Int(7)").size());
