@@ -4,6 +4,8 @@ timestamps, mode choice, merge keys, key policies, streams, limits, errors."""
 import datetime
 import logging
 import math
+import subprocess
+import sys
 
 import pytest
 
@@ -503,6 +505,24 @@ def test_keys_are_interned_and_shared():
     assert k1 is k2
     docs = q.loads_all("key_" + "x" * 40 + ": 1\n---\nkey_" + "x" * 40 + ": 2\n")
     assert next(iter(docs[0])) is next(iter(docs[1]))
+
+
+def test_shared_keys_are_released_at_exit():
+    # Keys kept between calls are released by the exit functions, while the
+    # interpreter still runs; loads called afterwards keeps nothing more.
+    code = """if True:
+        import atexit, sys, quillfern as q
+        text = 'key_' + 'x' * 40 + ': 1\\n'
+        key = next(iter(q.loads(text)))
+        held = sys.getrefcount(key)
+        atexit._run_exitfuncs()
+        assert sys.getrefcount(key) == held - 1, (held, sys.getrefcount(key))
+        assert next(iter(q.loads(text))) == key
+        assert sys.getrefcount(key) == held - 1
+        print('ok')
+    """
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert out.returncode == 0 and out.stdout == "ok\n", out.stderr
 
 
 def test_big_integers():

@@ -178,3 +178,38 @@ def test_other_threads_run_while_decoding():
         done.set()
         t.join()
     assert sum(begin < x < end for x in ticks) > 3
+
+
+def test_threads_decoding_at_once_get_their_own_results():
+    # Decoding runs without the lock, so threads decode side by side; each
+    # keeps work buffers of its own between calls. Large texts (which grow
+    # them), failures (which leave values in them) and small texts in turn.
+    texts = [
+        "a: 1\nb: [x, y]\n",
+        "- {k: v, n: [1, 2, {z: ~}]}\n" * 5000,
+        "a: [1, 2\n",
+        "?\n- a\n- b\n: {c: d}\n",
+        "x: &a {p: [1, 2]}\ny: *a\nz:\n  <<: *a\n  q: 3\n",
+    ]
+
+    def expected(t):
+        try:
+            return q.loads_all(t)
+        except qe.QuillfernParseError as e:
+            return str(e)
+
+    want = [expected(t) for t in texts]
+    failures = []
+
+    def worker(offset):
+        for i in range(60):
+            k = (i + offset) % len(texts)
+            if expected(texts[k]) != want[k]:
+                failures.append(k)
+
+    threads = [threading.Thread(target=worker, args=(n,)) for n in range(6)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert failures == []

@@ -133,7 +133,7 @@ struct FpItem {
 
 }  // namespace
 
-void append_key_fingerprint(const Value& key, std::string& out) {
+void append_key_fingerprint(const Value& key, std::string& out, KeyTags tags) {
   std::vector<FpItem> stack;
   stack.push_back({&key, nullptr});
   while (!stack.empty()) {
@@ -198,6 +198,10 @@ void append_key_fingerprint(const Value& key, std::string& out) {
         break;
       }
       case ValueKind::Tagged:
+        if (tags == KeyTags::Dropped || v.tag() == kMergeTag) {
+          stack.push_back({&v.inner(), nullptr});
+          break;
+        }
         out += "g:";
         append_u64(out, v.tag().size());
         out += ':';
@@ -209,15 +213,18 @@ void append_key_fingerprint(const Value& key, std::string& out) {
   }
 }
 
-std::string duplicate_key_fingerprint(const Value& key) {
+std::string duplicate_key_fingerprint(const Value& key, KeyTags tags) {
   std::string out;
-  append_key_fingerprint(key, out);
+  append_key_fingerprint(key, out, tags);
   return out;
 }
 
-std::string duplicate_key_display(const Value& key) {
-  if (key.is(ValueKind::String)) return key.as_string();
-  return value_debug_text(key);
+std::string duplicate_key_display(const Value& key, KeyTags tags) {
+  const Value* shown = &key;
+  if (tags == KeyTags::Dropped)
+    while (shown->is(ValueKind::Tagged)) shown = &shown->inner();
+  if (shown->is(ValueKind::String)) return shown->as_string();
+  return value_debug_text(*shown);
 }
 
 std::optional<LoadError> complex_key_error(bool reject, const Value& key, const Span& span) {

@@ -100,18 +100,67 @@ struct AnchorEntry {
 
 using FingerprintSet = std::unordered_set<std::string, SeededStringHash, std::equal_to<>>;
 
+// The decoder's work stacks: the items and pairs of the collections under
+// construction.
+struct WorkStacks {
+  std::vector<Value> items;
+  std::vector<ValuePair> pairs;
+  bool busy = false;
+};
+
+// The stacks of one decode. They outlive the decode on their thread, so a
+// run of short texts does not allocate them call after call; a decode that
+// finds them in use (a nested one; decoding itself runs no foreign code)
+// gets stacks of its own. They are empty between decodes, and stacks that a
+// large document grew are given back.
+class WorkStacksLease {
+ public:
+  WorkStacksLease() {
+    thread_local WorkStacks shared;
+    if (!shared.busy) {
+      s_ = &shared;
+    } else {
+      own_ = std::make_unique<WorkStacks>();
+      s_ = own_.get();
+    }
+    s_->busy = true;
+    // Room for a few levels of typical collections, so small documents do
+    // not grow (and move) the stacks item by item.
+    s_->items.reserve(32);
+    s_->pairs.reserve(32);
+  }
+  ~WorkStacksLease() {
+    constexpr size_t kKeptBytes = 16 * 1024;
+    s_->items.clear();  // a failed decode leaves values behind
+    s_->pairs.clear();
+    if (s_->items.capacity() * sizeof(Value) > kKeptBytes) std::vector<Value>().swap(s_->items);
+    if (s_->pairs.capacity() * sizeof(ValuePair) > kKeptBytes) std::vector<ValuePair>().swap(s_->pairs);
+    s_->busy = false;
+  }
+  WorkStacksLease(const WorkStacksLease&) = delete;
+  WorkStacksLease& operator=(const WorkStacksLease&) = delete;
+
+  std::vector<Value>& items() noexcept { return s_->items; }
+  std::vector<ValuePair>& pairs() noexcept { return s_->pairs; }
+
+ private:
+  WorkStacks* s_ = nullptr;
+  std::unique_ptr<WorkStacks> own_;
+};
+
 class Decoder {
  public:
   Decoder(TokenPump& tokens, const DecodeSettings& settings, std::vector<std::string>& warnings)
-      : pump_(tokens), s_(settings), warnings_(warnings) {
+      : pump_(tokens),
+        s_(settings),
+        warnings_(warnings),
+        item_stack_(stacks_.items()),
+        pair_stack_(stacks_.pairs()) {
     dup_policy_ = s_.dup_error || s_.dup_warn;
-    // Room for a few levels of typical collections, so small documents do
-    // not grow (and move) the stacks item by item.
-    item_stack_.reserve(32);
-    pair_stack_.reserve(32);
   }
 
   bool merge_seen() const noexcept { return merge_seen_; }
+  KeyTags key_tags() const noexcept { return s_.custom_tags_dropped ? KeyTags::Dropped : KeyTags::Kept; }
 
   void run(std::vector<Value>& docs) {
     bool directives_allowed = true;
@@ -182,8 +231,9 @@ class Decoder {
       tag_handles_;
   // Items and pairs of the collections under construction, stacked; each
   // collection moves its own run into an exactly sized vector when it ends.
-  std::vector<Value> item_stack_;
-  std::vector<ValuePair> pair_stack_;
+  WorkStacksLease stacks_;
+  std::vector<Value>& item_stack_;
+  std::vector<ValuePair>& pair_stack_;
 
   // Token `i`, or nullptr past the end; a scan error ends the decode.
   const Token* peek(size_t i) {
@@ -341,11 +391,11 @@ class Decoder {
     switch (t.kind) {
       case TokenKind::MappingStart:
         ++index_;
-        v = decode_mapping(t.flow());
+        decode_mapping(t.flow(), v);
         break;
       case TokenKind::SequenceStart:
         ++index_;
-        v = decode_sequence(t.flow());
+        decode_sequence(t.flow(), v);
         break;
       case TokenKind::Scalar:
         decode_scalar(has_tag ? ScalarTag(tag) : std::nullopt, v);
@@ -356,7 +406,7 @@ class Decoder {
         return true;
       default:
         if (t.kind == TokenKind::SequenceEntry && as_mapping_value) {
-          v = decode_indentless_sequence();
+          decode_indentless_sequence(v);
           break;
         }
         if (!has_tag) {
@@ -421,15 +471,15 @@ class Decoder {
     }
     Resolution r = resolve_scalar(s_.mode, text, style, tag);
     ++made_;
+    assert(out.is_null());
     switch (r.kind) {
       case ResolvedKind::Null:
-        out = Value::null();
         return;
       case ResolvedKind::Bool:
-        out = Value::boolean(r.truth);
+        out.set_bool(r.truth);
         return;
       case ResolvedKind::Int:
-        out = Value::integer(r.int_value);
+        out.set_int(r.int_value);
         return;
       case ResolvedKind::BigInt:
         if (auto big = big_int_text(text)) {
@@ -439,7 +489,7 @@ class Decoder {
         out = Value::big_int(std::string(text), 10);
         return;
       case ResolvedKind::Float:
-        out = Value::floating(r.float_value);
+        out.set_float(r.float_value);
         return;
       case ResolvedKind::Merge:
         merge_seen_ = true;
@@ -455,7 +505,7 @@ class Decoder {
             return;
           }
         }
-        out = Value::string(text);
+        out.set_string(text);
         return;
     }
   }
@@ -523,20 +573,45 @@ class Decoder {
 
   // ---- collections ----
 
-  Value finish_sequence(size_t base) {
+  // `out` is Null; it takes the collection's run of the work stack.
+  void finish_sequence(size_t base, Value& out) {
     ValueList items(std::make_move_iterator(item_stack_.begin() + static_cast<ptrdiff_t>(base)),
                     std::make_move_iterator(item_stack_.end()));
     item_stack_.resize(base);
     ++made_;
-    return Value::sequence(std::move(items));
+    out.set_sequence(std::move(items));
   }
 
-  Value finish_mapping(size_t base) {
+  void finish_mapping(size_t base, Value& out) {
     PairList pairs(std::make_move_iterator(pair_stack_.begin() + static_cast<ptrdiff_t>(base)),
                    std::make_move_iterator(pair_stack_.end()));
     pair_stack_.resize(base);
     ++made_;
-    return Value::mapping(std::move(pairs));
+    out.set_mapping(std::move(pairs));
+  }
+
+  // Whether the node at index_ is a scalar without properties. Such a node
+  // is decoded straight into its slot of a work stack: decoding a scalar
+  // touches neither stack, so the slot stays put, and the move from a
+  // temporary into the slot is saved. The depth it would take is checked as
+  // decode_node checks it.
+  bool bare_scalar_next() {
+    const Token* t = peek(index_);
+    return t && t->kind == TokenKind::Scalar && depth_ < kMaxNestingDepth;
+  }
+
+  // Decodes the node at index_ into pair_stack_[slot].key or .value (Null);
+  // a missing node stands as Null.
+  void pair_node_or_null(size_t slot, bool value, bool as_mapping_value) {
+    if (bare_scalar_next()) {
+      ValuePair& p = pair_stack_[slot];
+      decode_scalar(std::nullopt, value ? p.value : p.key);
+      return;
+    }
+    Value node;
+    node_or_null(as_mapping_value, node);
+    ValuePair& p = pair_stack_[slot];  // the stack may have grown meanwhile
+    (value ? p.value : p.key) = std::move(node);
   }
 
   void check_duplicate_key(std::unique_ptr<FingerprintSet>& seen, const Value& key,
@@ -544,9 +619,9 @@ class Decoder {
     if (!dup_policy_ || is_merge_marker(key)) return;
     if (!seen) seen = std::make_unique<FingerprintSet>();
     std::string fp;
-    append_key_fingerprint(key, fp);
+    append_key_fingerprint(key, fp, key_tags());
     if (seen->insert(std::move(fp)).second) return;
-    std::string shown = duplicate_key_display(key);
+    std::string shown = duplicate_key_display(key, key_tags());
     if (s_.dup_error)
       fail("duplicate mapping key: " + shown, span, LoadErrorKind::DuplicateKey);
     warnings_.push_back("duplicate mapping key '" + shown + "' at line " +
@@ -554,14 +629,16 @@ class Decoder {
                         std::to_string(span.column + 1) + "; keeping the last value");
   }
 
-  void add_pair(Value& key, Value& value, const Span& span, std::unique_ptr<FingerprintSet>& seen) {
-    if (auto err = complex_key_error(s_.reject_complex_keys, key, span))
-      throw DecodeFailure{std::move(*err)};
+  // The key policies for the pair just decoded into pair_stack_[slot].
+  void check_pair(size_t slot, const Span& span, std::unique_ptr<FingerprintSet>& seen) {
+    const Value& key = pair_stack_[slot].key;
+    if (s_.reject_complex_keys) [[unlikely]] {
+      if (auto err = complex_key_error(true, key, span)) throw DecodeFailure{std::move(*err)};
+    }
     check_duplicate_key(seen, key, span);
-    pair_stack_.emplace_back(std::move(key), std::move(value));
   }
 
-  Value decode_mapping(bool flow) {
+  void decode_mapping(bool flow, Value& out) {
     const size_t base = pair_stack_.size();
     std::unique_ptr<FingerprintSet> seen;
     while (has(index_)) {
@@ -570,22 +647,26 @@ class Decoder {
         case TokenKind::StreamEnd:
         case TokenKind::DocumentStart:
         case TokenKind::DocumentEnd:
-          return finish_mapping(base);
+          return finish_mapping(base, out);
         case TokenKind::MappingEnd:
         case TokenKind::BlockEnd:
           ++index_;
-          return finish_mapping(base);
+          return finish_mapping(base, out);
         case TokenKind::FlowEntry:
           ++index_;
           continue;
         case TokenKind::Key: {
           const Span span = t.span;
           ++index_;
-          Value key, value;
-          node_or_null(false, key);
+          const size_t slot = pair_stack_.size();
+          pair_stack_.emplace_back();
+          // An explicit key may be a block sequence at the column of its
+          // "?", like a value at the column of its key; its entries end at
+          // the ":".
+          pair_node_or_null(slot, false, true);
           if (kind_at(index_) == TokenKind::Value) ++index_;
-          node_or_null(true, value);
-          add_pair(key, value, span, seen);
+          pair_node_or_null(slot, true, true);
+          check_pair(slot, span, seen);
           continue;
         }
         default: {
@@ -603,26 +684,27 @@ class Decoder {
                 fail("a block collection cannot be a mapping key", k.span);
             }
           }
-          Value key, value;
-          node_or_null(false, key);
+          const size_t slot = pair_stack_.size();
+          pair_stack_.emplace_back();
+          pair_node_or_null(slot, false, false);
           if (kind_at(index_) == TokenKind::Value && has(index_)) {
             ++index_;
-            node_or_null(true, value);
+            pair_node_or_null(slot, true, true);
           } else if (!flow && starts_with_scalar) {
             fail("expected ':' after mapping key", span);
           } else {
             ++made_;
           }
-          add_pair(key, value, span, seen);
-          if (index_ <= start) return finish_mapping(base);
+          check_pair(slot, span, seen);
+          if (index_ <= start) return finish_mapping(base, out);
           continue;
         }
       }
     }
-    return finish_mapping(base);
+    return finish_mapping(base, out);
   }
 
-  Value decode_sequence(bool flow) {
+  void decode_sequence(bool flow, Value& out) {
     const size_t base = item_stack_.size();
     while (has(index_)) {
       const Token& t = tok(index_);
@@ -630,6 +712,10 @@ class Decoder {
         case TokenKind::SequenceEntry:
         case TokenKind::FlowEntry: {
           ++index_;
+          if (bare_scalar_item_next(flow)) {
+            decode_scalar(std::nullopt, item_stack_.emplace_back());
+            continue;
+          }
           Value item;
           if (decode_sequence_item(flow, item)) item_stack_.push_back(std::move(item));
           continue;
@@ -637,27 +723,37 @@ class Decoder {
         case TokenKind::StreamEnd:
         case TokenKind::DocumentStart:
         case TokenKind::DocumentEnd:
-          return finish_sequence(base);
+          return finish_sequence(base, out);
         case TokenKind::MappingEnd:
         case TokenKind::SequenceEnd:
         case TokenKind::BlockEnd:
           ++index_;
-          return finish_sequence(base);
+          return finish_sequence(base, out);
         default: {
           // In a block sequence every entry starts with "-": content at the
           // sequence's column without one (a mapping after "- - a") would
           // otherwise pass for another item.
           if (!flow) fail("a block sequence entry must start with '-'", t.span);
           const size_t start = index_;
+          if (bare_scalar_item_next(flow)) {
+            decode_scalar(std::nullopt, item_stack_.emplace_back());
+            continue;
+          }
           Value item;
-          if (!decode_sequence_item(flow, item)) return finish_sequence(base);
+          if (!decode_sequence_item(flow, item)) return finish_sequence(base, out);
           item_stack_.push_back(std::move(item));
-          if (index_ <= start) return finish_sequence(base);
+          if (index_ <= start) return finish_sequence(base, out);
           continue;
         }
       }
     }
-    return finish_sequence(base);
+    return finish_sequence(base, out);
+  }
+
+  // A sequence item that is a bare scalar (see bare_scalar_next); in a flow
+  // sequence, one not followed by ":" (which would make it a pair's key).
+  bool bare_scalar_item_next(bool flow) {
+    return bare_scalar_next() && (!flow || kind_at(index_ + 1) != TokenKind::Value);
   }
 
   Value one_pair_mapping(Value key, Value value) {
@@ -711,7 +807,7 @@ class Decoder {
     return true;
   }
 
-  Value decode_indentless_sequence() {
+  void decode_indentless_sequence(Value& out) {
     const size_t base = item_stack_.size();
     while (kind_at(index_) == TokenKind::SequenceEntry && has(index_)) {
       ++index_;
@@ -723,11 +819,15 @@ class Decoder {
         item_stack_.emplace_back();
         continue;
       }
+      if (bare_scalar_next()) {
+        decode_scalar(std::nullopt, item_stack_.emplace_back());
+        continue;
+      }
       Value item;
       if (decode_node(false, item)) item_stack_.push_back(std::move(item));
     }
     if (kind_at(index_) == TokenKind::MappingEnd && has(index_)) ++index_;
-    return finish_sequence(base);
+    return finish_sequence(base, out);
   }
 };
 
@@ -757,7 +857,8 @@ DecodedStream decode_documents(std::string_view text, const DecodeSettings& sett
   // The decoder stops at the end of the tokens; the scan ended there too.
   assert(!tokens.error());
   if (merge_seen)
-    for (Value& doc : out.documents) apply_merge_keys(doc);
+    for (Value& doc : out.documents)
+      apply_merge_keys(doc, settings.custom_tags_dropped ? KeyTags::Dropped : KeyTags::Kept);
   return out;
 }
 

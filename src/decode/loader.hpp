@@ -37,6 +37,9 @@ struct DecodeSettings {
   bool timestamps = false;           // untagged plain strings are tried as timestamps
   bool dup_warn = false;             // duplicate keys give a warning
   bool yaml11_warn = false;          // scalars read differently under 1.1 and 1.2 warn
+  // The host drops custom tags (no tag handler, no QuillfernTag), so keys
+  // equal but for their tags are one key for the duplicate and merge rules.
+  bool custom_tags_dropped = false;
 };
 
 struct DecodedStream {

@@ -27,7 +27,7 @@ bool has_merge_marker_key(const PairList& pairs) {
 
 // Adds the pairs of mapping `m` whose keys `out` lacks; m's own repeated keys
 // collapse first (first place, last value).
-void merge_mapping(PairList& out, KeyIndex& index, Value m) {
+void merge_mapping(PairList& out, KeyIndex& index, Value m, KeyTags tags) {
   PairList& src = m.pairs();
   PairList collapsed;
   collapsed.reserve(src.size());
@@ -37,7 +37,7 @@ void merge_mapping(PairList& out, KeyIndex& index, Value m) {
   std::string fp;
   for (ValuePair& p : src) {
     fp.clear();
-    append_key_fingerprint(p.key, fp);
+    append_key_fingerprint(p.key, fp, tags);
     auto [it, inserted] = local.try_emplace(fp, collapsed.size());
     if (!inserted) {
       collapsed[it->second].value = std::move(p.value);
@@ -54,12 +54,12 @@ void merge_mapping(PairList& out, KeyIndex& index, Value m) {
 
 // Merges one merge value into `out`; what is not mergeable comes back as the
 // leftover (a sequence keeps the nesting of its unmergeable items).
-std::optional<Value> merge_value_into_pairs(PairList& out, KeyIndex& index, Value value) {
+std::optional<Value> merge_value_into_pairs(PairList& out, KeyIndex& index, Value value, KeyTags tags) {
   switch (value.kind()) {
     case ValueKind::Null:
       return std::nullopt;
     case ValueKind::Mapping:
-      merge_mapping(out, index, std::move(value));
+      merge_mapping(out, index, std::move(value), tags);
       return std::nullopt;
     case ValueKind::Sequence:
       break;
@@ -82,7 +82,7 @@ std::optional<Value> merge_value_into_pairs(PairList& out, KeyIndex& index, Valu
         case ValueKind::Null:
           break;
         case ValueKind::Mapping:
-          merge_mapping(out, index, std::move(item));
+          merge_mapping(out, index, std::move(item), tags);
           break;
         case ValueKind::Sequence:
           stack.push_back(Frame{std::move(item), 0, {}});
@@ -102,7 +102,7 @@ std::optional<Value> merge_value_into_pairs(PairList& out, KeyIndex& index, Valu
   return result;
 }
 
-void rebuild_mapping(Value& mapping) {
+void rebuild_mapping(Value& mapping, KeyTags tags) {
   PairList old = std::move(mapping.pairs());
   PairList out;
   out.reserve(old.size());
@@ -114,7 +114,7 @@ void rebuild_mapping(Value& mapping) {
   for (ValuePair& p : old) {
     if (!is_merge_marker(p.key)) {
       fp.clear();
-      append_key_fingerprint(p.key, fp);
+      append_key_fingerprint(p.key, fp, tags);
       auto [it, inserted] = index.try_emplace(fp, out.size());
       if (inserted) {
         out.push_back(std::move(p));
@@ -124,7 +124,7 @@ void rebuild_mapping(Value& mapping) {
       }
       continue;
     }
-    std::optional<Value> left = merge_value_into_pairs(out, index, std::move(p.value));
+    std::optional<Value> left = merge_value_into_pairs(out, index, std::move(p.value), tags);
     if (!left) continue;
     if (slot != kNoSlot) {
       Value& held = out[slot].value;
@@ -188,7 +188,7 @@ void strip_merge_markers(Value& value) {
   }
 }
 
-void apply_merge_keys(Value& root) {
+void apply_merge_keys(Value& root, KeyTags tags) {
   // Post-order: a mapping is rebuilt after its values, so a merge value has
   // its own merge keys expanded before it is merged.
   struct Frame {
@@ -234,7 +234,7 @@ void apply_merge_keys(Value& root) {
             stack.push_back({&p.value, 0});
         } else {
           stack.pop_back();
-          if (has_merge_marker_key(pairs)) rebuild_mapping(*v);
+          if (has_merge_marker_key(pairs)) rebuild_mapping(*v, tags);
         }
         break;
       }

@@ -4,10 +4,12 @@
 // the mapping does not have yet; what cannot be merged stays under "<<".
 //
 // Key identity here is the host's (append_key_fingerprint): an explicit 1 is
-// never overridden by a merged true.
+// never overridden by a merged true, nor an explicit `!t a` by a merged `a`
+// when the host drops the tag.
 #pragma once
 #include <string>
 
+#include "decode/keys.hpp"
 #include "decode/value.hpp"
 
 namespace qf {
@@ -18,7 +20,7 @@ bool is_merge_marker(const Value& value) noexcept;
 
 // Rewrites one tree in place; afterwards no merge marker is left in it.
 // Iterative.
-void apply_merge_keys(Value& root);
+void apply_merge_keys(Value& root, KeyTags tags = KeyTags::Kept);
 
 // Replaces every merge marker inside the value by the String "<<". Iterative.
 void strip_merge_markers(Value& value);

@@ -48,15 +48,28 @@ Value Value::tagged(std::string tag, Value inner) {
 
 namespace {
 
-// A value that owns children which may own further children.
+// A value that owns children which may own further children. A tagged
+// value counts when its inner value is a non-empty container or tagged
+// itself: dropping one around a leaf or an empty container recurses once.
 inline bool has_subtree(const Value& v) noexcept {
   switch (v.kind()) {
     case ValueKind::Sequence:
       return !v.items().empty();
     case ValueKind::Mapping:
       return !v.pairs().empty();
-    case ValueKind::Tagged:
-      return true;
+    case ValueKind::Tagged: {
+      const Value& inner = v.inner();
+      switch (inner.kind()) {
+        case ValueKind::Sequence:
+          return !inner.items().empty();
+        case ValueKind::Mapping:
+          return !inner.pairs().empty();
+        case ValueKind::Tagged:
+          return true;
+        default:
+          return false;
+      }
+    }
     default:
       return false;
   }
@@ -87,30 +100,8 @@ void Value::release_shallow() noexcept {
   int_ = 0;
 }
 
-// Work-stack release: children that own subtrees are moved onto the stack
-// before their parent's storage is freed, so freeing a buffer only ever
-// destroys leaves and emptied values.
+// Release without recursion (see run).
 struct ValueReleaser {
-  static void detach_children(Value& v, ValueList& stack) {
-    switch (v.kind_) {
-      case ValueKind::Sequence:
-        for (Value& item : v.items_)
-          if (has_subtree(item)) stack.push_back(std::move(item));
-        break;
-      case ValueKind::Mapping:
-        for (ValuePair& p : v.pairs_) {
-          if (has_subtree(p.key)) stack.push_back(std::move(p.key));
-          if (has_subtree(p.value)) stack.push_back(std::move(p.value));
-        }
-        break;
-      case ValueKind::Tagged:
-        if (has_subtree(v.tagged_->inner)) stack.push_back(std::move(v.tagged_->inner));
-        break;
-      default:
-        break;
-    }
-  }
-
   // Finds a descendant (or v itself) none of whose children owns a subtree.
   static Value& bottom(Value& v) noexcept {
     Value* cur = &v;
@@ -148,29 +139,61 @@ struct ValueReleaser {
     root.release_shallow();
   }
 
+  // The next child of `v` from position `next` on that owns a subtree, or
+  // nullptr; `next` moves past it. Positions count a mapping's keys and
+  // values in turn.
+  static Value* next_subtree_child(Value& v, size_t& next) noexcept {
+    switch (v.kind_) {
+      case ValueKind::Sequence:
+        for (const size_t n = v.items_.size(); next < n;) {
+          Value& item = v.items_[next++];
+          if (has_subtree(item)) return &item;
+        }
+        return nullptr;
+      case ValueKind::Mapping:
+        for (const size_t n = v.pairs_.size() * 2; next < n;) {
+          ValuePair& p = v.pairs_[next / 2];
+          Value& c = (next++ & 1) ? p.value : p.key;
+          if (has_subtree(c)) return &c;
+        }
+        return nullptr;
+      case ValueKind::Tagged:
+        if (next++ == 0 && has_subtree(v.tagged_->inner)) return &v.tagged_->inner;
+        return nullptr;
+      default:
+        return nullptr;
+    }
+  }
+
+  // Depth first over the containers in place: a container's storage is
+  // freed once each of its children that owns a subtree has been emptied,
+  // so freeing a buffer only ever destroys leaves and emptied values, and
+  // nothing moves. The frames grow with the depth only.
   static void run(Value& root) noexcept {
     if (!has_subtree(root)) {
       root.release_shallow();
       return;
     }
-    ValueList stack;
-    Value current;
+    struct Frame {
+      Value* value;
+      size_t next;
+    };
+    std::vector<Frame> frames;
     try {
-      // push_back leaves everything in place when it throws, so on failure
-      // every node is still owned by root, current or the stack.
-      stack.reserve(32);
-      detach_children(root, stack);
-      root.release_shallow();
-      while (!stack.empty()) {
-        current = std::move(stack.back());
-        stack.pop_back();
-        detach_children(current, stack);
-        current.release_shallow();
+      // Under 1 KiB, the size the allocator serves from its per-thread cache.
+      frames.reserve(48);
+      frames.push_back({&root, 0});
+      while (!frames.empty()) {
+        Frame& f = frames.back();
+        if (Value* child = next_subtree_child(*f.value, f.next)) {
+          frames.push_back({child, 0});  // may throw; the tree is whole at every step
+          continue;
+        }
+        f.value->release_shallow();
+        frames.pop_back();
       }
     } catch (...) {
       run_without_memory(root);
-      run_without_memory(current);
-      for (Value& v : stack) run_without_memory(v);
     }
   }
 };

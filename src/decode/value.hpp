@@ -74,8 +74,12 @@ class Value {
   // such texts are short and stored inline, so they own no heap storage.
   static Value static_string(std::string_view text) { return string(std::string(text)); }
   static Value timestamp(const YamlTimestamp& ts) noexcept;
-  static Value sequence(ValueList items = {}) noexcept;
-  static Value mapping(PairList pairs = {}) noexcept;
+  // No default arguments: ValuePair is still incomplete here, and a `{}`
+  // default would instantiate its vector too early for some compilers.
+  static Value sequence() noexcept;
+  static Value sequence(ValueList items) noexcept;
+  static Value mapping() noexcept;
+  static Value mapping(PairList pairs) noexcept;
   static Value tagged(std::string tag, Value inner);
 
   // ---- inspection ----
@@ -106,6 +110,30 @@ class Value {
 
   // Takes the value out, leaving Null behind.
   Value take() noexcept { return std::move(*this); }
+
+  // In-place construction into a Null value: no temporary and no move (the
+  // loader's hot path, where most nodes are scalars written into their slot).
+  void set_bool(bool b) noexcept {
+    kind_ = ValueKind::Bool;
+    aux_ = b ? 1 : 0;
+  }
+  void set_int(int64_t i) noexcept {
+    int_ = i;
+    kind_ = ValueKind::Int;
+  }
+  void set_float(double d) noexcept {
+    float_ = d;
+    kind_ = ValueKind::Float;
+  }
+  void set_string(std::string_view text) {
+    new (&text_) std::string(text);
+    kind_ = ValueKind::String;
+  }
+  void set_sequence(ValueList&& items) noexcept {
+    new (&items_) ValueList(std::move(items));
+    kind_ = ValueKind::Sequence;
+  }
+  void set_mapping(PairList&& pairs) noexcept;
 
  private:
   friend void drop_value_tree(Value&& value) noexcept;
@@ -187,6 +215,14 @@ inline Value Value::sequence(ValueList items) noexcept {
   v.kind_ = ValueKind::Sequence;
   return v;
 }
+
+inline void Value::set_mapping(PairList&& pairs) noexcept {
+  new (&pairs_) PairList(std::move(pairs));
+  kind_ = ValueKind::Mapping;
+}
+
+inline Value Value::sequence() noexcept { return sequence(ValueList()); }
+inline Value Value::mapping() noexcept { return mapping(PairList()); }
 
 inline Value Value::mapping(PairList pairs) noexcept {
   Value v;

@@ -65,8 +65,9 @@ bool check_schema_arguments(PyObject* schema, PyObject* schema_resolver) {
 
 // Decodes the whole stream without the interpreter lock; on failure raises
 // its exception (no warning logged), otherwise logs the warnings in order.
-bool decode_stream(std::string_view text, const LoadSettings& s, DecodedStream& out) {
-  const DecodeSettings ds = s.decode_settings();
+bool decode_stream(std::string_view text, const LoadSettings& s, const TagContext& ctx, DecodedStream& out) {
+  DecodeSettings ds = s.decode_settings();
+  ds.custom_tags_dropped = !ctx.tags && !ctx.tag_handler && !ctx.passthrough;
   out = without_gil([&] { return decode_documents(text, ds); });
   if (!out.ok()) {
     raise_load_error(*out.error);
@@ -94,7 +95,7 @@ PyObject* loads_entry(const CallArgs& args) {
   if (road != LoadRoad::Plain) return pending_road(road, a.option);
 
   DecodedStream stream;
-  if (!decode_stream(text.view(), s, stream)) return nullptr;
+  if (!decode_stream(text.view(), s, ctx, stream)) return nullptr;
   if (stream.documents.empty()) Py_RETURN_NONE;
   // Later documents were decoded (errors and warnings included) but only the
   // first becomes host objects.
@@ -122,7 +123,7 @@ PyObject* loads_all_entry(const CallArgs& args) {
   if (road != LoadRoad::Plain) return pending_road(road, a.option);
 
   DecodedStream stream;
-  if (!decode_stream(text.view(), s, stream)) return nullptr;
+  if (!decode_stream(text.view(), s, ctx, stream)) return nullptr;
   return documents_to_python_list(stream.documents, ctx);
 }
 

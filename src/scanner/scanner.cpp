@@ -93,12 +93,38 @@ TokenizeResult tokenize(Scanner& scanner) {
   return result;
 }
 
+namespace {
+// Between pumps a thread keeps one emptied token queue and lends it to the
+// next pump, so texts scanned one after another (loads over many small
+// documents) do not allocate and free a queue each time. A pump that finds
+// it lent (nested pumps) uses the scanner's own. A queue that a large text
+// grew is freed rather than kept.
+struct SpareQueue {
+  std::vector<Token> tokens;
+  bool lent = false;
+};
+thread_local SpareQueue t_spare_queue;
+constexpr size_t kKeptQueueTokens = 1024;  // 48 KiB
+}  // namespace
+
 TokenPump::TokenPump(Scanner& scanner)
     : s_(scanner), engine_(std::make_unique<scan_detail::ScanEngine>(scanner)) {
+  SpareQueue& spare = t_spare_queue;
+  if (!spare.lent && s_.queue.empty()) {
+    s_.queue.swap(spare.tokens);
+    spare.lent = true;
+    lent_queue_ = true;
+  }
   s_.queue.reserve(256);
 }
 
-TokenPump::~TokenPump() = default;
+TokenPump::~TokenPump() {
+  if (!lent_queue_) return;
+  SpareQueue& spare = t_spare_queue;
+  s_.queue.clear();
+  if (s_.queue.capacity() <= kKeptQueueTokens) s_.queue.swap(spare.tokens);
+  spare.lent = false;
+}
 
 // Tokens before a pending implicit key may still get a Key (and a
 // MappingStart) inserted before it; everything before it is final.

@@ -104,7 +104,8 @@ class ScanEngine;
 // order: a token is handed out as soon as it is final (no Key can still be
 // inserted before it), and tokens the reader is done with are dropped, so a
 // large text never holds its whole token vector. The tokens and the scan
-// error are the same as tokenize's; the scanner must outlive the pump.
+// error are the same as tokenize's; the scanner must outlive the pump, and
+// its `queue` is only the pump's to use while the pump lives.
 class TokenPump {
  public:
   explicit TokenPump(Scanner& scanner);
@@ -138,6 +139,7 @@ class TokenPump {
   const Token* ready_tokens_ = nullptr;
   uint64_t ready_ = 0;
   bool started_ = false;
+  bool lent_queue_ = false;  // s_.queue is the thread's spare queue
   std::optional<ScanError> error_;
 };
 

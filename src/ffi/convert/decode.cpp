@@ -18,7 +18,9 @@ namespace qf::py {
 // ---------------------------------------------------------------- key cache
 
 namespace {
-constexpr size_t kInitialKeySlots = 64;  // 56 keys before the first growth (7/8 load)
+// 28 keys before the first growth (7/8 load); 1 KiB, which the allocator
+// serves from its per-thread cache.
+constexpr size_t kInitialKeySlots = 32;
 }
 
 KeyInternCache::~KeyInternCache() {
@@ -50,9 +52,14 @@ namespace {
 // short ASCII key strs are also kept between calls: one interned str per
 // slot, replaced on collision, checked against the str's own bytes. Only
 // with the interpreter lock serialising every access; the module is not
-// shared between interpreters. Cleared (without releasing: the objects are
-// gone by then) when the interpreter finalizes, so an embedding host that
-// initializes again starts with an empty table.
+// shared between interpreters.
+//
+// The references are released by an `atexit` callback, which runs while the
+// interpreter is still whole (a Py_AtExit hook runs after finalization, when
+// releasing is no longer possible and the strs would leak). After that the
+// table stays closed for the rest of that interpreter's life (loads called
+// from later exit code or finalizers would otherwise refill it); the low-level
+// hook reopens it for an embedding host that initializes again.
 #ifndef Py_GIL_DISABLED
 constexpr size_t kSharedKeySlots = 1024;
 constexpr size_t kSharedKeyMaxBytes = 64;
@@ -61,10 +68,55 @@ struct SharedKeySlot {
   PyObject* str;  // strong reference, or nullptr
 };
 SharedKeySlot g_shared_keys[kSharedKeySlots];
-bool g_shared_keys_registered = false;
 
-void forget_shared_keys() {
+enum class SharedKeysState : uint8_t { Unregistered, Open, Closed };
+SharedKeysState g_shared_keys_state = SharedKeysState::Unregistered;
+
+PyObject* release_shared_keys(PyObject*, PyObject*) {
+  g_shared_keys_state = SharedKeysState::Closed;
+  for (SharedKeySlot& s : g_shared_keys) {
+    PyObject* str = s.str;
+    s = SharedKeySlot{0, nullptr};
+    Py_XDECREF(str);
+  }
+  Py_RETURN_NONE;
+}
+
+void reopen_shared_keys() {
+  // Empty by now unless the atexit callback never ran; its references
+  // cannot be released any more, so they are only forgotten.
   for (SharedKeySlot& s : g_shared_keys) s = SharedKeySlot{0, nullptr};
+  g_shared_keys_state = SharedKeysState::Unregistered;
+}
+
+PyMethodDef g_release_shared_keys_def = {"_quillfern_release_key_cache", release_shared_keys, METH_NOARGS,
+                                         nullptr};
+
+// Registers the release with `atexit` (and the reopening with Py_AtExit);
+// true when the table may take references.
+bool open_shared_keys() {
+  if (g_shared_keys_state == SharedKeysState::Open) return true;
+  if (g_shared_keys_state == SharedKeysState::Closed) return false;
+  // Called with no exception set. Host code runs here (an import, a
+  // registration); a failure only means keys are not shared, so its
+  // exception is not kept.
+  bool ok = false;
+  PyRef fn = PyRef::steal(PyCFunction_New(&g_release_shared_keys_def, nullptr));
+  PyRef atexit = fn ? PyRef::steal(PyImport_ImportModule("atexit")) : PyRef();
+  if (atexit) {
+    PyRef r = PyRef::steal(PyObject_CallMethod(atexit.get(), "register", "O", fn.get()));
+    ok = static_cast<bool>(r);
+  }
+  if (!ok) {
+    PyErr_Clear();
+    g_shared_keys_state = SharedKeysState::Closed;
+    return false;
+  }
+  // Without the hook the table stays closed after a re-initialization, which
+  // only costs the sharing.
+  (void)Py_AtExit(reopen_shared_keys);
+  g_shared_keys_state = SharedKeysState::Open;
+  return true;
 }
 
 inline bool shared_key_matches(const SharedKeySlot& s, uint64_t h, std::string_view text) {
@@ -74,10 +126,7 @@ inline bool shared_key_matches(const SharedKeySlot& s, uint64_t h, std::string_v
 
 void remember_shared_key(uint64_t h, PyObject* str) {
   if (!PyUnicode_IS_ASCII(str)) return;
-  if (!g_shared_keys_registered) {
-    if (Py_AtExit(forget_shared_keys) != 0) return;
-    g_shared_keys_registered = true;
-  }
+  if (!open_shared_keys()) return;
   SharedKeySlot& s = g_shared_keys[h & (kSharedKeySlots - 1)];
   PyObject* old = s.str;
   s = SharedKeySlot{h, Py_NewRef(str)};
@@ -109,7 +158,16 @@ PyObject* KeyInternCache::get(std::string_view text) {
   PyObject* str = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
   if (!str) return nullptr;
   PyUnicode_InternInPlace(&str);
-  slots_[i] = Slot{h, text.data(), text.size(), str};  // the cache's reference
+  // The slot compares against the str's own UTF-8 (its data when ASCII, else
+  // the UTF-8 form the str keeps once asked), so the cache borrows nothing
+  // from the tree being converted, which may be released meanwhile.
+  Py_ssize_t n = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(str, &n);
+  if (!utf8) [[unlikely]] {
+    PyErr_Clear();  // not cached; the str itself is fine
+    return str;
+  }
+  slots_[i] = Slot{h, utf8, static_cast<size_t>(n), str};  // the cache's reference
 #ifndef Py_GIL_DISABLED
   if (shareable) remember_shared_key(h, str);
 #endif
@@ -205,7 +263,7 @@ PyObject* apply_tag_handlers(std::string_view tag, PyObject* value_in, const Tag
 
 namespace {
 
-PyObject* convert_node(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth);
+PyObject* convert_node(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth);
 
 inline bool is_scalar_kind(ValueKind k) noexcept { return k <= ValueKind::Timestamp; }
 
@@ -235,7 +293,12 @@ inline PyObject* scalar_to_python(const Value& v) {
 
 // `depth` is the level of `v`; containers move to a fresh stack when little
 // is left, checked every 8 levels.
-inline PyObject* convert_at(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+//
+// A converted container's storage is released at once, while it is still in
+// the cache: its items are leaves or containers already emptied the same
+// way, so the tree is left with empty containers and its owner's release is
+// cheap. A failed conversion leaves the rest of the tree to its owner.
+inline PyObject* convert_at(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   if (is_scalar_kind(v.kind())) return scalar_to_python(v);
   if ((depth & 7u) == 0) return ensure_stack([&] { return convert_node(v, ctx, cache, depth); });
   return convert_node(v, ctx, cache, depth);
@@ -269,8 +332,8 @@ inline void tuple_store(PyObject* tuple, Py_ssize_t i, PyObject* item) {
   Py_DECREF(old);
 }
 
-PyObject* sequence_to_python(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
-  const ValueList& items = v.items();
+PyObject* sequence_to_python(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+  ValueList& items = v.items();
   const auto n = static_cast<Py_ssize_t>(items.size());
   PyRef list = PyRef::steal(PyList_New(n));
   if (!list) return nullptr;
@@ -280,6 +343,7 @@ PyObject* sequence_to_python(const Value& v, const TagContext& ctx, KeyInternCac
     if (!o) return nullptr;
     list_store(list.get(), i, o);
   }
+  ValueList().swap(items);
   return list.release();
 }
 
@@ -290,7 +354,7 @@ PyObject* new_dict(size_t n) {
   return PyDict_New();
 }
 
-PyObject* complex_key_node(const Value& v, const TagContext& ctx, size_t level, size_t& deepest);
+PyObject* complex_key_node(Value& v, const TagContext& ctx, size_t level, size_t& deepest);
 
 // The interpreter hashes (and compares) a tuple key by recursing through its
 // nesting without any depth check; aliases can make keys tens of thousands of
@@ -316,12 +380,12 @@ int dict_set_complex(PyObject* dict, PyObject* key, PyObject* value, size_t key_
   return c.rc;
 }
 
-PyObject* mapping_to_python(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
-  const PairList& pairs = v.pairs();
+PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+  PairList& pairs = v.pairs();
   PyRef dict = PyRef::steal(new_dict(pairs.size()));
   if (!dict) return nullptr;
-  for (const ValuePair& pair : pairs) {
-    const Value& k = pair.key;
+  for (ValuePair& pair : pairs) {
+    Value& k = pair.key;
     PyRef key;
     size_t key_depth = 0;
     if (k.is(ValueKind::String))
@@ -341,10 +405,11 @@ PyObject* mapping_to_python(const Value& v, const TagContext& ctx, KeyInternCach
       return raise(decode_error_from_message("mapping key is not hashable in Python"));
     }
   }
+  PairList().swap(pairs);
   return dict.release();
 }
 
-PyObject* convert_node(const Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+PyObject* convert_node(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   switch (v.kind()) {
     case ValueKind::Sequence:
       return sequence_to_python(v, ctx, cache, depth);
@@ -360,7 +425,7 @@ PyObject* convert_node(const Value& v, const TagContext& ctx, KeyInternCache& ca
   }
 }
 
-PyObject* pair_to_tuple(const ValuePair& pair, const TagContext& ctx, size_t level, size_t& deepest) {
+PyObject* pair_to_tuple(ValuePair& pair, const TagContext& ctx, size_t level, size_t& deepest) {
   PyRef k = PyRef::steal(complex_key_node(pair.key, ctx, level + 1, deepest));
   if (!k) return nullptr;
   PyRef v = PyRef::steal(complex_key_node(pair.value, ctx, level + 1, deepest));
@@ -369,11 +434,11 @@ PyObject* pair_to_tuple(const ValuePair& pair, const TagContext& ctx, size_t lev
 }
 
 // `level` counts the tuples around `v`; `deepest` gets the largest level.
-PyObject* complex_key_node(const Value& v, const TagContext& ctx, size_t level, size_t& deepest) {
+PyObject* complex_key_node(Value& v, const TagContext& ctx, size_t level, size_t& deepest) {
   if (level > deepest) deepest = level;
   return ensure_stack([&]() -> PyObject* {
     if (v.is(ValueKind::Sequence)) {
-      const ValueList& items = v.items();
+      ValueList& items = v.items();
       const auto n = static_cast<Py_ssize_t>(items.size());
       PyRef tuple = PyRef::steal(PyTuple_New(n));
       if (!tuple) return nullptr;
@@ -386,7 +451,7 @@ PyObject* complex_key_node(const Value& v, const TagContext& ctx, size_t level, 
       return tuple.release();
     }
     if (v.is(ValueKind::Mapping)) {
-      const PairList& pairs = v.pairs();
+      PairList& pairs = v.pairs();
       const auto n = static_cast<Py_ssize_t>(pairs.size());
       PyRef tuple = PyRef::steal(PyTuple_New(n));
       if (!tuple) return nullptr;
@@ -435,22 +500,22 @@ class CollectorPause {
 
 }  // namespace
 
-PyObject* value_to_python(const Value& value, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+PyObject* value_to_python(Value& value, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   return convert_at(value, ctx, cache, depth);
 }
 
-PyObject* complex_key_to_python(const Value& key, const TagContext& ctx) {
+PyObject* complex_key_to_python(Value& key, const TagContext& ctx) {
   size_t deepest = 0;
   return complex_key_node(key, ctx, 1, deepest);
 }
 
-PyObject* document_to_python(const Value& root, const TagContext& ctx) {
+PyObject* document_to_python(Value& root, const TagContext& ctx) {
   KeyInternCache cache;
   CollectorPause pause(ctx);
   return ensure_stack([&] { return convert_at(root, ctx, cache, 0); });
 }
 
-PyObject* documents_to_python_list(const std::vector<Value>& roots, const TagContext& ctx) {
+PyObject* documents_to_python_list(std::vector<Value>& roots, const TagContext& ctx) {
   KeyInternCache cache;
   CollectorPause pause(ctx);
   const auto n = static_cast<Py_ssize_t>(roots.size());

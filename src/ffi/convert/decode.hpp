@@ -27,9 +27,8 @@ struct TagContext {
 };
 
 // Interned host strings for mapping-key texts, so the field names of many
-// records become one shared str each. Keys are borrowed from the value trees
-// being converted, which must outlive the cache. Holds one reference per
-// stored string; allocates nothing until the first key.
+// records become one shared str each. Holds one reference per stored string
+// and borrows nothing else; allocates nothing until the first key.
 class KeyInternCache {
  public:
   KeyInternCache() noexcept = default;
@@ -44,7 +43,7 @@ class KeyInternCache {
  private:
   struct Slot {
     uint64_t hash;
-    const char* data;  // nullptr: empty slot
+    const char* data;  // the UTF-8 of `str`, owned by it
     size_t size;
     PyObject* str;
   };
@@ -56,20 +55,24 @@ class KeyInternCache {
   uint64_t seed_ = 0;
 };
 
+// The conversions release the storage of each container of the tree once it
+// is converted (the tree is left holding empty containers, and on failure
+// whatever was not converted yet); the tree's owner still owns and drops it.
+
 // One value (and everything under it). `depth` is the nesting level of
 // `value`; the remaining stack is checked every 8 levels.
-PyObject* value_to_python(const Value& value, const TagContext& ctx, KeyInternCache& cache, uint32_t depth);
+PyObject* value_to_python(Value& value, const TagContext& ctx, KeyInternCache& cache, uint32_t depth);
 
 // A document root with a fresh key cache (what loads converts).
-PyObject* document_to_python(const Value& root, const TagContext& ctx);
+PyObject* document_to_python(Value& root, const TagContext& ctx);
 
 // Every document, in order, into a new host list; one key cache serves the
 // whole stream (what loads_all converts). Nothing is left over on failure.
-PyObject* documents_to_python_list(const std::vector<Value>& roots, const TagContext& ctx);
+PyObject* documents_to_python_list(std::vector<Value>& roots, const TagContext& ctx);
 
 // A sequence or mapping used as a mapping key: a tuple of its items, a
 // mapping as a tuple of (key, value) 2-tuples, nested likewise.
-PyObject* complex_key_to_python(const Value& key, const TagContext& ctx);
+PyObject* complex_key_to_python(Value& key, const TagContext& ctx);
 
 // A canonical big-integer text (optional '-', digits of `radix`) as a host
 // int. Linear for radixes 2, 8 and 16; for radix 10 the interpreter's

@@ -519,6 +519,46 @@ TEST(KeyPolicies, BlockCollectionKey) {
   });
 }
 
+// When the host drops custom tags, keys equal but for their tags are one key
+// there, so they are one key for the duplicate and merge rules too.
+TEST(KeyPolicies, DroppedTags) {
+  DecodeSettings s = dup_error();
+  s.custom_tags_dropped = true;
+  run_table(
+      {
+          {"!t a: 1\na: 2\n", "ERR: duplicate mapping key: a @2:1"},
+          {"a: 1\n!t a: 2\n", "ERR: duplicate mapping key: a @2:1"},
+          {"!t a: 1\n!u a: 2\n", "ERR: duplicate mapping key: a @2:1"},
+          {"[a]: 1\n[!t a]: 2\n", "ERR: duplicate mapping key: Sequence([Tagged(\"!t\", String(\"a\"))]) @2:1"},
+          {"!t a: 1\nb: 2\n", "{!t(\"a\"): 1, \"b\": 2}"},
+      },
+      s);
+  DecodeSettings merge;
+  merge.custom_tags_dropped = true;
+  run_table({{"x:\n  !t a: 2\n  <<: {a: 1}\n", "{\"x\": {!t(\"a\"): 2}}"},
+             {"x:\n  <<: {!t a: 1}\n  a: 2\n", "{\"x\": {!t(\"a\"): 2}}"}},
+            merge);
+  // Kept tags keep the keys apart.
+  run_table({{"x:\n  !t a: 2\n  <<: {a: 1}\n", "{\"x\": {!t(\"a\"): 2, \"a\": 1}}"}});
+  run_table({{"!t a: 1\na: 2\n", "{!t(\"a\"): 1, \"a\": 2}"}}, dup_error());
+  // A merge marker inside a key is the "<<" it becomes.
+  run_table({{"[<<]: 1\n['<<']: 2\n", "ERR: duplicate mapping key: Sequence([String(\"<<\")]) @2:1"}},
+            dup_error());
+}
+
+// An explicit key whose content is a block sequence at the column of its "?".
+TEST(KeyPolicies, ExplicitKeyIndentlessSequence) {
+  run_table({
+      {"?\n- a\n- b\n: x\n", "{[\"a\", \"b\"]: \"x\"}"},
+      {"?\n- a\n", "{[\"a\"]: null}"},
+      {"x:\n  ?\n  - a\n  : y\n", "{\"x\": {[\"a\"]: \"y\"}}"},
+      {"---\n?\n- a\n- b\n:\n- c\n- d\n", "{[\"a\", \"b\"]: [\"c\", \"d\"]}"},
+  });
+  DecodeSettings s;
+  s.reject_complex_keys = true;
+  run_table({{"?\n- a\n: x\n", "ERR: complex mapping key (a sequence used as a key) @1:1"}}, s);
+}
+
 // ---- merge keys ----
 
 TEST(MergeKeys, Precedence) {
