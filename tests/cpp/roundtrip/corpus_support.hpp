@@ -109,7 +109,8 @@ inline bool same_meaning(const ResolvedScalar& a, const ResolvedScalar& b) {
 inline bool same_values(const YamlNode& x, const YamlNode& y, std::string* why) {
   std::vector<std::pair<const YamlNode*, const YamlNode*>> stack{{&x, &y}};
   while (!stack.empty()) {
-    auto [a, b] = stack.back();
+    const YamlNode* a = stack.back().first;
+    const YamlNode* b = stack.back().second;
     stack.pop_back();
     auto differ = [&](const std::string& what) {
       if (why)
