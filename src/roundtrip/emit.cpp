@@ -179,6 +179,8 @@ class Writer {
   uint32_t colon_gap_ = 0;
   // The value's head comments were written above its explicit ":" line.
   bool skip_value_heads_ = false;
+  // The first entry's head comments were written above the "?" of the key.
+  bool skip_first_heads_ = false;
   // Output length right after a block scalar: blank lines written there
   // would be read as the scalar's trailing lines.
   size_t block_scalar_end_ = SIZE_MAX;
@@ -327,6 +329,7 @@ class Writer {
       if (!(compact_first && i == 0)) {
         blank_lines(e.key.comments.blank_before);
         head_comments(e.key, indent, false);
+        if (hoists_first_heads(e.key)) lead_heads(&e.key.items[0], indent);
         append_spaces(out_, indent);
       }
       if (explicit_entry(e.key, i == 0)) {
@@ -358,8 +361,12 @@ class Writer {
     if (key.is_block_collection() && !key.source) {
       trailing_properties(key);
       out_.push_back('\n');
-      if (key.is_sequence()) block_sequence(key.items, ki, false);
-      else block_mapping(key.pairs, ki, false);
+      if (key.is_sequence()) {
+        skip_first_heads_ = hoists_first_heads(key);
+        block_sequence(key.items, ki, false);
+      } else {
+        block_mapping(key.pairs, ki, false);
+      }
     } else {
       out_.push_back(' ');
       bool saved = e_.in_key;
@@ -490,21 +497,43 @@ class Writer {
            !item.comments.inline_;
   }
 
+  // A block sequence written as an explicit key starts on the line below its
+  // "?": comment lines above its first entry would read back as comments
+  // above the key, so they are written above the "?".
+  static bool hoists_first_heads(const YamlNode& key) {
+    return key.is_sequence() && key.is_block_collection() && !key.source && !key.items.empty();
+  }
+
+  // The comment lines written above an item's "- " line: its own, and those
+  // of what continues that line ("- k: v", "- - a", "- ? - a").
+  void lead_heads(const YamlNode* item, uint64_t indent) {
+    for (;;) {
+      head_comments(*item, indent, item->comments.inline_before_value);
+      const YamlNode* key = nullptr;
+      for (const YamlNode* first = item;;) {
+        bool mapping = compact_mapping_form(*first);
+        if (mapping) first = &first->pairs[0].key;
+        else if (compact_sequence_form(*first)) first = &first->items[0];
+        else break;
+        head_comments(*first, indent, first->comments.inline_before_value);
+        if (mapping) {
+          key = first;
+          break;
+        }
+      }
+      if (!key || !hoists_first_heads(*key)) return;
+      item = &key->items[0];
+    }
+  }
+
   void block_sequence(const std::vector<YamlNode>& items, uint64_t indent, bool compact_first) {
+    const bool skip_first_heads = skip_first_heads_;
+    skip_first_heads_ = false;
     for (size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
       if (!(compact_first && i == 0)) {
         blank_lines(item.comments.blank_before);
-        head_comments(item, indent, item.comments.inline_before_value);
-        // The comment lines of what continues the "- " line go above it.
-        for (const YamlNode* first = &item;;) {
-          bool mapping = compact_mapping_form(*first);
-          if (mapping) first = &first->pairs[0].key;
-          else if (compact_sequence_form(*first)) first = &first->items[0];
-          else break;
-          head_comments(*first, indent, first->comments.inline_before_value);
-          if (mapping) break;
-        }
+        if (!(skip_first_heads && i == 0)) lead_heads(&item, indent);
         append_spaces(out_, indent);
       }
       sequence_item(item, indent);
