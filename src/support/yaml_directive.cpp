@@ -1,5 +1,7 @@
 #include "support/yaml_directive.hpp"
 
+#include <cstring>
+
 #include "support/utf8.hpp"
 
 namespace qf {
@@ -47,10 +49,18 @@ std::optional<YamlVersion> sniff_yaml_directive(std::string_view text) noexcept 
   const char* p = text.data();
   const char* end = p + text.size();
   if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") p += 3;
+  // Next '\n' at or after p, kept across lines so CR-only text is not
+  // rescanned to its end for every line.
+  const char* nl = nullptr;
   while (p < end) {
-    // One line: [p, eol), the break after it skipped below.
-    const char* eol = p;
-    while (eol < end && *eol != '\n' && *eol != '\r') ++eol;
+    // One line: [p, eol), the break after it skipped below. Leading comment
+    // blocks can be long, so breaks are found with memchr, not byte by byte.
+    if (nl == nullptr || nl < p) {
+      nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+      if (nl == nullptr) nl = end;
+    }
+    const char* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(nl - p)));
+    const char* eol = cr ? cr : nl;
     const char* next = eol;
     if (next < end) next += (*next == '\r' && next + 1 < end && next[1] == '\n') ? 2 : 1;
 

@@ -41,6 +41,12 @@ TEST(YamlDirective, Table) {
       {"", std::nullopt},
       {"\n\n", std::nullopt},
       {"%YAML 1.1 extra words", YamlVersion{1, 1}},
+      // Mixed breaks: lone CRs before and after a LF, CR CR LF, LF CR.
+      {"# a\r# b\r\n# c\r%YAML 1.1\n", YamlVersion{1, 1}},
+      {"# a\n\r\r\n\r# b\r\n%YAML 1.2", YamlVersion{1, 2}},
+      {"# a\r# b\rx: 1\n%YAML 1.1\n", std::nullopt},
+      {"# a\r\r\r\r", std::nullopt},
+      {"#\n#\n#\n  \t\n%YAML 1.2\r", YamlVersion{1, 2}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(sniff_yaml_directive(c.text), c.want) << c.text;
