@@ -214,6 +214,12 @@ class Writer {
     for (const HeadComment& h : n.comments.head)
       if (h.below_introducer) comment_line(h.text, indent);
   }
+  static bool has_below_introducer_heads(const YamlNode& n) {
+    if (!n.comments.inline_before_value) return false;
+    for (const HeadComment& h : n.comments.head)
+      if (h.below_introducer) return true;
+    return false;
+  }
   void foot_comments(const YamlNode& n, uint64_t indent) {
     for (const std::string& f : n.comments.foot) comment_line(f, indent);
   }
@@ -554,8 +560,9 @@ class Writer {
       out_.push_back('\n');
       return;
     }
-    if (writes_as_nothing(item) && item.comments.inline_after_value) {
-      // Properties on a later line than the "-", with a comment after them.
+    if (writes_as_nothing(item) && (item.comments.inline_after_value || has_below_introducer_heads(item))) {
+      // Properties on a later line than the "-", with a comment after them
+      // or comment lines between the "-" line and them.
       value_after_introducer_comment(item, c, Heads::BelowIntroducer);
       return;
     }

@@ -37,6 +37,8 @@ TEST(RoundTripRegressions, FormerlyBrokenInputs) {
       "top3:\n  &k    ?       # with a 3 key3: three\ntop4: 1\n",
       // comment lines between a "-" and its content, in a sequence written as an explicit key
       "?\n-\n# o\n  x\n", "- ? -\n    # o\n      x\n", "?\n-\n# o\n  ?\n  -\n  # p\n    x\n",
+      // comment lines between a "-" with a comment and an empty node with properties on a later line
+      "- #\n#\n &a", "- # a\n  # b\n  &x\n- z\n", "- - # a\n    # b\n    !t\n",
       // block scalars re-emitted from their value
       "---\na: >2\n   moindented\n  regular\nb: >2\n!\n\n   more indented\n  regular\n", "--- |1\n# documentation.0\n",
       "a: |+\n  keep\n\n\nb: 1\n",
