@@ -254,14 +254,7 @@ void ScanEngine::scan_single_quoted() {
   uint64_t seg = c_.position;
   std::string_view text;
   for (;;) {
-    uint64_t p = c_.position;
-    uint32_t col = c_.column;
-    while (p < len && !kSingleQuotedStop[static_cast<unsigned char>(t[p])]) {
-      col += !is_continuation(static_cast<unsigned char>(t[p]));
-      ++p;
-    }
-    c_.position = p;
-    c_.column = col;
+    const uint64_t p = advance_to_stop(kSingleQuotedStop);
     if (p >= len) fail("unterminated single-quoted scalar", start);
     const unsigned char b = static_cast<unsigned char>(t[p]);
     if (b == '\'') {
@@ -340,14 +333,7 @@ void ScanEngine::scan_double_quoted() {
     }
   };
   for (;;) {
-    uint64_t p = c_.position;
-    uint32_t col = c_.column;
-    while (p < len && !kDoubleQuotedStop[static_cast<unsigned char>(t[p])]) {
-      col += !is_continuation(static_cast<unsigned char>(t[p]));
-      ++p;
-    }
-    c_.position = p;
-    c_.column = col;
+    const uint64_t p = advance_to_stop(kDoubleQuotedStop);
     if (p >= len) fail("unterminated double-quoted scalar", start);
     const unsigned char b = static_cast<unsigned char>(t[p]);
     if (b == '"') {

@@ -138,6 +138,20 @@ class ScanEngine {
   // Moves the cursor to the next LF or CR (or the end of input), counting
   // characters; returns the new position.
   uint64_t advance_to_line_end();
+  // Moves the cursor to the next byte marked in `stop` (or the end of
+  // input), counting characters; returns the new position.
+  uint64_t advance_to_stop(const ByteTable& stop) {
+    const char* t = c_.text;
+    uint64_t p = c_.position;
+    uint32_t col = c_.column;
+    while (p < c_.length && !stop[static_cast<unsigned char>(t[p])]) {
+      col += !is_continuation(static_cast<unsigned char>(t[p]));
+      ++p;
+    }
+    c_.position = p;
+    c_.column = col;
+    return p;
+  }
   unsigned char first_non_blank() const {
     uint64_t p = c_.position;
     while (p < c_.length && is_blank(static_cast<unsigned char>(c_.text[p]))) ++p;
