@@ -74,6 +74,8 @@ class ScanEngine {
   void block_dispatch();
   void flow_dispatch();
   void unroll_indent(int32_t column);
+  // Queues a BlockEnd at the cursor and pops one indentation level.
+  void close_block_level();
   void roll_indent(int32_t column, Span span, TokenKind kind);
   void save_possible_key();
   void scan_block_entry(bool after_entry);

@@ -356,16 +356,7 @@ void ScanEngine::step() {
       unroll_indent(static_cast<int32_t>(c_.column));
       if (s_.in_sequence && static_cast<int32_t>(c_.column) == s_.indent &&
           !(c_.cur() == '-' && kBlankBreakEnd[c_.byte_at(1)])) {
-        push(TokenKind::BlockEnd, c_.span(), c_.position);
-        if (s_.indents.empty()) {
-          s_.indent = -1;
-          s_.in_sequence = false;
-        } else {
-          s_.indent = s_.indents.back();
-          s_.indents.pop_back();
-          s_.in_sequence = s_.sequence_flags.back();
-          s_.sequence_flags.pop_back();
-        }
+        close_block_level();
       }
     }
   } else if (!at_end && c_.line != line_before) {
@@ -625,19 +616,23 @@ void ScanEngine::flow_dispatch() {
 // ---------------------------------------------------------------------------
 // Indentation and implicit keys
 
+void ScanEngine::close_block_level() {
+  push(TokenKind::BlockEnd, c_.span(), c_.position);
+  if (s_.indents.empty()) {
+    s_.indent = -1;
+    s_.in_sequence = false;
+  } else {
+    s_.indent = s_.indents.back();
+    s_.indents.pop_back();
+    s_.in_sequence = s_.sequence_flags.back();
+    s_.sequence_flags.pop_back();
+  }
+}
+
 void ScanEngine::unroll_indent(int32_t column) {
   if (s_.flow_level != 0) return;
   while (s_.indent > column) {
-    push(TokenKind::BlockEnd, c_.span(), c_.position);
-    if (s_.indents.empty()) {
-      s_.indent = -1;
-      s_.in_sequence = false;
-    } else {
-      s_.indent = s_.indents.back();
-      s_.indents.pop_back();
-      s_.in_sequence = s_.sequence_flags.back();
-      s_.sequence_flags.pop_back();
-    }
+    close_block_level();
     s_.dedented = true;
   }
 }
