@@ -40,7 +40,7 @@ void append_wide_magnitude(std::string& out, bool negative, const std::vector<ui
 // Integers the host folds together share the "n:" form while they fit 64
 // bits; larger ones use their binary magnitude so radixes and floats meet.
 void append_big_int(std::string& out, const Value& v) {
-  const std::string& text = v.big_int_text();
+  const std::string_view text = v.big_int_text();
   uint8_t radix = v.big_int_radix();
   bool negative = !text.empty() && text[0] == '-';
   // Decimal-to-binary is quadratic; beyond a few thousand digits the host
@@ -223,7 +223,7 @@ std::string duplicate_key_display(const Value& key, KeyTags tags) {
   const Value* shown = &key;
   if (tags == KeyTags::Dropped)
     while (shown->is(ValueKind::Tagged)) shown = &shown->inner();
-  if (shown->is(ValueKind::String)) return shown->as_string();
+  if (shown->is(ValueKind::String)) return std::string(shown->as_string());
   return value_debug_text(*shown);
 }
 

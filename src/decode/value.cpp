@@ -11,7 +11,9 @@ namespace qf {
 
 static_assert(std::is_nothrow_move_constructible_v<Value>);
 static_assert(std::is_nothrow_move_assignable_v<Value>);
-static_assert(sizeof(Value) <= 40, "Value is stored inline in item and pair vectors");
+static_assert(sizeof(Value) <= 32, "Value is stored inline in item and pair vectors");
+// Moves copy a vector's bytes and forget the source (see move_from).
+static_assert(std::is_empty_v<PoolAllocator<Value>> && sizeof(ValueList) == 3 * sizeof(void*));
 
 const char* value_kind_name(ValueKind kind) noexcept {
   static constexpr const char* kNames[] = {"Null",   "Bool",      "Int",      "BigInt",  "Float",
@@ -22,9 +24,9 @@ const char* value_kind_name(ValueKind kind) noexcept {
 
 // ---- construction ----
 
-Value Value::big_int(std::string text, uint8_t radix) {
+Value Value::big_int(std::string_view text, uint8_t radix) {
   Value v;
-  new (&v.text_) std::string(std::move(text));
+  v.set_text(text);
   v.kind_ = ValueKind::BigInt;
   v.aux_ = radix;
   return v;
@@ -41,6 +43,7 @@ Value Value::tagged(std::string tag, Value inner) {
   Value v;
   v.tagged_ = new TaggedValue{std::move(tag), std::move(inner)};
   v.kind_ = ValueKind::Tagged;
+  v.owns_ = true;
   return v;
 }
 
@@ -81,7 +84,7 @@ void Value::release_shallow() noexcept {
   switch (kind_) {
     case ValueKind::BigInt:
     case ValueKind::String:
-      text_.~basic_string();
+      if (text_len_ == kHeapText) block_pool::deallocate(heap_text_.data, heap_text_.size + 1);
       break;
     case ValueKind::Sequence:
       items_.~ValueList();
@@ -97,6 +100,8 @@ void Value::release_shallow() noexcept {
   }
   kind_ = ValueKind::Null;
   aux_ = 0;
+  text_len_ = 0;
+  owns_ = false;
   int_ = 0;
 }
 
@@ -232,7 +237,7 @@ void copy_leaf(const Value& src, Value& dst) {
       dst = Value::big_int(src.big_int_text(), src.big_int_radix());
       break;
     case ValueKind::String:
-      dst = Value::string(std::string(src.as_string()));
+      dst = Value::string(src.as_string());
       break;
     case ValueKind::Timestamp:
       dst = Value::timestamp(src.as_timestamp());
@@ -456,7 +461,7 @@ void append_debug_float(std::string& out, double d) {
 
 // Decimal digits as the integer's text; a radix text too long to convert
 // cheaply keeps its radix prefix ("0x...") instead.
-void append_big_int_debug(std::string& out, const std::string& text, uint8_t radix) {
+void append_big_int_debug(std::string& out, std::string_view text, uint8_t radix) {
   constexpr size_t kMaxConvertedDigits = 4096;
   if (radix == 10) {
     append_quoted(out, text);

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "resolver/big_int.hpp"
+#include "support/block_pool.hpp"
 #include "resolver/timestamp.hpp"
 #include "decode/load_error.hpp"
 
@@ -39,12 +41,16 @@ class Value;
 struct ValuePair;
 struct TaggedValue;
 
-using ValueList = std::vector<Value>;
-using PairList = std::vector<ValuePair>;
+// Collection storage comes from the block pool: a loaded tree's blocks are
+// freed soon after they are made, in the same numbers.
+using ValueList = std::vector<Value, PoolAllocator<Value>>;
+using PairList = std::vector<ValuePair, PoolAllocator<ValuePair>>;
 
 class Value {
  public:
-  Value() noexcept : kind_(ValueKind::Null), aux_(0) { int_ = 0; }
+  Value() noexcept : kind_(ValueKind::Null), aux_(0), text_len_(0), owns_(false) {
+    words_[0] = words_[1] = words_[2] = 0;
+  }
   ~Value() { release(); }
 
   Value(Value&& other) noexcept { move_from(std::move(other)); }
@@ -65,14 +71,13 @@ class Value {
   static Value floating(double d) noexcept;
   // `text` is canonical (see big_int.hpp): optional '-', digits of `radix`,
   // no '+', '_' or prefix. Loader-made BigInts come from big_int_text.
-  static Value big_int(std::string text, uint8_t radix = 10);
+  static Value big_int(std::string_view text, uint8_t radix = 10);
   static Value big_int(BigIntText big) { return big_int(std::move(big.text), big.radix); }
-  static Value string(std::string text) noexcept;
-  static Value string(std::string_view text) { return string(std::string(text)); }
-  static Value string(const char* text) { return string(std::string(text)); }
+  static Value string(std::string_view text);
+  static Value string(const char* text) { return string(std::string_view(text)); }
   // A constant text ("<<" of the merge marker, "" of a tagged empty node);
   // such texts are short and stored inline, so they own no heap storage.
-  static Value static_string(std::string_view text) { return string(std::string(text)); }
+  static Value static_string(std::string_view text) { return string(text); }
   static Value timestamp(const YamlTimestamp& ts) noexcept;
   // No default arguments: ValuePair is still incomplete here, and a `{}`
   // default would instantiate its vector too early for some compilers.
@@ -94,9 +99,10 @@ class Value {
   bool as_bool() const noexcept { return aux_ != 0; }
   int64_t as_int() const noexcept { return int_; }
   double as_float() const noexcept { return float_; }
-  const std::string& as_string() const noexcept { return text_; }  // String
-  std::string& as_string() noexcept { return text_; }
-  const std::string& big_int_text() const noexcept { return text_; }  // BigInt
+  // String and BigInt texts are followed by a NUL (not part of the text).
+  std::string_view as_string() const noexcept { return text(); }  // String
+  std::string_view big_int_text() const noexcept { return text(); }  // BigInt
+  const char* big_int_c_str() const noexcept { return text_data(); }  // BigInt
   uint8_t big_int_radix() const noexcept { return aux_; }             // BigInt
   const YamlTimestamp& as_timestamp() const noexcept { return timestamp_; }
   const ValueList& items() const noexcept { return items_; }  // Sequence
@@ -126,12 +132,13 @@ class Value {
     kind_ = ValueKind::Float;
   }
   void set_string(std::string_view text) {
-    new (&text_) std::string(text);
+    set_text(text);
     kind_ = ValueKind::String;
   }
   void set_sequence(ValueList&& items) noexcept {
     new (&items_) ValueList(std::move(items));
     kind_ = ValueKind::Sequence;
+    owns_ = true;
   }
   void set_mapping(PairList&& pairs) noexcept;
 
@@ -142,24 +149,60 @@ class Value {
   void move_from(Value&& other) noexcept;
   // Releases what this value owns (iteratively for containers); leaves Null.
   void release() noexcept {
-    if (kind_ >= ValueKind::BigInt && kind_ != ValueKind::Float) release_slow();
+    if (owns_) release_slow();
   }
   void release_slow() noexcept;
   // Releases only this value's own storage; its children must already have
   // been moved out.
   void release_shallow() noexcept;
 
+  // Texts of up to kInlineText bytes live in the value itself (with their
+  // NUL), longer ones in a pool block. Nothing in a value points into the
+  // value, so a move is a copy of its bytes.
+  static constexpr size_t kInlineText = 23;
+  static constexpr uint8_t kHeapText = 0xFF;
+  struct HeapText {
+    char* data;
+    size_t size;
+  };
+  void set_text(std::string_view text) {
+    const size_t n = text.size();
+    if (n <= kInlineText) {
+      std::memcpy(inline_text_, text.data(), n);
+      inline_text_[n] = '\0';
+      text_len_ = static_cast<uint8_t>(n);
+      return;
+    }
+    char* p = static_cast<char*>(block_pool::allocate(n + 1));
+    std::memcpy(p, text.data(), n);
+    p[n] = '\0';
+    heap_text_ = HeapText{p, n};
+    text_len_ = kHeapText;
+    owns_ = true;
+  }
+  const char* text_data() const noexcept {
+    return text_len_ != kHeapText ? inline_text_ : heap_text_.data;
+  }
+  std::string_view text() const noexcept {
+    return text_len_ != kHeapText ? std::string_view(inline_text_, text_len_)
+                                  : std::string_view(heap_text_.data, heap_text_.size);
+  }
+
   union {
     int64_t int_;
     double float_;
-    std::string text_;  // BigInt, String
+    char inline_text_[kInlineText + 1];  // BigInt, String (short)
+    HeapText heap_text_;                 // BigInt, String (long)
     YamlTimestamp timestamp_;
     ValueList items_;
     PairList pairs_;
     TaggedValue* tagged_;
+    uint64_t words_[3];  // the raw bytes, for moves
   };
   ValueKind kind_;
-  uint8_t aux_;  // Bool: truth; BigInt: radix
+  uint8_t aux_;       // Bool: truth; BigInt: radix
+  uint8_t text_len_;  // BigInt, String: inline length, or kHeapText
+  bool owns_;         // storage to release: a long text, a collection, a tag box
 };
 
 // Mapping entry; pairs are stored inline in their vector, in source order,
@@ -202,23 +245,22 @@ inline Value Value::floating(double d) noexcept {
   return v;
 }
 
-inline Value Value::string(std::string text) noexcept {
+inline Value Value::string(std::string_view text) {
   Value v;
-  new (&v.text_) std::string(std::move(text));
-  v.kind_ = ValueKind::String;
+  v.set_string(text);
   return v;
 }
 
 inline Value Value::sequence(ValueList items) noexcept {
   Value v;
-  new (&v.items_) ValueList(std::move(items));
-  v.kind_ = ValueKind::Sequence;
+  v.set_sequence(std::move(items));
   return v;
 }
 
 inline void Value::set_mapping(PairList&& pairs) noexcept {
   new (&pairs_) PairList(std::move(pairs));
   kind_ = ValueKind::Mapping;
+  owns_ = true;
 }
 
 inline Value Value::sequence() noexcept { return sequence(ValueList()); }
@@ -226,43 +268,27 @@ inline Value Value::mapping() noexcept { return mapping(PairList()); }
 
 inline Value Value::mapping(PairList pairs) noexcept {
   Value v;
-  new (&v.pairs_) PairList(std::move(pairs));
-  v.kind_ = ValueKind::Mapping;
+  v.set_mapping(std::move(pairs));
   return v;
 }
 
 // Inline: every item and pair of a tree is moved at least once on its way
-// into the tree, so this is on the loader's hot path.
+// into the tree, so this is on the loader's hot path. Every kind is moved by
+// its bytes: inline texts hold no pointer to themselves, and a vector, a
+// heap text or a tag box only changes owner.
 inline void Value::move_from(Value&& o) noexcept {
+  words_[0] = o.words_[0];
+  words_[1] = o.words_[1];
+  words_[2] = o.words_[2];
   kind_ = o.kind_;
   aux_ = o.aux_;
-  switch (o.kind_) {
-    case ValueKind::BigInt:
-    case ValueKind::String:
-      new (&text_) std::string(std::move(o.text_));
-      o.text_.~basic_string();
-      break;
-    case ValueKind::Timestamp:
-      new (&timestamp_) YamlTimestamp(o.timestamp_);
-      break;
-    case ValueKind::Sequence:
-      new (&items_) ValueList(std::move(o.items_));
-      o.items_.~ValueList();
-      break;
-    case ValueKind::Mapping:
-      new (&pairs_) PairList(std::move(o.pairs_));
-      o.pairs_.~PairList();
-      break;
-    case ValueKind::Tagged:
-      tagged_ = o.tagged_;
-      break;
-    default:
-      int_ = o.int_;  // Null, Bool, Int, Float: the raw 64 bits
-      break;
-  }
+  text_len_ = o.text_len_;
+  owns_ = o.owns_;
   o.kind_ = ValueKind::Null;
   o.aux_ = 0;
-  o.int_ = 0;
+  o.text_len_ = 0;
+  o.owns_ = false;
+  o.words_[0] = 0;
 }
 
 inline const std::string& Value::tag() const noexcept { return tagged_->tag; }

@@ -42,7 +42,7 @@ int64_t total_order_key(uint64_t bits) {
 }
 
 bool valid_big_int_text(const Value& v) {
-  const std::string& t = v.big_int_text();
+  const std::string_view t = v.big_int_text();
   unsigned radix = v.big_int_radix();
   if (radix != 2 && radix != 8 && radix != 10 && radix != 16) return false;
   size_t i = (!t.empty() && t[0] == '-') ? 1 : 0;
@@ -80,7 +80,7 @@ int sign_of(const Value& v) {
     case ValueKind::Int: return three_way<int64_t>(v.as_int(), 0);
     case ValueKind::Float: return three_way(v.as_float(), 0.0);
     default: {  // BigInt
-      const std::string& t = v.big_int_text();
+      const std::string_view t = v.big_int_text();
       bool neg = !t.empty() && t[0] == '-';
       bool zero = true;
       for (size_t i = neg ? 1 : 0; i < t.size(); ++i)

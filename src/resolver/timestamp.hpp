@@ -15,17 +15,17 @@ namespace qf {
 struct YamlTimestamp {
   enum class Kind : uint8_t { Date = 0, DateTime = 1 };
 
-  Kind kind = Kind::Date;
+  // Wider fields first: 24 bytes, so a timestamp fits a value tree node.
   int32_t year = 1;
+  uint32_t microsecond = 0;  // DateTime only (zero for a Date), as are hour..second
+  // Minutes east of UTC; absent means a naive time ("Z" is 0).
+  std::optional<int32_t> offset_minutes;
+  Kind kind = Kind::Date;
   uint8_t month = 1;
   uint8_t day = 1;
-  // DateTime only (zero for a Date):
   uint8_t hour = 0;
   uint8_t minute = 0;
   uint8_t second = 0;
-  uint32_t microsecond = 0;
-  // Minutes east of UTC; absent means a naive time ("Z" is 0).
-  std::optional<int32_t> offset_minutes;
 
   static constexpr YamlTimestamp date(int32_t y, uint8_t m, uint8_t d) noexcept {
     YamlTimestamp t;

@@ -185,7 +185,7 @@ PyObject* big_int_to_python(std::string_view canonical_text, uint8_t radix) {
 
 namespace {
 PyObject* big_int_value_to_python(const Value& v) {
-  return PyLong_FromString(v.big_int_text().c_str(), nullptr, v.big_int_radix());
+  return PyLong_FromString(v.big_int_c_str(), nullptr, v.big_int_radix());
 }
 }  // namespace
 
@@ -280,7 +280,7 @@ inline PyObject* scalar_to_python(const Value& v) {
     case ValueKind::Float:
       return PyFloat_FromDouble(v.as_float());
     case ValueKind::String: {
-      const std::string& s = v.as_string();
+      const std::string_view s = v.as_string();
       return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
     }
     case ValueKind::Timestamp:

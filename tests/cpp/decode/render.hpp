@@ -26,7 +26,7 @@ inline void render_into(const qf::Value& v, std::string& out) {
       out += buf;
       break;
     }
-    case ValueKind::String: out += '"' + v.as_string() + '"'; break;
+    case ValueKind::String: out += '"'; out += v.as_string(); out += '"'; break;
     case ValueKind::Timestamp: out += "ts(" + qf::format_timestamp(v.as_timestamp()) + ")"; break;
     case ValueKind::Sequence: {
       out += '[';

@@ -42,7 +42,7 @@ void canon_into(const qf::Value& v, std::string& out, bool as_key) {
     case ValueKind::Bool: out += v.as_bool() ? "true" : "false"; break;
     case ValueKind::Int: out += "n" + std::to_string(v.as_int()); break;
     case ValueKind::BigInt:
-      out += "n" + (v.big_int_radix() == 10 ? v.big_int_text()
+      out += "n" + (v.big_int_radix() == 10 ? std::string(v.big_int_text())
                                             : qf::big_int_to_decimal(v.big_int_text(), v.big_int_radix()));
       break;
     case ValueKind::Float: out += "n" + qf_test::canon_double(v.as_float()); break;

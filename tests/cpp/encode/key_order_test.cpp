@@ -139,7 +139,7 @@ TEST(MappingEntryOrder, StableAndSortedOnlyWhenAsked) {
   for (size_t i = 0; i < unsorted.size(); ++i) EXPECT_EQ(unsorted[i], &m.pairs()[i]);
   auto sorted = mapping_entry_order(m.pairs(), true);
   std::vector<std::string> values;
-  for (const ValuePair* p : sorted) values.push_back(p->value.as_string());
+  for (const ValuePair* p : sorted) values.emplace_back(p->value.as_string());
   EXPECT_EQ(values, (std::vector<std::string>{"w", "x", "z", "y", "v", "u"}));
 }
 

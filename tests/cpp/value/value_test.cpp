@@ -122,7 +122,7 @@ TEST(Value, DeepCopyIsIndependentAndIterative) {
   tree.items().push_back(Value::floating(std::numeric_limits<double>::quiet_NaN()));
   Value copy = deep_copy_value(tree);
   EXPECT_TRUE(value_structurally_equal(tree, copy));
-  copy.items()[0].as_string() = "changed";
+  copy.items()[0] = Value::string("changed");
   EXPECT_EQ(tree.items()[0].as_string(), "x");
   EXPECT_FALSE(value_structurally_equal(tree, copy));
 }
@@ -199,6 +199,37 @@ TEST(LoadError, FromScanError) {
   EXPECT_EQ(e.span, span);
   EXPECT_EQ(static_cast<int>(LoadErrorKind::DuplicateKey), 1);
   EXPECT_EQ(static_cast<int>(LoadErrorKind::ComplexKey), 2);
+}
+
+// Texts at and around the inline limit, moved through vectors that grow (a
+// move copies the value's bytes) and deep copies: each keeps its bytes and
+// its terminating NUL.
+TEST(Value, TextsAcrossTheInlineLimit) {
+  std::vector<std::string> texts;
+  for (size_t n : {0u, 1u, 15u, 16u, 22u, 23u, 24u, 25u, 100u, 3000u})
+    texts.push_back(std::string(n, 'a'));
+  texts.push_back(std::string("nul\0inside", 10));
+  ValueList items;
+  for (const std::string& t : texts) {
+    items.push_back(Value::string(t));
+    items.push_back(Value::big_int(t.empty() ? "0" : "-" + std::string(t.size(), '7'), 8));
+  }
+  Value tree = Value::sequence(std::move(items));
+  Value copy = deep_copy_value(tree);
+  for (const Value* v : {&tree, &copy}) {
+    ASSERT_EQ(v->items().size(), texts.size() * 2);
+    for (size_t i = 0; i < texts.size(); ++i) {
+      const Value& s = v->items()[2 * i];
+      EXPECT_EQ(s.as_string(), texts[i]);
+      EXPECT_EQ(s.as_string().data()[texts[i].size()], '\0');
+      const Value& b = v->items()[2 * i + 1];
+      EXPECT_EQ(std::string(b.big_int_c_str()), std::string(b.big_int_text()));
+      EXPECT_EQ(b.big_int_radix(), 8);
+    }
+  }
+  Value moved = std::move(tree);
+  EXPECT_TRUE(tree.is_null());
+  EXPECT_TRUE(value_structurally_equal(moved, copy));
 }
 
 }  // namespace

@@ -1,0 +1,47 @@
+// A per-thread cache of small freed blocks for the containers of value
+// trees. A loaded document allocates one exactly sized block per collection
+// and frees them all soon after (when the host objects are built); the
+// general allocator's own per-thread cache holds only a few blocks of each
+// size, so most of those calls would reach its slower paths.
+//
+// Blocks keep their size class (a multiple of kGranule bytes); a thread keeps
+// at most kCachedBytes of freed blocks and gives the rest back. A block may
+// be freed on another thread than the one that made it.
+#pragma once
+#include <cstddef>
+#include <new>
+
+namespace qf {
+
+namespace block_pool {
+inline constexpr size_t kGranule = 32;
+inline constexpr size_t kMaxPooledBytes = 2048;
+inline constexpr size_t kCachedBytes = 256 * 1024;
+
+void* allocate(size_t bytes);
+void deallocate(void* p, size_t bytes) noexcept;
+}  // namespace block_pool
+
+// std::allocator stand-in that serves small blocks from the pool. Stateless:
+// every instance can free what any other made.
+template <class T>
+struct PoolAllocator {
+  using value_type = T;
+
+  PoolAllocator() noexcept = default;
+  template <class U>
+  PoolAllocator(const PoolAllocator<U>&) noexcept {}
+
+  T* allocate(size_t n) {
+    if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(block_pool::allocate(n * sizeof(T)));
+  }
+  void deallocate(T* p, size_t n) noexcept { block_pool::deallocate(p, n * sizeof(T)); }
+
+  template <class U>
+  friend bool operator==(const PoolAllocator&, const PoolAllocator<U>&) noexcept {
+    return true;
+  }
+};
+
+}  // namespace qf
