@@ -168,7 +168,7 @@ class Value {
   void set_text(std::string_view text) {
     const size_t n = text.size();
     if (n <= kInlineText) {
-      std::memcpy(inline_text_, text.data(), n);
+      if (n) std::memcpy(inline_text_, text.data(), n);  // an empty view may have no data
       inline_text_[n] = '\0';
       text_len_ = static_cast<uint8_t>(n);
       return;

@@ -2,8 +2,6 @@
 
 #include <sys/random.h>
 
-#include <cstring>
-
 namespace qf {
 
 uint64_t process_hash_seed() {
@@ -15,27 +13,20 @@ uint64_t process_hash_seed() {
   return seed;
 }
 
-// A keyed 64-bit mix over 8-byte words (wyhash-style multiply-fold).
-static inline uint64_t mix(uint64_t a, uint64_t b) {
-  __uint128_t r = static_cast<__uint128_t>(a) * b;
-  return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
-}
+namespace hash_detail {
 
-uint64_t hash_bytes(std::string_view data, uint64_t seed) {
-  const auto* p = reinterpret_cast<const unsigned char*>(data.data());
-  size_t n = data.size();
-  uint64_t h = seed ^ (n * 0xa0761d6478bd642full);
-  while (n >= 8) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    h = mix(h ^ w, 0xe7037ed1a0b428dbull);
-    p += 8;
-    n -= 8;
+uint64_t hash_long(const unsigned char* p, size_t n, uint64_t seed) noexcept {
+  uint64_t h = seed;
+  size_t left = n;
+  while (left > 16) {
+    h = mix(read8(p) ^ 0x8ebc6af09c88c6e3ull, read8(p + 8) ^ h);
+    p += 16;
+    left -= 16;
   }
-  uint64_t tail = 0;
-  for (size_t i = 0; i < n; ++i) tail |= static_cast<uint64_t>(p[i]) << (8 * i);
-  h = mix(h ^ tail ^ 0x8ebc6af09c88c6e3ull, 0x589965cc75374cc3ull);
-  return mix(h, 0x1d8e4e27c47d124full);
+  // The last 16 bytes, overlapping the block before when `n` is not a multiple.
+  const uint64_t a = read8(p + left - 16), b = read8(p + left - 8);
+  return mix(0xa0761d6478bd642full ^ n, mix(a ^ 0xe7037ed1a0b428dbull, b ^ h));
 }
 
+}  // namespace hash_detail
 }  // namespace qf
