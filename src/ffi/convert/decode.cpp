@@ -50,7 +50,9 @@ namespace {
 
 // Keys recur across calls (the field names of one kind of document), so
 // short ASCII key strs are also kept between calls: one interned str per
-// slot, replaced on collision, checked against the str's own bytes. Only
+// slot, replaced on collision, checked against the str's own bytes. The
+// table has room for the key vocabulary of a varied set of documents (a
+// thousand or more distinct field names) without evicting itself. Only
 // with the interpreter lock serialising every access; the module is not
 // shared between interpreters.
 //
@@ -61,7 +63,7 @@ namespace {
 // from later exit code or finalizers would otherwise refill it); the low-level
 // hook reopens it for an embedding host that initializes again.
 #ifndef Py_GIL_DISABLED
-constexpr size_t kSharedKeySlots = 1024;
+constexpr size_t kSharedKeySlots = 4096;
 constexpr size_t kSharedKeyMaxBytes = 64;
 struct SharedKeySlot {
   uint64_t hash;
