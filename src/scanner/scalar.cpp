@@ -25,15 +25,17 @@ constexpr ByteTable kDoubleQuotedStop =
 inline uint64_t find_plain_stop(const char* t, uint64_t pos, uint64_t len, bool flow,
                                 const ByteTable& stop) {
 #ifdef __SSE2__
-  // Sixteen bytes at a time: a signed compare catches every byte below '!'
+  // Sixteen bytes at a time: a signed compare catches every byte below ' '
   // and every byte from 0x80 at once.
-  const __m128i bang = _mm_set1_epi8('!'), hash = _mm_set1_epi8('#'), colon = _mm_set1_epi8(':');
+  const __m128i space = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t');
+  const __m128i hash = _mm_set1_epi8('#'), colon = _mm_set1_epi8(':');
   const __m128i comma = _mm_set1_epi8(','), lsq = _mm_set1_epi8('['), rsq = _mm_set1_epi8(']');
   const __m128i lcu = _mm_set1_epi8('{'), rcu = _mm_set1_epi8('}');
   while (pos + 16 <= len) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
-    __m128i hit = _mm_or_si128(_mm_cmplt_epi8(v, bang),
-                               _mm_or_si128(_mm_cmpeq_epi8(v, hash), _mm_cmpeq_epi8(v, colon)));
+    __m128i hit = _mm_or_si128(
+        _mm_andnot_si128(_mm_cmpeq_epi8(v, tab), _mm_cmplt_epi8(v, space)),
+        _mm_or_si128(_mm_cmpeq_epi8(v, hash), _mm_cmpeq_epi8(v, colon)));
     if (flow)
       hit = _mm_or_si128(
           hit, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, lsq)),
@@ -98,20 +100,18 @@ void ScanEngine::scan_plain_scalar() {
       const uint64_t run = pos;
       pos = find_plain_stop(t, pos, len, flow, stop);
       col += static_cast<uint32_t>(pos - run);  // ordinary bytes are ASCII
-      if (pos > run) line_end = pos;
+      if (pos > run) {
+        // Blanks at the end of the run are not content (yet).
+        uint64_t e = pos;
+        while (e > run && is_blank(static_cast<unsigned char>(t[e - 1]))) --e;
+        if (e > run) line_end = e;
+      }
       if (pos >= len) break;
       const unsigned char b = static_cast<unsigned char>(t[pos]);
       if (b >= 0x80) {
         pos = std::min<uint64_t>(pos + utf8_length(b), len);
         ++col;
         line_end = pos;
-        continue;
-      }
-      if (b == ' ' || b == '\t') {
-        do {
-          ++pos;
-          ++col;
-        } while (pos < len && is_blank(static_cast<unsigned char>(t[pos])));
         continue;
       }
       if (b == ':') {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "scanner/scanner.hpp"
 
@@ -34,9 +35,10 @@ inline constexpr ByteTable kFlowIndicator =
     make_table([](int c) { return c == ',' || c == '[' || c == ']' || c == '{' || c == '}'; });
 inline constexpr ByteTable kBlankBreakEndFlowInd =
     make_table([](int c) { return kBlankBreakEnd[c] || kFlowIndicator[c]; });
-// Bytes that end a run of ordinary plain-scalar characters.
+// Bytes that end a run of plain-scalar characters (blanks included: they
+// matter only before a "#" or at the end of the run).
 inline constexpr ByteTable kPlainStopBlock = make_table([](int c) {
-  return c < 0x20 || c == ' ' || c == '#' || c == ':' || c >= 0x80;
+  return (c < 0x20 && c != '\t') || c == '#' || c == ':' || c >= 0x80;
 });
 inline constexpr ByteTable kPlainStopFlow =
     make_table([](int c) { return kPlainStopBlock[c] || kFlowIndicator[c]; });
@@ -57,7 +59,8 @@ inline uint32_t utf8_length(unsigned char c) {
 
 class ScanEngine {
  public:
-  explicit ScanEngine(Scanner& s) : s_(s), c_(s.cursor) {}
+  // Holds no state of its own: an engine can be made for each call.
+  explicit ScanEngine(Scanner& s) : s_(s), c_(s.cursor), scratch_(s.scratch) {}
 
   // Scans the whole text into s_.queue; throws ScanFailure.
   void run();
@@ -110,35 +113,39 @@ class ScanEngine {
   [[noreturn]] static void fail(std::string message, Span at) {
     throw ScanFailure{ScanError{std::move(message), at}};
   }
+  // Token pushes are the scanner's most frequent write: a check for room,
+  // then every field stored once into the next slot; making room is out of
+  // line.
   void push(TokenKind kind, Span span, uint64_t end_offset) {
-    Token& t = s_.queue.emplace_back();
-    t.kind = kind;
-    t.span = span;
-    t.end_offset = static_cast<uint32_t>(end_offset);
+    next_slot() = Token{kind, ScalarStyle::Plain, false, static_cast<uint32_t>(end_offset), span,
+                        std::string_view()};
   }
   void push_text(TokenKind kind, Span span, uint64_t end_offset, std::string_view text,
                  ScalarStyle style = ScalarStyle::Plain) {
-    Token& t = s_.queue.emplace_back();
-    t.kind = kind;
-    t.style = style;
-    t.span = span;
-    t.end_offset = static_cast<uint32_t>(end_offset);
-    t.text = text;
+    next_slot() = Token{kind, style, false, static_cast<uint32_t>(end_offset), span, text};
   }
   void push_flag(TokenKind kind, Span span, bool flag) {
-    Token& t = s_.queue.emplace_back();
-    t.kind = kind;
-    t.flag = flag;
-    t.span = span;
-    t.end_offset = static_cast<uint32_t>(span.offset);
+    next_slot() = Token{kind, ScalarStyle::Plain, flag, static_cast<uint32_t>(span.offset), span,
+                        std::string_view()};
   }
+  Token& next_slot() {
+    if (s_.queue_size == s_.queue.size()) [[unlikely]]
+      extend_queue();
+    return s_.queue[s_.queue_size++];
+  }
+  // Adds room for a few more tokens past the end of the queue.
+  [[gnu::noinline]] void extend_queue();
+  // Inserts `n` tokens before queue[at].
+  void insert_tokens(uint64_t at, const Token* tokens, uint64_t n);
   std::string_view view(uint64_t from, uint64_t to) const {
     return std::string_view(c_.text + from, to - from);
   }
   // Advances over ASCII bytes that stay on the current line.
   void advance_bytes(uint32_t n) { c_.advance_ascii(n); }
-  // Moves the cursor to the next LF or CR (or the end of input), counting
-  // characters; returns the new position.
+  // Moves the cursor to the next LF or CR (or the end of input); returns the
+  // new position. The column is only counted when the end of input comes
+  // first: otherwise every caller consumes the line break next, which resets
+  // it.
   uint64_t advance_to_line_end();
   // Moves the cursor to the next byte marked in `stop` (or the end of
   // input), counting characters; returns the new position.
@@ -165,7 +172,7 @@ class ScanEngine {
 
   Scanner& s_;
   TextCursor& c_;
-  std::string scratch_;
+  std::string& scratch_;
 };
 
 std::string format_code_point(const char* prefix, char32_t cp);

@@ -13,6 +13,10 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define QF_SCAN_AVX2 1
+#endif
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
@@ -36,10 +40,7 @@ std::string_view TextArena::store(std::string_view s) {
   return out;
 }
 
-Scanner::Scanner(std::string_view text) : cursor(text) {
-  indents.reserve(16);
-  sequence_flags.reserve(16);
-}
+Scanner::Scanner(std::string_view text) : cursor(text) {}
 
 namespace {
 // A token vector of a large text is written front to back once: asking for
@@ -85,32 +86,36 @@ TokenizeResult tokenize(Scanner& scanner) {
     scan_detail::ScanEngine(scanner).run();
   } catch (scan_detail::ScanFailure& f) {
     scanner.queue.clear();
+    scanner.queue_size = 0;
     result.error = std::move(f.error);
     return result;
   }
+  scanner.queue.resize(scanner.queue_size);  // drops the room made ahead
   result.tokens = std::move(scanner.queue);
   scanner.queue = {};
+  scanner.queue_size = 0;
   return result;
 }
 
 namespace {
 // Between pumps a thread keeps one emptied token queue and lends it to the
 // next pump, so texts scanned one after another (loads over many small
-// documents) do not allocate and free a queue each time. A pump that finds
-// it lent (nested pumps) uses the scanner's own. A queue that a large text
-// grew is freed rather than kept.
+// documents) do not allocate and free a queue each time; its elements stay
+// constructed, as room for the next text's tokens. A pump that finds it lent
+// (nested pumps) uses the scanner's own. A queue that a large text grew is
+// freed rather than kept.
 struct SpareQueue {
   std::vector<Token> tokens;
   bool lent = false;
 };
 thread_local SpareQueue t_spare_queue;
 constexpr size_t kKeptQueueTokens = 1024;  // 48 KiB
+constexpr uint64_t kPumpBatch = 64;
 }  // namespace
 
-TokenPump::TokenPump(Scanner& scanner)
-    : s_(scanner), engine_(std::make_unique<scan_detail::ScanEngine>(scanner)) {
+TokenPump::TokenPump(Scanner& scanner) : s_(scanner) {
   SpareQueue& spare = t_spare_queue;
-  if (!spare.lent && s_.queue.empty()) {
+  if (!spare.lent && s_.queue.empty() && s_.queue_size == 0) {
     s_.queue.swap(spare.tokens);
     spare.lent = true;
     lent_queue_ = true;
@@ -121,7 +126,7 @@ TokenPump::TokenPump(Scanner& scanner)
 TokenPump::~TokenPump() {
   if (!lent_queue_) return;
   SpareQueue& spare = t_spare_queue;
-  s_.queue.clear();
+  s_.queue_size = 0;
   if (s_.queue.capacity() <= kKeptQueueTokens) s_.queue.swap(spare.tokens);
   spare.lent = false;
 }
@@ -130,15 +135,16 @@ TokenPump::~TokenPump() {
 // MappingStart) inserted before it; everything before it is final.
 uint64_t TokenPump::final_count() const noexcept {
   return s_.possible_key.state != SimpleKeyState::Absent ? s_.possible_key.queue_index
-                                                         : s_.queue.size();
+                                                         : s_.queue_size;
 }
 
 // Drops handed-out tokens once they are at least half of the queue, so the
 // front of the vector is moved rarely and the queue stays small.
 void TokenPump::drop_before(uint64_t keep_from) {
   const uint64_t drop = std::min<uint64_t>(keep_from - base_, final_count());
-  if (drop < 256 || drop * 2 < s_.queue.size()) return;
+  if (drop < 256 || drop * 2 < s_.queue_size) return;
   s_.queue.erase(s_.queue.begin(), s_.queue.begin() + static_cast<ptrdiff_t>(drop));
+  s_.queue_size -= drop;
   if (s_.possible_key.state != SimpleKeyState::Absent) s_.possible_key.queue_index -= drop;
   base_ += drop;
 }
@@ -147,12 +153,13 @@ const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
   assert(i >= base_ && keep_from >= base_);
   if (error_) return nullptr;
   try {
+    scan_detail::ScanEngine engine(s_);
     if (!started_) {
       started_ = true;
       if (s_.cursor.length >= kMaxScanLength)
         throw scan_detail::ScanFailure{
             ScanError{"input text too large: 2 GiB or more", s_.cursor.span()}};
-      engine_->begin();
+      engine.begin();
     }
     for (;;) {
       ready_tokens_ = s_.queue.data();
@@ -160,11 +167,16 @@ const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
       if (i - base_ < ready_) return ready_tokens_ + (i - base_);
       if (s_.stream_ended) return nullptr;
       drop_before(keep_from);
-      engine_->next();
+      // Scanning ahead a batch of tokens keeps this call rare; the queue
+      // still holds little more than the batch past what the reader keeps.
+      const uint64_t want = i - base_ + kPumpBatch;
+      do engine.next();
+      while (!s_.stream_ended && final_count() < want);
     }
   } catch (scan_detail::ScanFailure& f) {
     error_ = std::move(f.error);
     s_.queue.clear();
+    s_.queue_size = 0;
     ready_tokens_ = nullptr;
     ready_ = 0;
     return nullptr;
@@ -172,8 +184,8 @@ const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
 }
 
 const std::optional<ScanError>& TokenPump::finish() {
-  uint64_t end = base_ + s_.queue.size();
-  while (!error_ && get_slow(end, end)) end = base_ + s_.queue.size();
+  uint64_t end = base_ + s_.queue_size;
+  while (!error_ && get_slow(end, end)) end = base_ + s_.queue_size;
   return error_;
 }
 
@@ -222,32 +234,60 @@ std::string char_at(const TextCursor& c) {
 namespace {
 constexpr uint64_t kOnes = 0x0101010101010101ULL;
 constexpr uint64_t kHighs = 0x8080808080808080ULL;
-// Nonzero when some byte of `v` is zero (may flag bytes above a zero byte,
-// so a hit only means "look closer").
-inline uint64_t has_zero_byte(uint64_t v) { return (v - kOnes) & ~v & kHighs; }
 }  // namespace
+
+void ScanEngine::extend_queue() {
+  // Room is made a few tokens at a time: the vector constructs what it adds,
+  // and a large reservation must stay untouched until it is used. Past the
+  // capacity the vector grows as it does for any append.
+  std::vector<Token>& q = s_.queue;
+  const size_t room = std::clamp<size_t>(q.size(), 8, 64);
+  const size_t spare = q.capacity() - q.size();
+  q.resize(q.size() + (spare != 0 ? std::min(spare, room) : room));
+}
+
+void ScanEngine::insert_tokens(uint64_t at, const Token* tokens, uint64_t n) {
+  while (s_.queue_size + n > s_.queue.size()) extend_queue();
+  Token* d = s_.queue.data();
+  std::copy_backward(d + at, d + s_.queue_size, d + s_.queue_size + n);
+  std::copy(tokens, tokens + n, d + at);
+  s_.queue_size += n;
+}
 
 uint64_t ScanEngine::advance_to_line_end() {
   const char* t = c_.text;
   const uint64_t len = c_.length;
-  uint64_t p = c_.position;
+  const uint64_t from = c_.position;
+  uint64_t p = from;
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  while (p + 16 <= len) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p));
+    const unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+    if (mask != 0) {
+      c_.position = p + static_cast<unsigned>(__builtin_ctz(mask));
+      return c_.position;
+    }
+    p += 16;
+  }
+#endif
+  while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
+  c_.position = p;
+  if (p < len) return p;
+  // The line runs to the end of input: the column is needed now, for the
+  // stream end. Eight bytes at a time, counting the bytes that are not UTF-8
+  // continuation bytes.
   uint32_t col = c_.column;
-  // Eight bytes at a time while no LF or CR is among them; the column grows
-  // by the bytes that are not UTF-8 continuation bytes.
-  while (p + 8 <= len) {
+  uint64_t q = from;
+  for (; q + 8 <= len; q += 8) {
     uint64_t w;
-    std::memcpy(&w, t + p, 8);
-    if (has_zero_byte(w ^ (kOnes * '\n')) | has_zero_byte(w ^ (kOnes * '\r'))) break;
+    std::memcpy(&w, t + q, 8);
     const uint64_t continuation = w & kHighs & ~(w << 1);
     // One bit per continuation byte, summed into the top byte.
     col += 8 - static_cast<uint32_t>(((continuation >> 7) * kOnes) >> 56);
-    p += 8;
   }
-  while (p < len && t[p] != '\n' && t[p] != '\r') {
-    col += !is_continuation(static_cast<unsigned char>(t[p]));
-    ++p;
-  }
-  c_.position = p;
+  for (; q < len; ++q) col += !is_continuation(static_cast<unsigned char>(t[q]));
   c_.column = col;
   return p;
 }
@@ -261,14 +301,58 @@ namespace {
 constexpr ByteTable kControlCheck = make_table([](int c) {
   return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F || c == 0xC2 || c == 0xEF;
 });
+
+#ifdef QF_SCAN_AVX2
+// The wide form of the vector loop below, for CPUs that have AVX2: the
+// position of the first byte from `p` that needs a closer look, or where
+// fewer than 32 bytes remain.
+[[gnu::target("avx2")]] uint64_t skip_unsuspicious_avx2(const unsigned char* t, uint64_t p,
+                                                      uint64_t len) {
+  const __m256i space = _mm256_set1_epi8(0x20), del = _mm256_set1_epi8(0x7F);
+  const __m256i tab = _mm256_set1_epi8('\t'), lf = _mm256_set1_epi8('\n');
+  const __m256i cr = _mm256_set1_epi8('\r');
+  const __m256i c2 = _mm256_set1_epi8(static_cast<char>(0xC2));
+  const __m256i ef = _mm256_set1_epi8(static_cast<char>(0xEF));
+  const __m256i minus_one = _mm256_set1_epi8(-1);
+  while (p + 32 <= len) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + p));
+    __m256i ctrl = _mm256_and_si256(_mm256_cmpgt_epi8(space, v), _mm256_cmpgt_epi8(v, minus_one));
+    ctrl = _mm256_andnot_si256(
+        _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, tab), _mm256_cmpeq_epi8(v, lf)),
+                        _mm256_cmpeq_epi8(v, cr)),
+        ctrl);
+    const __m256i look = _mm256_or_si256(
+        _mm256_or_si256(ctrl, _mm256_cmpeq_epi8(v, del)),
+        _mm256_or_si256(_mm256_cmpeq_epi8(v, c2), _mm256_cmpeq_epi8(v, ef)));
+    const unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(look));
+    if (mask != 0) return p + static_cast<unsigned>(__builtin_ctz(mask));
+    p += 32;
+  }
+  return p;
+}
+
+bool have_avx2() {
+  static const bool yes = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return yes;
+}
+#endif
 }  // namespace
 
 void ScanEngine::check_control_characters() {
   const unsigned char* t = reinterpret_cast<const unsigned char*>(c_.text);
   const uint64_t len = c_.length;
   const uint64_t begin = c_.position;
+#ifdef QF_SCAN_AVX2
+  const bool wide = have_avx2();
+#endif
   uint64_t p = begin;
   for (;; ++p) {
+#ifdef QF_SCAN_AVX2
+    if (wide) p = skip_unsuspicious_avx2(t, p, len);
+#endif
 #ifdef __SSE2__
     // Sixteen bytes at a time up to the next byte that needs a closer look.
     const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7F);
@@ -384,44 +468,41 @@ void ScanEngine::skip_to_next_token() {
   const char* t = c_.text;
   const uint64_t len = c_.length;
   const bool block = s_.flow_level == 0;
+  // Tests in order of frequency rather than a switch: the usual run is a
+  // line break, the indentation, then a token.
   for (;;) {
     if (c_.position >= len) return;
-    unsigned char ch = static_cast<unsigned char>(t[c_.position]);
-    switch (ch) {
-      case ' ':
-        c_.skip_spaces();
-        break;
-      case '\t':
-        if (block) {
-          s_.tab_before = true;
-        } else if (c_.column == 0) {
-          unsigned char n = first_non_blank();
-          if (!(n == 0 || is_break(n) || kFlowIndicator[n]))
-            fail("a tab cannot be used for indentation", c_.span());
-        }
-        advance_bytes(1);
-        break;
-      case '\n':
-      case '\r':
-        c_.consume_line_break();
-        s_.document_start_line = false;
-        s_.tab_before = false;
-        if (s_.possible_key.state != SimpleKeyState::Absent &&
-            s_.possible_key.line != static_cast<int32_t>(c_.line))
-          s_.possible_key.state = SimpleKeyState::Absent;
-        if (block) s_.simple_key_allowed = true;
-        break;
-      case '#': {
-        uint64_t first = c_.has_bom ? 3 : 0;
-        if (c_.position != first) {
-          unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
-          if (!is_blank(prev) && !is_break(prev)) return;
-        }
-        scan_comment();
-        break;
+    const unsigned char ch = static_cast<unsigned char>(t[c_.position]);
+    if (ch == ' ') {
+      c_.skip_spaces();
+    } else if (ch == '\n' || ch == '\r') {
+      c_.consume_line_break();
+      s_.document_start_line = false;
+      s_.tab_before = false;
+      if (s_.possible_key.state != SimpleKeyState::Absent &&
+          s_.possible_key.line != static_cast<int32_t>(c_.line))
+        s_.possible_key.state = SimpleKeyState::Absent;
+      if (block) s_.simple_key_allowed = true;
+    } else if (ch > '#') {
+      return;
+    } else if (ch == '#') {
+      const uint64_t first = c_.has_bom ? 3 : 0;
+      if (c_.position != first) {
+        const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
+        if (!is_blank(prev) && !is_break(prev)) return;
       }
-      default:
-        return;
+      scan_comment();
+    } else if (ch == '\t') {
+      if (block) {
+        s_.tab_before = true;
+      } else if (c_.column == 0) {
+        const unsigned char n = first_non_blank();
+        if (!(n == 0 || is_break(n) || kFlowIndicator[n]))
+          fail("a tab cannot be used for indentation", c_.span());
+      }
+      advance_bytes(1);
+    } else {
+      return;
     }
   }
 }
@@ -473,6 +554,14 @@ void ScanEngine::scan_comment() {
   }
 }
 
+namespace {
+// The characters block_dispatch looks at before taking a plain scalar.
+constexpr ByteTable kBlockIndicator = make_table([](int c) {
+  return std::string_view("!&*\"'|>[]{}#,@`-:?").find(static_cast<char>(c)) !=
+         std::string_view::npos;
+});
+}  // namespace
+
 void ScanEngine::block_dispatch() {
   const unsigned char ch = c_.cur();
   if (ch != '!' && ch != '&') s_.after_block_value = false;
@@ -483,6 +572,8 @@ void ScanEngine::block_dispatch() {
     if (ch == '%') return scan_directive();
   }
   s_.directives_enabled = false;
+  // Most tokens are plain scalars starting with an ordinary character.
+  if (!kBlockIndicator[ch]) return scan_plain_scalar();
   switch (ch) {
     case '!':
       return scan_tag();
@@ -622,10 +713,9 @@ void ScanEngine::close_block_level() {
     s_.indent = -1;
     s_.in_sequence = false;
   } else {
-    s_.indent = s_.indents.back();
+    s_.indent = s_.indents.back().indent;
+    s_.in_sequence = s_.indents.back().sequence;
     s_.indents.pop_back();
-    s_.in_sequence = s_.sequence_flags.back();
-    s_.sequence_flags.pop_back();
   }
 }
 
@@ -641,8 +731,7 @@ void ScanEngine::roll_indent(int32_t column, Span span, TokenKind kind) {
   if (s_.flow_level != 0) return;
   if (s_.document_start_line) fail("a block collection cannot start on the same line as ---", span);
   if (s_.indent >= column) return;
-  s_.indents.push_back(s_.indent);
-  s_.sequence_flags.push_back(s_.in_sequence);
+  s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
   s_.indent = column;
   s_.in_sequence = kind == TokenKind::SequenceStart;
   push_flag(kind, span, false);
@@ -652,7 +741,7 @@ void ScanEngine::save_possible_key() {
   if (s_.flow_level != 0 || !s_.simple_key_allowed ||
       s_.possible_key.state != SimpleKeyState::Absent)
     return;
-  s_.possible_key.queue_index = s_.queue.size();
+  s_.possible_key.queue_index = s_.queue_size;
   s_.possible_key.column = static_cast<int32_t>(c_.column);
   s_.possible_key.line = static_cast<int32_t>(c_.line);
   s_.possible_key.state = s_.tab_before ? SimpleKeyState::TabBefore : SimpleKeyState::Usable;
@@ -689,19 +778,17 @@ void ScanEngine::scan_value_indicator() {
       Token t;
       t.span = Span{at.file_id, at.line, static_cast<uint32_t>(key.column), at.offset};
       t.end_offset = static_cast<uint32_t>(at.offset);
-      auto pos = s_.queue.begin() + static_cast<ptrdiff_t>(key.queue_index);
       t.kind = TokenKind::Key;
       if (s_.indent < key.column) {
-        s_.indents.push_back(s_.indent);
-        s_.sequence_flags.push_back(s_.in_sequence);
+        s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
         s_.indent = key.column;
         s_.in_sequence = false;
         Token m = t;
         m.kind = TokenKind::MappingStart;
-        Token pair[2] = {m, t};
-        s_.queue.insert(pos, pair, pair + 2);
+        const Token pair[2] = {m, t};
+        insert_tokens(key.queue_index, pair, 2);
       } else {
-        s_.queue.insert(pos, t);
+        insert_tokens(key.queue_index, &t, 1);
       }
       took_saved_key = true;
       s_.property_check_pending = false;

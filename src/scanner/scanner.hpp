@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,40 @@ class TextArena {
   size_t left_ = 0;
 };
 
+// An enclosing block collection: its indentation and whether it is a
+// sequence.
+struct IndentLevel {
+  int32_t indent;
+  bool sequence;
+};
+
+// The stack of enclosing block levels. Real texts rarely nest deeper than
+// the inline part, so a scan usually allocates nothing for it.
+class IndentStack {
+ public:
+  bool empty() const noexcept { return size_ == 0; }
+  const IndentLevel& back() const noexcept {
+    return size_ <= kInline ? inline_[size_ - 1] : spill_.back();
+  }
+  void pop_back() noexcept {
+    if (size_ > kInline) spill_.pop_back();
+    --size_;
+  }
+  void push_back(IndentLevel level) {
+    if (size_ < kInline)
+      inline_[size_] = level;
+    else
+      spill_.push_back(level);
+    ++size_;
+  }
+
+ private:
+  static constexpr uint64_t kInline = 32;
+  IndentLevel inline_[kInline];
+  std::vector<IndentLevel> spill_;
+  uint64_t size_ = 0;
+};
+
 enum class SimpleKeyState : uint8_t { Usable = 0, TabBefore = 1, Absent = 2 };
 
 // A saved position where an implicit key may begin.
@@ -51,12 +86,16 @@ struct Scanner {
   explicit Scanner(std::string_view text);
   Scanner(const char* text, size_t length) : Scanner(std::string_view(text, length)) {}
 
-  // Tokens made so far, in final order. Key and BlockMappingStart tokens are
-  // inserted at a saved position once a ":" confirms an implicit key; the
-  // tokens before the saved position are final.
+  // Tokens made so far, in final order: queue[0, queue_size). Key and
+  // BlockMappingStart tokens are inserted at a saved position once a ":"
+  // confirms an implicit key; the tokens before the saved position are final.
+  // Elements past queue_size are room made ahead (their content is
+  // meaningless), so that adding a token is a plain store.
   std::vector<Token> queue;
-  std::vector<int32_t> indents;
-  std::vector<bool> sequence_flags;
+  uint64_t queue_size = 0;
+  // The enclosing block levels, innermost last (the current one is
+  // indent/in_sequence).
+  IndentStack indents;
   std::vector<bool> flow_kinds;  // true for "{", false for "["
   // Per open flow collection: a ":" has been taken since the last "," (or the
   // opening) at that level.
@@ -65,6 +104,8 @@ struct Scanner {
   TextCursor cursor;
   PossibleSimpleKey possible_key;
   TextArena strings;
+  // Scalar text being rebuilt (folding, escapes) before it is stored.
+  std::string scratch;
 
   int32_t indent = -1;
   uint32_t flow_level = 0;
@@ -96,16 +137,14 @@ struct Scanner {
   bool keep_comments = false;
 };
 
-namespace scan_detail {
-class ScanEngine;
-}
-
 // Incremental form of tokenize for a reader that walks the tokens once, in
-// order: a token is handed out as soon as it is final (no Key can still be
-// inserted before it), and tokens the reader is done with are dropped, so a
-// large text never holds its whole token vector. The tokens and the scan
-// error are the same as tokenize's; the scanner must outlive the pump, and
-// its `queue` is only the pump's to use while the pump lives.
+// order: a token is handed out once it is final (no Key can still be
+// inserted before it), the scan running a small batch of tokens ahead of the
+// reader, and tokens the reader is done with are dropped, so a large text
+// never holds its whole token vector. The tokens and the scan error are the
+// same as tokenize's (a scan error met in the batch ahead ends the reading
+// early); the scanner must outlive the pump, and its `queue` is only the
+// pump's to use while the pump lives.
 class TokenPump {
  public:
   explicit TokenPump(Scanner& scanner);
@@ -133,7 +172,6 @@ class TokenPump {
   void drop_before(uint64_t keep_from);
 
   Scanner& s_;
-  std::unique_ptr<scan_detail::ScanEngine> engine_;
   uint64_t base_ = 0;  // stream index of s_.queue[0]
   // The final tokens at the front of the queue, as of the last scan step.
   const Token* ready_tokens_ = nullptr;
