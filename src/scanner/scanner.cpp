@@ -13,10 +13,6 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define QF_SCAN_AVX2 1
-#endif
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
@@ -302,82 +298,39 @@ constexpr ByteTable kControlCheck = make_table([](int c) {
   return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F || c == 0xC2 || c == 0xEF;
 });
 
-#ifdef QF_SCAN_AVX2
-// The wide form of the vector loop below, for CPUs that have AVX2: the
-// position of the first byte from `p` that needs a closer look, or where
-// fewer than 32 bytes remain.
-[[gnu::target("avx2")]] uint64_t skip_unsuspicious_avx2(const unsigned char* t, uint64_t p,
-                                                      uint64_t len) {
-  const __m256i space = _mm256_set1_epi8(0x20), del = _mm256_set1_epi8(0x7F);
-  const __m256i tab = _mm256_set1_epi8('\t'), lf = _mm256_set1_epi8('\n');
-  const __m256i cr = _mm256_set1_epi8('\r');
-  const __m256i c2 = _mm256_set1_epi8(static_cast<char>(0xC2));
-  const __m256i ef = _mm256_set1_epi8(static_cast<char>(0xEF));
-  const __m256i minus_one = _mm256_set1_epi8(-1);
+// Thirty-two bytes at a time (in halves where the CPU has no 32-byte
+// vectors; a second copy of the loop is made for AVX2 and picked when the
+// program loads): the position of the first byte from `p` that needs a
+// closer look, or where fewer than 32 bytes remain.
+typedef signed char Bytes32 __attribute__((vector_size(32)));
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+[[gnu::target_clones("avx2", "default")]]
+#endif
+uint64_t skip_unsuspicious(const unsigned char* t, uint64_t p, uint64_t len) {
   while (p + 32 <= len) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + p));
-    __m256i ctrl = _mm256_and_si256(_mm256_cmpgt_epi8(space, v), _mm256_cmpgt_epi8(v, minus_one));
-    ctrl = _mm256_andnot_si256(
-        _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, tab), _mm256_cmpeq_epi8(v, lf)),
-                        _mm256_cmpeq_epi8(v, cr)),
-        ctrl);
-    const __m256i look = _mm256_or_si256(
-        _mm256_or_si256(ctrl, _mm256_cmpeq_epi8(v, del)),
-        _mm256_or_si256(_mm256_cmpeq_epi8(v, c2), _mm256_cmpeq_epi8(v, ef)));
-    const unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(look));
-    if (mask != 0) return p + static_cast<unsigned>(__builtin_ctz(mask));
+    Bytes32 v;
+    std::memcpy(&v, t + p, 32);
+    const Bytes32 look = ((v >= 0) & (v < 0x20) & (v != '\t') & (v != '\n') & (v != '\r')) |
+                         (v == 0x7F) | (v == static_cast<signed char>(0xC2)) |
+                         (v == static_cast<signed char>(0xEF));
+    uint64_t words[4];
+    std::memcpy(words, &look, 32);
+    for (int i = 0; i < 4; ++i)
+      if (words[i] != 0) return p + 8 * i + static_cast<unsigned>(__builtin_ctzll(words[i])) / 8;
     p += 32;
   }
   return p;
 }
-
-bool have_avx2() {
-  static const bool yes = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return yes;
-}
-#endif
 }  // namespace
 
 void ScanEngine::check_control_characters() {
   const unsigned char* t = reinterpret_cast<const unsigned char*>(c_.text);
   const uint64_t len = c_.length;
   const uint64_t begin = c_.position;
-#ifdef QF_SCAN_AVX2
-  const bool wide = have_avx2();
-#endif
   uint64_t p = begin;
   for (;; ++p) {
-#ifdef QF_SCAN_AVX2
-    if (wide) p = skip_unsuspicious_avx2(t, p, len);
-#endif
-#ifdef __SSE2__
-    // Sixteen bytes at a time up to the next byte that needs a closer look.
-    const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7F);
-    const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-    const __m128i c2 = _mm_set1_epi8(static_cast<char>(0xC2));
-    const __m128i ef = _mm_set1_epi8(static_cast<char>(0xEF));
-    const __m128i minus_one = _mm_set1_epi8(-1);
-    while (p + 16 <= len) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p));
-      __m128i ctrl = _mm_and_si128(_mm_cmplt_epi8(v, space), _mm_cmpgt_epi8(v, minus_one));
-      ctrl = _mm_andnot_si128(
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)),
-                       _mm_cmpeq_epi8(v, cr)),
-          ctrl);
-      const __m128i look = _mm_or_si128(
-          _mm_or_si128(ctrl, _mm_cmpeq_epi8(v, del)),
-          _mm_or_si128(_mm_cmpeq_epi8(v, c2), _mm_cmpeq_epi8(v, ef)));
-      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(look));
-      if (mask != 0) {
-        p += static_cast<unsigned>(__builtin_ctz(mask));
-        break;
-      }
-      p += 16;
-    }
-#endif
+    p = skip_unsuspicious(t, p, len);
     if (p >= len) return;
     unsigned char b = t[p];
     if (!kControlCheck[b]) continue;
