@@ -190,6 +190,9 @@ def test_threads_decoding_at_once_get_their_own_results():
         "a: [1, 2\n",
         "?\n- a\n- b\n: {c: d}\n",
         "x: &a {p: [1, 2]}\ny: *a\nz:\n  <<: *a\n  q: 3\n",
+        # texts past the inline size and collections of many sizes, whose
+        # storage comes from per-thread caches of freed blocks
+        "".join(f"- {{text: {'long text ' * (i % 7)}{i}, items: {list(range(i % 40))}}}\n" for i in range(3000)),
     ]
 
     def expected(t):
