@@ -1,6 +1,8 @@
 // Shared by the C++ benchmarks: their command line, [corpus-dir]
-// [min-seconds], and the corpus they time, read whole up front.
+// [min-seconds], the corpus they time, read whole up front, and the timing
+// of passes over it.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
@@ -36,6 +38,25 @@ inline CorpusTexts read_corpus(int argc, char** argv) {
   }
   if (out.texts.empty()) std::fprintf(stderr, "no YAML files under %s\n", dir.c_str());
   return out;
+}
+
+// Seconds of the fastest of the passes made in `min_seconds` (three at
+// least): the least disturbed by whatever else runs on the machine.
+template <class Pass>
+double best_seconds_per_pass(double min_seconds, Pass&& pass) {
+  using clock = std::chrono::steady_clock;
+  const auto start = clock::now();
+  double best = 1e300, elapsed = 0;
+  size_t passes = 0;
+  while (elapsed < min_seconds || passes < 3) {
+    const auto pass_start = clock::now();
+    pass();
+    const double seconds = std::chrono::duration<double>(clock::now() - pass_start).count();
+    if (seconds < best) best = seconds;
+    ++passes;
+    elapsed = std::chrono::duration<double>(clock::now() - start).count();
+  }
+  return best;
 }
 
 }  // namespace qf::bench

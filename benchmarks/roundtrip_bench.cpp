@@ -1,10 +1,9 @@
 // Round-trip throughput over the real-world corpus: compose every .yaml/.yml
 // file under ../shared/corpus into source trees and render it back, both
 // unchanged (the kept text) and fully re-emitted (every node marked
-// modified). Reports seconds per pass over the corpus and MB/s on one core.
+// modified). Reports the best pass over the corpus and MB/s on one core.
 //
 //   roundtrip_bench [corpus-dir] [min-seconds]
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,20 +29,6 @@ void mark_all_modified(qf::YamlNode& root) {
   }
 }
 
-template <class F>
-double seconds_per_pass(double min_seconds, F&& pass) {
-  using clock = std::chrono::steady_clock;
-  size_t passes = 0;
-  auto start = clock::now();
-  double elapsed = 0;
-  do {
-    pass();
-    ++passes;
-    elapsed = std::chrono::duration<double>(clock::now() - start).count();
-  } while (elapsed < min_seconds);
-  return elapsed / double(passes);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,7 +36,7 @@ int main(int argc, char** argv) {
   if (corpus.texts.empty()) return 1;
   const auto& [texts, total, min_seconds] = corpus;
   size_t sink = 0;
-  double unchanged = seconds_per_pass(min_seconds, [&] {
+  double unchanged = qf::bench::best_seconds_per_pass(min_seconds, [&] {
     for (const std::string& t : texts) {
       qf::RoundTripDocument doc;
       qf::ComposeResult r = qf::compose_documents(t);
@@ -60,7 +45,7 @@ int main(int argc, char** argv) {
       sink += qf::render_document(doc).size();
     }
   });
-  double reemitted = seconds_per_pass(min_seconds, [&] {
+  double reemitted = qf::bench::best_seconds_per_pass(min_seconds, [&] {
     for (const std::string& t : texts) {
       qf::RoundTripDocument doc;
       qf::ComposeResult r = qf::compose_documents(t);

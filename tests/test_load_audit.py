@@ -7,7 +7,6 @@ keys that only become equal once tags are dropped on the way to host objects."""
 import copy
 import logging
 import math
-import pathlib
 import re
 
 import pytest
@@ -15,7 +14,7 @@ import pytest
 import quillfern as q
 from quillfern import exceptions as qe
 
-SUITE = pathlib.Path(__file__).resolve().parent.parent.parent / "shared" / "yaml-test-suite"
+from helpers import SUITE, suite_cases
 
 
 # ---- the test suite's event streams as expected host values ----
@@ -164,19 +163,7 @@ def same(a, b):
     return type(a) is type(b) and a == b
 
 
-def valid_cases():
-    if not SUITE.is_dir():
-        return []
-    cases = []
-    for d in sorted(SUITE.iterdir()):
-        if not d.is_dir():
-            continue
-        found = [d] if (d / "in.yaml").exists() else sorted(s for s in d.iterdir() if (s / "in.yaml").exists())
-        cases.extend(c for c in found if not (c / "error").exists() and (c / "test.event").exists())
-    return cases
-
-
-CASES = valid_cases()
+CASES = [c for c in suite_cases() if not (c / "error").exists() and (c / "test.event").exists()]
 
 # Cases whose events this loader does not reproduce, each with its reason.
 EVENT_XFAIL: dict[str, str] = {}

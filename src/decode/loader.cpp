@@ -447,7 +447,7 @@ class Decoder {
         ++made_;
         return make_merge_marker();
       default:
-        return Value::static_string(std::string_view());
+        return Value::string(std::string_view());
     }
   }
 
@@ -483,10 +483,10 @@ class Decoder {
         return;
       case ResolvedKind::BigInt:
         if (auto big = big_int_text(text)) {
-          out = Value::big_int(std::move(*big));
+          out = Value::big_int(*big);
           return;
         }
-        out = Value::big_int(std::string(text), 10);
+        out = Value::big_int(text, 10);
         return;
       case ResolvedKind::Float:
         out.set_float(r.float_value);

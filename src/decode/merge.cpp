@@ -17,7 +17,7 @@ using KeyIndex = std::unordered_map<std::string, size_t, SeededStringHash, std::
 
 constexpr std::string_view kLeftoverKeyFingerprint = "s:2:<<";
 
-Value merge_text() { return Value::static_string("<<"); }
+Value merge_text() { return Value::string("<<"); }
 
 bool has_merge_marker_key(const PairList& pairs) {
   for (const ValuePair& p : pairs)

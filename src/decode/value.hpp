@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "resolver/big_int.hpp"
-#include "support/block_pool.hpp"
 #include "resolver/timestamp.hpp"
 #include "decode/load_error.hpp"
+#include "support/block_pool.hpp"
 
 namespace qf {
 
@@ -72,12 +72,9 @@ class Value {
   // `text` is canonical (see big_int.hpp): optional '-', digits of `radix`,
   // no '+', '_' or prefix. Loader-made BigInts come from big_int_text.
   static Value big_int(std::string_view text, uint8_t radix = 10);
-  static Value big_int(BigIntText big) { return big_int(std::move(big.text), big.radix); }
+  static Value big_int(const BigIntText& big) { return big_int(big.text, big.radix); }
   static Value string(std::string_view text);
   static Value string(const char* text) { return string(std::string_view(text)); }
-  // A constant text ("<<" of the merge marker, "" of a tagged empty node);
-  // such texts are short and stored inline, so they own no heap storage.
-  static Value static_string(std::string_view text) { return string(text); }
   static Value timestamp(const YamlTimestamp& ts) noexcept;
   // No default arguments: ValuePair is still incomplete here, and a `{}`
   // default would instantiate its vector too early for some compilers.
@@ -102,7 +99,7 @@ class Value {
   // String and BigInt texts are followed by a NUL (not part of the text).
   std::string_view as_string() const noexcept { return text(); }  // String
   std::string_view big_int_text() const noexcept { return text(); }  // BigInt
-  const char* big_int_c_str() const noexcept { return text_data(); }  // BigInt
+  const char* big_int_c_str() const noexcept { return text().data(); }  // BigInt
   uint8_t big_int_radix() const noexcept { return aux_; }             // BigInt
   const YamlTimestamp& as_timestamp() const noexcept { return timestamp_; }
   const ValueList& items() const noexcept { return items_; }  // Sequence
@@ -179,9 +176,6 @@ class Value {
     heap_text_ = HeapText{p, n};
     text_len_ = kHeapText;
     owns_ = true;
-  }
-  const char* text_data() const noexcept {
-    return text_len_ != kHeapText ? inline_text_ : heap_text_.data;
   }
   std::string_view text() const noexcept {
     return text_len_ != kHeapText ? std::string_view(inline_text_, text_len_)

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "resolver/char_class.hpp"
+#include "resolver/numbers.hpp"
 
 namespace qf {
 
@@ -12,12 +13,8 @@ using resolver_detail::all_digits_of;
 using resolver_detail::digit_value;
 
 std::optional<BigIntText> big_int_text(std::string_view t) {
-  if (t.empty()) return std::nullopt;
   bool negative = false;
-  if (t[0] == '+' || t[0] == '-') {
-    negative = t[0] == '-';
-    t.remove_prefix(1);
-  }
+  t = resolver_detail::split_sign(t, negative);
   if (t.empty()) return std::nullopt;
 
   std::string body;

@@ -12,6 +12,13 @@ inline constexpr uint64_t kMaxMagnitude = uint64_t{1} << 63;  // |INT64_MIN|
 // 2**63; nothing on an invalid digit, an empty text or a larger value.
 std::optional<uint64_t> parse_magnitude(std::string_view digits, unsigned radix) noexcept;
 
+// `t` without a leading '+' or '-'; `negative` tells which it was.
+inline std::string_view split_sign(std::string_view t, bool& negative) noexcept {
+  negative = !t.empty() && t[0] == '-';
+  if (!t.empty() && (t[0] == '+' || t[0] == '-')) t.remove_prefix(1);
+  return t;
+}
+
 // Applies the sign to a magnitude: positive up to 2**63-1, negative down to
 // -2**63 (the one value whose magnitude needs the 64th bit).
 inline std::optional<int64_t> signed_from_magnitude(bool negative, uint64_t magnitude) noexcept {

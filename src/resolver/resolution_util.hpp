@@ -2,8 +2,10 @@
 // sets.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
+#include "resolver/numbers.hpp"
 #include "resolver/resolver.hpp"
 
 namespace qf::resolver_detail {
@@ -44,6 +46,18 @@ struct IntScan {
   Resolution result() const noexcept {
     if (fits) return int_result(value);
     return kind_only(matches ? ResolvedKind::BigInt : ResolvedKind::Str);
+  }
+  // Records the value of a matching text when its magnitude fits.
+  void take_magnitude(bool negative, std::optional<uint64_t> magnitude) noexcept {
+    if (!magnitude) return;
+    if (auto v = signed_from_magnitude(negative, *magnitude)) {
+      fits = true;
+      value = *v;
+    }
+  }
+  std::optional<int64_t> fitting_value() const noexcept {
+    if (!fits) return std::nullopt;
+    return value;
   }
 };
 

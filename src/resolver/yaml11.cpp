@@ -78,13 +78,8 @@ namespace resolver_detail {
 
 IntScan scan_yaml11_int(std::string_view t) noexcept {
   IntScan out;
-  size_t i = 0;
   bool negative = false;
-  if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
-    negative = t[0] == '-';
-    i = 1;
-  }
-  std::string_view rest = t.substr(i);
+  const std::string_view rest = split_sign(t, negative);
   if (rest.empty()) return out;
   std::string storage;
   std::string_view body = strip_underscores(rest, storage);
@@ -109,12 +104,7 @@ IntScan scan_yaml11_int(std::string_view t) noexcept {
     out.matches = all_digits_of(body, 10);
     if (out.matches) magnitude = parse_magnitude(body, 10);
   }
-  if (magnitude) {
-    if (auto v = signed_from_magnitude(negative, *magnitude)) {
-      out.fits = true;
-      out.value = *v;
-    }
-  }
+  out.take_magnitude(negative, magnitude);
   return out;
 }
 
@@ -123,18 +113,12 @@ IntScan scan_yaml11_int(std::string_view t) noexcept {
 bool yaml11_int_matches(std::string_view text) noexcept { return scan_yaml11_int(text).matches; }
 
 std::optional<int64_t> yaml11_int_value(std::string_view text) noexcept {
-  IntScan s = scan_yaml11_int(text);
-  if (!s.fits) return std::nullopt;
-  return s.value;
+  return scan_yaml11_int(text).fitting_value();
 }
 
 std::optional<double> yaml11_base60_float(std::string_view s) noexcept {
-  if (s.empty()) return std::nullopt;
   bool negative = false;
-  if (s[0] == '+' || s[0] == '-') {
-    negative = s[0] == '-';
-    s.remove_prefix(1);
-  }
+  s = split_sign(s, negative);
   if (s.empty()) return std::nullopt;
   size_t last_colon = s.rfind(':');
   if (last_colon == std::string_view::npos) return std::nullopt;

@@ -14,13 +14,8 @@ namespace resolver_detail {
 
 IntScan scan_yaml12_int(std::string_view t) noexcept {
   IntScan out;
-  size_t i = 0;
   bool negative = false;
-  if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
-    negative = t[0] == '-';
-    i = 1;
-  }
-  std::string_view rest = t.substr(i);
+  const std::string_view rest = split_sign(t, negative);
   if (rest.empty()) return out;
   std::string_view digits;
   unsigned radix = 10;
@@ -45,12 +40,7 @@ IntScan scan_yaml12_int(std::string_view t) noexcept {
   }
   if (digits.empty() || !all_digits_of(digits, radix)) return out;
   out.matches = true;
-  if (auto m = parse_magnitude(digits, radix)) {
-    if (auto v = signed_from_magnitude(negative, *m)) {
-      out.fits = true;
-      out.value = *v;
-    }
-  }
+  out.take_magnitude(negative, parse_magnitude(digits, radix));
   return out;
 }
 
@@ -59,9 +49,7 @@ IntScan scan_yaml12_int(std::string_view t) noexcept {
 bool yaml12_int_matches(std::string_view text) noexcept { return scan_yaml12_int(text).matches; }
 
 std::optional<int64_t> yaml12_int_value(std::string_view text) noexcept {
-  IntScan s = scan_yaml12_int(text);
-  if (!s.fits) return std::nullopt;
-  return s.value;
+  return scan_yaml12_int(text).fitting_value();
 }
 
 namespace {

@@ -193,7 +193,7 @@ void ScanEngine::scan_plain_scalar() {
                         (kBlankBreakEnd[n] || (flow && kFlowIndicator[n]));
   if (key_allowed && !(flow && s_.flow_explicit_key) && at_value) {
     if (!flow) {
-      if (!multiline) return make_scalar_key(text, start, content_end, tab_before);
+      if (!multiline) return make_scalar_key(text, ScalarStyle::Plain, start, content_end, tab_before);
       if (c_.column >= start.column)
         fail("an implicit mapping key cannot span multiple lines", start);
       // A ":" left of the scalar belongs to an outer level: not a key.
@@ -259,30 +259,19 @@ void ScanEngine::scan_single_quoted() {
     const unsigned char b = static_cast<unsigned char>(t[p]);
     if (b == '\'') {
       if (p + 1 < len && t[p + 1] == '\'') {
-        if (!built) {
-          scratch_.clear();
-          built = true;
-        }
+        start_scratch(built);
         scratch_.append(t + seg, p - seg);
         scratch_.push_back('\'');
         advance_bytes(2);
         seg = c_.position;
         continue;
       }
-      if (built) {
-        scratch_.append(t + seg, p - seg);
-        text = s_.strings.store(scratch_);
-      } else {
-        text = view(seg, p);
-      }
+      text = close_quoted(built, seg, p);
       advance_bytes(1);
       break;
     }
     // Line break: trailing blanks of the line go, then the fold.
-    if (!built) {
-      scratch_.clear();
-      built = true;
-    }
+    start_scratch(built);
     scratch_.append(t + seg, p - seg);
     while (!scratch_.empty() && is_blank(static_cast<unsigned char>(scratch_.back())))
       scratch_.pop_back();
@@ -326,27 +315,16 @@ void ScanEngine::scan_double_quoted() {
   size_t keep = 0;
   uint64_t seg = c_.position;
   std::string_view text;
-  auto start_buffer = [&] {
-    if (!built) {
-      scratch_.clear();
-      built = true;
-    }
-  };
   for (;;) {
     const uint64_t p = advance_to_stop(kDoubleQuotedStop);
     if (p >= len) fail("unterminated double-quoted scalar", start);
     const unsigned char b = static_cast<unsigned char>(t[p]);
     if (b == '"') {
-      if (built) {
-        scratch_.append(t + seg, p - seg);
-        text = s_.strings.store(scratch_);
-      } else {
-        text = view(seg, p);
-      }
+      text = close_quoted(built, seg, p);
       advance_bytes(1);
       break;
     }
-    start_buffer();
+    start_scratch(built);
     if (b == '\\') {
       scratch_.append(t + seg, p - seg);
       advance_bytes(1);
@@ -431,18 +409,7 @@ void ScanEngine::push_quoted_scalar(std::string_view text, ScalarStyle style, Sp
     }
     if (is_key) {
       if (flow) return make_flow_key(text, style, start, after.offset);
-      if (tab_before) fail("a tab cannot be used for indentation", start);
-      roll_indent(static_cast<int32_t>(start.column), start, TokenKind::MappingStart);
-      push_flag(TokenKind::Key, start, false);
-      push_text(TokenKind::Scalar, start, after.offset, text, style);
-      s_.implicit_key_line = static_cast<int32_t>(c_.line);
-      s_.after_block_value = true;
-      const Span colon = c_.span();
-      advance_bytes(1);
-      skip_one_space();
-      push(TokenKind::Value, colon, colon.offset);
-      s_.flow_node_seen = false;
-      return;
+      return make_scalar_key(text, style, start, after.offset, tab_before);
     }
     c_.position = after.offset;
     c_.column = after.column;

@@ -44,6 +44,9 @@ inline constexpr ByteTable kPlainStopFlow =
     make_table([](int c) { return kPlainStopBlock[c] || kFlowIndicator[c]; });
 // Anchor and alias names end here.
 inline constexpr ByteTable kNameStop = kBlankBreakEndFlowInd;
+// A verbatim tag's URI ends at its ">" (or, unterminated, at white space).
+inline constexpr ByteTable kVerbatimTagStop =
+    make_table([](int c) { return c == '>' || kBlankBreakEnd[c]; });
 // Tag suffixes end here ("[" and "{" belong to the tag).
 inline constexpr ByteTable kTagStop = make_table([](int c) {
   return c == 0 || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ',' || c == ']' ||
@@ -83,7 +86,9 @@ class ScanEngine {
   void save_possible_key();
   void scan_block_entry(bool after_entry);
   void scan_value_indicator();
-  void make_scalar_key(std::string_view text, Span start, uint64_t end, bool tab_before);
+  // The implicit block key just scanned, its ":" at the cursor.
+  void make_scalar_key(std::string_view text, ScalarStyle style, Span start, uint64_t end,
+                       bool tab_before);
   void make_flow_key(std::string_view text, ScalarStyle style, Span start, uint64_t end);
   void scan_flow_collection_start(bool mapping);
   void scan_flow_collection_end(unsigned char closer);
@@ -96,7 +101,7 @@ class ScanEngine {
   void scan_explicit_key();
   void check_property_indent(Span at);
   void raise_pending_property();
-  std::string_view scan_name(uint64_t from);
+  std::string_view scan_name();
 
   // scalars (scalar.cpp)
   void scan_plain_scalar();
@@ -139,6 +144,20 @@ class ScanEngine {
   void insert_tokens(uint64_t at, const Token* tokens, uint64_t n);
   std::string_view view(uint64_t from, uint64_t to) const {
     return std::string_view(c_.text + from, to - from);
+  }
+  // A scalar's text is built in scratch_ from its first fold or escape on.
+  void start_scratch(bool& built) {
+    if (built) return;
+    scratch_.clear();
+    built = true;
+  }
+  // The text of a quoted scalar whose closing quote is at `quote`, the input
+  // from `seg` on being its last stretch: a view of the input when nothing
+  // was built, else the built text kept in the scanner's storage.
+  std::string_view close_quoted(bool built, uint64_t seg, uint64_t quote) {
+    if (!built) return view(seg, quote);
+    scratch_.append(c_.text + seg, quote - seg);
+    return s_.strings.store(scratch_);
   }
   // Advances over ASCII bytes that stay on the current line.
   void advance_bytes(uint32_t n) { c_.advance_ascii(n); }

@@ -771,12 +771,12 @@ void ScanEngine::scan_value_indicator() {
   push(TokenKind::Value, at, at.offset);
 }
 
-void ScanEngine::make_scalar_key(std::string_view text, Span start, uint64_t end,
-                                 bool tab_before) {
+void ScanEngine::make_scalar_key(std::string_view text, ScalarStyle style, Span start,
+                                 uint64_t end, bool tab_before) {
   if (tab_before) fail("a tab cannot be used for indentation", start);
   roll_indent(static_cast<int32_t>(start.column), start, TokenKind::MappingStart);
   push_flag(TokenKind::Key, start, false);
-  push_text(TokenKind::Scalar, start, end, text, ScalarStyle::Plain);
+  push_text(TokenKind::Scalar, start, end, text, style);
   s_.implicit_key_line = static_cast<int32_t>(c_.line);
   s_.after_block_value = true;
   const Span colon = c_.span();
@@ -890,27 +890,16 @@ void ScanEngine::scan_document_end() {
   push(TokenKind::DocumentEnd, at, at.offset);
 }
 
-std::string_view ScanEngine::scan_name(uint64_t from) {
-  const char* t = c_.text;
-  const uint64_t len = c_.length;
-  uint64_t p = from;
-  uint32_t col = c_.column;
-  while (p < len) {
-    unsigned char b = static_cast<unsigned char>(t[p]);
-    if (kNameStop[b]) break;
-    col += !is_continuation(b);
-    ++p;
-  }
-  c_.position = p;
-  c_.column = col;
-  return view(from, p);
+std::string_view ScanEngine::scan_name() {
+  const uint64_t from = c_.position;
+  return view(from, advance_to_stop(kNameStop));
 }
 
 void ScanEngine::scan_alias() {
   const Span at = c_.span();
   save_possible_key();
   advance_bytes(1);
-  std::string_view name = scan_name(c_.position);
+  std::string_view name = scan_name();
   if (name.empty()) fail("expected alias name", at);
   s_.simple_key_allowed = false;
   if (s_.flow_level > 0) {
@@ -943,7 +932,7 @@ void ScanEngine::scan_anchor() {
   check_property_indent(at);
   save_possible_key();
   advance_bytes(1);
-  std::string_view name = scan_name(c_.position);
+  std::string_view name = scan_name();
   if (name.empty()) fail("expected anchor name", at);
   s_.simple_key_allowed = false;
   if (s_.flow_level == 0) s_.property_line = static_cast<int32_t>(at.line);
@@ -957,37 +946,17 @@ void ScanEngine::scan_tag() {
     save_possible_key();
     s_.property_line = static_cast<int32_t>(at.line);
   }
-  const char* t = c_.text;
-  const uint64_t len = c_.length;
   advance_bytes(1);
   if (c_.cur() == '<') {
     advance_bytes(1);
-    uint64_t p = c_.position;
-    uint32_t col = c_.column;
-    while (p < len) {
-      unsigned char b = static_cast<unsigned char>(t[p]);
-      if (b == '>' || kBlankBreakEnd[b]) break;
-      col += !is_continuation(b);
-      ++p;
-    }
     const uint64_t uri_from = c_.position;
-    c_.position = p;
-    c_.column = col;
-    if (c_.cur() != '>' || p >= len) fail("unterminated verbatim tag: expected '>'", at);
+    const uint64_t p = advance_to_stop(kVerbatimTagStop);
+    if (c_.cur() != '>' || p >= c_.length) fail("unterminated verbatim tag: expected '>'", at);
     if (p == uri_from) fail("a verbatim tag must not be empty", at);
     advance_bytes(1);
   } else {
     if (c_.cur() == '!') advance_bytes(1);
-    uint64_t p = c_.position;
-    uint32_t col = c_.column;
-    while (p < len) {
-      unsigned char b = static_cast<unsigned char>(t[p]);
-      if (kTagStop[b]) break;
-      col += !is_continuation(b);
-      ++p;
-    }
-    c_.position = p;
-    c_.column = col;
+    advance_to_stop(kTagStop);
   }
   s_.simple_key_allowed = false;
   push_text(TokenKind::Tag, at, at.offset, view(at.offset, c_.position));

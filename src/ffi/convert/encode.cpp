@@ -144,7 +144,7 @@ Value encode_int(PyObject* o) {
   if (!as_int) throw_pending();
   PyRef text = PyRef::steal(PyObject_Str(as_int.get()));
   if (!text) throw_pending();
-  return Value::big_int(std::string(str_view(text.get())), 10);
+  return Value::big_int(str_view(text.get()), 10);
 }
 
 [[noreturn]] void throw_surrogate() {
@@ -377,11 +377,11 @@ Value encode_decimal(PyObject* x) {
     throw_pending();
   }
   std::string s(str_view(fixed.get()));
-  if (s.find('.') == std::string::npos) return Value::big_int(std::move(s), 10);
+  if (s.find('.') == std::string::npos) return Value::big_int(s, 10);
   PyRef f = PyRef::steal(PyNumber_Float(x));
   if (!f) {
     PyErr_Clear();
-    return Value::string(std::move(s));
+    return Value::string(s);
   }
   double fv = PyFloat_AS_DOUBLE(f.get());
   PyRef shortest = PyRef::steal(PyObject_Repr(f.get()));
@@ -391,7 +391,7 @@ Value encode_decimal(PyObject* x) {
   int eq = PyObject_RichCompareBool(x, back.get(), Py_EQ);
   if (eq < 0) throw_pending();
   if (eq) return Value::floating(fv);
-  return Value::string(std::move(s));
+  return Value::string(s);
 }
 
 // numpy's ndarray and generic, looked up at first use; both null when numpy
@@ -445,7 +445,7 @@ Value encode_str(PyObject* s) {
 #endif
   Py_ssize_t n = PyUnicode_GET_LENGTH(s);
   if (PyUnicode_IS_ASCII(s))
-    return Value::string(std::string(static_cast<const char*>(PyUnicode_DATA(s)), static_cast<size_t>(n)));
+    return Value::string(std::string_view(static_cast<const char*>(PyUnicode_DATA(s)), static_cast<size_t>(n)));
   std::string out;
   int kind = PyUnicode_KIND(s);
   const void* data = PyUnicode_DATA(s);
@@ -461,7 +461,7 @@ Value encode_str(PyObject* s) {
     len = utf8_from_wide(static_cast<const Py_UCS4*>(data), n, out.data());
   }
   out.resize(len);
-  return Value::string(std::move(out));
+  return Value::string(out);
 }
 
 EncodeContext encode_context_from_options(uint64_t option, PyObject* default_fn, PyObject* serializers) {
@@ -545,7 +545,7 @@ Handled encode_fallback(PyObject* obj, const EncodeContext& ctx) {
           PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'str'", Py_TYPE(key.get())->tp_name);
           throw_pending();
         }
-        Value k = Value::string(std::string(str_view(key.get())));
+        Value k = Value::string(str_view(key.get()));
         PyRef field = PyRef::steal(PyObject_GetAttr(obj, key.get()));
         if (!field) throw_pending();
         Value v = python_to_value(field.get(), ctx);
@@ -562,7 +562,7 @@ Handled encode_fallback(PyObject* obj, const EncodeContext& ctx) {
   if (name_is(name.get(), "UUID") && type_module_name(tp) == "uuid") {
     PyRef text = PyRef::steal(PyObject_Str(obj));
     if (!text) throw_pending();
-    return Value::string(std::string(str_view(text.get())));
+    return Value::string(str_view(text.get()));
   }
   if (name_is(name.get(), "Decimal") && type_module_name(tp) == "decimal") return encode_decimal(obj);
 
@@ -570,7 +570,7 @@ Handled encode_fallback(PyObject* obj, const EncodeContext& ctx) {
     PyRef path = PyRef::steal(PyObject_CallNoArgs(fspath.get()));
     if (!path) throw_callback_error();
     if (PyUnicode_Check(path.get())) {
-      if (auto view = str_view_or_none(path.get())) return Value::string(std::string(*view));
+      if (auto view = str_view_or_none(path.get())) return Value::string(*view);
     }
     return std::nullopt;
   }
@@ -600,7 +600,7 @@ Value convert(PyObject* obj, const EncodeContext& ctx) {
       throw Error::lazy(ExcClass::EncodeError,
                         "cannot serialize bytes that are not valid UTF-8; decode them yourself (e.g. base64) "
                         "before dumping");
-    return Value::string(std::string(data, size));
+    return Value::string(std::string_view(data, size));
   }
   if (tp == &PyTuple_Type) return encode_tuple(obj, child);
   if (PyList_Check(obj) || PyTuple_Check(obj)) return encode_iterable(obj, child);

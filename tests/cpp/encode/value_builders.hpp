@@ -12,8 +12,8 @@ inline Value N() { return Value::null(); }
 inline Value B(bool b) { return Value::boolean(b); }
 inline Value I(int64_t i) { return Value::integer(i); }
 inline Value F(double d) { return Value::floating(d); }
-inline Value S(std::string s) { return Value::string(std::move(s)); }
-inline Value Big(std::string text, uint8_t radix = 10) { return Value::big_int(std::move(text), radix); }
+inline Value S(std::string_view s) { return Value::string(s); }
+inline Value Big(std::string_view text, uint8_t radix = 10) { return Value::big_int(text, radix); }
 inline Value T(std::string tag, Value inner) { return Value::tagged(std::move(tag), std::move(inner)); }
 inline ValuePair P(Value k, Value v) { return ValuePair(std::move(k), std::move(v)); }
 

@@ -12,16 +12,22 @@
 
 #include "../test_files.hpp"
 #include "scanner/scanner.hpp"
+#include "token_dump.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// The token with its span and end offset.
 std::string describe(const qf::Token& t) {
-  return std::to_string(static_cast<int>(t.kind)) + "/" + std::to_string(static_cast<int>(t.style)) +
-         "/" + std::to_string(t.flag) + " " + std::to_string(t.span.line) + ":" +
+  return qf::test::render_token(t) + " " + std::to_string(t.span.line) + ":" +
          std::to_string(t.span.column) + "@" + std::to_string(t.span.offset) + "-" +
-         std::to_string(t.end_offset) + " [" + std::string(t.text) + "]";
+         std::to_string(t.end_offset);
+}
+
+std::string error_text(const std::optional<qf::ScanError>& e) {
+  return e ? e->message + " " + std::to_string(e->span.line) + ":" + std::to_string(e->span.column)
+           : "";
 }
 
 std::vector<std::string> whole_scan(const std::string& text, std::string& error) {
@@ -29,9 +35,7 @@ std::vector<std::string> whole_scan(const std::string& text, std::string& error)
   qf::TokenizeResult r = qf::tokenize(s);
   std::vector<std::string> out;
   for (const qf::Token& t : r.tokens) out.push_back(describe(t));
-  error = r.error ? r.error->message + " " + std::to_string(r.error->span.line) + ":" +
-                        std::to_string(r.error->span.column)
-                  : "";
+  error = error_text(r.error);
   return out;
 }
 
@@ -52,8 +56,7 @@ std::vector<std::string> pumped(const std::string& text, bool keep_all, std::str
   }
   const std::optional<qf::ScanError>& e = pump.finish();
   EXPECT_EQ(e.has_value(), pump.error().has_value());
-  error = e ? e->message + " " + std::to_string(e->span.line) + ":" + std::to_string(e->span.column)
-            : "";
+  error = error_text(e);
   return out;
 }
 

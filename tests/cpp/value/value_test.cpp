@@ -116,7 +116,7 @@ TEST(Value, DeepCopyIsIndependentAndIterative) {
 
   Value a = Value::string("x");
   Value b = Value::big_int("123456789012345678901234567890");
-  Value c = Value::tagged(std::string(kMergeTag), Value::static_string("<<"));
+  Value c = Value::tagged(std::string(kMergeTag), Value::string("<<"));
   Value tree = seq({&a, &b, &c});
   tree.items().push_back(Value::timestamp(YamlTimestamp::date_time(2001, 1, 2, 3, 4, 5, 6, -60)));
   tree.items().push_back(Value::floating(std::numeric_limits<double>::quiet_NaN()));
