@@ -568,7 +568,7 @@ std::string source_text_slice(std::string_view text, uint64_t start, uint64_t en
 ComposeResult compose_text(std::string_view text, const ComposeOptions& options) {
   ComposeResult result;
   Scanner scanner(text);
-  scanner.keep_comments = true;
+  scanner.keep_comments = options.keep_comments;
   scanner.cursor.file_id = options.file_id;
   TokenizeResult scanned = tokenize(scanner);
   if (!scanned.ok()) {
@@ -585,7 +585,9 @@ ComposeResult compose_text(std::string_view text, const ComposeOptions& options)
     result.error = std::move(failure.error);
     return result;
   }
-  if (options.per_document_comments && result.roots.size() > 1) {
+  if (!options.keep_comments) {
+    // values and positions only
+  } else if (options.per_document_comments && result.roots.size() > 1) {
     attach_comments_per_document(result.roots, result.document_starts, comments, text, composer.introducers);
   } else {
     attach_comments(result.roots, comments, text, composer.introducers);

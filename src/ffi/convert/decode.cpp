@@ -364,7 +364,7 @@ PyObject* complex_key_node(Value& v, const TagContext& ctx, size_t level, size_t
 // cannot hold that recursion, and refused when no stack could.
 constexpr size_t kHostFrameBytesPerKeyLevel = 128;
 
-int dict_set_complex(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
+int dict_set_deep(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
   const size_t need = key_depth * kHostFrameBytesPerKeyLevel + kStackReserve;
   if (need <= remaining_stack()) return PyDict_SetItem(dict, key, value);
   if (need > kFreshStackSize - kStackReserve) {
@@ -381,6 +381,20 @@ int dict_set_complex(PyObject* dict, PyObject* key, PyObject* value, size_t key_
   }, &c);
   return c.rc;
 }
+
+}  // namespace
+
+bool set_mapping_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
+  const int rc = key_depth < 64 ? PyDict_SetItem(dict, key, value) : dict_set_deep(dict, key, value, key_depth);
+  if (rc == 0) [[likely]]
+    return true;
+  rethrow_if_internal_error();
+  PyErr_Clear();
+  raise(decode_error_from_message("mapping key is not hashable in Python"));
+  return false;
+}
+
+namespace {
 
 PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   PairList& pairs = v.pairs();
@@ -399,13 +413,8 @@ PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cac
     if (!key) return nullptr;
     PyRef val = PyRef::steal(convert_at(pair.value, ctx, cache, depth + 1));
     if (!val) return nullptr;
-    const int rc = key_depth < 64 ? PyDict_SetItem(dict.get(), key.get(), val.get())
-                                  : dict_set_complex(dict.get(), key.get(), val.get(), key_depth);
-    if (rc < 0) [[unlikely]] {
-      rethrow_if_internal_error();
-      PyErr_Clear();
-      return raise(decode_error_from_message("mapping key is not hashable in Python"));
-    }
+    if (!set_mapping_item(dict.get(), key.get(), val.get(), key_depth)) [[unlikely]]
+      return nullptr;
   }
   PairList().swap(pairs);
   return dict.release();

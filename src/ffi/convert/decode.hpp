@@ -83,6 +83,13 @@ PyObject* big_int_to_python(std::string_view canonical_text, uint8_t radix);
 // integer of that shape raises ValueError.
 PyObject* big_int_scalar_to_python(std::string_view scalar_text);
 
+// dict[key] = value, keeping the first position of an equal key. A key the
+// dict refuses (unhashable, or a hash or comparison that raises) fails with
+// QuillfernDecodeError "mapping key is not hashable in Python". `key_depth`
+// is the nesting of a tuple key (0 for a scalar): deep keys are hashed on a
+// stack that can hold the interpreter's recursion. False when raised.
+bool set_mapping_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth);
+
 // datetime.date, a naive datetime.datetime, or one with a fixed-offset
 // timezone.
 PyObject* timestamp_to_datetime(const YamlTimestamp& ts);
