@@ -155,6 +155,8 @@ PyObject* annotated_tree_to_python(const YamlNode& root, const FileNames& files,
                                    const TagContext& ctx) {
   AliasScope scope(root);
   AnchorObjectCache cache;
+  // The annotated scalar classes are the package's own and make no cycles.
+  CollectorPause pause(ctx);
   return node_to_annotated_python(root, files, s, ctx, scope, cache);
 }
 

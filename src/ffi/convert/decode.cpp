@@ -482,34 +482,23 @@ PyObject* complex_key_node(Value& v, const TagContext& ctx, size_t level, size_t
   });
 }
 
-// The objects made here are acyclic and nothing else runs while they are
-// made, so collector passes over the growing result are pure cost: the
-// collector is paused for the conversion unless a tag callable (which may
-// run arbitrary code) can be called. A collector the caller turned off stays
-// off. Not done on free-threaded builds, where the switch is shared with
-// threads that are running.
-class CollectorPause {
- public:
-  explicit CollectorPause(const TagContext& ctx) noexcept {
-#ifndef Py_GIL_DISABLED
-    if (!ctx.tags && !ctx.tag_handler) {
-      datetime_api();  // its first import runs host code; do it before pausing
-      PyErr_Clear();   // a failed import is reported again where it is needed
-      paused_ = PyGC_Disable() == 1;
-    }
-#endif
-  }
-  ~CollectorPause() {
-    if (paused_) PyGC_Enable();
-  }
-  CollectorPause(const CollectorPause&) = delete;
-  CollectorPause& operator=(const CollectorPause&) = delete;
-
- private:
-  bool paused_ = false;
-};
-
 }  // namespace
+
+CollectorPause::CollectorPause(const TagContext& ctx) noexcept {
+#ifndef Py_GIL_DISABLED
+  if (!ctx.tags && !ctx.tag_handler) {
+    datetime_api();  // its first import runs host code; do it before pausing
+    PyErr_Clear();   // a failed import is reported again where it is needed
+    paused_ = PyGC_Disable() == 1;
+  }
+#else
+  (void)ctx;
+#endif
+}
+
+CollectorPause::~CollectorPause() {
+  if (paused_) PyGC_Enable();
+}
 
 PyObject* value_to_python(Value& value, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   return convert_at(value, ctx, cache, depth);

@@ -55,6 +55,22 @@ class KeyInternCache {
   uint64_t seed_ = 0;
 };
 
+// The objects a conversion makes are acyclic, so collector passes over the
+// growing result are pure cost: the collector is paused for the conversion
+// unless a tag callable (which may run arbitrary code) can be called. A
+// collector the caller turned off stays off. Not done on free-threaded
+// builds, where the switch is shared with threads that are running.
+class CollectorPause {
+ public:
+  explicit CollectorPause(const TagContext& ctx) noexcept;
+  ~CollectorPause();
+  CollectorPause(const CollectorPause&) = delete;
+  CollectorPause& operator=(const CollectorPause&) = delete;
+
+ private:
+  bool paused_ = false;
+};
+
 // The conversions release the storage of each container of the tree once it
 // is converted (the tree is left holding empty containers, and on failure
 // whatever was not converted yet); the tree's owner still owns and drops it.

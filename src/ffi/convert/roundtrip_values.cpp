@@ -238,6 +238,7 @@ PyObject* node_to_loaded_python(const YamlNode& node, const ValueSettings& s, co
 PyObject* document_tree_to_python(const YamlNode& root, const ValueSettings& s, const TagContext& ctx) {
   AliasScope scope(root);
   AnchorObjectCache cache;
+  CollectorPause pause(ctx);
   return node_to_loaded_python(root, s, ctx, scope, cache);
 }
 
