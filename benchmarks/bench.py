@@ -136,6 +136,27 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
     else:
         print("loads_all: not available yet")
 
+    # annotated results: the first document (loads) and every document
+    ann = getattr(quillfern, "OPT_ANNOTATED", None)
+    if ann is not None and available(lambda: quillfern.loads("a: 1", option=ann)):
+        ours = best_time(lambda: [quillfern.loads(t, option=ann) for t in texts], repeat)
+        peers = {"plain loads": best_time(lambda: [quillfern.loads(t) for t in texts], repeat)}
+        if RuamelYAML:
+            ry = RuamelYAML()  # the round-trip loader, whose results carry .lc
+            peers["ruamel-rt"] = best_time(lambda: [next(iter(ry.load_all(t)), None) for t in texts],
+                                           max(1, repeat // 2))
+        row("loads OPT_ANNOTATED", ours, peers)
+        print(f"{'':<28} annotated takes {ours / peers['plain loads']:.1f}x the time of plain loads")
+        ours = best_time(lambda: [quillfern.loads_all(t, option=ann) for t in texts], repeat)
+        peers = {"plain loads_all": best_time(lambda: [quillfern.loads_all(t) for t in texts], repeat)}
+        if RuamelYAML:
+            ry = RuamelYAML()
+            peers["ruamel-rt"] = best_time(lambda: [list(ry.load_all(t)) for t in texts], max(1, repeat // 2))
+        row("loads_all OPT_ANNOTATED", ours, peers)
+        print(f"{'':<28} annotated takes {ours / peers['plain loads_all']:.1f}x the time of plain loads_all")
+    else:
+        print("annotated results: not available yet")
+
     # dumps / to_json
     if data is not None and available(lambda: quillfern.dumps({"a": 1})):
         plain = [jsonable(d) for d in data]
@@ -176,16 +197,27 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
         print("round trip: not available yet")
 
 
-def peak_memory(text_path: str) -> None:
+# What each peak-memory run loads, and how.
+LOADERS = {
+    "loads": "x = quillfern.loads(t)",
+    "loads OPT_ANNOTATED": "x = quillfern.loads(t, option=quillfern.OPT_ANNOTATED)",
+    "ruamel-rt load": "from ruamel.yaml import YAML\nx = YAML().load(t)",
+}
+
+
+def peak_memory(text_path: str, how: str = "loads") -> float | None:
+    """Prints and returns the peak memory (MiB) that one load adds."""
     # In a fresh interpreter: the text is read as bytes (one buffer of the
     # file's size, no decoding copy), then the peak resident size is reset to
-    # the current one, so the peak after loads is what loads itself adds. The
-    # peak is the kernel's per-process high-water mark (VmHWM); getrusage's
+    # the current one, so the peak after loading is what the load itself adds.
+    # The peak is the kernel's per-process high-water mark (VmHWM); getrusage's
     # ru_maxrss would not do, as a child started from a large benchmark
-    # process inherits the parent's maximum across exec.
+    # process inherits the parent's maximum across exec. Imports come first,
+    # so a peer's import is not counted.
     code = (
         "import quillfern, sys\n"
-        "def status(field):\n"
+        + ("import ruamel.yaml\n" if how.startswith("ruamel") else "")
+        + "def status(field):\n"
         "    with open('/proc/self/status') as f:\n"
         "        for line in f:\n"
         "            if line.startswith(field + ':'):\n"
@@ -195,19 +227,36 @@ def peak_memory(text_path: str) -> None:
         "with open('/proc/self/clear_refs', 'w') as f:\n"
         "    f.write('5')\n"
         "base = status('VmRSS')\n"
-        "x = quillfern.loads(t)\n"
+        + LOADERS[how] + "\n"
         "print(base, status('VmHWM'))\n"
     )
     if not os.path.exists("/proc/self/clear_refs"):
         print("peak memory: not available on this system")
-        return
+        return None
     try:
         out = subprocess.run([sys.executable, "-c", code, text_path], capture_output=True, text=True, check=True)
         base, peak = map(int, out.stdout.split())
         size = os.path.getsize(text_path)
-        print(f"peak memory of loads on {size / 1e6:.1f} MB: +{(peak - base) / 1024:.1f} MiB over the text read")
+        added = (peak - base) / 1024
+        print(f"peak memory of {how} on {size / 1e6:.1f} MB: +{added:.1f} MiB over the text read")
+        return added
     except subprocess.CalledProcessError as e:
         print("peak memory: not available:", e.stderr.strip().splitlines()[-1:])
+        return None
+
+
+def annotated_peak_memory(tmp: str) -> None:
+    """Annotated loads against plain loads and ruamel's round-trip load, on a
+    generated 1 MB document, each in a fresh interpreter."""
+    path = os.path.join(tmp, "annotated.yaml")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(generated_document(1.0))
+    figures = {how: peak_memory(path, how) for how in LOADERS if RuamelYAML or not how.startswith("ruamel")}
+    ours = figures.get("loads OPT_ANNOTATED")
+    if ours:
+        for how in ("loads", "ruamel-rt load"):
+            if figures.get(how):
+                print(f"  annotated / {how}: {ours / figures[how]:.2f}x")
 
 
 def main() -> None:
@@ -225,6 +274,7 @@ def main() -> None:
         with open(path, "w", encoding="utf-8") as f:
             f.write(big)
         peak_memory(path)
+        annotated_peak_memory(tmp)
 
 
 if __name__ == "__main__":
