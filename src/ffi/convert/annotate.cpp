@@ -40,10 +40,10 @@ class AnnotatedBuild {
   PyObject* new_list(const YamlNode& n) { return new_annotated_list(annotation(n)); }
   PyObject* new_dict(const YamlNode& n) { return new_annotated_dict(annotation(n)); }
 
-  PyObject* scalar(const YamlNode& n) {
-    if (n.is_null()) return scalar_node_to_python(n, s_.values);
+  PyObject* scalar(const YamlNode& n, ScalarTag tag) {
+    if (n.is_null()) return scalar_node_to_python(n, s_.values, tag);
     if (PyObject* d = scalar_timestamp(n, s_.values)) return d;
-    const Resolution r = resolve_scalar(s_.values.mode, n.text, n.scalar_style, node_scalar_tag(n));
+    const Resolution r = resolve_scalar(s_.values.mode, n.text, n.scalar_style, tag);
     switch (r.kind) {
       case ResolvedKind::Str:
       case ResolvedKind::Merge: {
@@ -146,18 +146,20 @@ PyObject* annotated_scalar_class(AnnotatedScalarClass which) {
 }
 
 PyObject* node_to_annotated_python(const YamlNode& node, const FileNames& files, const AnnotateSettings& s,
-                                   const TagContext& ctx, AliasScope& scope, AnchorObjectCache& cache) {
+                                   const TagContext& ctx, AliasScope& scope, AnchorObjectCache& cache,
+                                   const TagHandles* handles) {
   AnnotatedBuild build(files, s);
-  return NodeWalk(build, s.values, &ctx, scope, cache).convert(node);
+  return NodeWalk(build, s.values, &ctx, scope, cache, handles).convert(node);
 }
 
 PyObject* annotated_tree_to_python(const YamlNode& root, const FileNames& files, const AnnotateSettings& s,
                                    const TagContext& ctx) {
   AliasScope scope(root);
   AnchorObjectCache cache;
+  const TagHandles handles(root);
   // The annotated scalar classes are the package's own and make no cycles.
   CollectorPause pause(ctx);
-  return node_to_annotated_python(root, files, s, ctx, scope, cache);
+  return node_to_annotated_python(root, files, s, ctx, scope, cache, handles.empty() ? nullptr : &handles);
 }
 
 }  // namespace qf::py

@@ -25,9 +25,12 @@ struct AnnotateSettings {
 using FileNames = std::vector<std::string>;
 
 // One node with the caller's alias scope and anchor cache.
+// With `handles`, tags are read with the document's %TAG handles expanded
+// (the source tags stay as written).
 PyObject* node_to_annotated_python(const YamlNode& node, const FileNames& files, const AnnotateSettings& s,
-                                   const TagContext& ctx, AliasScope& scope, AnchorObjectCache& cache);
-// A document root with a fresh scope and cache.
+                                   const TagContext& ctx, AliasScope& scope, AnchorObjectCache& cache,
+                                   const TagHandles* handles = nullptr);
+// A document root with a fresh scope and cache and the root's %TAG handles.
 PyObject* annotated_tree_to_python(const YamlNode& root, const FileNames& files, const AnnotateSettings& s,
                                    const TagContext& ctx);
 

@@ -6,7 +6,8 @@
 //   static constexpr bool kTags;          // custom tags go through the tag handlers
 //   PyObject* new_list(const YamlNode&);  // an empty list for a sequence
 //   PyObject* new_dict(const YamlNode&);  // an empty dict for a mapping
-//   PyObject* scalar(const YamlNode&);    // a Scalar or Null node, before the tag step
+//   PyObject* scalar(const YamlNode&, ScalarTag);  // a Scalar or Null node under
+//                                                  // its tag, before the tag step
 //
 // Every function returns a new reference, or nullptr with the host exception
 // set. Lists are filled by appending, so host code (tag handlers) never meets
@@ -20,6 +21,7 @@
 #include "ffi/py.hpp"
 #include "ffi/pyref.hpp"
 #include "roundtrip/provenance.hpp"
+#include "roundtrip/tag_handles.hpp"
 #include "support/stack_guard.hpp"
 
 namespace qf::py {
@@ -27,8 +29,11 @@ namespace qf::py {
 template <class Build>
 class NodeWalk {
  public:
-  NodeWalk(Build& build, const ValueSettings& s, const TagContext* tags, AliasScope& scope, AnchorObjectCache& cache)
-      : build_(build), s_(s), tags_(tags), scope_(scope), cache_(cache) {}
+  // With `handles` (the document's %TAG handles) tags are read expanded, as
+  // the value loader reads them; without, as written.
+  NodeWalk(Build& build, const ValueSettings& s, const TagContext* tags, AliasScope& scope, AnchorObjectCache& cache,
+           const TagHandles* handles = nullptr)
+      : build_(build), s_(s), tags_(tags), scope_(scope), cache_(cache), handles_(handles) {}
 
   PyObject* convert(const YamlNode& n) {
     return ensure_stack([&]() -> PyObject* { return convert_here(n); });
@@ -58,7 +63,13 @@ class NodeWalk {
       case NodeKind::Scalar:
       case NodeKind::Null: break;
     }
-    return finish(n, build_.scalar(n));
+    std::string scratch;
+    return finish(n, build_.scalar(n, tag_of(n, scratch)));
+  }
+
+  ScalarTag tag_of(const YamlNode& n, std::string& scratch) const {
+    if (!n.tag) return std::nullopt;
+    return handles_ ? handles_->expand(*n.tag, scratch) : std::string_view(*n.tag);
   }
 
   // The tag step, then the cache entry of an anchored node (after the tag
@@ -66,8 +77,9 @@ class NodeWalk {
   PyObject* finish(const YamlNode& n, PyObject* out) {
     if (!out) return nullptr;
     if constexpr (Build::kTags) {
-      if (n.tag && !is_standard_tag(*n.tag)) {
-        out = apply_tag_handlers(*n.tag, out, *tags_);
+      std::string scratch;
+      if (const ScalarTag tag = tag_of(n, scratch); tag && !is_standard_tag(*tag)) {
+        out = apply_tag_handlers(*tag, out, *tags_);
         if (!out) return nullptr;
       }
     }
@@ -113,7 +125,7 @@ class NodeWalk {
       if (!v) return nullptr;
       if (merging && is_merge_key(e.key)) {
         PyRef left;
-        if (!merge_into_dict(dict.get(), v.get(), left)) return nullptr;
+        if (!merge_value(dict.get(), e.value, v.get(), left)) return nullptr;
         if (left) {
           k = PyRef::steal(Build::kTags ? convert(e.key) : hashable(e.key));
           if (!k || !keep_unmerged_under_merge_key(dict.get(), k.get(), left.get(), slot)) return nullptr;
@@ -133,6 +145,43 @@ class NodeWalk {
     return dict.release();
   }
 
+  bool custom_tagged(const YamlNode* n) const {
+    std::string scratch;
+    const ScalarTag tag = n ? tag_of(*n, scratch) : std::nullopt;
+    return tag && !is_standard_tag(*tag);
+  }
+
+  // Merges a converted merge value. With tags, as the value loader does it:
+  // a custom-tagged mapping, also as an item of a merged sequence, is not
+  // merged but kept under the merge key (the handlers may have made it
+  // anything).
+  bool merge_value(PyObject* dict, const YamlNode& node, PyObject* value, PyRef& left) {
+    if constexpr (Build::kTags) {
+      const YamlNode* n = scope_.final_target(node);
+      if (custom_tagged(n)) {
+        left = PyRef::borrow(value);
+        return true;
+      }
+      if (n && n->is_sequence() && PyList_Check(value) && size_t(PyList_GET_SIZE(value)) == n->items.size()) {
+        PyRef rest;
+        for (size_t i = 0; i < n->items.size() && i < size_t(PyList_GET_SIZE(value)); ++i) {
+          PyRef item = PyRef::borrow(PyList_GET_ITEM(value, Py_ssize_t(i)));
+          PyRef l;
+          if (custom_tagged(scope_.final_target(n->items[i])))
+            l = item;
+          else if (!merge_into_dict(dict, item.get(), l))
+            return false;
+          if (!l) continue;
+          if (!rest) rest = PyRef::steal(PyList_New(0));
+          if (!rest || PyList_Append(rest.get(), l.get()) < 0) return false;
+        }
+        left = std::move(rest);
+        return true;
+      }
+    }
+    return merge_into_dict(dict, value, left);
+  }
+
   PyObject* hashable_at(const YamlNode& start, size_t level) {
     return ensure_stack([&]() -> PyObject* { return hashable_here(start, level); });
   }
@@ -144,11 +193,13 @@ class NodeWalk {
       if (!n) Py_RETURN_NONE;
     }
     key_depth_ = std::max(key_depth_, level);
-    if (!n->is_collection()) return finish(*n, scalar_node_to_python(*n, s_));
+    std::string scratch;
+    const ScalarTag tag = tag_of(*n, scratch);
+    if (!n->is_collection()) return finish(*n, scalar_node_to_python(*n, s_, tag));
     // As on the plain road, a custom-tagged collection in a key is handed to
     // its tag like any value (a dict or list result is then refused as key).
     if constexpr (Build::kTags)
-      if (n->tag && !is_standard_tag(*n->tag)) return convert(*n);
+      if (tag && !is_standard_tag(*tag)) return convert(*n);
     std::vector<PyRef> parts;
     parts.reserve(n->size());
     if (n->is_sequence()) {
@@ -177,6 +228,7 @@ class NodeWalk {
   const TagContext* tags_;  // required when Build::kTags
   AliasScope& scope_;
   AnchorObjectCache& cache_;
+  const TagHandles* handles_;
   size_t key_depth_ = 0;  // nesting of the last key made by hashable()
 };
 

@@ -107,14 +107,13 @@ PyObject* scalar_timestamp(const YamlNode& n, const ValueSettings& s) {
   return nullptr;
 }
 
-PyObject* scalar_node_to_python(const YamlNode& n, const ValueSettings& s) {
+PyObject* scalar_node_to_python(const YamlNode& n, const ValueSettings& s, ScalarTag tag) {
   if (n.is_null()) {
-    if (!n.tag) Py_RETURN_NONE;
-    return resolved_to_python(resolve_scalar(s.mode, std::string_view(), ScalarStyle::Plain, node_scalar_tag(n)),
-                              std::string_view());
+    if (!tag) Py_RETURN_NONE;
+    return resolved_to_python(resolve_scalar(s.mode, std::string_view(), ScalarStyle::Plain, tag), std::string_view());
   }
   if (PyObject* d = scalar_timestamp(n, s)) return d;
-  return resolved_to_python(resolve_scalar(s.mode, n.text, n.scalar_style, node_scalar_tag(n)), n.text);
+  return resolved_to_python(resolve_scalar(s.mode, n.text, n.scalar_style, tag), n.text);
 }
 
 bool resolves_to_collection(const YamlNode& node, AliasScope& scope) {
@@ -213,7 +212,7 @@ struct PlainBuild {
   const ValueSettings& s;
   PyObject* new_list(const YamlNode&) { return PyList_New(0); }
   PyObject* new_dict(const YamlNode&) { return PyDict_New(); }
-  PyObject* scalar(const YamlNode& n) { return scalar_node_to_python(n, s); }
+  PyObject* scalar(const YamlNode& n, ScalarTag tag) { return scalar_node_to_python(n, s, tag); }
 };
 
 }  // namespace
@@ -230,16 +229,17 @@ PyObject* node_to_hashable_python(const YamlNode& node, const ValueSettings& s, 
 }
 
 PyObject* node_to_loaded_python(const YamlNode& node, const ValueSettings& s, const TagContext& ctx,
-                                AliasScope& scope, AnchorObjectCache& cache) {
+                                AliasScope& scope, AnchorObjectCache& cache, const TagHandles* handles) {
   PlainBuild<true> b{s};
-  return NodeWalk(b, s, &ctx, scope, cache).convert(node);
+  return NodeWalk(b, s, &ctx, scope, cache, handles).convert(node);
 }
 
 PyObject* document_tree_to_python(const YamlNode& root, const ValueSettings& s, const TagContext& ctx) {
   AliasScope scope(root);
   AnchorObjectCache cache;
+  const TagHandles handles(root);
   CollectorPause pause(ctx);
-  return node_to_loaded_python(root, s, ctx, scope, cache);
+  return node_to_loaded_python(root, s, ctx, scope, cache, handles.empty() ? nullptr : &handles);
 }
 
 }  // namespace qf::py
