@@ -49,13 +49,22 @@ bool pre_pass(std::string_view text, const LoadSettings& s) {
   return false;
 }
 
+// A path as text: bytes that are not UTF-8 become U+FFFD.
+std::string path_text(std::string_view bytes) {
+  PyRef u = PyRef::steal(PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "replace"));
+  Py_ssize_t n = 0;
+  const char* p = u ? PyUnicode_AsUTF8AndSize(u.get(), &n) : nullptr;
+  if (!p) throw ErrorAlreadySet{};
+  return std::string(p, static_cast<size_t>(n));
+}
+
 // Every source read besides the main text gets the same check, with the
 // lock held, its errors naming the file.
 bool check_sources(const SourceSet& set, const LoadSettings& s) {
   for (size_t id = 1; id < set.texts.size(); ++id) {
     if (!set.texts[id]) continue;
     if (std::optional<LoadError> err = error_pass(*set.texts[id], s)) {
-      raise(load_error_to_exception(*err, set.files[id]));
+      raise(load_error_to_exception(*err, path_text(set.files[id])));
       return false;
     }
   }
@@ -91,15 +100,6 @@ bool check_documents(const std::vector<YamlNode>& docs, const LoadSettings& s) {
   if (s.yaml11_warn)
     for (const std::string& w : collect_yaml11_warnings_all(docs, s.mode)) log_warning(w);
   return true;
-}
-
-// A path as text: bytes that are not UTF-8 become U+FFFD.
-std::string path_text(std::string_view bytes) {
-  PyRef u = PyRef::steal(PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "replace"));
-  Py_ssize_t n = 0;
-  const char* p = u ? PyUnicode_AsUTF8AndSize(u.get(), &n) : nullptr;
-  if (!p) throw ErrorAlreadySet{};
-  return std::string(p, static_cast<size_t>(n));
 }
 
 AnnotateSettings annotate_settings(const LoadSettings& s) {
