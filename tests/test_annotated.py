@@ -434,10 +434,14 @@ def test_setstate_takes_index_objects_and_refuses_readers_meanwhile():
                 obj.__line__
             except RuntimeError as e:
                 seen.append(str(e))
+            try:
+                obj.__reduce__()
+            except BaseException as e:  # the internal error: __reduce__ expects its record free
+                seen.append((type(e).__name__, str(e).startswith("Already mutably borrowed")))
             return 9
 
     obj.__setstate__((Index(), 1, None, 1, 1, None, None, Index(), 1))
-    assert seen == ["Already mutably borrowed"] * 2
+    assert seen == ["Already mutably borrowed", ("QuillfernInternalError", True)] * 2
     assert (obj.__line__, obj.__offset__) == (9, 9)
 
 
