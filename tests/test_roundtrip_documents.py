@@ -503,6 +503,97 @@ def test_reentrant_edit_during_item_access_is_refused_and_flags_are_released():
     assert doc.origin == "free"
 
 
+# Every member that a key's __eq__ can reach while an edit holds the borrows.
+DOC_READS = {
+    "item": lambda d, v: d["a"],
+    "get": lambda d, v: d.get("a", "default"),
+    "anchors": lambda d, v: d.anchors,
+    "locate": lambda d, v: d.locate(["a"]),
+    "keys": lambda d, v: d.keys(),
+    "len": lambda d, v: len(d),
+    "in": lambda d, v: "a" in d,
+    "to_dict": lambda d, v: d.to_dict(),
+    "walk": lambda d, v: d.walk(),
+    "to_yaml": lambda d, v: d.to_yaml(),
+    "to_tree": lambda d, v: d.to_tree(),
+    "range": lambda d, v: d.range(),
+    "repr": lambda d, v: repr(d),
+    "origin": lambda d, v: d.origin,
+    "explicit_start": lambda d, v: d.explicit_start,
+    "dumps": lambda d, v: q.dumps(d),
+}
+VIEW_READS = {
+    "view item": lambda d, v: v["k"],
+    "view get": lambda d, v: v.get("k", "default"),
+    "view keys": lambda d, v: v.keys(),
+    "view len": lambda d, v: len(v),
+    "view in": lambda d, v: "k" in v,
+    "view unwrap": lambda d, v: v.unwrap(),
+    "view walk": lambda d, v: v.walk(),
+    "view range": lambda d, v: v.range(),
+    "view to_yaml": lambda d, v: v.to_yaml(),
+    "view repr": lambda d, v: repr(v),
+}
+EDITS = {
+    "set": lambda target, key: target.__setitem__(key, 2),
+    "delete": lambda target, key: target.__delitem__(key),
+}
+
+
+def reentrant_key(action, seen):
+    class Key:
+        def __eq__(self, other):
+            try:
+                action()
+            except Exception as e:  # noqa: BLE001 - the type is checked below
+                seen.append((type(e), str(e)))
+            else:
+                seen.append(None)
+            return False
+
+        def __hash__(self):
+            return 0
+
+    return Key()
+
+
+@pytest.mark.parametrize("edit", EDITS)
+@pytest.mark.parametrize("on_view", [False, True], ids=["document edit", "view edit"])
+@pytest.mark.parametrize("read", [*DOC_READS, *VIEW_READS])
+def test_reads_reached_during_an_edit_raise_runtime_error(read, on_view, edit):
+    doc = load("a: &x {k: 1}\nb: 2\n")
+    view = doc["a"]
+    seen = []
+    action = {**DOC_READS, **VIEW_READS}[read]
+    key = reentrant_key(lambda: action(doc, view), seen)
+    with pytest.raises((TypeError, KeyError)):  # the key neither converts nor matches
+        EDITS[edit](view if on_view else doc, key)
+    assert seen and set(seen) == {(RuntimeError, "Already mutably borrowed")}
+    action(doc, view)  # every flag was given back
+    doc["b"] = 3
+    assert doc.to_yaml() == b"a: &x {k: 1}\nb: 3\n"
+
+
+@pytest.mark.parametrize(
+    "outer",
+    [lambda d, v, k: d[k], lambda d, v, k: d.get(k, None), lambda d, v, k: v[k], lambda d, v, k: v.get(k, None)],
+    ids=["document item", "document get", "view item", "view get"],
+)
+@pytest.mark.parametrize("edit", EDITS)
+def test_edits_reached_during_item_access_raise_runtime_error(outer, edit):
+    doc = load("a: {k: 1}\nb: 2\n")
+    view = doc["a"]
+    seen = []
+    key = reentrant_key(lambda: (EDITS[edit](view, "k"), EDITS[edit](doc, "b")), seen)
+    try:
+        outer(doc, view, key)
+    except KeyError:
+        pass
+    # The first edit inside __eq__ already fails.
+    assert seen and set(seen) == {(RuntimeError, "Already borrowed")}
+    assert doc.to_yaml() == b"a: {k: 1}\nb: 2\n"
+
+
 DEEP = {
     "flow": "[" * 999 + "1" + "]" * 999 + "\n",
     "block": "".join("  " * i + "k:\n" for i in range(999)) + "  " * 999 + "v\n",

@@ -146,7 +146,8 @@ int view_set_or_delete_item(PyObject* view, PyObject* key, PyObject* value) {
     ExclusiveBorrow vb(v->borrow);
     if (!vb) return -1;
     PyObject* document = v->handle.document;
-    ExclusiveBorrow db = ExclusiveBorrow::expected(document_borrow(document));
+    ExclusiveBorrow db(document_borrow(document));
+    if (!db) return -1;
     RoundTripDocument& d = document_content(document);
     const YamlNode* found;
     {
