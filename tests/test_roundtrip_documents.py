@@ -3,10 +3,12 @@ multi-document objects, keys/len/in, views (aliases included), walk, locate,
 anchors, ranges, origins, the round-trip roads of loads and loads_all, dumps
 and to_json of documents and views, alias resolution and its limits."""
 
+import ctypes
 import datetime
+import gc
 import logging
 import pathlib
-import resource
+import sys
 
 import pytest
 
@@ -191,7 +193,7 @@ def test_multi_document_index_gives_views_on_that_document():
     assert doc.walk() == [(("a", "k"), "first")]
     assert doc.range()[0] == 1
     assert doc.locate(["list"]) is None
-    assert doc.locate(["a", "k"]) is not None
+    assert type(doc.locate(["a", "k"])).__name__ == "QuillfernNode"
 
 
 def test_empty_stream_document():
@@ -278,7 +280,8 @@ def test_alias_expansion_past_the_depth_limit_raises():
     doc = load(alias_chain(150))
     e = raises(lambda: doc["top"].to_dict(), qe.QuillfernParseError)
     assert "maximum alias depth of 100" in str(e)
-    assert doc.get("top", "d") is not None  # a view: nothing expanded yet
+    view = doc.get("top", "d")  # a view: nothing expanded yet
+    assert (repr(view), len(view)) == ("QuillfernDocumentView(sequence)", 1)
     # Within the limit the whole chain expands.
     v = load(alias_chain(100))["top"].to_dict()
     for _ in range(99):
@@ -290,7 +293,8 @@ def test_alias_expansion_past_the_node_budget_raises():
     doc = load(alias_bomb())
     e = raises(lambda: doc["h"].to_dict(), qe.QuillfernParseError)
     assert "budget of 1000000 nodes" in str(e)
-    assert doc["h"].get(0, "dflt") is not None
+    view = doc["h"].get(0, "dflt")
+    assert (repr(view), len(view)) == ("QuillfernDocumentView(sequence)", 10)
     # A whole-document conversion shares the anchored objects instead.
     d = doc.to_dict()
     assert d["h"][0] is d["g"]
@@ -409,9 +413,10 @@ def test_both_null_options_in_loads_all_only_with_a_document():
 
 
 def test_parse_errors_carry_positions():
-    for fn in (lambda: load("a: [1\n"), lambda: q.loads_all("a: 1\n---\nb: [1\n", option=RT)):
-        e = raises(fn, qe.QuillfernParseError)
-        assert e.line >= 1 and " at line " in str(e) and e.file is None
+    for fn, line in ((lambda: load("a: [1\n"), 2), (lambda: q.loads_all("a: 1\n---\nb: [1\n", option=RT), 4)):
+        e = raises(fn, qe.QuillfernParseError,
+                   f"unclosed flow collection at end of input at line {line}, column 1")
+        assert (e.line, e.column, e.file) == (line, 1, None)
 
 
 def test_duplicate_key_policy_runs_on_the_round_trip_road(caplog):
@@ -614,7 +619,11 @@ def test_deep_inputs_on_a_small_stack(name):
 
     rendered, dumped, _, value, leaves = run_in_small_thread(work)
     assert rendered == dumped == text
-    assert len(leaves) >= 1
+    if name == "chain":
+        plain = q.loads(text)
+        assert leaves == [((f"a{i}", 0), plain[f"a{i}"][0]) for i in range(100)] + [(("top",), plain["top"])]
+    else:
+        assert leaves == {"flow": [((0,) * 999, 1)], "block": [(("k",) * 999, "v")]}[name]
     if name == "chain":
         v = value["top"]
         for _ in range(99):
@@ -623,7 +632,7 @@ def test_deep_inputs_on_a_small_stack(name):
 
 
 def test_repeated_loads_do_not_leak():
-    texts = [DEEP["block"].encode(), DEEP["chain"].encode(), alias_bomb(5).encode()]
+    texts = [DEEP["block"].encode(), DEEP["chain"].encode(), alias_bomb(3).encode()]
 
     def cycle():
         for t in texts:
@@ -634,12 +643,35 @@ def test_repeated_loads_do_not_leak():
                 d.to_yaml()
                 len(d)
 
-    for _ in range(3):
+    for _ in range(5):
         cycle()
-    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    for _ in range(30):
+    # Growth over many cycles, measured without allocating in between: a
+    # leak of one object or one node per cycle shows. (Under the sanitizers
+    # neither count is kept; leak detection covers that run.)
+    cycles = 60
+    gc.collect()
+    blocks, heap = sys.getallocatedblocks(), c_heap_bytes()
+    for _ in range(cycles):
         cycle()
-    assert resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before < 8 * 1024
+    gc.collect()
+    assert sys.getallocatedblocks() - blocks < cycles // 4
+    assert c_heap_bytes() - heap < 64 * cycles
+
+
+class MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in
+                ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
+                 "keepcost")]
+
+
+def c_heap_bytes():
+    """Bytes in use on the C heap (glibc's counters), 0 where not known."""
+    mallinfo2 = getattr(ctypes.CDLL(None), "mallinfo2", None)
+    if mallinfo2 is None:
+        return 0
+    mallinfo2.restype = MallInfo2
+    info = mallinfo2()
+    return info.uordblks + info.hblkhd
 
 
 # ---- live and stale views (edits come from item assignment and deletion) ----
