@@ -109,11 +109,9 @@ TEST(Value, DeepCopyIsIndependentAndIterative) {
     Value original = deep_mixed(200'000);
     Value copy = deep_copy_value(original);
     EXPECT_TRUE(value_structurally_equal(original, copy));
-    const size_t nodes = value_node_count(original);
-    EXPECT_EQ(value_node_count(copy), nodes);
+    EXPECT_EQ(value_node_count(copy), value_node_count(original));
     drop_value_tree(std::move(original));
-    EXPECT_EQ(value_node_count(copy), nodes);
-    EXPECT_GT(nodes, 200'000u);
+    EXPECT_GT(value_node_count(copy), 200'000u);
   });
 
   Value a = Value::string("x");
