@@ -166,9 +166,7 @@ int view_set_or_delete_item(PyObject* view, PyObject* key, PyObject* value) {
 }
 
 PyObject* document_to_tree(PyObject* document, PyObject*) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(document_borrow(document));
-    if (!b) return nullptr;
+  return with_shared_borrow(document_borrow(document), [&]() -> PyObject* {
     const RoundTripDocument& d = document_content(document);
     if (d.docs.size() > 1) {
       PyErr_SetString(PyExc_ValueError, "to_tree() requires one document; use loads_all(option=OPT_ROUND_TRIP)");
