@@ -67,6 +67,18 @@ def test_annotated_numbers_keep_their_value_and_location():
     assert d["a"].__style__ == "plain"
 
 
+def test_loaded_scalars_are_what_their_class_builds():
+    d = q.loads("a: x\nb: 2\nc: 2.5\n", option=AN, root_path="f.yaml")
+    names = ["__line__", "__column__", "__file__", "__end_line__", "__end_column__", "__style__",
+             "__source_tag__", "__source_target__", "__offset__", "__end_offset__"]
+    for v in d.values():
+        built = type(v)(type(v)._plain(v), *(getattr(v, n) for n in names))
+        assert vars(v) == vars(built) and list(vars(v)) == names
+        assert v == built and hash(v) == hash(built)
+        back = pickle.loads(pickle.dumps(v))
+        assert type(back) is type(v) and vars(back) == vars(v)
+
+
 STYLES = [
     ("a: plain\n", "plain"),
     ("a: 'single'\n", "single"),
