@@ -379,6 +379,9 @@ CLASS_LOOKUP = textwrap.dedent("""
         print(repr(args), kw)
     q.QuillfernAnnotatedStr = lambda *a: 1 / 0
     print(q.loads("x: y\\n", option=q.OPT_ANNOTATED))
+    # A class whose __new__ is replaced is called, argument for argument.
+    q.QuillfernAnnotatedInt.__new__ = staticmethod(lambda cls, *a: len(a))
+    print(q.loads("n: 5\\n", option=q.OPT_ANNOTATED | q.OPT_ANNOTATE_NUMBERS))
 """)
 
 
@@ -389,6 +392,7 @@ def test_annotated_str_class_is_looked_up_once():
         "('v', 1, 4, 'f.yaml', 1, 7, 'double', None, None, 3, 6) {}",  # the value before its key
         "('k', 1, 1, 'f.yaml', 1, 2, 'plain', None, None, 0, 1) {}",
         "{'x': 'y'}",
+        "{'n': 11}",
     ]
 
 
