@@ -8,7 +8,6 @@
 #include "ffi/args.hpp"
 #include "ffi/borrow.hpp"
 #include "ffi/document_edits.hpp"
-#include "ffi/document_edits.hpp"
 #include "ffi/frame.hpp"
 #include "ffi/getters.hpp"
 #include "ffi/pyref.hpp"
@@ -253,6 +252,12 @@ PyObject* document_get_anchors(PyObject* self, void*) {
   });
 }
 
+// No borrow: the roots are not looked at (an empty stream gives a node that
+// is stale until a document exists).
+PyObject* document_get_node(PyObject* self, void*) {
+  return guarded([&] { return new_node_object(self, 0, NodePath{}); });
+}
+
 PyObject* document_repr(PyObject* self) {
   return guarded([&]() -> PyObject* {
     SharedBorrow b(as_doc(self)->borrow);
@@ -289,6 +294,7 @@ PyGetSetDef getset[] = {
     {"explicit_start", document_get_explicit_start, nullptr, "Whether the first document was opened by '---'.",
      nullptr},
     {"anchors", document_get_anchors, nullptr, "Anchor name -> QuillfernNode, for the first document.", nullptr},
+    {"node", document_get_node, nullptr, "The QuillfernNode of the first document's root.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

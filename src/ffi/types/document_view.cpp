@@ -19,17 +19,6 @@ namespace qf::py {
 namespace {
 
 template <class T>
-void handle_dealloc(PyObject* self) {
-  PyTypeObject* tp = Py_TYPE(self);
-  T* o = reinterpret_cast<T*>(self);
-  Py_CLEAR(o->handle.document);
-  std::destroy_at(&o->handle);
-  std::destroy_at(&o->borrow);
-  tp->tp_free(self);
-  Py_DECREF(tp);
-}
-
-template <class T>
 PyObject* new_handle_object(TypeCell& cell, PyObject* document, uint64_t root, NodePath path) {
   PyTypeObject* tp = cell.require();
   PyObject* o = tp->tp_alloc(tp, 0);
@@ -58,7 +47,7 @@ struct ViewAccess {
         doc(SharedBorrow::expected(document_borrow(as_view(self)->handle.document))),
         content(document_content(as_view(self)->handle.document)),
         handle(as_view(self)->handle),
-        scope(handle.root < content.docs.size() ? &content.docs[handle.root] : nullptr) {
+        scope(handle_root(content, handle.root)) {
     node = resolve_handle(content, handle.root, handle.path, scope);
   }
   ValueSettings settings() const { return value_settings(content); }
@@ -168,6 +157,21 @@ PyObject* view_to_yaml(PyObject* self, PyObject*) {
   });
 }
 
+PyObject* view_node(PyObject* self, void*) {
+  return guarded([&]() -> PyObject* {
+    SharedBorrow own(as_view(self)->borrow);
+    if (!own) return nullptr;
+    const NodeHandle& h = as_view(self)->handle;
+    return new_node_object(h.document, h.root, h.path);
+  });
+}
+
+PyGetSetDef view_getset[] = {
+    {"node", view_node, nullptr, "The QuillfernNode at this view's path (not resolved: a stale view gives a stale node).",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyObject* view_repr(PyObject* self) {
   return guarded([&]() -> PyObject* {
     SharedBorrow own(as_view(self)->borrow);
@@ -199,6 +203,7 @@ PyType_Slot view_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc<DocumentViewObject>)},
     {Py_tp_repr, reinterpret_cast<void*>(view_repr)},
     {Py_tp_methods, view_methods},
+    {Py_tp_getset, view_getset},
     {Py_mp_subscript, reinterpret_cast<void*>(view_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(view_len)},
     // __setitem__ and __delitem__ share the one slot.
@@ -209,26 +214,10 @@ PyType_Slot view_slots[] = {
 PyType_Spec view_spec = {"QuillfernDocumentView", sizeof(DocumentViewObject), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, view_slots};
 
-PyType_Slot node_slots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "A metadata-bearing handle onto a single node of a [`QuillfernDocument`].\n\n"
-                    "It exposes the node's value, position, comments, style, anchor and tag, and\n"
-                    "resolves its path again on every access.")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc<NodeObject>)},
-    {0, nullptr},
-};
-PyType_Spec node_spec = {"QuillfernNode", sizeof(NodeObject), 0,
-                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, node_slots};
-
 }  // namespace
 
 TypeCell& document_view_type_cell() {
   static TypeCell cell(&view_spec);
-  return cell;
-}
-
-TypeCell& node_type_cell() {
-  static TypeCell cell(&node_spec);
   return cell;
 }
 
