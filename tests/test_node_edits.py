@@ -10,7 +10,7 @@ import pytest
 
 import quillfern as q
 
-from helpers import suite_cases
+from helpers import run_in_small_thread, suite_cases
 
 RT = q.OPT_ROUND_TRIP
 SANITIZED = os.environ.get("QUILLFERN_SANITIZED") == "1"
@@ -76,6 +76,10 @@ EDITS = [
      "%YAML 1.2\n---\nb: 2\n...\n"),
     ("value in a later document", "a: 1\n---\nb: 2\n", lambda d: setattr(d[1].node["b"], "value", 3),
      "a: 1\n---\nb: 3\n"),
+    ("make_alias in a later document", "- 0\n---\n- &a 1\n- 2\n", lambda d: d[1].node[1].make_alias("a"),
+     "- 0\n---\n- &a 1\n- *a\n"),
+    ("detach in a later document", "- &a 0\n---\n- &a [1]\n- *a\n", lambda d: d[1].node[1].detach(),
+     "- &a 0\n---\n- &a [1]\n- [1]\n"),
     # anchor
     ("anchor set", "a: 1\nb: 2\n", anchor("b", "n"), "a: 1\nb: &n 2\n"),
     ("anchor renames its aliases", "a: &x 1\nb: *x\n*x : k\n", anchor("a", "y"), "a: &y 1\nb: *y\n*y : k\n"),
@@ -269,11 +273,34 @@ def test_detach_past_the_limits_fails_loudly_and_changes_nothing():
         at(d2.node, *["k"] * 997, "u").detach()
     assert info.value.args == ("detaching this alias would nest the document deeper than 1000 levels",)
     assert d2.to_yaml() == before_text
+    chain = "a0: &a0 [x]\n" + "".join(f"a{i}: &a{i} [*a{i - 1}]\n" for i in range(1, 150)) + "top: *a149\n"
+    d3 = load(chain)
+    before_text = d3.to_yaml()
+    with pytest.raises(q.QuillfernParseError, match="maximum alias depth of 100"):
+        d3.node["top"].detach()
+    assert d3.to_yaml() == before_text
     bomb = load(nested_chain(21) + "use: *a21\n")
     before_text = bomb.to_yaml()
     with pytest.raises(q.QuillfernParseError, match="budget"):
         bomb.node["use"].detach()
     assert bomb.to_yaml() == before_text
+
+
+def test_value_levels_count_from_the_node_and_deep_edits_fit_a_small_stack():
+    def work():
+        d = load("".join("  " * i + "k:\n" for i in range(998)) + "  " * 998 + "v: 1\n")
+        deep = at(d.node, *["k"] * 998, "v")  # level 1000 of the document
+        before_text = d.to_yaml()
+        with pytest.raises(ValueError, match="too deeply nested"):
+            deep.value = [1]
+        assert d.to_yaml() == before_text
+        deep.value = "w"
+        deep.comment = "c"
+        return d.to_yaml()
+
+    out = run_in_small_thread(work)
+    assert out.endswith(b"  " * 998 + b"v: w # c\n")
+    q.loads(out)
 
 
 def test_edits_hold_the_document_against_reentrant_use():
