@@ -119,6 +119,10 @@ EDITS = [
     ("make_alias later item", "- &a 1\n- 2\n", alias(1, "a"), "- &a 1\n- *a\n"),
     ("make_alias drops tag keeps comment", "- &a 1\n- !t [2] # c\n", alias(1, "a"), "- &a 1\n- *a # c\n"),
     ("make_alias key anchor counts as earlier", "&a k: v\n", alias("k", "a"), "&a k: *a\n"),
+    ("make_alias to a definition under a collection key", "? [&x 1]\n: v\nk: 2\n", alias("k", "x"),
+     "? [&x 1]\n: v\nk: *x\n"),
+    ("make_alias on an anchored key", "a: &x 1\n&k key: v\n", lambda d: d.anchors["k"].make_alias("x"),
+     "a: &x 1\n*x : v\n"),
     ("make_alias earlier definition around", "- &a 0\n- &a [1, 2]\n", alias(1, 0, "a"), "- &a 0\n- &a [*a, 2]\n"),
     # detach
     ("detach mapping", "a: &b {k: 1}\nc: *b\n", detach("c"), "a: &b {k: 1}\nc: {k: 1}\n"),

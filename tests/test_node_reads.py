@@ -270,3 +270,20 @@ def test_every_suite_leaf_is_reached_through_doc_node():
     checked = sum(check_leaves((case / "in.yaml").read_bytes())
                   for case in suite_cases() if not (case / "error").exists())
     assert checked > 500
+
+
+def test_locate_survives_a_path_list_changed_by_a_key():
+    doc = load("a: [x, y]\n")
+
+    class Clears:
+        def __init__(self, steps):
+            self.steps = steps
+
+        def __index__(self):
+            self.steps.clear()
+            return 1
+
+    steps = ["a"]
+    steps += [Clears(steps), 5]
+    assert doc.locate(steps).value == "y"  # the path read so far
+    assert doc.locate(iter(["a", 0])).value == "x"

@@ -185,15 +185,30 @@ PyObject* document_locate(PyObject* self, PyObject* const* args, Py_ssize_t narg
       PyErr_SetString(PyExc_TypeError, "locate() takes a sequence of str/int path segments, not a str");
       return nullptr;
     }
-    PyRef it = PyRef::steal(PyObject_GetIter(arg));
-    if (!it) return nullptr;
     NodePath path;
-    while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) {
-      PathSegment seg;
-      if (!path_segment_from_py(item.get(), seg)) return nullptr;
-      path.push_back(std::move(seg));
+    if (PyList_CheckExact(arg) || PyTuple_CheckExact(arg)) {
+      // The usual form, read without an iterator. A key's __index__ may
+      // change a list as it goes: its size is read again at every step and
+      // each item held while it is converted.
+      const bool list = PyList_CheckExact(arg);
+      auto size = [&] { return list ? PyList_GET_SIZE(arg) : PyTuple_GET_SIZE(arg); };
+      path.reserve(static_cast<size_t>(size()));
+      for (Py_ssize_t i = 0; i < size(); ++i) {
+        PyRef item = PyRef::borrow(list ? PyList_GET_ITEM(arg, i) : PyTuple_GET_ITEM(arg, i));
+        PathSegment seg;
+        if (!path_segment_from_py(item.get(), seg)) return nullptr;
+        path.push_back(std::move(seg));
+      }
+    } else {
+      PyRef it = PyRef::steal(PyObject_GetIter(arg));
+      if (!it) return nullptr;
+      while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) {
+        PathSegment seg;
+        if (!path_segment_from_py(item.get(), seg)) return nullptr;
+        path.push_back(std::move(seg));
+      }
+      if (PyErr_Occurred()) return nullptr;
     }
-    if (PyErr_Occurred()) return nullptr;
     SharedBorrow b = SharedBorrow::expected(as_doc(self)->borrow);
     const RoundTripDocument& d = document_content(self);
     if (!lookup_path(d.docs, path, 0)) Py_RETURN_NONE;
