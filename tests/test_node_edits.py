@@ -339,6 +339,12 @@ FIXTURES = [
     "# head\nlist:\n  - x # one\n  # above\n  - # dash\n    # below\n    k: v\nmap:\n  p: 1\n  q: |\n    text\n",
     "- &a [1, 2]\n- *a\n- {k: *a}\n---\n- &a x\n- *a\n",
     "k: &a v\n&b key: *a\nflow: {a: [1, 2], b: c}\n",
+    "%YAML 1.2\n---\n# c\na: &a |\n  lit\n  text\nb: >-\n  folded\n  more\nc: *a\n...\n",
+    "? complex\n: value # c\n? [a, b]\n: {x: 1}\n",
+    "- - a\n  - b\n- # dash\n  - c\n-\n  k: v\n  # foot\n",
+    "a: {b: [1, 2], c: {d: e}} # flow c\nb:\n\n  # gap\n  x: y\n",
+    "\ufeffkey: value\n---\n- 1\n---\n",
+    "a: !!str &x 1\nb: !!int 2\nc: !custom [*x]\nd: !!set {a, b}\n",
 ]
 
 NAMES = ["a", "b", "x", "y", "new"]
