@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "roundtrip/composer.hpp"
-#include "roundtrip/document_order.hpp"
+#include "roundtrip/walk.hpp"
 #include "support/utf8.hpp"
 
 namespace qf {
@@ -91,51 +91,41 @@ std::optional<std::string> anchor_name_error(std::string_view name) {
 
 const YamlNode* first_anchor_carrier(const YamlNode& root, std::string_view name) {
   const YamlNode* found = nullptr;
-  // Document order here is pre-order: a node before its children.
-  walk_document(
-      root,
-      [&](const YamlNode& n) {
-        if (!found && n.anchor && *n.anchor == name) found = &n;
-      },
-      [](const YamlNode&) {});
+  walk_tree(root, [&](const YamlNode& n) {
+    if (!n.anchor || *n.anchor != name) return Walk::Into;
+    found = &n;
+    return Walk::Stop;
+  });
   return found;
 }
 
 std::optional<std::string> anchor_referenced_from_outside(const YamlNode& root, const YamlNode& subtree,
                                                           const AnchorResolver& resolver, AnchorsRemoved removed) {
   std::unordered_set<const YamlNode*> anchored;  // in the subtree
-  std::unordered_set<const YamlNode*> inside;    // aliases of the subtree
-  walk_document(
-      subtree,
-      [&](const YamlNode& n) {
-        const bool is_root = &n == &subtree;
-        if (n.anchor && (is_root ? removed != AnchorsRemoved::Below : removed != AnchorsRemoved::Root))
-          anchored.insert(&n);
-        if (n.is_alias()) inside.insert(&n);
-      },
-      [](const YamlNode&) {});
+  walk_tree(subtree, [&](const YamlNode& n) {
+    const bool is_root = &n == &subtree;
+    if (n.anchor && (is_root ? removed != AnchorsRemoved::Below : removed != AnchorsRemoved::Root))
+      anchored.insert(&n);
+  });
   if (anchored.empty()) return std::nullopt;
   std::optional<std::string> name;
-  walk_document(
-      root,
-      [&](const YamlNode& n) {
-        if (name || !n.is_alias() || inside.count(&n)) return;
-        const YamlNode* t = resolver.target(n);
-        if (t && anchored.count(t)) name = *t->anchor;
-      },
-      [](const YamlNode&) {});
+  walk_tree(root, [&](const YamlNode& n) {
+    if (&n == &subtree) return Walk::Over;  // its own aliases go with it
+    if (!n.is_alias()) return Walk::Into;
+    const YamlNode* t = resolver.target(n);
+    if (!t || !anchored.count(t)) return Walk::Into;
+    name = *t->anchor;
+    return Walk::Stop;
+  });
   return name;
 }
 
 void rename_anchor(const YamlNode& root, YamlNode& node, std::string name, const AnchorResolver& resolver) {
   std::vector<YamlNode*> referring;
   if (node.anchor && *node.anchor != name) {
-    walk_document(
-        root,
-        [&](const YamlNode& n) {
-          if (n.is_alias() && resolver.target(n) == &node) referring.push_back(const_cast<YamlNode*>(&n));
-        },
-        [](const YamlNode&) {});
+    walk_tree(root, [&](const YamlNode& n) {
+      if (n.is_alias() && resolver.target(n) == &node) referring.push_back(const_cast<YamlNode*>(&n));
+    });
   }
   for (YamlNode* a : referring) {
     a->text = name;
@@ -150,19 +140,15 @@ MakeAliasOutcome make_alias_outcome(const YamlNode& root, const YamlNode& node, 
   // Why not: no carrier at all, one around the node, or only later ones.
   bool any = false;
   bool cycle = false;
-  bool reached = false;
-  std::vector<const YamlNode*> open;  // the nodes entered and not yet left
-  walk_document(
-      root,
-      [&](const YamlNode& n) {
-        open.push_back(&n);
-        if (n.anchor && *n.anchor == name) any = true;
-        if (&n != &node || reached) return;
-        reached = true;
-        for (const YamlNode* a : open)
-          if (a->anchor && *a->anchor == name) cycle = true;
-      },
-      [&](const YamlNode&) { open.pop_back(); });
+  std::vector<const YamlNode*> path;  // the nodes from the root to the one visited
+  walk_tree(root, [&](const YamlNode& n, uint32_t depth) {
+    path.resize(depth);
+    path.push_back(&n);
+    if (n.anchor && *n.anchor == name) any = true;
+    if (&n == &node)
+      for (const YamlNode* a : path)
+        if (a->anchor && *a->anchor == name) cycle = true;
+  });
   if (!any) return MakeAliasOutcome::NoAnchor;
   return cycle ? MakeAliasOutcome::Cycle : MakeAliasOutcome::Order;
 }
@@ -185,17 +171,7 @@ void make_alias_in_place(YamlNode& node, std::string name) {
 
 uint32_t subtree_height(const YamlNode& node) {
   uint32_t best = 0;
-  std::vector<std::pair<const YamlNode*, uint32_t>> stack{{&node, 0}};
-  while (!stack.empty()) {
-    auto [n, d] = stack.back();
-    stack.pop_back();
-    best = std::max(best, d);
-    for (const YamlNode& i : n->items) stack.push_back({&i, d + 1});
-    for (const MappingEntry& e : n->pairs) {
-      stack.push_back({&e.key, d + 1});
-      stack.push_back({&e.value, d + 1});
-    }
-  }
+  walk_tree(node, [&](const YamlNode&, uint32_t depth) { best = std::max(best, depth); });
   return best;
 }
 

@@ -55,25 +55,43 @@ int value_error(std::string_view message) {
 struct NodeRead {
   const NodeHandle& handle;
   const RoundTripDocument& doc;
-  AliasScope& scope;
-  const YamlNode& node;
+  AliasScope scope;
+  const YamlNode* found;  // nullptr: the node is stale
+  const YamlNode& node;   // *found, or an empty stand-in
+
+  NodeRead(const NodeHandle& h, const RoundTripDocument& d)
+      : handle(h),
+        doc(d),
+        scope(handle_root(d, h.root)),
+        found(resolve_handle(d, h.root, h.path, scope, false)),
+        node(found ? *found : stand_in()) {}
+  static const YamlNode& stand_in() {
+    static const YamlNode none;
+    return none;
+  }
   const YamlNode& root() const { return doc.docs[handle.root]; }
 };
 
-template <class F>
-PyObject* read_node(PyObject* self, F&& body) {
-  return guarded([&]() -> PyObject* {
-    NodeObject* o = as_node(self);
-    SharedBorrow own(o->borrow);
-    if (!own) return nullptr;
-    SharedBorrow doc(document_borrow(o->handle.document));
-    if (!doc) return nullptr;
-    const RoundTripDocument& d = document_content(o->handle.document);
-    AliasScope scope(handle_root(d, o->handle.root));
-    const YamlNode* n = resolve_handle(d, o->handle.root, o->handle.path, scope, false);
-    if (!n) return stale_node();
-    NodeRead r{o->handle, d, scope, *n};
+// Runs body(NodeRead&) in the host-call frame under the node's shared borrow
+// and then its document's; a conflict on either raises RuntimeError.
+template <class R = PyObject*, class F>
+R with_node_read(PyObject* self, F&& body) {
+  return with_shared_borrow<R>(as_node(self)->borrow, [&]() -> R {
+    const NodeHandle& h = as_node(self)->handle;
+    SharedBorrow doc(document_borrow(h.document));
+    if (!doc) return failure<R>();
+    NodeRead r(h, document_content(h.document));
     return body(r);
+  });
+}
+
+// with_node_read for the members that raise KeyError "stale node".
+template <class R = PyObject*, class F>
+R read_node(PyObject* self, F&& body) {
+  return with_node_read<R>(self, [&](NodeRead& r) -> R {
+    if (r.found) return body(r);
+    stale_node();
+    return failure<R>();
   });
 }
 
@@ -186,17 +204,9 @@ PyObject* node_range(PyObject* self, PyObject*) {
 }
 
 PyObject* node_repr(PyObject* self) {
-  return guarded([&]() -> PyObject* {
-    NodeObject* o = as_node(self);
-    SharedBorrow own(o->borrow);
-    if (!own) return nullptr;
-    SharedBorrow doc(document_borrow(o->handle.document));
-    if (!doc) return nullptr;
-    const RoundTripDocument& d = document_content(o->handle.document);
-    AliasScope scope(handle_root(d, o->handle.root));
-    const YamlNode* n = resolve_handle(d, o->handle.root, o->handle.path, scope, false);
-    if (!n) return PyUnicode_FromString("QuillfernNode(<stale>)");
-    return PyUnicode_FromFormat("QuillfernNode(%s)", node_kind_name(n->kind));
+  return with_node_read(self, [](NodeRead& r) {
+    if (!r.found) return PyUnicode_FromString("QuillfernNode(<stale>)");
+    return PyUnicode_FromFormat("QuillfernNode(%s)", node_kind_name(r.node.kind));
   });
 }
 
@@ -234,12 +244,10 @@ PyObject* node_subscript(PyObject* self, PyObject* key) {
 }
 
 int node_contains(PyObject* self, PyObject* key) {
-  PyRef r = PyRef::steal(read_node(self, [&](NodeRead& r) -> PyObject* {
+  return read_node<int>(self, [&](NodeRead& r) -> int {
     NodePath path;
-    const YamlNode* base = child_base(r, path);
-    return to_py(contains_str_key(*base, key));
-  }));
-  return r ? (r.get() == Py_True ? 1 : 0) : -1;
+    return contains_str_key(*child_base(r, path), key) ? 1 : 0;
+  });
 }
 
 // ---- edits ----
