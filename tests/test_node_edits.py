@@ -88,7 +88,7 @@ EDITS = [
     ("anchor set", "a: 1\nb: 2\n", anchor("b", "n"), "a: 1\nb: &n 2\n"),
     ("anchor renames its aliases", "a: &x 1\nb: *x\n*x : k\n", anchor("a", "y"), "a: &y 1\nb: *y\n*y : k\n"),
     ("anchor same name", "a: &x 1\nb: *x\n", anchor("a", "x"), "a: &x 1\nb: *x\n"),
-    ("anchor name only an alias used", "a: &x 1\nb: *x\nc: 3\n", anchor("c", "y"), "a: &x 1\nb: *x\nc: &y 3\n"),
+    ("anchor new name beside others", "a: &x 1\nb: *x\nc: 3\n", anchor("c", "y"), "a: &x 1\nb: *x\nc: &y 3\n"),
     ("anchor removed", "a: &x 1\nb: 2\n", anchor("a", None), "a: 1\nb: 2\n"),
     ("anchor utf8", "a: 1\n", anchor("a", "é\u0085x"), "a: &é\u0085x 1\n"),
     # comment
