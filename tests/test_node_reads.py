@@ -133,6 +133,9 @@ def test_paths_through_an_alias_designate_the_definition():
     k = doc.node["use"]["k"]
     assert (k.line, k.value) == (2, 1)
     assert "k" in doc.node["use"]
+    assert doc.locate(["use", "in", "x"]).value == 2
+    assert doc.locate(["use"]).is_alias
+    assert doc.locate(["use", "nope"]) is None
     x = doc["use"]["in"].node["x"]
     assert (x.line, x.column, x.value) == (3, 11, 2)
     k.value = 5

@@ -202,7 +202,9 @@ PyObject* document_locate(PyObject* self, PyObject* const* args, Py_ssize_t narg
     SharedBorrow b(as_doc(self)->borrow);
     if (!b) return nullptr;
     const RoundTripDocument& d = document_content(self);
-    if (!lookup_path(d.docs, path, 0)) Py_RETURN_NONE;
+    // Resolved as the node will be: through aliases on the way, not the last.
+    AliasScope scope(handle_root(d, 0));
+    if (!resolve_handle(d, 0, path, scope, false)) Py_RETURN_NONE;
     return new_node_object(self, 0, std::move(path));
   });
 }
