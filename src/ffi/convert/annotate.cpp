@@ -7,7 +7,7 @@
 #include "ffi/pyref.hpp"
 #include "ffi/types/annotated.hpp"
 #include "ffi/types/descriptors.hpp"
-#include "roundtrip/provenance.hpp"
+#include "roundtrip/source_tag.hpp"
 
 namespace qf::py {
 

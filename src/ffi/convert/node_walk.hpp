@@ -20,7 +20,7 @@
 #include "ffi/convert/roundtrip_values.hpp"
 #include "ffi/py.hpp"
 #include "ffi/pyref.hpp"
-#include "roundtrip/provenance.hpp"
+#include "roundtrip/source_tag.hpp"
 #include "roundtrip/tag_handles.hpp"
 #include "support/stack_guard.hpp"
 

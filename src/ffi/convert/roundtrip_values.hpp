@@ -43,9 +43,10 @@ class AliasScope {
   // when it dangles). Past the alias depth or the node budget: false with a
   // QuillfernParseError raised that names the limit.
   bool expand(const YamlNode& alias, const YamlNode*& out);
+  // The links of every alias of the document, built on first call.
+  const AnchorResolver& resolver();
 
  private:
-  const AnchorResolver& resolver();
   const YamlNode* root_ = nullptr;
   std::optional<AnchorResolver> resolver_;
   std::unordered_map<const YamlNode*, YamlNode> copies_;

@@ -6,7 +6,7 @@
 #include "ffi/borrow.hpp"
 #include "ffi/getters.hpp"
 #include "ffi/pyref.hpp"
-#include "roundtrip/provenance.hpp"
+#include "roundtrip/source_tag.hpp"
 #include "support/internal_error.hpp"
 
 namespace qf::py {
