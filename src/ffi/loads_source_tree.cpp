@@ -119,6 +119,8 @@ PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const 
   const bool checked = (s.option & opt::ANNOTATED) || s.reject_complex_keys;
   if (checked && !pre_pass(text.view(), s)) return nullptr;
 
+  // Directive expansion, when it comes, fills the whole set instead: the
+  // expanded roots, every file read and its text.
   SourceSet set;
   if (!compose(text.view(), set)) return nullptr;
   if (root_path) {
