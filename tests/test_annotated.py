@@ -334,13 +334,8 @@ def test_warning_order_and_duplicate_error(caplog):
     assert caplog.records == []
 
 
-def test_round_trip_wins_and_directives_are_not_available_yet():
+def test_round_trip_wins_over_annotated():
     assert type(q.loads("a: 1\n", option=A | q.OPT_ROUND_TRIP)).__name__ == "QuillfernDocument"
-    for opt in (q.OPT_INCLUDES, q.OPT_SECRETS, q.OPT_ENV_VAR):
-        with pytest.raises(NotImplementedError):
-            q.loads("a: 1\n", option=A | opt)
-        with pytest.raises(NotImplementedError):
-            q.loads("a: 1\n", option=opt)
 
 
 def test_deep_result_in_a_small_thread():

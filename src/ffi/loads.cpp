@@ -11,6 +11,7 @@
 #include "ffi/input_text.hpp"
 #include "ffi/load_settings.hpp"
 #include "ffi/loads_args.hpp"
+#include "ffi/loads_directives.hpp"
 #include "ffi/loads_roundtrip.hpp"
 #include "ffi/loads_source_tree.hpp"
 #include "ffi/pyref.hpp"
@@ -78,7 +79,7 @@ PyObject* loads_entry(const CallArgs& args) {
 
   const LoadRoad road = loads_road(a.option);
   if (road == LoadRoad::RoundTrip) return loads_round_trip(text, s);
-  if (road == LoadRoad::SourceTree) return loads_source_tree(text, s, ctx, a.root_path);
+  if (road == LoadRoad::SourceTree) return loads_source_tree(text, s, ctx, a);
 
   DecodedStream stream;
   if (!decode_stream(text.view(), s, ctx, stream)) return nullptr;
@@ -93,7 +94,7 @@ PyObject* loads_all_entry(const CallArgs& args) {
   if (!extract_loads_all_arguments(args, a)) return nullptr;
   InputText text;
   if (!extract_input_text(a.data, text)) return nullptr;
-  if (a.option & (opt::INCLUDES | opt::SECRETS | opt::ENV_VAR)) {
+  if (a.option & kDirectiveOptions) {
     PyErr_SetString(PyExc_ValueError,
                     "loads_all() does not support OPT_INCLUDES, OPT_SECRETS, or OPT_ENV_VAR; use loads() for "
                     "include resolution");

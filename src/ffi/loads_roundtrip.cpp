@@ -86,6 +86,11 @@ ResolverMode slice_mode(std::string_view slice, uint64_t option) {
 PyObject* loads_round_trip(const InputText& text, const LoadSettings& s) {
   NullStyle nulls = NullStyle::Default;
   if (!check_null_options(s.option, nulls)) return nullptr;
+  if (s.option & (opt::INCLUDES | opt::SECRETS | opt::ENV_VAR)) {
+    PyErr_SetString(PyExc_NotImplementedError,
+                    "OPT_ROUND_TRIP with OPT_INCLUDES, OPT_SECRETS or OPT_ENV_VAR is not available yet");
+    return nullptr;
+  }
   ComposeResult r = compose_documents(text.view());
   if (!r.ok()) return raise(parse_error_to_exception(*r.error));
   if (!post_parse(r.roots, s.mode, s, s.yaml11_warn)) return nullptr;

@@ -11,9 +11,11 @@
 #include "ffi/errors.hpp"
 #include "ffi/frame.hpp"
 #include "ffi/gil.hpp"
+#include "ffi/loads_directives.hpp"
 #include "ffi/pyref.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/postparse.hpp"
+#include "support/byte_path.hpp"
 #include "support/options.hpp"
 
 namespace qf::py {
@@ -28,8 +30,6 @@ struct SourceSet {
   std::vector<std::string> files;                 // by file id; 0 is the main text
   std::vector<std::optional<std::string>> texts;  // per file id, when read
 };
-
-constexpr uint64_t kDirectiveOptions = opt::INCLUDES | opt::SECRETS | opt::ENV_VAR;
 
 // The fast loader over a text with only the mode and the complex-key policy,
 // as an error check: its values and warnings are dropped unused.
@@ -49,22 +49,13 @@ bool pre_pass(std::string_view text, const LoadSettings& s) {
   return false;
 }
 
-// A path as text: bytes that are not UTF-8 become U+FFFD.
-std::string path_text(std::string_view bytes) {
-  PyRef u = PyRef::steal(PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "replace"));
-  Py_ssize_t n = 0;
-  const char* p = u ? PyUnicode_AsUTF8AndSize(u.get(), &n) : nullptr;
-  if (!p) throw ErrorAlreadySet{};
-  return std::string(p, static_cast<size_t>(n));
-}
-
 // Every source read besides the main text gets the same check, with the
 // lock held, its errors naming the file.
 bool check_sources(const SourceSet& set, const LoadSettings& s) {
   for (size_t id = 1; id < set.texts.size(); ++id) {
     if (!set.texts[id]) continue;
     if (std::optional<LoadError> err = error_pass(*set.texts[id], s)) {
-      raise(load_error_to_exception(*err, path_text(set.files[id])));
+      raise(load_error_to_exception(*err, path::path_text(set.files[id])));
       return false;
     }
   }
@@ -109,23 +100,24 @@ AnnotateSettings annotate_settings(const LoadSettings& s) {
 }  // namespace
 
 PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const TagContext& ctx,
-                            const std::optional<std::string>& root_path) {
-  if (s.option & kDirectiveOptions) {
-    const char* what = (s.option & opt::INCLUDES) ? "OPT_INCLUDES" : (s.option & opt::SECRETS) ? "OPT_SECRETS"
-                                                                                              : "OPT_ENV_VAR";
-    PyErr_Format(PyExc_NotImplementedError, "%s is not available yet", what);
-    return nullptr;
-  }
+                            const LoadsArguments& a) {
   const bool checked = (s.option & opt::ANNOTATED) || s.reject_complex_keys;
   if (checked && !pre_pass(text.view(), s)) return nullptr;
 
-  // Directive expansion, when it comes, fills the whole set instead: the
-  // expanded roots, every file read and its text.
   SourceSet set;
-  if (!compose(text.view(), set)) return nullptr;
-  if (root_path) {
-    set.files.push_back(*root_path);
-    set.texts.emplace_back();
+  if (s.option & kDirectiveOptions) {
+    DirectiveSources expanded;
+    if (!load_directive_sources(text, s, a, false, expanded)) return nullptr;
+    set.docs = std::move(expanded.docs);
+    set.files = std::move(expanded.files);
+    set.texts.reserve(expanded.texts.size());
+    for (std::string& t : expanded.texts) set.texts.emplace_back(std::move(t));
+  } else {
+    if (!compose(text.view(), set)) return nullptr;
+    if (a.root_path) {
+      set.files.push_back(*a.root_path);
+      set.texts.emplace_back();
+    }
   }
   if (checked && !check_sources(set, s)) return nullptr;
   if (set.docs.empty()) Py_RETURN_NONE;
@@ -136,7 +128,7 @@ PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const 
   if (!(s.option & opt::ANNOTATED)) return document_tree_to_python(set.docs.front(), values, ctx);
   FileNames names;
   names.reserve(set.files.size());
-  for (const std::string& f : set.files) names.push_back(path_text(f));
+  for (const std::string& f : set.files) names.push_back(path::path_text(f));
   return annotated_tree_to_python(set.docs.front(), names, annotate_settings(s), ctx);
 }
 

@@ -8,14 +8,16 @@
 #include "ffi/convert/decode.hpp"
 #include "ffi/input_text.hpp"
 #include "ffi/load_settings.hpp"
+#include "ffi/loads_args.hpp"
 #include "ffi/py.hpp"
 
 namespace qf::py {
 
-// The first document (None for an empty stream). `root_path` names the main
-// text in the results (kept in the file system encoding).
+// The first document (None for an empty stream). With a directive option the
+// text is expanded first; otherwise `root_path` only names the main text in
+// annotated results.
 PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const TagContext& ctx,
-                            const std::optional<std::string>& root_path);
+                            const LoadsArguments& a);
 
 // Every document's annotated result, in a new list; anchors stay within their
 // document.

@@ -1,0 +1,86 @@
+// The state of one directive-enabled load and its entry point: the include
+// root, every file read (the file table of the result), the secrets cache,
+// the read counter, and the warnings and missing values gathered for the
+// driver to report once expansion has succeeded.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "directives/directive_error.hpp"
+#include "roundtrip/anchors.hpp"
+#include "roundtrip/ast.hpp"
+
+namespace qf::directives {
+
+inline constexpr uint32_t kMaxIncludeDepth = 50;
+inline constexpr uint64_t kMaxIncludedFiles = 10000;
+
+struct MissingValue {
+  std::string name;
+  std::string file;
+  uint32_t line = 0;  // 0-based
+};
+
+// One candidate secrets.yaml: its first document, kept whole so a secret's
+// aliases expand within it.
+struct SecretsFile {
+  YamlNode root;
+  AnchorResolver anchors;
+  std::unordered_map<std::string, const YamlNode*> values;
+};
+
+struct DirectiveContext {
+  std::string include_dir;
+  // The canonical include directory. When it cannot be made canonical,
+  // nothing lies inside it (`root_ok` false): every path directive refuses.
+  std::string root;
+  bool root_ok = false;
+  std::vector<std::string> files;  // by file id; 0 is the main text
+  std::vector<std::string> texts;
+  // Per file id: where a file's second document starts, when it has one
+  // (write-back replaces only the first).
+  std::vector<std::optional<uint64_t>> second_document_offsets;
+  // File ids of secrets files: nodes there are secret text.
+  std::vector<bool> secret_file;
+  std::vector<std::string> warnings;
+  std::vector<MissingValue> missing_secrets;
+  std::vector<MissingValue> missing_env_vars;
+  std::unordered_map<std::string, std::unique_ptr<SecretsFile>> secrets_cache;
+  uint64_t files_read = 0;
+  bool includes = false;
+  bool secrets = false;
+  bool env_var = false;
+  bool include_dir_recursive = false;
+  bool tolerate_missing_secrets = false;
+  bool tolerate_missing_env_vars = false;
+  // Keep comments of every file read (the round-trip road writes them back).
+  bool keep_comments = false;
+};
+
+DirectiveContext new_directive_context(std::string include_dir, bool includes, bool secrets, bool env_var);
+
+uint32_t register_source_file(DirectiveContext& ctx, std::string path, std::string text);
+// The table path of a file id, or include_dir for an id outside the table.
+const std::string& source_file_path(const DirectiveContext& ctx, uint32_t file_id);
+
+struct DirectiveLoad {
+  std::vector<YamlNode> docs;
+  std::optional<DirectiveError> error;
+  bool ok() const noexcept { return !error.has_value(); }
+};
+// Registers the main text as file 0 (under `root_path`, or include_dir joined
+// with "<root>"), composes it and expands every document in order. Empty
+// documents are kept as Null roots, so the first document is the one the
+// plain loader returns.
+DirectiveLoad load_with_directives(DirectiveContext& ctx, std::string_view text,
+                                   const std::optional<std::string>& root_path);
+
+// True when the node is, or lies inside, the value of a secret.
+bool is_secret_text(const DirectiveContext& ctx, const YamlNode& node);
+
+}  // namespace qf::directives
