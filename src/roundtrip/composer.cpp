@@ -46,7 +46,7 @@ class Composer {
     }
   }
 
-  void compose_stream(bool keep_empty, ComposeResult& out);
+  void compose_stream(const ComposeOptions& options, ComposeResult& out);
 
   IntroducerSet introducers;
 
@@ -471,7 +471,8 @@ void Composer::compose_indentless_sequence(YamlNode& node) {
   while (!at_end() && kind() == TokenKind::SequenceEntry) compose_dash_item(node);
 }
 
-void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
+void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out) {
+  const bool keep_empty = options.keep_empty;
   std::vector<std::string> directives;
   uint64_t first_directive = 0;
   uint32_t empty_pending = 0;
@@ -481,7 +482,7 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
     root.empty_documents_before = empty_pending;
     empty_pending = 0;
   };
-  while (!at_end()) {
+  while (!at_end() && !(options.first_document_only && !out.roots.empty())) {
     const Token& t = tokens_[index_];
     switch (t.kind) {
       case TokenKind::StreamStart:
@@ -568,7 +569,7 @@ std::string source_text_slice(std::string_view text, uint64_t start, uint64_t en
 ComposeResult compose_text(std::string_view text, const ComposeOptions& options) {
   ComposeResult result;
   Scanner scanner(text);
-  scanner.keep_comments = true;
+  scanner.keep_comments = options.keep_comments;
   scanner.cursor.file_id = options.file_id;
   TokenizeResult scanned = tokenize(scanner);
   if (!scanned.ok()) {
@@ -578,14 +579,16 @@ ComposeResult compose_text(std::string_view text, const ComposeOptions& options)
   std::vector<RawComment> comments = std::move(scanner.comments);
   Composer composer(text, scanned.tokens);
   try {
-    composer.compose_stream(options.keep_empty, result);
+    composer.compose_stream(options, result);
   } catch (ComposeFailure& failure) {
     result.roots.clear();
     result.document_starts.clear();
     result.error = std::move(failure.error);
     return result;
   }
-  if (options.per_document_comments && result.roots.size() > 1) {
+  if (!options.keep_comments) {
+    // nothing to attach
+  } else if (options.per_document_comments && result.roots.size() > 1) {
     attach_comments_per_document(result.roots, result.document_starts, comments, text, composer.introducers);
   } else {
     attach_comments(result.roots, comments, text, composer.introducers);
