@@ -480,3 +480,81 @@ def test_auto_with_a_byte_order_mark():
 
 def test_schema_resolver_is_ignored_beside_a_schema_object():
     assert q.loads("x: 1", schema={}, schema_resolver=lambda r: 1 / 0) == {"x": 1}
+
+
+# ---------------------------------------------------------------- patterns
+
+INVALID = "invalid"
+PATTERNS = [
+    # (pattern, string, True: matches / False: does not / INVALID)
+    (r"^\d+$", "١٢٣", True),
+    (r"^\D$", "٣", False),
+    (r"^\s$", "\u3000", True),
+    (r"^\s$", "\u200b", False),
+    (r"^\S+$", "a\u2003b", False),
+    (r"^\w+$", "é日本_x1", True),
+    (r"^\w+$", "a-b", False),
+    (r"^\W$", "-", True),
+    (r"^\W$", "é", False),
+    (r"^[\w-]+$", "é-b", True),
+    (r"^[\d.]+$", "١.٢", True),
+    (r"^[\s,]+$", "\u00a0,", True),
+    (r"^[\S]+$", "ab", True),
+    (r"^[^\S]+$", "\t\u2028", True),
+    (r"^[^\W]+$", "é", True),
+    (r"[a\S]", "a", INVALID),
+    (r"[\W\d]", "a", INVALID),
+    (r"^(?<year>\d{4})$", "2024", True),
+    (r"^(?P<year>\d{4})$", "2024", True),
+    (r"^\u00e9$", "é", True),
+    (r"^\u{e9}$", "é", True),
+    (r"^\U000000e9$", "é", True),
+    (r"^\U{1F600}$", "\U0001F600", True),
+    (r"^\x{e9}\xe9$", "éé", True),
+    (r"\u00g9", "x", INVALID),
+    (r"\u{}", "x", INVALID),
+    (r"(?=a)", "a", INVALID),
+    (r"(?<!a)b", "b", INVALID),
+    (r"(a)\1", "aa", INVALID),
+    (r"[a&&b]", "a", INVALID),
+    (r"[a--b]", "a", INVALID),
+    (r"[a~~b]", "a", INVALID),
+    (r"[a[b]]", "a", INVALID),
+    (r"^[[:alpha:]]+$", "ab", True),
+    (r"^[]a]+$", "]a", True),
+    (r"^[^]a]$", "b", True),
+    (r"(?x)a b", "ab", INVALID),
+    (r"(?i)^É$", "é", True),
+    (r"^\p{Greek}+$", "αβ", True),
+    (r"^\p{L}$", "ж", True),
+    (r"\p{Letter}", "a", INVALID),
+    (r"^a{1000}$", "a" * 1000, True),
+    (r"a{1001}", "a", INVALID),
+    ("(" * 250 + "a" + ")" * 250, "a", True),
+    ("(" * 251 + "a" + ")" * 251, "a", INVALID),
+    (r"\Q.\E", ".", INVALID),
+    (r"a\z", "a", True),
+    (r"^.$", "\n", False),
+    (r"\bé", "é", False),  # \b is ASCII: no word boundary before é
+    ("[", "a", INVALID),
+    ("a\\", "a", INVALID),
+]
+
+
+@pytest.mark.parametrize("pattern, string, expected", PATTERNS)
+def test_pattern_syntax(pattern, string, expected):
+    text = q.dumps({"s": string})
+    got = violation(text.decode(), {"properties": {"s": {"pattern": pattern}}})
+    if expected is INVALID:
+        assert got == (f"schema has an invalid regex pattern /{pattern}/", "$.s", 1, 4)
+    elif expected:
+        assert got is None
+    else:
+        assert got == (f"string does not match pattern /{pattern}/", "$.s", 1, 4)
+    keyed = violation(q.dumps({string: 1}).decode(), {"patternProperties": {pattern: False}})
+    if expected is INVALID:
+        assert keyed == (f"schema has an invalid regex pattern /{pattern}/", "$", 1, 1)
+    elif expected:
+        assert keyed[0] == "value is not allowed (schema is false)"
+    else:
+        assert keyed is None
