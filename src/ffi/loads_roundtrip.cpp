@@ -91,7 +91,7 @@ PyObject* loads_round_trip(const InputText& text, const LoadSettings& s, PyObjec
   if (!r.ok()) return raise(parse_error_to_exception(*r.error));
   if (!post_parse(r.roots, s.mode, s, s.yaml11_warn)) return nullptr;
   RoundTripDocument content = make_content(std::move(r.roots), std::string(text.view()), s, s.mode, nulls);
-  validate_roots(content.docs, schema, content.resolver_mode, MergeKeyRule::SourceTree);
+  validate_roots(content.docs, schema, content.resolver_mode, MergeKeyRule::SourceTree, content.source);
   return new_document_object(std::move(content));
 }
 

@@ -23,9 +23,27 @@ Error schema_error(const SchemaViolation& v) {
   return Error::object(std::move(exc));
 }
 
-void validate_root(const YamlNode& root, PyObject* schema, ResolverMode mode, MergeKeyRule rule) {
+// An alias is a "*" at the start of the text or after a blank, a line break
+// or one of "[{,:"; a text without such a "*" has no alias to follow (a "*"
+// inside quotes or a plain scalar mostly follows other characters).
+bool may_hold_aliases(std::optional<std::string_view> source) {
+  if (!source) return true;
+  const std::string_view t = *source;
+  for (size_t p = t.find('*'); p != std::string_view::npos; p = t.find('*', p + 1)) {
+    if (p == 0) return true;
+    switch (t[p - 1]) {
+      case ' ': case '\t': case '\n': case '\r': case '[': case '{': case ',': case ':':
+        return true;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+void validate_root(const YamlNode& root, PyObject* schema, ResolverMode mode, MergeKeyRule rule, bool aliases) {
   Value converted = python_to_value(schema, EncodeContext{});
-  SchemaOutcome outcome = validate_document(root, converted, mode, rule);
+  SchemaOutcome outcome = validate_document(root, converted, mode, rule, aliases);
   drop_value_tree(std::move(converted));
   if (outcome.limit) throw position_error(ExcClass::ParseError, outcome.limit->message, outcome.limit->span.line,
                                           outcome.limit->span.column);
@@ -34,9 +52,10 @@ void validate_root(const YamlNode& root, PyObject* schema, ResolverMode mode, Me
 
 }  // namespace
 
-void validate_roots(const std::vector<YamlNode>& roots, PyObject* schema, ResolverMode mode, MergeKeyRule rule) {
+void validate_roots(const std::vector<YamlNode>& roots, PyObject* schema, ResolverMode mode, MergeKeyRule rule,
+                    std::optional<std::string_view> source) {
   if (!schema || roots.empty()) return;
-  validate_root(roots.front(), schema, mode, rule);
+  validate_root(roots.front(), schema, mode, rule, may_hold_aliases(source));
 }
 
 void validate_text(std::string_view text, PyObject* schema, ResolverMode mode) {
@@ -51,7 +70,7 @@ void validate_text(std::string_view text, PyObject* schema, ResolverMode mode) {
   const YamlNode& first = composed.roots.front();
   // An empty document has no node to check, as on the roads without a root.
   if (first.is_null() && !first.tag && !first.anchor) return;
-  validate_root(first, schema, mode, MergeKeyRule::Loader);
+  validate_root(first, schema, mode, MergeKeyRule::Loader, may_hold_aliases(text));
 }
 
 }  // namespace qf::py

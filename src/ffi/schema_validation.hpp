@@ -2,6 +2,7 @@
 // to a Value, the first document checked, the first violation raised as
 // QuillfernSchemaError with schema_path, line and column.
 #pragma once
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -16,10 +17,12 @@ namespace qf::py {
 // annotated, directives): validates the first root against `schema`, with
 // scalars typed under `mode` (the mode that builds the result) and merge keys
 // read by `rule`. No schema or no root: nothing happens and the schema is not
-// even converted. Throws the host error on failure: the schema's conversion
-// error, QuillfernParseError when aliases nest or expand beyond the limits,
-// or QuillfernSchemaError.
-void validate_roots(const std::vector<YamlNode>& roots, PyObject* schema, ResolverMode mode, MergeKeyRule rule);
+// even converted. `source`, when given, is the one text the roots were
+// composed from (it spares the alias walks when it holds no "*"). Throws the
+// host error on failure: the schema's conversion error, QuillfernParseError
+// when aliases nest or expand beyond the limits, or QuillfernSchemaError.
+void validate_roots(const std::vector<YamlNode>& roots, PyObject* schema, ResolverMode mode, MergeKeyRule rule,
+                    std::optional<std::string_view> source = std::nullopt);
 
 // The plain road: composes the first document of `text` (already accepted by
 // the fast loader) and validates it as the loader read it. An empty first

@@ -223,8 +223,7 @@ const Value* resolve_ref(const Value& root, std::string_view ref) {
 
 class Validator {
  public:
-  Validator(ValidationView& view, const Value& root_schema, uint64_t ref_budget)
-      : view_(view), root_schema_(root_schema), ref_budget_(ref_budget) {}
+  Validator(ValidationView& view, const Value& root_schema) : view_(view), root_schema_(root_schema) {}
 
   std::optional<SchemaViolation> run() {
     Sink top{true};
@@ -302,6 +301,11 @@ class Validator {
     SchemaIndex& ix = index(schema);
 
     if (const Value* ref = ix.get(kRef, ValueKind::String)) {
+      if (ref_budget_ == 0 && !budget_grown_) {
+        // The share per node is counted only by validations that need it.
+        ref_budget_ = kRefBudgetPerNode * view_.nodes_seen();
+        budget_grown_ = true;
+      }
       if (ref_depth >= kMaxRefDepth || ref_budget_ == 0) {
         fail(sink, n, path, [] { return std::string("schema $ref nesting too deep (cyclic reference?)"); });
         return;
@@ -650,7 +654,8 @@ class Validator {
 
   ValidationView& view_;
   const Value& root_schema_;
-  uint64_t ref_budget_;
+  uint64_t ref_budget_ = kRefBudgetBase;
+  bool budget_grown_ = false;
   bool stop_ = false;
   std::optional<SchemaViolation> first_;
   std::unordered_map<const Value*, std::unique_ptr<SchemaIndex>> indexes_;
@@ -658,13 +663,13 @@ class Validator {
 
 }  // namespace
 
-SchemaOutcome validate_document(const YamlNode& root, const Value& schema, ResolverMode mode, MergeKeyRule rule) {
+SchemaOutcome validate_document(const YamlNode& root, const Value& schema, ResolverMode mode, MergeKeyRule rule,
+                                bool aliases) {
   SchemaOutcome out;
-  ValidationView view(root, mode, rule);
+  ValidationView view(root, mode, rule, aliases);
   out.limit = view.measure();
   if (out.limit) return out;
-  const uint64_t budget = kRefBudgetBase + kRefBudgetPerNode * view.nodes_seen();
-  out.violation = Validator(view, schema, budget).run();
+  out.violation = Validator(view, schema).run();
   return out;
 }
 

@@ -40,17 +40,42 @@ Value scalar_to_value(const YamlNode& node, ResolverMode mode) {
   }
 }
 
-ValidationView::ValidationView(const YamlNode& root, ResolverMode mode, MergeKeyRule rule)
-    : root_(&root), mode_(mode), rule_(rule) {
-  anchors_.add_document(root);
+ValidationView::ValidationView(const YamlNode& root, ResolverMode mode, MergeKeyRule rule, bool aliases)
+    : root_(&root), mode_(mode), rule_(rule), aliases_(aliases) {
+  if (aliases_) anchors_.add_document(root);
+}
+
+uint64_t ValidationView::nodes_seen() {
+  if (!nodes_seen_) {
+    if (aliases_) {
+      measure();
+    } else {
+      uint64_t n = 0;
+      std::vector<const YamlNode*> stack{root_};
+      while (!stack.empty()) {
+        const YamlNode* node = stack.back();
+        stack.pop_back();
+        ++n;
+        for (const YamlNode& item : node->items) stack.push_back(&item);
+        for (const MappingEntry& e : node->pairs) {
+          stack.push_back(&e.key);
+          stack.push_back(&e.value);
+        }
+      }
+      nodes_seen_ = n;
+    }
+  }
+  return *nodes_seen_;
 }
 
 ViewNode ValidationView::resolve(const YamlNode& n) const {
-  if (!n.is_alias()) return ViewNode{&n, n.span};
+  if (!n.is_alias()) [[likely]]
+    return ViewNode{&n, n.span};
   return ViewNode{anchors_.final_target(n), n.span};
 }
 
 std::optional<ExpansionError> ValidationView::measure() {
+  if (!aliases_) return std::nullopt;
   struct Job {
     const YamlNode* node;
     uint32_t depth;          // aliases followed to reach the node
@@ -59,7 +84,7 @@ std::optional<ExpansionError> ValidationView::measure() {
   std::vector<Job> stack;
   stack.push_back({root_, 0, nullptr});
   uint64_t expanded = 0;
-  nodes_seen_ = 0;
+  uint64_t seen = 0;
   while (!stack.empty()) {
     Job job = stack.back();
     stack.pop_back();
@@ -67,7 +92,7 @@ std::optional<ExpansionError> ValidationView::measure() {
     if (n.is_alias()) {
       const YamlNode* target = anchors_.final_target(n);
       if (!target) {
-        ++nodes_seen_;  // a null stands in for it
+        ++seen;  // a null stands in for it
         continue;
       }
       if (job.depth + 1 > kMaxAliasExpansionDepth)
@@ -77,7 +102,7 @@ std::optional<ExpansionError> ValidationView::measure() {
       stack.push_back({target, job.depth + 1, &n});
       continue;
     }
-    ++nodes_seen_;
+    ++seen;
     if (job.via && ++expanded > kAliasExpansionBudget)
       return ExpansionError{"alias expansion exceeded the budget of " + std::to_string(kAliasExpansionBudget) +
                                 " nodes",
@@ -89,6 +114,7 @@ std::optional<ExpansionError> ValidationView::measure() {
     }
     for (size_t i = n.items.size(); i-- > 0;) stack.push_back({&n.items[i], job.depth, job.via});
   }
+  nodes_seen_ = seen;
   return std::nullopt;
 }
 

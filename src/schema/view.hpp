@@ -59,15 +59,18 @@ struct ViewPair {
 
 class ValidationView {
  public:
-  ValidationView(const YamlNode& root, ResolverMode mode, MergeKeyRule rule);
+  // Without `aliases`, the caller knows the tree holds no alias (its text
+  // has no "*"): no anchor table is built and measure() has nothing to do.
+  ValidationView(const YamlNode& root, ResolverMode mode, MergeKeyRule rule, bool aliases = true);
   ValidationView(const ValidationView&) = delete;
   ValidationView& operator=(const ValidationView&) = delete;
 
   // Walks everything the validator can reach (aliases expanded) and fails,
   // at the alias, when aliases nest deeper than 100 or their expansions
-  // produce more than 1,000,000 nodes. Counts the nodes seen.
+  // produce more than 1,000,000 nodes.
   std::optional<ExpansionError> measure();
-  uint64_t nodes_seen() const noexcept { return nodes_seen_; }
+  // Nodes the validator can reach, alias expansions included.
+  uint64_t nodes_seen();
 
   ResolverMode mode() const noexcept { return mode_; }
   ViewNode root() const { return resolve(*root_); }
@@ -105,7 +108,8 @@ class ValidationView {
   ResolverMode mode_;
   MergeKeyRule rule_;
   AnchorResolver anchors_;
-  uint64_t nodes_seen_ = 0;
+  bool aliases_;
+  std::optional<uint64_t> nodes_seen_;
   std::unordered_map<const YamlNode*, std::unique_ptr<Merged>> merged_;
   std::deque<std::vector<ViewNode>> leftovers_;  // stable addresses
 };
