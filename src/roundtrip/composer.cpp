@@ -49,6 +49,7 @@ class Composer {
   void compose_stream(const ComposeOptions& options, ComposeResult& out);
 
   IntroducerSet introducers;
+  bool track_introducers = true;  // only comment attachment reads them
 
  private:
   std::string_view text_;
@@ -311,7 +312,7 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         // block sequence at the column of its "?" (its entries end at the ":").
         if (!compose_node_guarded(entry.key, is_explicit)) make_null(entry.key, is_explicit ? key_span : Span{});
         if (is_explicit && entry.key.span.line > key_span.line)
-          introducers.insert(pack_position(key_span.line, key_span.column));
+          if (track_introducers) introducers.insert(pack_position(key_span.line, key_span.column));
         entry.key.explicit_key = is_explicit;
         const Token* colon = nullptr;
         if (!at_end() && kind() == TokenKind::Value) colon = &tokens_[index_++];
@@ -319,7 +320,7 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         if (!compose_node_guarded(entry.value, true)) make_null(entry.value, colon ? colon->span : Span{});
         // The ":" of an explicit entry introduces a value on a later line.
         if (colon && entry.value.span.line > colon->span.line)
-          introducers.insert(pack_position(colon->span.line, colon->span.column));
+          if (track_introducers) introducers.insert(pack_position(colon->span.line, colon->span.column));
         continue;
       }
       default:
@@ -361,7 +362,7 @@ void Composer::finish_entry_item(YamlNode& item, const Span& entry, bool dash) {
        (item.is_collection() && item.style == CollectionStyle::Flow)) &&
       item.span.line == entry.line && item.span.column > entry.column && !item.anchor && !item.tag)
     item.comments.value_pad = item.span.column - entry.column - 1;
-  if (item.span.line > entry.line) introducers.insert(pack_position(entry.line, entry.column));
+  if (track_introducers && item.span.line > entry.line) introducers.insert(pack_position(entry.line, entry.column));
 }
 
 void Composer::compose_dash_item(YamlNode& seq) {
@@ -578,6 +579,7 @@ ComposeResult compose_text(std::string_view text, const ComposeOptions& options)
   }
   std::vector<RawComment> comments = std::move(scanner.comments);
   Composer composer(text, scanned.tokens);
+  composer.track_introducers = options.keep_comments;
   try {
     composer.compose_stream(options, result);
   } catch (ComposeFailure& failure) {
