@@ -76,7 +76,16 @@ struct PathStep {
   std::string_view key;
   size_t index;
   bool is_index;
+  bool secret;  // the step enters a node inside a !secret copy
 };
+
+bool is_secret_node(const ViewNode& n) { return n.node && n.node->source && n.node->source->tag == "!secret"; }
+
+// Whether instance text of `n` may be quoted in a message: never for a node
+// inside a !secret copy.
+bool inside_secret(const ViewNode& n, const PathStep* path) { return (path && path->secret) || is_secret_node(n); }
+
+constexpr std::string_view kSecretText = "<secret>";
 
 std::string path_text(const PathStep* step) {
   std::vector<const PathStep*> steps;
@@ -381,8 +390,10 @@ class Validator {
     if (!xv) return;
     const double v = *xv;
     auto bound = [&](Kw k) -> std::optional<double> { return ix.kw[k] ? numeric_value(*ix.kw[k]) : std::nullopt; };
+    const bool secret = inside_secret(n, path);
     auto two = [&](const char* a, double p, const char* b, double q) {
-      return std::string(a) + format_schema_number(p) + b + format_schema_number(q);
+      return std::string(a) + (secret ? std::string(kSecretText) : format_schema_number(p)) + b +
+             format_schema_number(q);
     };
     if (auto m = bound(kMinimum); m && v < *m)
       fail(sink, n, path, [&] { return two("value ", v, " is less than minimum ", *m); });
@@ -463,6 +474,7 @@ class Validator {
   };
 
   void object_keywords(SchemaIndex& ix, const ViewNode& n, const PathStep* path, Sink& sink) {
+    const bool secret = inside_secret(n, path);
     const ValidationView::Pairs pairs = view_.pairs(n);
     KeyLookup keys(view_, pairs);
     const Value* props = ix.get(kProperties, ValueKind::Mapping);
@@ -489,7 +501,7 @@ class Validator {
         const ViewPair p = view_.pair(pairs, i);
         std::optional<std::string_view> key = key_text(p.key);
         if (!key) continue;
-        const PathStep child{path, *key, 0, false};
+        const PathStep child{path, *key, 0, false, secret};
         bool matched = false;
         if (props) {
           auto it = ix.properties.find(*key);
@@ -508,7 +520,10 @@ class Validator {
           if (additional->is(ValueKind::Mapping))
             validate_child(p.value, *additional, &child, sink);
           else if (additional->is(ValueKind::Bool) && !additional->as_bool())
-            fail(sink, p.value, &child, [&] { return quoted_message("additional property '", *key, "' is not allowed"); });
+            fail(sink, p.value, &child, [&] {
+              const bool hide = secret || is_secret_node(p.key);
+              return quoted_message("additional property '", hide ? kSecretText : *key, "' is not allowed");
+            });
         }
       }
     }
@@ -522,7 +537,7 @@ class Validator {
         const ViewPair p = view_.pair(pairs, i);
         std::optional<std::string_view> key = key_text(p.key);
         if (!key) continue;
-        const PathStep child{path, *key, 0, false};
+        const PathStep child{path, *key, 0, false, secret};
         ViewNode as_string{p.key.node, p.key.span, nullptr, true};
         validate_child(as_string, *names, &child, sink);
       }
@@ -547,6 +562,7 @@ class Validator {
   }
 
   void array_keywords(SchemaIndex& ix, const ViewNode& n, const PathStep* path, Sink& sink) {
+    const bool secret = inside_secret(n, path);
     const size_t size = view_.item_count(n);
     const int64_t count = static_cast<int64_t>(size);
     if (auto m = count_of(ix.kw[kMinItems]); m && count < *m)
@@ -556,7 +572,7 @@ class Validator {
     if (const Value* items = ix.kw[kItems]) {
       const Value* extra = ix.kw[kAdditionalItems];
       for (size_t i = 0; i < size && !stop_; ++i) {
-        const PathStep child{path, {}, i, true};
+        const PathStep child{path, {}, i, true, secret};
         const ViewNode item = view_.item(n, i);
         if (!items->is(ValueKind::Sequence)) {
           validate_child(item, *items, &child, sink);
@@ -576,7 +592,7 @@ class Validator {
     if (const Value* contains = ix.kw[kContains]) {
       bool found = false;
       for (size_t i = 0; i < size && !found && !stop_; ++i) {
-        const PathStep child{path, {}, i, true};
+        const PathStep child{path, {}, i, true, secret};
         Sink fresh{false};
         validate_child(view_.item(n, i), *contains, &child, fresh);
         found = fresh.count == 0;

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "decode/loader.hpp"
+#include "roundtrip/composer.hpp"
 #include "schema/number_text.hpp"
 #include "schema/pattern.hpp"
+#include "schema/validator.hpp"
 #include "schema/values.hpp"
 
 namespace qf {
@@ -163,6 +166,29 @@ TEST(SchemaValues, NumbersOfBigIntegers) {
   EXPECT_EQ(big_int_to_int128("-80000000000000000000000000000000", 16), std::numeric_limits<__int128>::min());
   EXPECT_FALSE(big_int_to_int128("80000000000000000000000000000000", 16));
   EXPECT_FALSE(big_int_to_int128(std::string(200, '7'), 8));
+}
+
+Value schema_of(std::string_view json) {
+  DecodedStream s = decode_documents(json, DecodeSettings{});
+  return std::move(s.documents.front());
+}
+
+// A value that came from a secret is never quoted in a message.
+TEST(SchemaValidator, SecretTextStaysOutOfMessages) {
+  ComposeResult r = compose_documents("a: 70000\nb: {k: 1}\nc: 70000\n");
+  ASSERT_TRUE(r.ok());
+  YamlNode& root = r.roots.front();
+  root.pairs[0].value.source = IncludeSource{"!secret", "port", std::nullopt};
+  root.pairs[1].value.source = IncludeSource{"!secret", "map", std::nullopt};
+  auto message = [&](std::string_view schema) {
+    SchemaOutcome o = validate_document(root, schema_of(schema), ResolverMode::Yaml12, MergeKeyRule::SourceTree);
+    return o.violation ? o.violation->message : std::string();
+  };
+  EXPECT_EQ(message(R"({"properties": {"a": {"maximum": 5}}})"), "value <secret> is greater than maximum 5");
+  EXPECT_EQ(message(R"({"properties": {"c": {"maximum": 5}}})"), "value 70000 is greater than maximum 5");
+  EXPECT_EQ(message(R"({"properties": {"b": {"additionalProperties": false}}})"),
+            "additional property '<secret>' is not allowed");
+  EXPECT_EQ(message(R"({"additionalProperties": {"type": "integer"}})"), "expected type integer, found object");
 }
 
 }  // namespace
