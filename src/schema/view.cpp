@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "decode/merge.hpp"
+#include "support/hash.hpp"
 #include "support/stack_guard.hpp"
 
 namespace qf {
@@ -16,6 +17,11 @@ ScalarTag tag_of(const YamlNode& n) {
 bool is_merge_tag(const std::optional<std::string>& tag) {
   return tag && (*tag == "!!merge" || *tag == "tag:yaml.org,2002:merge");
 }
+
+struct KeyedTextHash {
+  uint64_t seed = process_hash_seed();
+  size_t operator()(std::string_view s) const noexcept { return size_t(hash_bytes(s, seed)); }
+};
 
 // The key a merge value that could not be merged is kept under.
 const YamlNode& merge_key_node() {
@@ -41,9 +47,7 @@ Value scalar_to_value(const YamlNode& node, ResolverMode mode) {
 }
 
 ValidationView::ValidationView(const YamlNode& root, ResolverMode mode, MergeKeyRule rule, bool aliases)
-    : root_(&root), mode_(mode), rule_(rule), aliases_(aliases) {
-  if (aliases_) anchors_.add_document(root);
-}
+    : root_(&root), mode_(mode), rule_(rule), aliases_(aliases) {}
 
 uint64_t ValidationView::nodes_seen() {
   if (!nodes_seen_) {
@@ -71,48 +75,99 @@ uint64_t ValidationView::nodes_seen() {
 ViewNode ValidationView::resolve(const YamlNode& n) const {
   if (!n.is_alias()) [[likely]]
     return ViewNode{&n, n.span};
-  return ViewNode{anchors_.final_target(n), n.span};
+  auto it = targets_.find(&n);
+  return ViewNode{it == targets_.end() ? nullptr : it->second, n.span};
 }
 
 std::optional<ExpansionError> ValidationView::measure() {
-  if (!aliases_) return std::nullopt;
+  if (!aliases_ || nodes_seen_) return std::nullopt;
+  uint64_t seen = 0;
+  uint64_t expanded = 0;
+
+  // The expansion of one alias: what it refers to, with the aliases inside
+  // followed (they lie earlier in the document and are linked already).
   struct Job {
     const YamlNode* node;
-    uint32_t depth;          // aliases followed to reach the node
-    const YamlNode* via;     // the innermost of them, nullptr outside expansions
+    uint32_t depth;       // aliases followed to reach the node
+    const YamlNode* via;  // the innermost of them
   };
-  std::vector<Job> stack;
-  stack.push_back({root_, 0, nullptr});
-  uint64_t expanded = 0;
-  uint64_t seen = 0;
-  while (!stack.empty()) {
-    Job job = stack.back();
-    stack.pop_back();
-    const YamlNode& n = *job.node;
-    if (n.is_alias()) {
-      const YamlNode* target = anchors_.final_target(n);
-      if (!target) {
-        ++seen;  // a null stands in for it
+  std::vector<Job> jobs;
+  auto expand = [&](const YamlNode& target, const YamlNode& alias) -> std::optional<ExpansionError> {
+    jobs.clear();
+    jobs.push_back({&target, 1, &alias});
+    while (!jobs.empty()) {
+      Job job = jobs.back();
+      jobs.pop_back();
+      const YamlNode& n = *job.node;
+      if (n.is_alias()) {
+        auto it = targets_.find(&n);
+        if (it == targets_.end()) {
+          ++seen;  // a null stands in for it
+          continue;
+        }
+        if (job.depth + 1 > kMaxAliasExpansionDepth)
+          return ExpansionError{"alias expansion exceeded the maximum alias depth of " +
+                                    std::to_string(kMaxAliasExpansionDepth),
+                                n.span};
+        jobs.push_back({it->second, job.depth + 1, &n});
         continue;
       }
-      if (job.depth + 1 > kMaxAliasExpansionDepth)
-        return ExpansionError{"alias expansion exceeded the maximum alias depth of " +
-                                  std::to_string(kMaxAliasExpansionDepth),
-                              n.span};
-      stack.push_back({target, job.depth + 1, &n});
+      ++seen;
+      if (++expanded > kAliasExpansionBudget)
+        return ExpansionError{"alias expansion exceeded the budget of " + std::to_string(kAliasExpansionBudget) +
+                                  " nodes",
+                              job.via->span};
+      for (size_t i = n.pairs.size(); i-- > 0;) {
+        jobs.push_back({&n.pairs[i].value, job.depth, job.via});
+        jobs.push_back({&n.pairs[i].key, job.depth, job.via});
+      }
+      for (size_t i = n.items.size(); i-- > 0;) jobs.push_back({&n.items[i], job.depth, job.via});
+    }
+    return std::nullopt;
+  };
+
+  // The document in order; a definition takes effect once its node is
+  // complete, so an alias inside its own anchor's node does not reach it.
+  std::unordered_map<std::string_view, const YamlNode*, KeyedTextHash> bound;
+  auto enter = [&](const YamlNode& n) -> std::optional<ExpansionError> {
+    if (!n.is_alias()) {
+      ++seen;
+      return std::nullopt;
+    }
+    auto it = bound.find(n.text);
+    if (it == bound.end()) {
+      ++seen;
+      return std::nullopt;
+    }
+    targets_.emplace(&n, it->second);
+    return expand(*it->second, n);
+  };
+  struct Frame {
+    const YamlNode* node;
+    size_t next;  // next child slot: items, or 2 per pair (key, value)
+  };
+  std::vector<Frame> stack;
+  if (auto e = enter(*root_)) return e;
+  stack.push_back({root_, 0});
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    const YamlNode& n = *f.node;
+    const size_t count = n.items.size() + 2 * n.pairs.size();
+    if (f.next >= count) {
+      if (n.anchor) bound[*n.anchor] = &n;
+      stack.pop_back();
       continue;
     }
-    ++seen;
-    if (job.via && ++expanded > kAliasExpansionBudget)
-      return ExpansionError{"alias expansion exceeded the budget of " + std::to_string(kAliasExpansionBudget) +
-                                " nodes",
-                            job.via->span};
-    // Children pushed last-first so they come off in document order.
-    for (size_t i = n.pairs.size(); i-- > 0;) {
-      stack.push_back({&n.pairs[i].value, job.depth, job.via});
-      stack.push_back({&n.pairs[i].key, job.depth, job.via});
+    const size_t slot = f.next++;
+    const YamlNode* child;
+    if (slot < n.items.size()) {
+      child = &n.items[slot];
+    } else {
+      const MappingEntry& e = n.pairs[(slot - n.items.size()) / 2];
+      child = (slot - n.items.size()) % 2 == 0 ? &e.key : &e.value;
     }
-    for (size_t i = n.items.size(); i-- > 0;) stack.push_back({&n.items[i], job.depth, job.via});
+    if (auto e = enter(*child)) return e;
+    stack.push_back({child, 0});
   }
   nodes_seen_ = seen;
   return std::nullopt;
@@ -206,7 +261,7 @@ void ValidationView::merge_value(const ViewNode& value, std::vector<ViewPair>& o
   switch (value.kind()) {
     case NodeKind::Mapping: {
       const uint64_t source = ++source_id;
-      Pairs ps = pairs(value);
+      Pairs ps = ensure_stack([&] { return pairs(value); });  // may merge the merge value first
       for (size_t i = 0; i < ps.size(); ++i) {
         ViewPair p = pair(ps, i);
         auto [it, inserted] = seen.try_emplace(key_identity(p.key), out.size(), source);

@@ -65,9 +65,11 @@ class ValidationView {
   ValidationView(const ValidationView&) = delete;
   ValidationView& operator=(const ValidationView&) = delete;
 
-  // Walks everything the validator can reach (aliases expanded) and fails,
-  // at the alias, when aliases nest deeper than 100 or their expansions
-  // produce more than 1,000,000 nodes.
+  // Links every alias to the nearest preceding complete definition of its
+  // name, and walks everything the validator can reach (aliases expanded),
+  // failing at the alias when aliases nest deeper than 100 or their
+  // expansions produce more than 1,000,000 nodes; one walk does both. Runs
+  // before anything else is asked of the view.
   std::optional<ExpansionError> measure();
   // Nodes the validator can reach, alias expansions included.
   uint64_t nodes_seen();
@@ -107,7 +109,7 @@ class ValidationView {
   const YamlNode* root_;
   ResolverMode mode_;
   MergeKeyRule rule_;
-  AnchorResolver anchors_;
+  std::unordered_map<const YamlNode*, const YamlNode*> targets_;  // alias -> definition
   bool aliases_;
   std::optional<uint64_t> nodes_seen_;
   std::unordered_map<const YamlNode*, std::unique_ptr<Merged>> merged_;
