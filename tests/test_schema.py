@@ -309,23 +309,25 @@ def test_alias_stands_for_the_nearest_preceding_definition():
 
 
 MERGES = [
-    # (text, expected mapping as validated)
     ("<<: {a: 1, b: 2}\nb: 3\n", {"b": 3, "a": 1}),
     ("<<: [{a: 1}, {a: 2}]\n", {"a": 1}),
     ("<<: {a: 1, a: x}\n", {"a": "x"}),
-    ("base: &b {x: 1}\nm:\n  <<: *b\n  y: 2\n", None),
+    ("base: &b {x: 1}\nm:\n  <<: *b\n  y: 2\n", {"base": {"x": 1}, "m": {"y": 2, "x": 1}}),
     ("<<: {<<: {a: 1}, b: 2}\n", {"b": 2, "a": 1}),
-    ("k: {<<: {a: 1}}\n", None),
+    ("k: {<<: {a: 1}}\n", {"k": {"a": 1}}),
     ("<<:\nx: 1\n", {"x": 1}),
+    ("a: &a {p: 1}\nb: &b {q: 2, p: 0}\nc: {<<: [*a, *b], r: 3}\n", None),
+    ("- &a {x: 1}\n- <<: *a\n  x: 2\n", [{"x": 1}, {"x": 2}]),
 ]
 
 
 @pytest.mark.parametrize("text, expected", MERGES)
-def test_merge_keys(text, expected):
-    if expected is None:
-        return
-    assert q.loads(text) == expected
-    assert both_roads(text, {"const": expected}) is None
+def test_merge_keys_are_validated_as_loaded(text, expected):
+    loaded = q.loads(text)
+    if expected is not None:
+        assert loaded == expected
+    # What validation compares is what loads returns.
+    assert both_roads(text, {"const": loaded}) is None
 
 
 def test_merge_leftovers_and_non_merge_keys():
@@ -558,3 +560,37 @@ def test_pattern_syntax(pattern, string, expected):
         assert keyed[0] == "value is not allowed (schema is false)"
     else:
         assert keyed is None
+
+
+def _plain_data(x):
+    """True when the loaded value converts back to the same schema value
+    (no NaN, no collection keys)."""
+    if isinstance(x, float):
+        return x == x
+    if isinstance(x, list):
+        return all(_plain_data(i) for i in x)
+    if isinstance(x, dict):
+        return all(not isinstance(k, tuple) and _plain_data(k) and _plain_data(v) for k, v in x.items())
+    return True
+
+
+def test_corpus_documents_are_validated_as_loaded():
+    from helpers import corpus_files
+
+    checked = 0
+    for path in corpus_files():
+        data = path.read_bytes()
+        try:
+            # Duplicate keys are validated one by one, as written.
+            loaded = q.loads(data, option=q.OPT_DUPLICATE_KEYS_ERROR)
+        except q.QuillfernError:
+            continue
+        if not _plain_data(loaded):
+            continue
+        for option in (0, RT):
+            try:
+                q.loads(data, schema={"const": loaded}, option=option)
+            except q.QuillfernSchemaError as e:
+                pytest.fail(f"{path.name} (option {option}): {e}")
+        checked += 1
+    assert checked > 100 or not corpus_files()
