@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "decode/merge.hpp"
+#include "roundtrip/walk.hpp"
 #include "support/hash.hpp"
 #include "support/stack_guard.hpp"
 
@@ -55,17 +56,7 @@ uint64_t ValidationView::nodes_seen() {
       measure();
     } else {
       uint64_t n = 0;
-      std::vector<const YamlNode*> stack{root_};
-      while (!stack.empty()) {
-        const YamlNode* node = stack.back();
-        stack.pop_back();
-        ++n;
-        for (const YamlNode& item : node->items) stack.push_back(&item);
-        for (const MappingEntry& e : node->pairs) {
-          stack.push_back(&e.key);
-          stack.push_back(&e.value);
-        }
-      }
+      walk_tree(*root_, [&](const YamlNode&) { ++n; });
       nodes_seen_ = n;
     }
   }
