@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "decode/seeded_hash.hpp"
 #include "schema/number_text.hpp"
 #include "schema/pattern.hpp"
 #include "schema/values.hpp"
@@ -42,7 +43,7 @@ int keyword_of(std::string_view name) {
 struct SchemaIndex {
   const Value* kw[kKwCount] = {};
   bool has_pairs = false;
-  std::unordered_map<std::string_view, const Value*> properties;
+  std::unordered_map<std::string_view, const Value*, SeededStringHash> properties;
   bool pattern_ready = false;
   std::shared_ptr<const CompiledPattern> pattern;
   struct PatternProperty {
@@ -470,7 +471,7 @@ class Validator {
     ValidationView& view_;
     const ValidationView::Pairs& pairs_;
     bool built_ = false;
-    std::unordered_set<std::string_view> set_;
+    std::unordered_set<std::string_view, SeededStringHash> set_;
   };
 
   void object_keywords(SchemaIndex& ix, const ViewNode& n, const PathStep* path, Sink& sink) {

@@ -4,7 +4,6 @@
 
 #include "decode/merge.hpp"
 #include "roundtrip/walk.hpp"
-#include "support/hash.hpp"
 #include "support/stack_guard.hpp"
 
 namespace qf {
@@ -18,11 +17,6 @@ ScalarTag tag_of(const YamlNode& n) {
 bool is_merge_tag(const std::optional<std::string>& tag) {
   return tag && (*tag == "!!merge" || *tag == "tag:yaml.org,2002:merge");
 }
-
-struct KeyedTextHash {
-  uint64_t seed = process_hash_seed();
-  size_t operator()(std::string_view s) const noexcept { return size_t(hash_bytes(s, seed)); }
-};
 
 // The key a merge value that could not be merged is kept under.
 const YamlNode& merge_key_node() {
@@ -119,7 +113,7 @@ std::optional<ExpansionError> ValidationView::measure() {
 
   // The document in order; a definition takes effect once its node is
   // complete, so an alias inside its own anchor's node does not reach it.
-  std::unordered_map<std::string_view, const YamlNode*, KeyedTextHash> bound;
+  std::unordered_map<std::string_view, const YamlNode*, SeededStringHash> bound;
   auto enter = [&](const YamlNode& n) -> std::optional<ExpansionError> {
     if (!n.is_alias()) {
       ++seen;
@@ -221,9 +215,7 @@ const ValidationView::Merged& ValidationView::merged(const YamlNode& map) {
   if (found != merged_.end()) return *found->second;
   auto result = std::make_unique<Merged>();
   std::vector<ViewPair>& out = result->pairs;
-  // Key identity -> (index in out, the merged mapping it came from; 0 for
-  // the mapping's own pairs).
-  std::unordered_map<std::string, std::pair<size_t, uint64_t>> seen;
+  KeyIdentities seen;
   std::vector<ViewPair> merges;
   for (const MappingEntry& e : map.pairs) {
     ViewPair p{resolve(e.key), resolve(e.value)};
@@ -247,7 +239,7 @@ const ValidationView::Merged& ValidationView::merged(const YamlNode& map) {
 // `leftover` (at most one node: the value itself, or the sequence of its
 // unmerged items).
 void ValidationView::merge_value(const ViewNode& value, std::vector<ViewPair>& out,
-                                 std::unordered_map<std::string, std::pair<size_t, uint64_t>>& seen,
+                                 KeyIdentities& seen,
                                  uint64_t& source_id, std::vector<ViewNode>& leftover) {
   switch (value.kind()) {
     case NodeKind::Mapping: {

@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "decode/seeded_hash.hpp"
 #include "decode/value.hpp"
 #include "resolver/resolver.hpp"
 #include "roundtrip/anchors.hpp"
@@ -101,8 +102,10 @@ class ValidationView {
   };
   bool is_merge_key(const ViewNode& key) const;
   const Merged& merged(const YamlNode& map);
-  void merge_value(const ViewNode& value, std::vector<ViewPair>& out,
-                   std::unordered_map<std::string, std::pair<size_t, uint64_t>>& seen, uint64_t& source_id,
+  // Key identity -> (index in the merged pairs, the merged mapping it came
+  // from; 0 for the mapping's own pairs).
+  using KeyIdentities = std::unordered_map<std::string, std::pair<size_t, uint64_t>, SeededStringHash>;
+  void merge_value(const ViewNode& value, std::vector<ViewPair>& out, KeyIdentities& seen, uint64_t& source_id,
                    std::vector<ViewNode>& leftover);
   std::string key_identity(const ViewNode& key);
 
