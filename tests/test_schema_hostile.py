@@ -80,6 +80,17 @@ def test_unique_items_on_a_hundred_thousand_items(option):
         q.loads(f"[{items}, 99999.0]", schema={"uniqueItems": True}, option=option)
 
 
+def test_items_that_meet_in_their_hashes_stay_cheap():
+    # NaN equals nothing: many of them are unique, without comparing pairs.
+    nans = "[" + ", ".join([".nan"] * 50_000) + "]"
+    assert len(q.loads(nans, schema={"uniqueItems": True})) == 50_000
+    # Mappings of many repeated pairs are paired off one by one.
+    repeated = "{" + ", ".join(["x: 1"] * 50_000) + "}"
+    with pytest.raises(q.QuillfernSchemaError, match="array items are not unique"):
+        q.loads(f"[{repeated}, {repeated}]", schema={"uniqueItems": True}, option=RT)
+    assert q.loads(f"[{repeated}, {repeated[:-1]}, y: 1}}]", schema={"uniqueItems": True}, option=RT) is not None
+
+
 CYCLES = [
     {"$ref": "#"},
     {"$ref": "#/definitions/a", "definitions": {"a": {"$ref": "#/definitions/b"}, "b": {"$ref": "#/definitions/a"}}},

@@ -602,15 +602,18 @@ class Validator {
     }
   }
 
-  // Hashes every item and compares only items whose hashes meet.
+  // Hashes every item and compares only items whose hashes meet. A value
+  // holding a NaN equals nothing, so it takes no part.
   bool all_unique(const ViewNode& n, size_t size) {
     std::vector<Value> values;
     values.reserve(size);
     std::vector<std::pair<uint64_t, size_t>> order;
     order.reserve(size);
     for (size_t i = 0; i < size; ++i) {
-      values.push_back(view_.to_value(view_.item(n, i)));
-      order.emplace_back(value_hash(values.back()), i);
+      Value v = view_.to_value(view_.item(n, i));
+      if (holds_nan(v)) continue;
+      order.emplace_back(value_hash(v), values.size());
+      values.push_back(std::move(v));
     }
     std::sort(order.begin(), order.end());
     for (size_t a = 0; a < order.size();) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 #include <vector>
 
 #include "resolver/resolver.hpp"
@@ -62,22 +63,27 @@ bool numbers_equal(const Value& a, const Value& b) {
   }
 }
 
+uint64_t pair_hash(const ValuePair& p) { return value_hash(p.key) * 31 + value_hash(p.value); }
+
 bool mappings_equal(const Value& a, const Value& b) {
   const PairList& pa = a.pairs();
   const PairList& pb = b.pairs();
   if (pa.size() != pb.size()) return false;
-  // Equality is an equivalence, so greedy matching finds a one-to-one
-  // pairing whenever one exists.
-  std::vector<uint64_t> hb(pb.size());
-  for (size_t j = 0; j < pb.size(); ++j) hb[j] = value_hash(pb[j].key) * 31 + value_hash(pb[j].value);
-  std::vector<bool> used(pb.size(), false);
+  // Equality is an equivalence, so taking any unused equal pair finds a
+  // one-to-one pairing whenever one exists. Pairs of b wait in buckets by
+  // hash; a matched pair leaves its bucket, so repeated pairs cost nothing.
+  std::unordered_map<uint64_t, std::vector<size_t>> buckets;
+  for (size_t j = 0; j < pb.size(); ++j) buckets[pair_hash(pb[j])].push_back(j);
   for (const ValuePair& p : pa) {
-    const uint64_t h = value_hash(p.key) * 31 + value_hash(p.value);
+    auto it = buckets.find(pair_hash(p));
+    if (it == buckets.end()) return false;
+    std::vector<size_t>& bucket = it->second;
     bool found = false;
-    for (size_t j = 0; j < pb.size(); ++j) {
-      if (used[j] || hb[j] != h) continue;
-      if (values_equal(p.key, pb[j].key) && values_equal(p.value, pb[j].value)) {
-        used[j] = true;
+    for (size_t k = 0; k < bucket.size(); ++k) {
+      const ValuePair& q = pb[bucket[k]];
+      if (values_equal(p.key, q.key) && values_equal(p.value, q.value)) {
+        bucket[k] = bucket.back();
+        bucket.pop_back();
         found = true;
         break;
       }
@@ -101,7 +107,9 @@ uint64_t hash_double(double d) {
   if (d == 0) d = 0;  // -0.0 equals 0.0
   uint64_t bits;
   std::memcpy(&bits, &d, sizeof bits);
-  return mix(bits ^ 0x9e3779b97f4a7c15ULL);
+  // Keyed with the process seed, so crafted documents cannot line up
+  // collisions of collection hashes.
+  return mix(bits ^ process_hash_seed());
 }
 
 }  // namespace
@@ -208,6 +216,22 @@ bool values_equal(const Value& a, const Value& b) {
   }
 }
 
+bool holds_nan(const Value& v) {
+  switch (v.kind()) {
+    case ValueKind::Float: return std::isnan(v.as_float());
+    case ValueKind::Sequence:
+      for (const Value& item : v.items())
+        if (ensure_stack([&] { return holds_nan(item); })) return true;
+      return false;
+    case ValueKind::Mapping:
+      for (const ValuePair& p : v.pairs())
+        if (ensure_stack([&] { return holds_nan(p.key) || holds_nan(p.value); })) return true;
+      return false;
+    case ValueKind::Tagged: return ensure_stack([&] { return holds_nan(v.inner()); });
+    default: return false;
+  }
+}
+
 uint64_t value_hash(const Value& v) {
   switch (v.kind()) {
     case ValueKind::Null: return 0x51;
@@ -222,13 +246,13 @@ uint64_t value_hash(const Value& v) {
       return mix(uint64_t(t.year) * 372 + uint64_t(t.month) * 31 + t.day + 0x7157);
     }
     case ValueKind::Sequence: {
-      uint64_t h = 0x5e9;
+      uint64_t h = process_hash_seed() + 0x5e9;
       for (const Value& item : v.items()) h = mix(h * 1099511628211ULL + ensure_stack([&] { return value_hash(item); }));
       return h;
     }
     case ValueKind::Mapping: {
       // Order-free: equal mappings may list their pairs in any order.
-      uint64_t h = 0x3a9;
+      uint64_t h = process_hash_seed() + 0x3a9;
       for (const ValuePair& p : v.pairs())
         h += mix(ensure_stack([&] { return value_hash(p.key); }) * 31 + ensure_stack([&] { return value_hash(p.value); }));
       return mix(h);

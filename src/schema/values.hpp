@@ -31,6 +31,8 @@ double big_int_to_double(std::string_view text, uint8_t radix);
 std::optional<__int128> big_int_to_int128(std::string_view text, uint8_t radix);
 
 bool values_equal(const Value& a, const Value& b);
+// Whether a NaN lies anywhere in the value (then it equals nothing).
+bool holds_nan(const Value& value);
 // Equal values hash equal. Iterative over nested collections via recursion
 // under the stack guard.
 uint64_t value_hash(const Value& value);
