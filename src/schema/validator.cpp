@@ -112,23 +112,22 @@ struct Instance {
   bool truth = false;
   int64_t i = 0;
   double f = 0;
-  std::string_view text;  // String; BigInt: canonical text
-  uint8_t radix = 10;
-  std::optional<BigIntText> big;
+  std::string_view text;  // String
+  std::optional<BigIntText> big;  // BigInt (owned: an Instance may move)
 };
 
 std::optional<double> number_of(const Instance& x) {
   switch (x.kind) {
     case ValueKind::Int: return static_cast<double>(x.i);
     case ValueKind::Float: return x.f;
-    case ValueKind::BigInt: return big_int_to_double(x.text, x.radix);
+    case ValueKind::BigInt: return big_int_to_double(x.big->text, x.big->radix);
     default: return std::nullopt;
   }
 }
 
 std::optional<__int128> integer_of(const Instance& x) {
   if (x.kind == ValueKind::Int) return x.i;
-  if (x.kind == ValueKind::BigInt) return big_int_to_int128(x.text, x.radix);
+  if (x.kind == ValueKind::BigInt) return big_int_to_int128(x.big->text, x.big->radix);
   return std::nullopt;
 }
 
@@ -291,8 +290,6 @@ class Validator {
         x.big = big_int_text(text);
         if (!x.big) x.big = BigIntText{std::string(text), 10};
         x.kind = ValueKind::BigInt;
-        x.text = x.big->text;
-        x.radix = x.big->radix;
         break;
       }
       case ResolvedKind::Merge: x.kind = ValueKind::String; x.text = "<<"; break;
