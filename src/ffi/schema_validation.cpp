@@ -50,11 +50,14 @@ void validate_root(const YamlNode& root, PyObject* schema, ResolverMode mode, Me
   if (outcome.violation) throw schema_error(*outcome.violation);
 }
 
+// An empty document has no node to check, as on the roads without a root.
+bool is_empty_document(const YamlNode& root) { return root.is_null() && !root.tag && !root.anchor; }
+
 }  // namespace
 
 void validate_roots(const std::vector<YamlNode>& roots, PyObject* schema, ResolverMode mode, MergeKeyRule rule,
                     std::optional<std::string_view> source) {
-  if (!schema || roots.empty()) return;
+  if (!schema || roots.empty() || is_empty_document(roots.front())) return;
   validate_root(roots.front(), schema, mode, rule, may_hold_aliases(source));
 }
 
@@ -68,8 +71,7 @@ void validate_text(std::string_view text, PyObject* schema, ResolverMode mode) {
   if (!composed.ok()) throw parse_error_to_exception(*composed.error);
   if (composed.roots.empty()) return;
   const YamlNode& first = composed.roots.front();
-  // An empty document has no node to check, as on the roads without a root.
-  if (first.is_null() && !first.tag && !first.anchor) return;
+  if (is_empty_document(first)) return;
   validate_root(first, schema, mode, MergeKeyRule::Loader, may_hold_aliases(text));
 }
 
