@@ -21,13 +21,7 @@ namespace {
   throw ErrorAlreadySet{};
 }
 
-YamlNode null_node() {
-  YamlNode n;
-  n.kind = NodeKind::Null;
-  return synthetic(std::move(n));
-}
-
-YamlNode plain(std::string text) { return synthetic(YamlNode::scalar(std::move(text), ScalarStyle::Plain)); }
+YamlNode plain(std::string text) { return synthetic_scalar(std::move(text), ScalarStyle::Plain); }
 
 // Comment text split at "\n" ("\r" before it dropped), no empty piece after
 // a final "\n".
@@ -54,11 +48,6 @@ ScalarStyle quoted_for_tag(std::string_view text) {
   return is_single_line_printable(text) ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted;
 }
 
-ScalarStyle represented_str_style(const RepresentState& s, std::string_view text, bool key_or_flow) {
-  ScalarStyle style = scalar_style_for_represented_str(text, s.prefer_double_quotes, s.resolver_mode);
-  return style == ScalarStyle::Literal && key_or_flow ? ScalarStyle::DoubleQuoted : style;
-}
-
 // The core tag that a plain reading of the text satisfies, making the tag
 // redundant ("!!int" on 12); nothing when the tag must stay.
 bool core_tag_matches(std::string_view tag, ResolvedKind kind) {
@@ -74,18 +63,18 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
   const std::string_view text = d.value;
   std::optional<YamlNode> node;
   if (d.style < 0 && !tag) {
-    node = synthetic(YamlNode::scalar(d.value, represented_str_style(s, text, key_or_flow)));
+    node = synthetic_scalar(d.value, represented_str_style(s, text, key_or_flow));
   } else if (d.style < 0) {
     const ResolvedKind kind = resolve_scalar(s.resolver_mode, text, ScalarStyle::Plain).kind;
     if (core_tag_matches(*tag, kind)) {
       // An empty text read as null stays a null node, which the null style
       // writes; an empty plain scalar would vanish from a flow collection.
-      node = text.empty() ? null_node() : plain(d.value);
+      node = text.empty() ? synthetic_null() : plain(d.value);
     } else if (*tag == "!!str") {
-      node = synthetic(YamlNode::scalar(
-          d.value, kind == ResolvedKind::Str ? represented_str_style(s, text, key_or_flow) : quoted_for_tag(text)));
+      node = synthetic_scalar(
+          d.value, kind == ResolvedKind::Str ? represented_str_style(s, text, key_or_flow) : quoted_for_tag(text));
     } else {
-      node = synthetic(YamlNode::scalar(d.value, quoted_for_tag(text)));
+      node = synthetic_scalar(d.value, quoted_for_tag(text));
       node->tag = std::move(tag);
     }
   } else {
@@ -100,7 +89,7 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
       message += "); use \"double\" or the default style";
       throw_value_error(message);
     }
-    node = synthetic(YamlNode::scalar(d.value, style));
+    node = synthetic_scalar(d.value, style);
     node->tag = std::move(tag);
   }
   attach_descriptor_comments(*node, d.comment_before, d.comment, d.comment_after, depth == 0);
@@ -137,7 +126,7 @@ PairRefs pair_refs(PyObject* entries) {
 
 YamlNode value_node(const RepresentState& s, Value v, bool key_or_flow) {
   switch (v.kind()) {
-    case ValueKind::Null: return null_node();
+    case ValueKind::Null: return synthetic_null();
     case ValueKind::Bool: return plain(v.as_bool() ? "true" : "false");
     case ValueKind::Int: {
       std::string text;
@@ -148,17 +137,17 @@ YamlNode value_node(const RepresentState& s, Value v, bool key_or_flow) {
     case ValueKind::Float: return plain(format_yaml_float(v.as_float()));
     case ValueKind::String: {
       std::string_view text = v.as_string();
-      return synthetic(YamlNode::scalar(std::string(text), represented_str_style(s, text, key_or_flow)));
+      return synthetic_scalar(std::string(text), represented_str_style(s, text, key_or_flow));
     }
     case ValueKind::Timestamp: return plain(format_timestamp(v.as_timestamp()));
     case ValueKind::Sequence: {
-      YamlNode seq = synthetic(YamlNode::sequence());
+      YamlNode seq = synthetic_collection(false, false);
       seq.items.reserve(v.items().size());
       for (Value& item : v.items()) seq.items.push_back(value_to_node(s, item.take(), key_or_flow));
       return seq;
     }
     case ValueKind::Mapping: {
-      YamlNode map = synthetic(YamlNode::mapping());
+      YamlNode map = synthetic_collection(true, false);
       map.pairs.reserve(v.pairs().size());
       for (ValuePair& p : v.pairs()) {
         YamlNode k = value_to_node(s, p.key.take(), key_or_flow);
@@ -174,10 +163,15 @@ YamlNode value_node(const RepresentState& s, Value v, bool key_or_flow) {
       return inner;
     }
   }
-  return null_node();
+  return synthetic_null();
 }
 
 }  // namespace
+
+ScalarStyle represented_str_style(const RepresentState& s, std::string_view text, bool key_or_flow) {
+  ScalarStyle style = scalar_style_for_represented_str(text, s.prefer_double_quotes, s.resolver_mode);
+  return style == ScalarStyle::Literal && key_or_flow ? ScalarStyle::DoubleQuoted : style;
+}
 
 YamlNode node_from_descriptor(RepresentState& s, PyObject* descriptor, uint32_t depth, bool in_flow, bool is_key) {
   if (PyObject_TypeCheck(descriptor, scalar_type_cell().require()))

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "decode/value.hpp"
@@ -23,6 +24,10 @@ YamlNode node_from_descriptor(RepresentState& s, PyObject* descriptor, uint32_t 
 // double-quoted ones.
 YamlNode value_to_node(const RepresentState& s, Value value, bool key_or_flow);
 
+// The automatic style of a string: literal blocks become double-quoted as
+// keys and in flow collections.
+ScalarStyle represented_str_style(const RepresentState& s, std::string_view text, bool key_or_flow);
+
 // Head, inline and foot comments from a descriptor. comment_after stands
 // only on the root or a non-empty block collection (ValueError otherwise).
 void attach_descriptor_comments(YamlNode& node, const std::optional<std::string>& before,
@@ -36,10 +41,28 @@ void check_key_comments(const YamlNode& key);
 // Head comments of the last pair's value move above its key.
 void hoist_value_comments(std::vector<MappingEntry>& pairs);
 
-// A fresh node of this road: marked synthetic.
-inline YamlNode synthetic(YamlNode node) {
-  node.synthetic = true;
-  return node;
+// Fresh nodes of this road, all marked synthetic.
+inline YamlNode synthetic_scalar(std::string text, ScalarStyle style) {
+  YamlNode n = YamlNode::scalar(std::move(text), style);
+  n.synthetic = true;
+  return n;
+}
+inline YamlNode synthetic_null() {
+  YamlNode n;
+  n.kind = NodeKind::Null;
+  n.synthetic = true;
+  return n;
+}
+inline YamlNode synthetic_alias(std::string name) {
+  YamlNode n = YamlNode::alias(std::move(name));
+  n.synthetic = true;
+  return n;
+}
+inline YamlNode synthetic_collection(bool mapping, bool flow) {
+  const CollectionStyle style = flow ? CollectionStyle::Flow : CollectionStyle::Block;
+  YamlNode n = mapping ? YamlNode::mapping(style) : YamlNode::sequence(style);
+  n.synthetic = true;
+  return n;
 }
 
 }  // namespace qf::py

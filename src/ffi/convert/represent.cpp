@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "encode/key_order.hpp"
+#include "encode/scalar_text.hpp"
 #include "ffi/convert/descriptor_nodes.hpp"
 #include "ffi/convert/dump_tag.hpp"
 #include "ffi/errors.hpp"
@@ -56,6 +57,37 @@ ItemRefs iterate_items(PyObject* obj) {
   while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) items.push_back(std::move(item));
   if (PyErr_Occurred()) throw ErrorAlreadySet{};
   return items;
+}
+
+bool is_exact_scalar(PyTypeObject* tp) noexcept {
+  return tp == &PyUnicode_Type || tp == &PyLong_Type || tp == &PyFloat_Type || tp == &PyBool_Type;
+}
+
+// The node of an exact str, int, float or bool, built straight from the
+// object where that is simple (ASCII text, 64-bit integers), else through
+// the plain conversion (which also reports lone surrogates).
+YamlNode exact_scalar_node(const RepresentState& s, PyObject* obj, bool key_or_flow) {
+  PyTypeObject* tp = Py_TYPE(obj);
+  if (tp == &PyUnicode_Type && PyUnicode_IS_ASCII(obj)) {
+    std::string_view text(static_cast<const char*>(PyUnicode_DATA(obj)),
+                          static_cast<size_t>(PyUnicode_GET_LENGTH(obj)));
+    return synthetic_scalar(std::string(text), represented_str_style(s, text, key_or_flow));
+  }
+  if (tp == &PyLong_Type) {
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (!overflow && !(v == -1 && PyErr_Occurred())) {
+      std::string text;
+      append_int64(text, v);
+      return synthetic_scalar(std::move(text), ScalarStyle::Plain);
+    }
+    PyErr_Clear();
+  } else if (tp == &PyFloat_Type) {
+    return synthetic_scalar(format_yaml_float(PyFloat_AS_DOUBLE(obj)), ScalarStyle::Plain);
+  } else if (tp == &PyBool_Type) {
+    return synthetic_scalar(obj == Py_True ? "true" : "false", ScalarStyle::Plain);
+  }
+  return value_to_node(s, python_to_value(obj, s.encode), key_or_flow);
 }
 
 // The represented node of a tag's or serializer's value, carrying the tag.
@@ -134,11 +166,8 @@ YamlNode represent_converted_or_default(RepresentState& s, PyObject* obj, uint32
 }
 
 YamlNode represent_default(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow, bool is_key) {
-  if (obj == Py_None) {
-    YamlNode n;
-    n.kind = NodeKind::Null;
-    return synthetic(std::move(n));
-  }
+  if (obj == Py_None) return synthetic_null();
+  if (is_exact_scalar(Py_TYPE(obj))) return exact_scalar_node(s, obj, in_flow || is_key);
   if (PyBool_Check(obj) || PyFloat_Check(obj) || PyLong_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj))
     return value_to_node(s, python_to_value(obj, s.encode), in_flow || is_key);
   if (PyDict_Check(obj)) {
@@ -208,6 +237,10 @@ struct AnchorNames {
   }
 
   void name(YamlNode& n) {
+    if (aliased.empty()) {
+      n.anchor.reset();
+      return;
+    }
     if (n.anchor) {
       std::optional<uint64_t> id = provisional_identity(*n.anchor);
       n.anchor.reset();
@@ -240,18 +273,16 @@ YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool
   if (tracked) {
     if (s.seen.contains(id)) {
       s.aliased.insert(id);
-      return synthetic(YamlNode::alias(provisional_name(id)));
+      return synthetic_alias(provisional_name(id));
     }
     s.seen.insert(id);
     s.held.push_back(PyRef::borrow(obj));
   }
-  YamlNode node;
-  {
-    PyRef result = PyRef::steal(PyObject_CallOneArg(s.represent, obj));
-    if (!result) throw_callback_error();
-    node = result.get() == Py_None ? represent_default(s, obj, depth, in_flow, is_key)
-                                   : node_from_descriptor(s, result.get(), depth, in_flow, is_key);
-  }
+  PyRef result = PyRef::steal(PyObject_CallOneArg(s.represent, obj));
+  if (!result) throw_callback_error();
+  YamlNode node = result.get() == Py_None ? represent_default(s, obj, depth, in_flow, is_key)
+                                          : node_from_descriptor(s, result.get(), depth, in_flow, is_key);
+  result.reset();
   const bool derived = std::exchange(s.derived, false);
   if (tracked) {
     if (derived || node.is_alias() || node.anchor) {
@@ -277,13 +308,13 @@ YamlNode represent_mapping(RepresentState& s, PairRefs pairs, uint32_t depth, st
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return compare_represent_keys(records[a], records[b]); });
   }
-  YamlNode m = synthetic(YamlNode::mapping(w ? CollectionStyle::Flow : CollectionStyle::Block));
+  YamlNode m = synthetic_collection(true, w);
   m.pairs.reserve(pairs.size());
   for (size_t i : order) {
-    YamlNode k = represent_object(s, pairs[i].first.get(), depth + 1, w, true);
-    check_key_comments(k);
-    YamlNode v = represent_object(s, pairs[i].second.get(), depth + 1, w, false);
-    m.pairs.push_back(MappingEntry{std::move(k), std::move(v)});
+    MappingEntry& e = m.pairs.emplace_back();
+    e.key = represent_object(s, pairs[i].first.get(), depth + 1, w, true);
+    check_key_comments(e.key);
+    e.value = represent_object(s, pairs[i].second.get(), depth + 1, w, false);
     hoist_value_comments(m.pairs);
   }
   m.tag = std::move(tag);
@@ -294,9 +325,9 @@ YamlNode represent_sequence(RepresentState& s, ItemRefs items, uint32_t depth, s
                             std::optional<bool> flow, bool in_flow, bool is_key) {
   tag = normalize_represent_tag(std::move(tag));
   const bool w = children_in_flow(s, flow, in_flow, is_key);
-  YamlNode seq = synthetic(YamlNode::sequence(w ? CollectionStyle::Flow : CollectionStyle::Block));
+  YamlNode seq = synthetic_collection(false, w);
   seq.items.reserve(items.size());
-  for (const PyRef& item : items) seq.items.push_back(represent_object(s, item.get(), depth + 1, w, false));
+  for (const PyRef& item : items) seq.items.emplace_back() = represent_object(s, item.get(), depth + 1, w, false);
   seq.tag = std::move(tag);
   return seq;
 }

@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "decode/value.hpp"
@@ -24,28 +23,19 @@
 #include "ffi/pyref.hpp"
 #include "resolver/resolver.hpp"
 #include "roundtrip/ast.hpp"
-#include "support/hash.hpp"
+#include "support/identity_set.hpp"
 
 namespace qf::py {
 
 // Objects at a depth above this (the root is depth 0) are refused.
 inline constexpr uint32_t kMaxRepresentDepth = 999;
 
-// Identities (object addresses) hashed with the process's random key.
-struct IdentityHash {
-  uint64_t seed = process_hash_seed();
-  size_t operator()(uint64_t id) const noexcept {
-    return hash_bytes(std::string_view(reinterpret_cast<const char*>(&id), sizeof id), seed);
-  }
-};
-using IdentitySet = std::unordered_set<uint64_t, IdentityHash>;
-
 struct RepresentState {
   std::vector<PyRef> held;  // every tracked object, until the state is dropped
   EncodeContext encode;     // its default_fn is cleared while a default result is represented
   PyObject* represent = nullptr;  // borrowed from the call's arguments
-  IdentitySet seen;     // tracked objects whose node may still get an anchor
-  IdentitySet aliased;  // objects an alias was made for
+  IdentitySet seen;     // identities of tracked objects whose node may still get an anchor
+  IdentitySet aliased;  // identities an alias was made for
   // Set by a nested represent_object whose node stands for another object
   // (an enum's value, numpy's plain object, a default result); read and
   // cleared by the caller right after.
