@@ -16,11 +16,6 @@ namespace qf::py {
 
 namespace {
 
-[[noreturn]] void throw_value_error(const std::string& message) {
-  PyErr_SetString(PyExc_ValueError, message.c_str());
-  throw ErrorAlreadySet{};
-}
-
 YamlNode plain(std::string text) { return synthetic_scalar(std::move(text), ScalarStyle::Plain); }
 
 // Comment text split at "\n" ("\r" before it dropped), no empty piece after
@@ -101,18 +96,9 @@ std::optional<bool> flow_override(const CollectionDescriptorObject& d) {
   return d.flow == 1;
 }
 
-ItemRefs entry_refs(PyObject* entries) {
-  PyRef it = PyRef::steal(PyObject_GetIter(entries));
-  if (!it) throw ErrorAlreadySet{};
-  ItemRefs out;
-  while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) out.push_back(std::move(item));
-  if (PyErr_Occurred()) throw ErrorAlreadySet{};
-  return out;
-}
-
 // Every pair's shape is checked before any key or value is represented.
 PairRefs pair_refs(PyObject* entries) {
-  ItemRefs items = entry_refs(entries);
+  ItemRefs items = iterate_refs(entries);
   PairRefs pairs;
   pairs.reserve(items.size());
   for (const PyRef& item : items) {
@@ -185,7 +171,7 @@ YamlNode node_from_descriptor(RepresentState& s, PyObject* descriptor, uint32_t 
   }
   const auto& d = *reinterpret_cast<CollectionDescriptorObject*>(descriptor);
   PyRef entries = PyRef::borrow(d.entries ? d.entries : Py_None);
-  YamlNode node = sequence ? represent_sequence(s, entry_refs(entries.get()), depth, d.tag, flow_override(d),
+  YamlNode node = sequence ? represent_sequence(s, iterate_refs(entries.get()), depth, d.tag, flow_override(d),
                                                 in_flow, is_key)
                            : represent_mapping(s, pair_refs(entries.get()), depth, d.tag, flow_override(d),
                                                in_flow, is_key);

@@ -22,11 +22,6 @@ namespace qf::py {
 
 namespace {
 
-[[noreturn]] void throw_value_error(const char* message) {
-  PyErr_SetString(PyExc_ValueError, message);
-  throw ErrorAlreadySet{};
-}
-
 constexpr const char* kRefersToItself = "cannot serialize a value that refers only to itself";
 constexpr const char* kTagOnShared = "cannot attach a tag to a self-referential or shared value";
 
@@ -47,16 +42,6 @@ std::optional<uint64_t> provisional_identity(std::string_view name) noexcept {
 bool is_untracked(PyObject* obj) noexcept {
   return obj == Py_None || PyBool_Check(obj) || PyFloat_Check(obj) || PyLong_Check(obj) || PyUnicode_Check(obj) ||
          PyBytes_Check(obj) || (PyTuple_Check(obj) && PyTuple_GET_SIZE(obj) == 0);
-}
-
-ItemRefs iterate_items(PyObject* obj) {
-  PyRef it = PyRef::steal(PyObject_GetIter(obj));
-  if (!it) throw ErrorAlreadySet{};
-  ItemRefs items;
-  if (PyAnySet_Check(obj)) items.reserve(static_cast<size_t>(PySet_GET_SIZE(obj)));
-  while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) items.push_back(std::move(item));
-  if (PyErr_Occurred()) throw ErrorAlreadySet{};
-  return items;
 }
 
 bool is_exact_scalar(PyTypeObject* tp) noexcept {
@@ -189,7 +174,7 @@ YamlNode represent_default(RepresentState& s, PyObject* obj, uint32_t depth, boo
     return represent_sequence(s, std::move(items), depth, std::nullopt, std::nullopt, in_flow, is_key);
   }
   if (PyAnySet_Check(obj))
-    return represent_sequence(s, iterate_items(obj), depth, std::nullopt, std::nullopt, in_flow, is_key);
+    return represent_sequence(s, iterate_refs(obj), depth, std::nullopt, std::nullopt, in_flow, is_key);
   if (PyObject_TypeCheck(obj, tag_type_cell().require())) {
     auto [tag, value] = read_tag_object(obj);
     return represent_tagged(s, std::move(tag), value.get(), depth, in_flow, is_key);
@@ -263,6 +248,21 @@ struct AnchorNames {
 };
 
 }  // namespace
+
+void throw_value_error(const std::string& message) {
+  PyErr_SetString(PyExc_ValueError, message.c_str());
+  throw ErrorAlreadySet{};
+}
+
+ItemRefs iterate_refs(PyObject* obj) {
+  PyRef it = PyRef::steal(PyObject_GetIter(obj));
+  if (!it) throw ErrorAlreadySet{};
+  ItemRefs items;
+  if (PyAnySet_Check(obj)) items.reserve(static_cast<size_t>(PySet_GET_SIZE(obj)));
+  while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) items.push_back(std::move(item));
+  if (PyErr_Occurred()) throw ErrorAlreadySet{};
+  return items;
+}
 
 YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow, bool is_key) {
   if (depth > kMaxRepresentDepth || remaining_stack() <= kStackReserve)

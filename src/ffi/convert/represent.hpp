@@ -46,6 +46,13 @@ struct RepresentState {
   ResolverMode resolver_mode = ResolverMode::Yaml12;
 };
 
+// ValueError with the message, thrown.
+[[noreturn]] void throw_value_error(const std::string& message);
+
+// Strong references to the items an iteration of `obj` gives (set sizes are
+// reserved ahead); the iteration's errors are thrown.
+ItemRefs iterate_refs(PyObject* obj);
+
 YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow, bool is_key);
 
 // The children are represented at depth + 1. `flow` overrides the block or
