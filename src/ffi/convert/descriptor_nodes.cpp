@@ -10,6 +10,7 @@
 #include "ffi/types/descriptors.hpp"
 #include "resolver/timestamp.hpp"
 #include "roundtrip/comment_text.hpp"
+#include "roundtrip/walk.hpp"
 #include "support/stack_guard.hpp"
 
 namespace qf::py {
@@ -196,22 +197,8 @@ void attach_descriptor_comments(YamlNode& node, const std::optional<std::string>
 void check_key_comments(const YamlNode& key) {
   if (key.comments.inline_ || !key.comments.foot.empty())
     throw_value_error("a mapping key cannot carry an inline comment or comment_after");
-  std::vector<const YamlNode*> stack;
-  auto push_children = [&](const YamlNode& n) {
-    for (const YamlNode& item : n.items) stack.push_back(&item);
-    for (const MappingEntry& e : n.pairs) {
-      stack.push_back(&e.key);
-      stack.push_back(&e.value);
-    }
-  };
-  push_children(key);
-  while (!stack.empty()) {
-    const YamlNode* n = stack.back();
-    stack.pop_back();
-    if (has_any_comment(*n))
-      throw_value_error("a comment inside a mapping key is not supported, since the key must stay on one line");
-    push_children(*n);
-  }
+  if (key.is_collection() && any_in_tree(key, [&](const YamlNode& n) { return &n != &key && has_any_comment(n); }))
+    throw_value_error("a comment inside a mapping key is not supported, since the key must stay on one line");
 }
 
 void hoist_value_comments(std::vector<MappingEntry>& pairs) {

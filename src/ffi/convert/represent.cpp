@@ -15,6 +15,7 @@
 #include "ffi/errors.hpp"
 #include "ffi/frame.hpp"
 #include "ffi/types/tag.hpp"
+#include "roundtrip/walk.hpp"
 #include "support/stack_guard.hpp"
 #include "support/utf8.hpp"
 
@@ -210,17 +211,6 @@ struct AnchorNames {
   std::unordered_map<uint64_t, std::string> names;
   uint64_t count = 0;
 
-  void visit(YamlNode& n) {
-    ensure_stack([&] {
-      name(n);
-      for (YamlNode& item : n.items) visit(item);
-      for (MappingEntry& e : n.pairs) {
-        visit(e.key);
-        visit(e.value);
-      }
-    });
-  }
-
   void name(YamlNode& n) {
     if (aliased.empty()) {
       n.anchor.reset();
@@ -375,7 +365,7 @@ bool compare_represent_keys(const Value& a, const Value& b) { return compare_sor
 
 void assign_shared_anchors(YamlNode& root, const IdentitySet& aliased) {
   AnchorNames table{aliased, {}, 0};
-  table.visit(root);
+  walk_tree(root, [&](YamlNode& n) { table.name(n); });
 }
 
 }  // namespace qf::py
