@@ -807,7 +807,7 @@ class Writer {
                    text.find(": ") != std::string::npos || text.find(" #") != std::string::npos ||
                    text.find(":\t") != std::string::npos || text.find("\t#") != std::string::npos ||
                    text.back() == ':' ||
-                   (column() == 0 && (looks_like_document_marker(text) || text[0] == '%'));
+                   ((looks_like_document_marker(text) || text[0] == '%') && column() == 0);
     if (!requote && e_.flow_depth != 0) {
       requote = text.find_first_of("[]{},") != std::string::npos || text.find(": ") != std::string::npos ||
                 (!text.empty() && text.back() == ':');
