@@ -168,12 +168,12 @@ def test_tags_and_serializer_results():
         (q.QuillfernTag("!t", _self_list()), ValueError, "cannot attach a tag to a self-referential or shared value"),
         (q.QuillfernTag("!t", q.QuillfernTag("!u", 1)), q.QuillfernEncodeError,
          "cannot attach a tag to a value that already carries a tag"),
-        (q.QuillfernTag("bad", 1), q.QuillfernEncodeError, None),
+        (q.QuillfernTag("bad", 1), q.QuillfernEncodeError, "invalid tag \"bad\": a tag must start with '!'"),
     ]
     for obj, exc, message in cases:
         with pytest.raises(exc) as e:
             dump(obj)
-        assert message is None or str(e.value) == message
+        assert type(e.value) is exc and str(e.value) == message
     with pytest.raises(q.QuillfernEncodeError, match="^a tags callback must return a QuillfernTag or a"):
         dump(P(), serializers={P: lambda o: ["!p", 1]})
     with pytest.raises(TypeError, match="'int' object cannot be converted to 'str'"):
