@@ -13,6 +13,7 @@
 #include "ffi/gil.hpp"
 #include "ffi/loads_directives.hpp"
 #include "ffi/pyref.hpp"
+#include "ffi/schema_validation.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/postparse.hpp"
 #include "support/byte_path.hpp"
@@ -100,7 +101,7 @@ AnnotateSettings annotate_settings(const LoadSettings& s) {
 }  // namespace
 
 PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const TagContext& ctx,
-                            const LoadsArguments& a) {
+                            const LoadsArguments& a, PyObject* schema) {
   const bool checked = (s.option & opt::ANNOTATED) || s.reject_complex_keys;
   if (checked && !pre_pass(text.view(), s)) return nullptr;
 
@@ -122,7 +123,10 @@ PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const 
   if (checked && !check_sources(set, s)) return nullptr;
   if (set.docs.empty()) Py_RETURN_NONE;
   if (!check_documents(set.docs, s)) return nullptr;
-  // Schema validation of the first document goes here.
+  // Expanded roots hold other files' text: no shortcut from the main text.
+  const bool expanded = (s.option & kDirectiveOptions) != 0;
+  validate_roots(set.docs, schema, s.mode, MergeKeyRule::SourceTree,
+                 expanded ? std::nullopt : std::optional<std::string_view>(text.view()));
 
   const ValueSettings values{s.mode, s.timestamps};
   if (!(s.option & opt::ANNOTATED)) return document_tree_to_python(set.docs.front(), values, ctx);

@@ -15,9 +15,10 @@ namespace qf::py {
 
 // The first document (None for an empty stream). With a directive option the
 // text is expanded first; otherwise `root_path` only names the main text in
-// annotated results.
+// annotated results. `schema`, when not null, validates the first document
+// before anything is converted.
 PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const TagContext& ctx,
-                            const LoadsArguments& a);
+                            const LoadsArguments& a, PyObject* schema);
 
 // Every document's annotated result, in a new list; anchors stay within their
 // document.
