@@ -486,6 +486,56 @@ def test_per_source_checks_name_the_included_file(tmp_path):
     assert err.file == str(conf.resolve() / "c.yaml")
 
 
-def test_round_trip_with_directives_is_not_available_yet(tmp_path):
-    with pytest.raises(NotImplementedError):
-        load("a: 1\n", tmp_path, INC | q.OPT_ROUND_TRIP)
+
+
+# ---- round trip ----
+
+
+RT = ALL | q.OPT_ROUND_TRIP
+
+
+def test_round_trip_writes_directives_back_and_never_their_values(tmp_path, monkeypatch):
+    monkeypatch.setenv("QF_HOST", "host-value-zz")
+    conf = tree(tmp_path / "conf", {
+        "cfg #1.yaml": "port: 80\n", "secrets.yaml": "pw: hunter2-zz\ndb: {user: u-zz, pass: p-zz}\n",
+        "d/a.yaml": "1\n", "plain.yaml": "[1, 2]\n",
+    })
+    text = ("# settings\n"
+            "a: !include \"cfg #1.yaml\"  # the port\n"
+            "b: !secret pw\n"
+            "c: [!secret db, !env_var QF_HOST, !include plain.yaml]\n"
+            "d: !include_dir_list d\n"
+            "e: !env_var 'QF_HOST fallback'\n"
+            "f: {s: !secret db}\n")
+    doc = load(text, conf, RT)
+    assert q.dumps(doc) == text.encode()
+    assert doc.to_dict() == {"a": {"port": 80}, "b": "hunter2-zz", "c": [{"user": "u-zz", "pass": "p-zz"},
+                             "host-value-zz", [1, 2]], "d": [1], "e": "host-value-zz",
+                             "f": {"s": {"user": "u-zz", "pass": "p-zz"}}}
+    doc["g"] = 1
+    out = doc.to_yaml()
+    assert b"-zz" not in out
+    assert out == text.encode() + b"g: 1\n"
+    again = load(out.decode(), conf, RT)
+    assert again.to_dict() == {**doc.to_dict(), "g": 1}
+
+
+def test_round_trip_reports_as_the_other_roads(tmp_path, caplog):
+    with caplog.at_level(logging.WARNING, logger="quillfern"):
+        with pytest.raises(q.QuillfernSecretNotFoundError):
+            load("a: !secret nope\n", tmp_path, RT)
+        doc = load("a: !secret nope\n", tmp_path, RT | q.OPT_SECRET_NOT_FOUND_WARN)
+    assert doc.to_dict() == {"a": None}
+    assert [r.getMessage() for r in caplog.records] == [
+        f"secret 'nope' is not defined in any secrets.yaml at {tmp_path}/<root>:1"]
+    assert q.dumps(doc) == b"a: !secret nope\n"
+
+
+def test_a_directive_anchor_binds_and_is_written_back(tmp_path):
+    conf = tree(tmp_path / "conf", {"f.yaml": "&inner [1, 2]\n"})
+    text = "a: &x !include f.yaml  # note\nb: *x\n"
+    r = load(text, conf, INC)
+    assert r == {"a": [1, 2], "b": [1, 2]} and r["a"] is r["b"]
+    doc = load(text, conf, INC | q.OPT_ROUND_TRIP)
+    doc["c"] = 2
+    assert doc.to_yaml() == text.encode() + b"c: 2\n"

@@ -40,8 +40,8 @@ DirectiveLoad load_with_directives(DirectiveContext& ctx, std::string_view text,
   std::string root = root_path ? *root_path : path::join(ctx.include_dir, "<root>");
   register_source_file(ctx, root, std::string(text));
   ComposeOptions co;
-  co.keep_empty = true;
-  co.keep_comments = ctx.keep_comments;
+  co.keep_empty = !ctx.round_trip;
+  co.keep_comments = ctx.round_trip;
   ComposeResult c = compose_text(ctx.texts[0], co);
   if (!c.ok()) {
     DirectiveError e;

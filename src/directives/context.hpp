@@ -58,8 +58,9 @@ struct DirectiveContext {
   bool include_dir_recursive = false;
   bool tolerate_missing_secrets = false;
   bool tolerate_missing_env_vars = false;
-  // Keep comments of every file read (the round-trip road writes them back).
-  bool keep_comments = false;
+  // Compose as the round-trip road does: comments kept, empty documents of
+  // the main text dropped (they are counted on the roots instead).
+  bool round_trip = false;
 };
 
 DirectiveContext new_directive_context(std::string include_dir, bool includes, bool secrets, bool env_var);

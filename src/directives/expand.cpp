@@ -88,7 +88,7 @@ FileDocuments read_included_file(DirectiveContext& ctx, const std::string& p, st
   out.file_id = register_source_file(ctx, p, std::move(r.text));
   ComposeOptions co;
   co.file_id = out.file_id;
-  co.keep_comments = ctx.keep_comments;
+  co.keep_comments = ctx.round_trip;
   ComposeResult c = compose_text(ctx.texts[out.file_id], co);
   if (!c.ok()) {
     DirectiveError e;
@@ -110,12 +110,19 @@ IncludeChain extended(const IncludeChain& chain, std::string p, uint32_t line) {
   return inner;
 }
 
+}  // namespace
+
 IncludeSource source_of(const YamlNode& directive, std::string_view tag) {
   IncludeSource s;
   s.tag = std::string(tag);
-  s.target = directive.is_scalar() ? directive.text : std::string();
+  if (directive.is_scalar()) {
+    s.target = directive.text;
+    s.target_style = directive.scalar_style;
+  }
   return s;
 }
+
+namespace {
 
 // The resolved directory of a directory form, or none when the path is not
 // a directory (an absent one included: the form is then empty).
@@ -258,6 +265,11 @@ namespace {
 void expand_in_place(DirectiveContext& ctx, YamlNode& node, const IncludeChain& chain) {
   if (Directive d = directive_of(ctx, node); d != Directive::None) {
     YamlNode replacement = handle(ctx, d, node, chain);
+    // What the directive node carried stays with it, never the other file's
+    // parts: its anchor binds to the result, its comments are written back
+    // beside the directive.
+    replacement.anchor = std::move(node.anchor);
+    replacement.comments = std::move(node.comments);
     node = std::move(replacement);
     return;
   }

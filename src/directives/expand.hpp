@@ -12,6 +12,9 @@ YamlNode expand_directives(DirectiveContext& ctx, YamlNode&& node, const Include
 YamlNode resolve_secret(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain);
 YamlNode resolve_env_var(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain);
 
+// The record of the directive that produced a node.
+IncludeSource source_of(const YamlNode& directive, std::string_view tag);
+
 // A node standing at a directive's place: its span, its end at its start.
 YamlNode at_directive(YamlNode n, const YamlNode& directive);
 

@@ -110,10 +110,7 @@ YamlNode resolve_secret(DirectiveContext& ctx, const YamlNode& node, const Inclu
                               source_file_path(ctx, v->second->span.file_id), {});
       YamlNode out = at_directive(std::move(copy.node), node);
       out.anchor.reset();
-      IncludeSource s;
-      s.tag = "!secret";
-      s.target = name;
-      out.source = std::move(s);
+      out.source = source_of(node, "!secret");
       return out;
     }
     if (path::path_equal(dir, ctx.root)) break;
@@ -193,10 +190,7 @@ YamlNode resolve_env_var(DirectiveContext& ctx, const YamlNode& node, const Incl
     }
   }
   YamlNode out = at_directive(YamlNode::scalar(std::move(value), ScalarStyle::SingleQuoted), node);
-  IncludeSource s;
-  s.tag = "!env_var";
-  s.target = arg;
-  out.source = std::move(s);
+  out.source = source_of(node, "!env_var");
   return out;
 }
 

@@ -94,7 +94,7 @@ PyObject* loads_entry(const CallArgs& args) {
   const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
 
   const LoadRoad road = loads_road(a.option);
-  if (road == LoadRoad::RoundTrip) return loads_round_trip(text, s, schema.get());
+  if (road == LoadRoad::RoundTrip) return loads_round_trip(text, s, schema.get(), &a);
   if (road == LoadRoad::SourceTree) return loads_source_tree(text, s, ctx, a, schema.get());
 
   DecodedStream stream;

@@ -60,7 +60,7 @@ bool report(const std::vector<d::MissingValue>& list, PyObject* callback, bool w
 }  // namespace
 
 bool load_directive_sources(const InputText& text, const LoadSettings& s, const LoadsArguments& a,
-                            bool keep_comments, DirectiveSources& out) {
+                            bool round_trip, DirectiveSources& out) {
   if (!check_no_nul(a.include_dir, "include_dir") || !check_no_nul(a.root_path, "root_path")) return false;
   d::DirectiveContext ctx = d::new_directive_context(a.include_dir ? *a.include_dir : std::string("."),
                                                      (s.option & opt::INCLUDES) != 0,
@@ -68,7 +68,7 @@ bool load_directive_sources(const InputText& text, const LoadSettings& s, const 
   ctx.include_dir_recursive = (s.option & opt::INCLUDE_DIR_RECURSIVE) != 0;
   ctx.tolerate_missing_secrets = a.on_missing_secret || (s.option & opt::SECRET_NOT_FOUND_WARN);
   ctx.tolerate_missing_env_vars = a.on_missing_env_var || (s.option & opt::ENV_VAR_NOT_FOUND_WARN);
-  ctx.keep_comments = keep_comments;
+  ctx.round_trip = round_trip;
 
   d::DirectiveLoad loaded = d::load_with_directives(ctx, text.view(), a.root_path);
   if (!loaded.ok()) {

@@ -26,6 +26,6 @@ struct DirectiveSources {
 
 // False with the host exception set.
 bool load_directive_sources(const InputText& text, const LoadSettings& s, const LoadsArguments& a,
-                            bool keep_comments, DirectiveSources& out);
+                            bool round_trip, DirectiveSources& out);
 
 }  // namespace qf::py

@@ -9,6 +9,7 @@
 #include "encode/null_style.hpp"
 #include "ffi/core_errors.hpp"
 #include "ffi/errors.hpp"
+#include "ffi/loads_directives.hpp"
 #include "ffi/pyref.hpp"
 #include "ffi/schema_validation.hpp"
 #include "ffi/types/document.hpp"
@@ -84,13 +85,19 @@ ResolverMode slice_mode(std::string_view slice, uint64_t option) {
 
 }  // namespace
 
-PyObject* loads_round_trip(const InputText& text, const LoadSettings& s, PyObject* schema) {
+PyObject* loads_round_trip(const InputText& text, const LoadSettings& s, PyObject* schema, const LoadsArguments* args) {
   NullStyle nulls = NullStyle::Default;
   if (!check_null_options(s.option, nulls)) return nullptr;
-  if (s.option & (opt::INCLUDES | opt::SECRETS | opt::ENV_VAR)) {
-    PyErr_SetString(PyExc_NotImplementedError,
-                    "OPT_ROUND_TRIP with OPT_INCLUDES, OPT_SECRETS or OPT_ENV_VAR is not available yet");
-    return nullptr;
+  if (s.option & kDirectiveOptions) {
+    DirectiveSources expanded;
+    if (!load_directive_sources(text, s, *args, true, expanded)) return nullptr;
+    if (!post_parse(expanded.docs, s.mode, s, s.yaml11_warn)) return nullptr;
+    RoundTripDocument content = make_content(std::move(expanded.docs), std::string(text.view()), s, s.mode, nulls);
+    content.files = std::move(expanded.files);
+    content.texts.reserve(expanded.texts.size());
+    for (std::string& t : expanded.texts) content.texts.emplace_back(std::move(t));
+    validate_roots(content.docs, schema, content.resolver_mode, MergeKeyRule::SourceTree);
+    return new_document_object(std::move(content));
   }
   ComposeResult r = compose_documents(text.view());
   if (!r.ok()) return raise(parse_error_to_exception(*r.error));

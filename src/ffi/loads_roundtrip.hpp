@@ -3,6 +3,7 @@
 // QuillfernDocument results that keep the loaded text for byte-for-byte
 // rendering.
 #pragma once
+#include "ffi/loads_args.hpp"
 #include "ffi/input_text.hpp"
 #include "ffi/load_settings.hpp"
 #include "ffi/py.hpp"
@@ -12,7 +13,10 @@ namespace qf::py {
 // One QuillfernDocument holding every document of the stream (none for an
 // empty stream), its first document validated against `schema` when given.
 // nullptr with the host exception set on failure.
-PyObject* loads_round_trip(const InputText& text, const LoadSettings& s, PyObject* schema = nullptr);
+// With a directive option, `args` (then required) gives the directory, the
+// root path and the missing-value callbacks.
+PyObject* loads_round_trip(const InputText& text, const LoadSettings& s, PyObject* schema = nullptr,
+                           const LoadsArguments* args = nullptr);
 
 // A list with one QuillfernDocument per document, each holding its own slice
 // of the text: the slices joined give back the whole text.

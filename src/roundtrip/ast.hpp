@@ -57,6 +57,8 @@ struct IncludeSource {
   std::string tag;
   std::string target;
   std::optional<uint32_t> target_file_id;
+  // How the argument was written, so it is written back the same way.
+  ScalarStyle target_style = ScalarStyle::Plain;
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };

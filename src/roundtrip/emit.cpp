@@ -259,10 +259,26 @@ class Writer {
     out_.push_back('\n');
   }
 
-  void include_directive(const IncludeSource& s) {
+  // The directive as written, with the anchor it carried: its argument
+  // quoted as it was, or
+  // double-quoted when a plain or block form would not read back the same.
+  void include_directive(const YamlNode& n) {
+    const IncludeSource& s = *n.source;
+    if (n.anchor) {
+      out_.push_back('&');
+      out_.append(*n.anchor);
+      out_.push_back(' ');
+    }
     out_.append(s.tag);
     out_.push_back(' ');
-    out_.append(s.target);
+    const bool plain_reads_back = !s.target.empty() && is_single_line_printable(s.target) &&
+                                  !needs_quotes(s.target, ResolverMode::Yaml12);
+    if (s.target_style == ScalarStyle::Plain && plain_reads_back)
+      out_.append(s.target);
+    else if (s.target_style == ScalarStyle::SingleQuoted && is_single_line_printable(s.target))
+      write_single_quoted(out_, s.target);
+    else
+      write_double_quoted(out_, s.target);
   }
 
   // A Null read from the text that carries a tag or an anchor is written as
@@ -396,7 +412,7 @@ class Writer {
     colon_gap_ = 0;
     if (v.source) {
       out_.push_back(' ');
-      include_directive(*v.source);
+      include_directive(v);
       inline_comment(v);
       out_.push_back('\n');
       return;
@@ -545,7 +561,7 @@ class Writer {
     out_.push_back('-');
     if (item.source) {
       out_.push_back(' ');
-      include_directive(*item.source);
+      include_directive(item);
       inline_comment(item);
       out_.push_back('\n');
       return;
@@ -714,7 +730,7 @@ class Writer {
 
   void node_inner(const YamlNode& n, uint64_t indent) {
     if (n.source) {
-      include_directive(*n.source);
+      include_directive(n);
       return;
     }
     switch (n.kind) {
@@ -847,7 +863,7 @@ void Writer::document(const YamlNode& root) {
   bool tagged_synthetic = root.tag && root.synthetic;
   uint64_t s = step();
   if (root.source) {
-    include_directive(*root.source);
+    include_directive(root);
     inline_comment(root);
     out_.push_back('\n');
   } else if (root.is_collection() && root.is_block_collection()) {
