@@ -539,3 +539,20 @@ def test_a_directive_anchor_binds_and_is_written_back(tmp_path):
     doc = load(text, conf, INC | q.OPT_ROUND_TRIP)
     doc["c"] = 2
     assert doc.to_yaml() == text.encode() + b"c: 2\n"
+
+
+@pytest.mark.parametrize("option", [0, q.OPT_ROUND_TRIP, q.OPT_ANNOTATED])
+def test_secret_text_never_reaches_a_warning_or_an_error(tmp_path, caplog, option):
+    conf = tree(tmp_path / "conf", {"secrets.yaml": "flag: yes\nmap: {pass-zz: 1, pass-zz: 2}\n"})
+    text = "a: !secret flag\nb: !secret map\nc: yes\n"
+    warn = q.OPT_SECRETS | q.OPT_YAML_1_1 | q.OPT_YAML_1_1_WARN | q.OPT_DUPLICATE_KEYS_WARN | option
+    with caplog.at_level(logging.WARNING, logger="quillfern"):
+        load(text, conf, warn)
+    messages = [r.getMessage() for r in caplog.records]
+    assert any("'<secret>'" in m and "YAML 1.1" in m for m in messages)
+    assert any("duplicate mapping key '<secret>'" in m for m in messages)
+    assert any("YAML 1.1 syntax 'yes'" in m for m in messages)  # the main text's own value
+    assert not any("pass-zz" in m for m in messages)
+    with pytest.raises(q.QuillfernDuplicateKeyError) as info:
+        load(text, conf, q.OPT_SECRETS | q.OPT_DUPLICATE_KEYS_ERROR | option)
+    assert "pass-zz" not in str(info.value) and "<secret>" in str(info.value)

@@ -169,6 +169,33 @@ void for_each_duplicate(const YamlNode& root, ResolverMode mode, F&& on_dup) {
   });
 }
 
+// The nodes of a !secret copy, found on first use (only when a message is
+// about to be made): their text never reaches a warning or an error.
+class SecretNodes {
+ public:
+  explicit SecretNodes(const YamlNode& root) : root_(root) {}
+  bool contains(const YamlNode& n) {
+    if (!built_) build();
+    return nodes_.count(&n) != 0;
+  }
+
+ private:
+  void build() {
+    built_ = true;
+    walk_tree(root_, [&](const YamlNode& n) {
+      if (!n.source || n.source->tag != "!secret") return Walk::Into;
+      walk_tree(n, [&](const YamlNode& m) { nodes_.insert(&m); });
+      return Walk::Over;
+    });
+  }
+
+  const YamlNode& root_;
+  bool built_ = false;
+  std::unordered_set<const YamlNode*> nodes_;
+};
+
+constexpr std::string_view kSecretText = "<secret>";
+
 }  // namespace
 
 std::string key_display_text(const YamlNode& key) {
@@ -188,11 +215,13 @@ std::string canonical_key_text(const YamlNode& key, ResolverMode mode) {
 
 void collect_yaml11_warnings(const YamlNode& node, ResolverMode mode, std::vector<std::string>& out) {
   if (mode == ResolverMode::Yaml12) return;
+  SecretNodes secrets(node);
   walk_tree(node, [&](const YamlNode& n) {
     if (!n.is_scalar()) return;
     std::optional<KindNamePair> amb = yaml11_ambiguity(mode, n.text, n.scalar_style, tag_of(n));
     if (!amb) return;
-    out.push_back("YAML 1.1 syntax '" + n.text + "' resolves as " + std::string(amb->mode_kind) + " in 1.1 but " +
+    const std::string shown = secrets.contains(n) ? std::string(kSecretText) : n.text;
+    out.push_back("YAML 1.1 syntax '" + shown + "' resolves as " + std::string(amb->mode_kind) + " in 1.1 but " +
                   std::string(amb->yaml12_kind) + " in 1.2 " + position_text(n.span));
   });
 }
@@ -244,8 +273,10 @@ void upgrade_yaml11_scalars(YamlNode& node, ResolverMode mode) {
 
 std::optional<ScanError> find_duplicate_key(const YamlNode& node, ResolverMode mode) {
   std::optional<ScanError> error;
+  SecretNodes secrets(node);
   for_each_duplicate(node, mode, [&](const YamlNode& key) {
-    error = ScanError{"duplicate mapping key: " + key_display_text(key), key.span};
+    const std::string shown = secrets.contains(key) ? std::string(kSecretText) : key_display_text(key);
+    error = ScanError{"duplicate mapping key: " + shown, key.span};
     return false;
   });
   return error;
@@ -258,8 +289,10 @@ std::optional<ScanError> first_duplicate_key_error(const std::vector<YamlNode>& 
 }
 
 void duplicate_key_warnings_in_tree(const YamlNode& node, ResolverMode mode, std::vector<std::string>& out) {
+  SecretNodes secrets(node);
   for_each_duplicate(node, mode, [&](const YamlNode& key) {
-    out.push_back("duplicate mapping key '" + key_display_text(key) + "' " + position_text(key.span) +
+    const std::string shown = secrets.contains(key) ? std::string(kSecretText) : key_display_text(key);
+    out.push_back("duplicate mapping key '" + shown + "' " + position_text(key.span) +
                   "; keeping the last value");
     return true;
   });
