@@ -556,3 +556,23 @@ def test_secret_text_never_reaches_a_warning_or_an_error(tmp_path, caplog, optio
     with pytest.raises(q.QuillfernDuplicateKeyError) as info:
         load(text, conf, q.OPT_SECRETS | q.OPT_DUPLICATE_KEYS_ERROR | option)
     assert "pass-zz" not in str(info.value) and "<secret>" in str(info.value)
+
+
+def test_an_included_directive_root_keeps_its_record(tmp_path, caplog):
+    conf = tree(tmp_path / "conf", {"secrets.yaml": "pw: yes\n", "db.yaml": "!secret pw\n", "doc.yaml": "k: v\n"})
+    with caplog.at_level(logging.WARNING, logger="quillfern"):
+        r = load("a: !include db.yaml\n", conf, ALL | q.OPT_YAML_1_1 | q.OPT_YAML_1_1_WARN)
+    assert r == {"a": True}
+    # The value came through a secret: its text is not shown.
+    assert [m.getMessage().split(" ")[3] for m in caplog.records] == ["'<secret>'"]
+
+
+def test_a_directive_at_a_document_root_keeps_the_document_markers(tmp_path):
+    conf = tree(tmp_path / "conf", {"doc.yaml": "--- # own marker\nk: v\n"})
+    text = "%YAML 1.2\n--- !include doc.yaml  # c\n---\nb: 1\n"
+    doc = load(text, conf, ALL | q.OPT_ROUND_TRIP)
+    assert q.dumps(doc) == text.encode()
+    doc[1] = {"b": 2}
+    out = doc.to_yaml()
+    assert out.startswith(b"%YAML 1.2\n---") and b"!include doc.yaml  # c\n---\nb: 2\n" in out
+    assert load(out.decode(), conf, ALL | q.OPT_ROUND_TRIP).to_dict() == [{"k": "v"}, {"b": 2}]

@@ -26,7 +26,6 @@ uint32_t register_source_file(DirectiveContext& ctx, std::string p, std::string 
   ctx.files.push_back(std::move(p));
   ctx.texts.push_back(std::move(text));
   ctx.second_document_offsets.emplace_back();
-  ctx.secret_file.push_back(false);
   return id;
 }
 
@@ -61,11 +60,6 @@ DirectiveLoad load_with_directives(DirectiveContext& ctx, std::string_view text,
     out.error = std::move(e);
   }
   return out;
-}
-
-bool is_secret_text(const DirectiveContext& ctx, const YamlNode& node) {
-  if (node.source && node.source->tag == "!secret") return true;
-  return node.span.file_id < ctx.secret_file.size() && ctx.secret_file[node.span.file_id];
 }
 
 }  // namespace qf::directives

@@ -45,8 +45,6 @@ struct DirectiveContext {
   // Per file id: where a file's second document starts, when it has one
   // (write-back replaces only the first).
   std::vector<std::optional<uint64_t>> second_document_offsets;
-  // File ids of secrets files: nodes there are secret text.
-  std::vector<bool> secret_file;
   std::vector<std::string> warnings;
   std::vector<MissingValue> missing_secrets;
   std::vector<MissingValue> missing_env_vars;
@@ -80,8 +78,5 @@ struct DirectiveLoad {
 // plain loader returns.
 DirectiveLoad load_with_directives(DirectiveContext& ctx, std::string_view text,
                                    const std::optional<std::string>& root_path);
-
-// True when the node is, or lies inside, the value of a secret.
-bool is_secret_text(const DirectiveContext& ctx, const YamlNode& node);
 
 }  // namespace qf::directives

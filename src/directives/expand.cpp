@@ -152,8 +152,10 @@ YamlNode include_file(DirectiveContext& ctx, const YamlNode& node, const Include
     const IncludeChain inner = extended(chain, resolved, node.span.line);
     result = expand_directives(ctx, std::move(docs.roots.front()), inner);
   }
-  result.source = source_of(node, "!include");
-  result.source->target_file_id = docs.file_id;
+  IncludeSource record = source_of(node, "!include");
+  record.target_file_id = docs.file_id;
+  if (result.source) record.inner.push_back(std::move(*result.source));
+  result.source = std::move(record);
   return result;
 }
 
@@ -270,6 +272,13 @@ void expand_in_place(DirectiveContext& ctx, YamlNode& node, const IncludeChain& 
     // beside the directive.
     replacement.anchor = std::move(node.anchor);
     replacement.comments = std::move(node.comments);
+    // A document root keeps its own document's markers and directives.
+    replacement.explicit_start = node.explicit_start;
+    replacement.explicit_end = node.explicit_end;
+    replacement.directives = std::move(node.directives);
+    replacement.leading_bom = node.leading_bom;
+    replacement.empty_documents_before = node.empty_documents_before;
+    replacement.empty_documents_after = node.empty_documents_after;
     node = std::move(replacement);
     return;
   }

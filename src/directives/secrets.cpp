@@ -53,7 +53,6 @@ std::unique_ptr<SecretsFile> load_secrets_file(DirectiveContext& ctx, const std:
   FileRead r = read_confined_file(c.path, ctx.root);
   if (!r.ok()) return out;
   const uint32_t id = register_source_file(ctx, candidate, std::move(r.text));
-  ctx.secret_file[id] = true;
   ComposeOptions co;
   co.file_id = id;
   co.keep_comments = false;

@@ -86,7 +86,6 @@ bool load_directive_sources(const InputText& text, const LoadSettings& s, const 
   out.files = std::move(ctx.files);
   out.texts = std::move(ctx.texts);
   out.second_document_offsets = std::move(ctx.second_document_offsets);
-  out.secret_file = std::move(ctx.secret_file);
   return true;
 }
 

@@ -21,7 +21,6 @@ struct DirectiveSources {
   std::vector<std::string> files;  // by file id; 0 is the main text
   std::vector<std::string> texts;
   std::vector<std::optional<uint64_t>> second_document_offsets;
-  std::vector<bool> secret_file;  // file ids whose nodes are secret text
 };
 
 // False with the host exception set.

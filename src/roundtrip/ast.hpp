@@ -59,6 +59,18 @@ struct IncludeSource {
   std::optional<uint32_t> target_file_id;
   // How the argument was written, so it is written back the same way.
   ScalarStyle target_style = ScalarStyle::Plain;
+  // When an included file's root was itself a directive (db.yaml holding
+  // `!secret x`): that directive's record. At most one entry, which may
+  // chain further.
+  std::vector<IncludeSource> inner;
+
+  // This record or one it chains is a !secret: the node is secret text.
+  bool is_secret() const noexcept {
+    for (const IncludeSource* s = this;; s = &s->inner.front()) {
+      if (s->tag == "!secret") return true;
+      if (s->inner.empty()) return false;
+    }
+  }
 
   friend bool operator==(const IncludeSource&, const IncludeSource&) = default;
 };

@@ -183,7 +183,7 @@ class SecretNodes {
   void build() {
     built_ = true;
     walk_tree(root_, [&](const YamlNode& n) {
-      if (!n.source || n.source->tag != "!secret") return Walk::Into;
+      if (!n.source || !n.source->is_secret()) return Walk::Into;
       walk_tree(n, [&](const YamlNode& m) { nodes_.insert(&m); });
       return Walk::Over;
     });

@@ -80,7 +80,7 @@ struct PathStep {
   bool secret;  // the step enters a node inside a !secret copy
 };
 
-bool is_secret_node(const ViewNode& n) { return n.node && n.node->source && n.node->source->tag == "!secret"; }
+bool is_secret_node(const ViewNode& n) { return n.node && n.node->source && n.node->source->is_secret(); }
 
 // Whether instance text of `n` may be quoted in a message: never for a node
 // inside a !secret copy.
