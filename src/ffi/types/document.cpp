@@ -11,6 +11,7 @@
 #include "ffi/frame.hpp"
 #include "ffi/getters.hpp"
 #include "ffi/pyref.hpp"
+#include "ffi/save.hpp"
 #include "ffi/types/document_access.hpp"
 #include "ffi/types/document_view.hpp"
 #include "roundtrip/anchors.hpp"
@@ -265,6 +266,9 @@ PyMethodDef methods[] = {
      "locate($self, path)\n--\n\nThe QuillfernNode at a sequence of str/int path segments, or None."},
     {"set_origin", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_set_origin)),
      METH_FASTCALL | METH_KEYWORDS, "set_origin($self, path)\n--\n\nSets the path that save() writes to."},
+    {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_save)), METH_FASTCALL | METH_KEYWORDS,
+     "save($self, path=None)\n--\n\nWrites every changed file back (the main text to `path` when given) and "
+     "returns the paths written."},
     {nullptr, nullptr, 0, nullptr},
 };
 
