@@ -84,6 +84,32 @@ def test_edits_are_saved_to_the_origin_or_the_given_path(tmp_path):
     assert doc.origin == str(origin)
 
 
+def test_every_kind_of_edit_after_an_unchanged_save_is_saved(tmp_path):
+    # An unchanged document is recognised once and remembered until the next
+    # edit; each edit below must be seen.
+    target = tmp_path / "t.yaml"
+    doc = load("a: {k: 1}\nb: [1, 2]\nc: 3\n")
+    view = doc["a"]
+    steps = [
+        (lambda: None, b"a: {k: 1}\nb: [1, 2]\nc: 3\n"),
+        (lambda: doc.__setitem__("c", 4), b"a: {k: 1}\nb: [1, 2]\nc: 4\n"),
+        (lambda: view.__setitem__("k", 2), b"a: {k: 2}\nb: [1, 2]\nc: 4\n"),
+        (lambda: doc["b"].__delitem__(0), b"a: {k: 2}\nb: [2]\nc: 4\n"),
+        (lambda: doc.__delitem__("a"), b"b: [2]\nc: 4\n"),
+    ]
+    for edit, expected in steps:
+        edit()
+        doc.save(str(target))
+        assert target.read_bytes() == expected == doc.to_yaml()
+
+
+@pytest.mark.parametrize("text", ["%YAML 1.1\n---\non: yes\n", "a: 1\n---\nb: 2\n"])
+def test_saved_bytes_are_the_rendered_bytes(text, tmp_path):
+    doc = load(text)
+    assert doc.save(str(tmp_path / "t.yaml")) == [str(tmp_path / "t.yaml")]
+    assert (tmp_path / "t.yaml").read_bytes() == doc.to_yaml()
+
+
 def test_deleting_a_whole_document_is_a_change_to_save(tmp_path):
     doc = load("a: 1\n---\nb: 2\n---\nc: 3\n")
     del doc[1]

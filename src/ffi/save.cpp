@@ -14,6 +14,7 @@
 #include "ffi/gil.hpp"
 #include "ffi/pyref.hpp"
 #include "ffi/types/document.hpp"
+#include "roundtrip/emit.hpp"
 #include "roundtrip/write_back.hpp"
 #include "support/atomic_file.hpp"
 
@@ -71,7 +72,7 @@ const std::vector<PlannedWrite>* planned(const WritePlan& plan) {
 bool write_plan(const std::vector<PlannedWrite>& plan, PyObject* exc_type, std::vector<size_t>& written) {
   std::vector<FileWrite> writes;
   writes.reserve(plan.size());
-  for (const PlannedWrite& w : plan) writes.push_back(FileWrite{w.path, w.bytes});
+  for (const PlannedWrite& w : plan) writes.push_back(FileWrite{w.path, w.bytes()});
   std::optional<BatchFailure> failure = without_gil([&] { return replace_files(writes, written); });
   if (!failure) return true;
   const std::string& path = plan[failure->index].path;
@@ -83,6 +84,19 @@ bool write_plan(const std::vector<PlannedWrite>& plan, PyObject* exc_type, std::
   PyRef text = path_text(path);
   if (text) PyErr_Format(exc_type, "cannot write %U: %s", text.get(), failure->error.text.c_str());
   return false;
+}
+
+// Whether no node of the document carries an edit mark: found by a search
+// of the trees and remembered until the next exclusive borrow ends. The
+// caller holds the shared borrow.
+bool known_unmarked(PyObject* self, const RoundTripDocument& doc) {
+  DocumentObject* d = reinterpret_cast<DocumentObject*>(self);
+  const uint64_t stamp = d->borrow.exclusive_releases() + 1;
+  if (d->unmarked_at.load(std::memory_order_relaxed) == stamp) return true;
+  for (const YamlNode& root : doc.docs)
+    if (subtree_is_modified(root)) return false;
+  d->unmarked_at.store(stamp, std::memory_order_relaxed);
+  return true;
 }
 
 // The `doc` argument of the module functions, with its shared borrow.
@@ -113,7 +127,8 @@ PyObject* document_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         if (!arg_str(a[0], "path", p) || !check_no_nul(p, "path")) return nullptr;
         path = std::move(p);
       }
-      const WritePlan plan = plan_save(document_content(self), path);
+      const RoundTripDocument& doc = document_content(self);
+      const WritePlan plan = plan_save(doc, path, known_unmarked(self, doc));
       const std::vector<PlannedWrite>* writes = planned(plan);
       if (!writes) return nullptr;
       for (const PlannedWrite& w : *writes)
@@ -156,7 +171,7 @@ PyObject* dump_includes_map_entry(const CallArgs& args) {
   if (!dict) return nullptr;
   for (const PlannedWrite& w : *writes) {
     PyRef key = path_text(w.path);
-    PyRef value = PyRef::steal(PyBytes_FromStringAndSize(w.bytes.data(), static_cast<Py_ssize_t>(w.bytes.size())));
+    PyRef value = PyRef::steal(PyBytes_FromStringAndSize(w.bytes().data(), static_cast<Py_ssize_t>(w.bytes().size())));
     if (!key || !value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
   }
   return dict.release();

@@ -46,11 +46,16 @@ std::optional<WriteBackError> add_file(std::vector<PlannedWrite>& plan, const Ro
   std::string_view path = file_path(doc, id);
   for (const PlannedWrite& w : plan) {
     if (w.path != path) continue;
-    if (w.bytes == text) return std::nullopt;
+    if (w.bytes() == text) return std::nullopt;
     return conflict_error(path);
   }
-  plan.push_back(PlannedWrite{id, std::string(path), std::move(text)});
+  plan.push_back(PlannedWrite{id, std::string(path), std::move(text), nullptr});
   return std::nullopt;
+}
+
+WriteBackError needs_path() {
+  return WriteBackError{WriteBackError::Kind::NeedsPath, "save() needs a path: this document was not loaded from a file",
+                        {}};
 }
 
 void sort_by_file_id(std::vector<PlannedWrite>& plan) {
@@ -124,9 +129,23 @@ std::optional<WriteBackError> find_unwritable_edit(const RoundTripDocument& doc)
   return std::nullopt;
 }
 
-WritePlan plan_save(const RoundTripDocument& doc, const std::optional<std::string>& path) {
-  if (auto refusal = find_unwritable_edit(doc)) return std::move(*refusal);
+WritePlan plan_save(const RoundTripDocument& doc, const std::optional<std::string>& path, bool unmarked) {
+  if (!unmarked) {
+    unmarked = true;
+    for (const YamlNode& root : doc.docs) unmarked = unmarked && !subtree_is_modified(root);
+  }
   std::vector<PlannedWrite> plan;
+  if (unmarked) {
+    // No edit anywhere: no included file changed, and the main text is the
+    // kept one unless a whole document was deleted.
+    if (!path && doc.source) return plan;
+    if (!path && !doc.origin) return needs_path();
+    const std::string& target = path ? *path : *doc.origin;
+    if (doc.source && !doc.declare_yaml_1_2) plan.push_back(PlannedWrite{0, target, {}, &*doc.source});
+    else plan.push_back(PlannedWrite{0, target, render_document(doc), nullptr});
+    return plan;
+  }
+  if (auto refusal = find_unwritable_edit(doc)) return std::move(*refusal);
   for (const YamlNode* root : included_roots(doc)) {
     const uint32_t id = *root->source->target_file_id;
     if (id >= doc.files.size() || !included_root_changed(*root)) continue;
@@ -134,10 +153,8 @@ WritePlan plan_save(const RoundTripDocument& doc, const std::optional<std::strin
   }
   const std::optional<std::string>& target = path ? path : doc.origin;
   if (path || main_text_changed(doc)) {
-    if (!target)
-      return WriteBackError{WriteBackError::Kind::NeedsPath,
-                            "save() needs a path: this document was not loaded from a file", {}};
-    plan.push_back(PlannedWrite{0, *target, render_document(doc)});
+    if (!target) return needs_path();
+    plan.push_back(PlannedWrite{0, *target, render_document(doc), nullptr});
   }
   sort_by_file_id(plan);
   return plan;

@@ -37,7 +37,10 @@ std::string splice_first_document(std::string_view first, std::string_view loade
 struct PlannedWrite {
   uint32_t file_id = 0;  // 0: the main text
   std::string path;
-  std::string bytes;
+  std::string text;
+  // Set when the bytes are the document's kept text, which is not copied.
+  const std::string* kept = nullptr;
+  std::string_view bytes() const noexcept { return kept ? std::string_view(*kept) : std::string_view(text); }
 };
 
 struct WriteBackError {
@@ -63,7 +66,9 @@ WriteBackError conflict_error(std::string_view path);
 // save(): every included file whose own content changed, then the main text
 // (to `path` when given, else to `origin` when it changed), in file-id order
 // with the main text first. Refusals come before any text is returned.
-WritePlan plan_save(const RoundTripDocument& doc, const std::optional<std::string>& path);
+// `unmarked`: the caller knows that no node carries an edit mark, which
+// spares the searches of the tree.
+WritePlan plan_save(const RoundTripDocument& doc, const std::optional<std::string>& path, bool unmarked = false);
 
 // dump_includes() and dump_includes_map(): every included file, its loaded
 // text where its content is unchanged.

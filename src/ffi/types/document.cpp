@@ -37,6 +37,7 @@ void document_dealloc(PyObject* self) {
   delete d->content;  // trees release themselves without recursion
   d->content = nullptr;
   std::destroy_at(&d->borrow);
+  std::destroy_at(&d->unmarked_at);
   tp->tp_free(self);
   Py_DECREF(tp);
 }
@@ -314,6 +315,7 @@ PyObject* new_document_object(RoundTripDocument&& content) {
   if (!o) return nullptr;
   DocumentObject* d = as_doc(o);
   new (&d->borrow) BorrowFlag();
+  new (&d->unmarked_at) std::atomic<uint64_t>(0);
   d->content = nullptr;
   try {
     d->content = new RoundTripDocument(std::move(owned));

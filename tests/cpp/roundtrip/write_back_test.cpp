@@ -84,7 +84,7 @@ std::vector<PlannedWrite> plan_ok(const WritePlan& p) {
 
 std::vector<std::pair<std::string, std::string>> writes(const WritePlan& p) {
   std::vector<std::pair<std::string, std::string>> out;
-  for (const PlannedWrite& w : plan_ok(p)) out.emplace_back(w.path, w.bytes);
+  for (const PlannedWrite& w : plan_ok(p)) out.emplace_back(w.path, std::string(w.bytes()));
   return out;
 }
 
