@@ -269,7 +269,9 @@ class Writer {
   // A Null read from the text that carries a tag or an anchor is written as
   // its properties alone: "!!str" stays an empty string, never "!!str null".
   static bool properties_only(const YamlNode& n) {
-    return has_properties(n) && !n.synthetic &&
+    // A tagged empty value made from None is written as its properties
+    // alone too: the tag over "null" would read back as the text "null".
+    return has_properties(n) && (!n.synthetic || (n.is_null() && n.tag)) &&
            (n.is_null() || (n.is_scalar() && n.scalar_style == ScalarStyle::Plain && n.text.empty()));
   }
 
@@ -732,7 +734,9 @@ class Writer {
         out_.append(n.text);
         return;
       case NodeKind::Null:
-        if (!n.synthetic && has_properties(n)) return;
+        // A tagged empty value reads back as the tag over empty text, not
+        // over "null".
+        if (n.tag || (!n.synthetic && has_properties(n))) return;
         out_.append(n.synthetic && e_.null_style == NullStyle::Tilde ? "~" : "null");
         return;
     }

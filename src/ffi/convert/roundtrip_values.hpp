@@ -42,9 +42,10 @@ class AliasScope {
   // Past the alias depth or the node budget: throws a QuillfernParseError
   // that names the limit.
   const YamlNode* expanded(const YamlNode& alias);
+  // The links of every alias of the document, built on first call.
+  const AnchorResolver& resolver();
 
  private:
-  const AnchorResolver& resolver();
   const YamlNode* root_ = nullptr;
   std::optional<AnchorResolver> resolver_;
   std::unordered_map<const YamlNode*, YamlNode> copies_;
