@@ -270,26 +270,66 @@ def test_new_files_follow_the_umask(tmp_path):
     assert (tmp_path / "n.yaml").stat().st_mode & 0o777 == 0o640
 
 
-def test_temporary_names_skip_names_already_taken(tmp_path):
-    # In a fresh process the counter starts at 0: a stale temporary with that
-    # name (a crash of an earlier process with the same id) is skipped and
-    # left as it was; every other name is gone after the saves.
-    out = run_child(
-        """
-        import os, sys, quillfern as q
-        d = sys.argv[1]
-        stale = os.path.join(d, f"t.yaml.quillfern-tmp.{os.getpid()}.0")
-        with open(stale, "w") as f:
-            f.write("stale")
-        doc = q.loads("a: 1\\n", option=q.OPT_ROUND_TRIP)
-        for i in range(3):
-            doc["a"] = i
-            doc.save(os.path.join(d, "t.yaml"))
-        print(os.getpid())
-        """,
-        tmp_path,
-    )
+class CreatedNames:
+    """The names created in a directory, in order, seen through inotify."""
+
+    IN_CREATE = 0x100
+    IN_NONBLOCK = 0o4000
+
+    def __init__(self, directory):
+        import ctypes
+        import ctypes.util
+
+        self.libc = ctypes.CDLL(ctypes.util.find_library("c") or "libc.so.6", use_errno=True)
+        self.fd = self.libc.inotify_init1(self.IN_NONBLOCK)
+        if self.fd < 0 or self.libc.inotify_add_watch(self.fd, os.fsencode(directory), self.IN_CREATE) < 0:
+            pytest.skip("inotify is not available")
+
+    def read(self):
+        import struct
+
+        names = []
+        while True:
+            try:
+                data = os.read(self.fd, 65536)
+            except BlockingIOError:
+                return names
+            pos = 0
+            while pos < len(data):
+                _, mask, _, size = struct.unpack_from("iIII", data, pos)
+                names.append(data[pos + 16:pos + 16 + size].rstrip(b"\0").decode())
+                pos += 16 + size
+
+    def close(self):
+        os.close(self.fd)
+
+
+def test_temporary_names_count_from_zero_and_skip_names_already_taken(tmp_path):
+    # In a fresh process the counter starts at 0. A stale temporary with that
+    # name (left by an earlier process with the same id) is skipped and left
+    # as it was; each save takes the next value.
+    watch = CreatedNames(tmp_path)
+    try:
+        out = run_child(
+            """
+            import os, sys, quillfern as q
+            d = sys.argv[1]
+            stale = os.path.join(d, f"t.yaml.quillfern-tmp.{os.getpid()}.0")
+            with open(stale, "w") as f:
+                f.write("stale")
+            doc = q.loads("a: 1\\n", option=q.OPT_ROUND_TRIP)
+            for i in range(3):
+                doc["a"] = i
+                doc.save(os.path.join(d, "t.yaml"))
+            print(os.getpid())
+            """,
+            tmp_path,
+        )
+        created = watch.read()
+    finally:
+        watch.close()
     pid = out.stdout.strip()
+    assert created == [f"t.yaml.quillfern-tmp.{pid}.{n}" for n in range(4)]
     assert sorted(p.name for p in tmp_path.iterdir()) == ["t.yaml", f"t.yaml.quillfern-tmp.{pid}.0"]
     assert (tmp_path / f"t.yaml.quillfern-tmp.{pid}.0").read_text() == "stale"
     assert (tmp_path / "t.yaml").read_bytes() == b"a: 2\n"
