@@ -229,10 +229,16 @@ std::optional<FileError> prepare_replace(const ReplaceTarget& target, std::strin
   if (target.exists) {
     if (int e = hook(ReplaceStep::Chmod, temp)) return fail(FileError::os(e));
     // Only a privileged process can give a file away; keeping the group
-    // works where the caller is a member. Either is best effort.
-    if (::fchown(fd, target.uid, target.gid) != 0 && errno != EPERM && errno != EINVAL)
+    // works where the caller is a member. Either is best effort. Metadata
+    // already right is left alone: each change is one more journal entry to
+    // sync.
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return fail(FileError::os(errno));
+    if ((st.st_uid != target.uid || st.st_gid != target.gid) && ::fchown(fd, target.uid, target.gid) != 0 &&
+        errno != EPERM && errno != EINVAL)
       return fail(FileError::os(errno));
-    if (::fchmod(fd, target.mode & 0777) != 0) return fail(FileError::os(errno));
+    if ((st.st_mode & 07777) != (target.mode & 0777) && ::fchmod(fd, target.mode & 0777) != 0)
+      return fail(FileError::os(errno));
   }
   if (int e = hook(ReplaceStep::Write, temp)) return fail(FileError::os(e));
   if (auto err = write_all(fd, bytes)) return fail(std::move(*err));

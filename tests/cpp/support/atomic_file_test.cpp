@@ -129,6 +129,21 @@ TEST(AtomicFile, ModeBitsAreKeptAndNewFilesFollowTheUmask) {
   EXPECT_EQ(read_file(dir / "empty.yaml"), "");
 }
 
+TEST(AtomicFile, OwnerAndGroupAreKeptWherePermitted) {
+  TempDir dir;
+  const std::string target = dir / "owned.yaml";
+  write_plain(target, "old\n", 0644);
+  if (::geteuid() == 0) ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+  struct stat before;
+  ASSERT_EQ(::stat(target.c_str(), &before), 0);
+  ASSERT_FALSE(qf::write_file_atomically(target, "new\n"));
+  struct stat after;
+  ASSERT_EQ(::stat(target.c_str(), &after), 0);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  EXPECT_NE(after.st_ino, before.st_ino);  // replaced, not rewritten
+}
+
 // A failure at each step before the rename leaves the target byte for byte
 // and no temporary behind.
 TEST(AtomicFile, AFailureAtAnyStepBeforeTheRenameChangesNothing) {
