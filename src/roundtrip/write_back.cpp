@@ -10,6 +10,10 @@ namespace qf {
 
 namespace {
 
+// Directive records come only from a load with a directive option, which
+// also fills the file table: without one, no tree needs searching for them.
+bool has_directive_records(const RoundTripDocument& doc) { return !doc.files.empty(); }
+
 std::string_view file_path(const RoundTripDocument& doc, uint32_t id) {
   return id < doc.files.size() ? std::string_view(doc.files[id]) : std::string_view();
 }
@@ -18,6 +22,7 @@ std::string_view file_path(const RoundTripDocument& doc, uint32_t id) {
 // file's root before the roots of what it includes).
 std::vector<const YamlNode*> included_roots(const RoundTripDocument& doc) {
   std::vector<const YamlNode*> out;
+  if (!has_directive_records(doc)) return out;
   for (const YamlNode& root : doc.docs)
     walk_tree(root, [&](const YamlNode& n) {
       if (is_included_root(n)) out.push_back(&n);
@@ -104,6 +109,7 @@ std::optional<WriteBackError> find_unwritable_edit(const RoundTripDocument& doc)
     const YamlNode* node;
     Owner owner;
   };
+  if (!has_directive_records(doc)) return std::nullopt;
   std::vector<Frame> stack;
   for (size_t i = doc.docs.size(); i-- > 0;) stack.push_back({&doc.docs[i], Owner{}});
   while (!stack.empty()) {
