@@ -212,6 +212,9 @@ def test_dump_includes_of_documents_loaded_without_includes(tmp_path):
         (lambda: q.dump_includes_map(5), TypeError,
          "'int' object cannot be converted to 'QuillfernDocument'", "doc"),
         (lambda: q.dump_includes(doc, include_dir=3), TypeError, None, "include_dir"),
+        # The document is checked first.
+        (lambda: q.dump_includes(5, include_dir=3), TypeError, "'int' object cannot be converted to 'QuillfernDocument'",
+         "doc"),
     ]
     for call, exc, text, name in errors:
         with pytest.raises(exc) as e:
