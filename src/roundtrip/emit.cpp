@@ -487,12 +487,12 @@ class Writer {
   // A block collection item written on its "- " line ("- k: v", "- - a").
   // An item with a directive record is written as its directive.
   static bool compact_mapping_form(const YamlNode& item) {
-    return !item.source && item.is_mapping() && item.is_block_collection() && !has_properties(item) && !item.comments.inline_ &&
-           !item.comments.inline_before_value;
+    return !item.source && item.is_mapping() && item.is_block_collection() && !has_properties(item) &&
+           !item.comments.inline_ && !item.comments.inline_before_value;
   }
   static bool compact_sequence_form(const YamlNode& item) {
-    return !item.source && item.is_sequence() && item.is_block_collection() && !has_properties(item) && item.comments.compact &&
-           !item.comments.inline_;
+    return !item.source && item.is_sequence() && item.is_block_collection() && !has_properties(item) &&
+           item.comments.compact && !item.comments.inline_;
   }
 
   // A block sequence written as an explicit key starts on the line below its
