@@ -576,3 +576,11 @@ def test_a_directive_at_a_document_root_keeps_the_document_markers(tmp_path):
     out = doc.to_yaml()
     assert out.startswith(b"%YAML 1.2\n---") and b"!include doc.yaml  # c\n---\nb: 2\n" in out
     assert load(out.decode(), conf, ALL | q.OPT_ROUND_TRIP).to_dict() == [{"k": "v"}, {"b": 2}]
+
+
+def test_aliases_bind_within_their_own_file(tmp_path):
+    conf = tree(tmp_path / "conf", {"f.yaml": "k: &x inner\nuse: *x\n"})
+    text = "a: &x public\nb: !include f.yaml\nc: *x\n"
+    for option in (INC, INC | q.OPT_ANNOTATED):
+        assert load(text, conf, option) == {"a": "public", "b": {"k": "inner", "use": "inner"}, "c": "public"}
+    assert load(text, conf, INC | q.OPT_ROUND_TRIP).to_dict()["c"] == "public"

@@ -1,5 +1,7 @@
 #include "roundtrip/anchors.hpp"
 
+#include <algorithm>
+
 #include "roundtrip/document_order.hpp"
 #include "support/hash.hpp"
 
@@ -148,18 +150,33 @@ AnchorResolver::AnchorResolver(const std::vector<YamlNode>& roots) {
 }
 
 void AnchorResolver::add_document(const YamlNode& root) {
-  std::unordered_map<std::string_view, const YamlNode*, KeyedHash> bound;
+  // Per name, the latest complete definition in each file: an alias binds
+  // within the file whose text holds it, never to an anchor of content that
+  // a directive brought in from another file.
+  std::unordered_map<std::string_view, std::vector<std::pair<uint32_t, const YamlNode*>>, KeyedHash> bound;
+  std::vector<const YamlNode*> open;  // the nodes entered and not yet left
   walk_document(
       root,
       [&](const YamlNode& n) {
         if (n.is_alias()) {
           auto it = bound.find(n.text);
-          if (it != bound.end()) targets_[&n] = it->second;
+          if (it != bound.end())
+            for (const auto& [file, def] : it->second)
+              if (file == n.span.file_id) targets_[&n] = def;
         }
+        open.push_back(&n);
       },
       [&](const YamlNode& n) {
-        // A definition takes effect once its node is complete.
-        if (n.anchor) bound[*n.anchor] = &n;
+        open.pop_back();
+        if (!n.anchor) return;
+        // A definition takes effect once its node is complete. The anchor of
+        // a node a directive produced was written on the directive, in the
+        // file of the enclosing node.
+        const uint32_t file = !n.source ? n.span.file_id : open.empty() ? 0 : open.back()->span.file_id;
+        auto& defs = bound[*n.anchor];
+        auto same = std::find_if(defs.begin(), defs.end(), [&](const auto& d) { return d.first == file; });
+        if (same != defs.end()) same->second = &n;
+        else defs.emplace_back(file, &n);
       });
 }
 
