@@ -584,3 +584,11 @@ def test_aliases_bind_within_their_own_file(tmp_path):
     for option in (INC, INC | q.OPT_ANNOTATED):
         assert load(text, conf, option) == {"a": "public", "b": {"k": "inner", "use": "inner"}, "c": "public"}
     assert load(text, conf, INC | q.OPT_ROUND_TRIP).to_dict()["c"] == "public"
+
+
+def test_write_back_of_an_included_file_of_several_documents_keeps_the_rest(tmp_path):
+    rest = "---\ny: 2\n...\n--- # third\nz: 3\n"
+    conf = tree(tmp_path / "conf", {"two.yaml": "x: 1  # c\n" + rest})
+    doc = load("a: !include two.yaml\n", conf, INC | q.OPT_ROUND_TRIP)
+    doc["a"]["x"] = 5
+    assert q.dump_includes_map(doc) == {str(conf.resolve() / "two.yaml"): ("x: 5  # c\n" + rest).encode()}

@@ -17,6 +17,9 @@ struct RoundTripDocument {
   // empty when nothing was included.
   std::vector<std::string> files;
   std::vector<std::optional<std::string>> texts;  // one per files entry
+  // Per file id: where the loaded text's second document starts, for files
+  // of several documents (write-back replaces only the first).
+  std::vector<std::optional<uint64_t>> second_document_offsets;
   // The decoded input, so that an unchanged document renders byte for byte.
   std::optional<std::string> source;
   std::optional<std::string> origin;

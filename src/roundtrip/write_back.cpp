@@ -40,7 +40,9 @@ std::string included_file_text(const RoundTripDocument& doc, const YamlNode& roo
   // A file without a document is stood for by an empty mapping at the
   // directive's position, in the including file.
   const bool held_document = root.span.file_id == id;
-  if (loaded && *loaded) return splice_first_document(first, **loaded, std::nullopt, held_document);
+  const std::optional<uint64_t> rest =
+      id < doc.second_document_offsets.size() ? doc.second_document_offsets[id] : std::nullopt;
+  if (loaded && *loaded) return splice_first_document(first, **loaded, rest, held_document);
   return first;
 }
 
