@@ -592,3 +592,12 @@ def test_write_back_of_an_included_file_of_several_documents_keeps_the_rest(tmp_
     doc = load("a: !include two.yaml\n", conf, INC | q.OPT_ROUND_TRIP)
     doc["a"]["x"] = 5
     assert q.dump_includes_map(doc) == {str(conf.resolve() / "two.yaml"): ("x: 5  # c\n" + rest).encode()}
+
+
+def test_write_back_of_an_included_file_keeps_its_own_parts(tmp_path):
+    conf = tree(tmp_path / "conf", {"own.yaml": "# head\nx: 1  # c\n"})
+    text = "# top\na: &y !include own.yaml  # directive note\nb: *y\n"
+    doc = load(text, conf, INC | q.OPT_ROUND_TRIP)
+    doc["a"]["x"] = 5
+    assert q.dump_includes_map(doc) == {str(conf.resolve() / "own.yaml"): b"# head\nx: 5  # c\n"}
+    assert doc.to_yaml() == text.encode()

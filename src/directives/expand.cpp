@@ -267,6 +267,21 @@ namespace {
 void expand_in_place(DirectiveContext& ctx, YamlNode& node, const IncludeChain& chain) {
   if (Directive d = directive_of(ctx, node); d != Directive::None) {
     YamlNode replacement = handle(ctx, d, node, chain);
+    // An included root's own parts stay on the record for write-back of its
+    // file (a tolerated missing value has no record).
+    if (replacement.source && replacement.source->target_file_id &&
+        replacement.span.file_id == *replacement.source->target_file_id) {
+      IncludedRootFields own;
+      own.anchor = std::move(replacement.anchor);
+      own.comments = std::move(replacement.comments);
+      own.explicit_start = replacement.explicit_start;
+      own.explicit_end = replacement.explicit_end;
+      own.leading_bom = replacement.leading_bom;
+      own.directives = std::move(replacement.directives);
+      own.empty_documents_before = replacement.empty_documents_before;
+      own.empty_documents_after = replacement.empty_documents_after;
+      replacement.source->included_root = std::move(own);
+    }
     // What the directive node carried stays with it, never the other file's
     // parts: its anchor binds to the result, its comments are written back
     // beside the directive.

@@ -52,6 +52,22 @@ struct Comments {
   friend bool operator==(const Comments&, const Comments&) = default;
 };
 
+// What an included file's root carried in its own file, while the node
+// carries the directive's anchor, comments and document fields in the
+// including text: write-back of the file restores these.
+struct IncludedRootFields {
+  std::optional<std::string> anchor;
+  Comments comments;
+  bool explicit_start = false;
+  bool explicit_end = false;
+  bool leading_bom = false;
+  std::vector<std::string> directives;
+  uint32_t empty_documents_before = 0;
+  uint32_t empty_documents_after = 0;
+
+  friend bool operator==(const IncludedRootFields&, const IncludedRootFields&) = default;
+};
+
 // The directive that produced a node (configuration directives).
 struct IncludeSource {
   std::string tag;
@@ -63,6 +79,8 @@ struct IncludeSource {
   // `!secret x`): that directive's record. At most one entry, which may
   // chain further.
   std::vector<IncludeSource> inner;
+  // `!include` of a file that held a document: that root's own fields.
+  std::optional<IncludedRootFields> included_root;
 
   // This record or one it chains is a !secret: the node is secret text.
   bool is_secret() const noexcept {
