@@ -268,32 +268,15 @@ void expand_in_place(DirectiveContext& ctx, YamlNode& node, const IncludeChain& 
   if (Directive d = directive_of(ctx, node); d != Directive::None) {
     YamlNode replacement = handle(ctx, d, node, chain);
     // An included root's own parts stay on the record for write-back of its
-    // file (a tolerated missing value has no record).
+    // file (a tolerated missing value has no record). What the directive node
+    // carried stays with it, never the other file's parts: its anchor binds
+    // to the result, its comments are written back beside the directive, a
+    // document root keeps its document's markers and directives.
+    IncludedRootFields own = take_own_fields(replacement);
     if (replacement.source && replacement.source->target_file_id &&
-        replacement.span.file_id == *replacement.source->target_file_id) {
-      IncludedRootFields own;
-      own.anchor = std::move(replacement.anchor);
-      own.comments = std::move(replacement.comments);
-      own.explicit_start = replacement.explicit_start;
-      own.explicit_end = replacement.explicit_end;
-      own.leading_bom = replacement.leading_bom;
-      own.directives = std::move(replacement.directives);
-      own.empty_documents_before = replacement.empty_documents_before;
-      own.empty_documents_after = replacement.empty_documents_after;
+        replacement.span.file_id == *replacement.source->target_file_id)
       replacement.source->included_root = std::move(own);
-    }
-    // What the directive node carried stays with it, never the other file's
-    // parts: its anchor binds to the result, its comments are written back
-    // beside the directive.
-    replacement.anchor = std::move(node.anchor);
-    replacement.comments = std::move(node.comments);
-    // A document root keeps its own document's markers and directives.
-    replacement.explicit_start = node.explicit_start;
-    replacement.explicit_end = node.explicit_end;
-    replacement.directives = std::move(node.directives);
-    replacement.leading_bom = node.leading_bom;
-    replacement.empty_documents_before = node.empty_documents_before;
-    replacement.empty_documents_after = node.empty_documents_after;
+    put_own_fields(replacement, take_own_fields(node));
     node = std::move(replacement);
     return;
   }

@@ -210,3 +210,32 @@ bool nodes_equal(const YamlNode& a, const YamlNode& b) {
 }
 
 }  // namespace qf
+
+namespace qf {
+
+namespace {
+
+// The node and the record name these fields alike: one move serves both ways.
+template <class From, class To>
+void move_own_fields(From& from, To& to) {
+  to.anchor = std::move(from.anchor);
+  to.comments = std::move(from.comments);
+  to.explicit_start = from.explicit_start;
+  to.explicit_end = from.explicit_end;
+  to.leading_bom = from.leading_bom;
+  to.directives = std::move(from.directives);
+  to.empty_documents_before = from.empty_documents_before;
+  to.empty_documents_after = from.empty_documents_after;
+}
+
+}  // namespace
+
+IncludedRootFields take_own_fields(YamlNode& node) {
+  IncludedRootFields f;
+  move_own_fields(node, f);
+  return f;
+}
+
+void put_own_fields(YamlNode& node, IncludedRootFields f) { move_own_fields(f, node); }
+
+}  // namespace qf

@@ -171,6 +171,11 @@ inline bool YamlNode::is_block_collection() const noexcept {
 // scope; named for the call sites that hand a tree over for release).
 void drop_node_tree(YamlNode&& root);
 
+// The anchor, comments and document fields of a node, moved out of it / onto
+// it (children and value untouched).
+IncludedRootFields take_own_fields(YamlNode& node);
+void put_own_fields(YamlNode& node, IncludedRootFields fields);
+
 // Explicit deep copy (same as the copy constructor).
 YamlNode clone_node(const YamlNode& node);
 

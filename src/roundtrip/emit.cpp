@@ -924,16 +924,8 @@ std::string emit_included_root(const YamlNode& node) {
   YamlNode copy(node);
   if (node.source && node.source->included_root) {
     // The file's own anchor, comments and markers, not the directive's.
-    IncludedRootFields own = *node.source->included_root;
-    copy.anchor = std::move(own.anchor);
-    copy.comments = std::move(own.comments);
+    put_own_fields(copy, *node.source->included_root);
     copy.comments.modified = node.comments.modified;
-    copy.explicit_start = own.explicit_start;
-    copy.explicit_end = own.explicit_end;
-    copy.leading_bom = own.leading_bom;
-    copy.directives = std::move(own.directives);
-    copy.empty_documents_before = own.empty_documents_before;
-    copy.empty_documents_after = own.empty_documents_after;
   }
   copy.source.reset();
   return emit_root(copy, NullStyle::Keyword);
