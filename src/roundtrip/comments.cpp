@@ -112,7 +112,7 @@ class Attacher {
   void leftovers(YamlNode& last_root) {
     for (; next_ < end_; ++next_) {
       const RawComment& c = comments_[next_];
-      trailing_comment_owner(last_root, c.span.column).comments.foot.push_back(c.text);
+      trailing_comment_owner(last_root, c.span.column).edit_comments().foot.push_back(c.text);
     }
   }
 
@@ -157,7 +157,9 @@ class Attacher {
 
   void attach_inner(YamlNode& node, bool is_value, Introducer ctx) {
     const uint32_t L = node.span.line, M = node.span.column;
-    Comments& cm = node.comments;
+    // Most nodes have no comment: their side record is made on first write.
+    auto cm = [&node]() -> const Comments& { return node.comments(); };
+    auto w = [&node]() -> Comments& { return node.edit_comments(); };
     // 1. blank lines before the node
     uint32_t limit = L;
     if ((ctx.kind == IntroKind::SequenceItem || ctx.kind == IntroKind::ExplicitKey) && has_last_) {
@@ -171,7 +173,8 @@ class Attacher {
         }
     }
     if (const RawComment* c = pending(); c && c->span.line < limit) limit = c->span.line;
-    if (has_last_) cm.blank_before = blanks_between(last_line_, limit);
+    if (has_last_)
+      if (uint32_t blanks = blanks_between(last_line_, limit); blanks || node.has_extra()) w().blank_before = blanks;
     // 2. comments above the node
     while (const RawComment* c = pending()) {
       if (c->span.line >= L) break;
@@ -185,12 +188,12 @@ class Attacher {
         intro = true;
         d = c->span.column - ctx.column - 1;
       }
-      if (intro && !cm.inline_) {
-        cm.inline_ = c->text;
-        cm.inline_before_value = true;
-        if (!node.anchor && !node.tag) cm.inline_spaces = d;
+      if (intro && !cm().inline_) {
+        w().inline_ = c->text;
+        w().inline_before_value = true;
+        if (!node.anchor() && !node.tag()) w().inline_spaces = d;
       } else {
-        cm.head.push_back(HeadComment{c->text, cm.inline_before_value});
+        w().head.push_back(HeadComment{c->text, cm().inline_before_value});
       }
       note_line(c->span.line);
       ++next_;
@@ -210,10 +213,10 @@ class Attacher {
         ++key_depth_;
         attach(e.key, false, e.key.explicit_key ? Introducer{IntroKind::ExplicitKey, 0, M} : Introducer{});
         --key_depth_;
-        if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.value.anchor && !e.value.tag) {
+        if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.value.anchor() && !e.value.tag()) {
           Position ke = node_end_position(e.key);
           if (ke.first == e.value.span.line && e.value.span.column > ke.second)
-            e.value.comments.value_pad = e.value.span.column - ke.second - 1;
+            e.value.edit_comments().value_pad = e.value.span.column - ke.second - 1;
         }
         Introducer vctx;
         if (node.style == CollectionStyle::Block && e.key.end_line >= L && !e.key.explicit_key)
@@ -226,7 +229,7 @@ class Attacher {
     flow_end_ = outer_flow_end;
     // 5. the node's last line
     uint32_t last;
-    if (cm.raw) last = L + uint32_t(std::count(cm.raw->begin(), cm.raw->end(), '\n'));
+    if (cm().raw) last = L + uint32_t(std::count(cm().raw->begin(), cm().raw->end(), '\n'));
     else last = node_end_position(node).first;
     note_line(last);
     // 6. trailing comment (nothing inside a key takes one)
@@ -246,19 +249,19 @@ class Attacher {
         uint32_t spaces = end.first == c->span.line && end.second < c->span.column ? c->span.column - end.second : 0;
         // A block collection's comment is written after its properties,
         // where spacing from its content would not hold.
-        if (node.is_block_collection() && (node.anchor || node.tag)) spaces = 0;
-        if (cm.inline_ && cm.inline_before_value && node.is_block_collection()) {
+        if (node.is_block_collection() && (node.anchor() || node.tag())) spaces = 0;
+        if (cm().inline_ && cm().inline_before_value && node.is_block_collection()) {
           // On the first line of a block collection whose introducer line
           // has its comment already: kept as a comment line below that one.
-          cm.head.push_back(HeadComment{c->text, true});
-        } else if (cm.inline_ && cm.inline_before_value) {
+          w().head.push_back(HeadComment{c->text, true});
+        } else if (cm().inline_ && cm().inline_before_value) {
           // The introducer line has its comment already: this one follows
           // the node.
-          cm.inline_after_value = c->text;
-          cm.inline_after_spaces = spaces;
+          w().inline_after_value = c->text;
+          w().inline_after_spaces = spaces;
         } else {
-          if (spaces) cm.inline_spaces = spaces;
-          cm.inline_ = c->text;
+          if (spaces) w().inline_spaces = spaces;
+          w().inline_ = c->text;
         }
         ++next_;
       }

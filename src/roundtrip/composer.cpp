@@ -88,6 +88,15 @@ class Composer {
     node.end_column = node.span.column;
   }
   static const YamlNode* last_ending_child(const YamlNode& node);
+  // A text that is the source bytes as they stand is viewed, not copied.
+  void set_text(YamlNode& node, std::string_view t) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(t.data());
+    const uintptr_t base = reinterpret_cast<uintptr_t>(text_.data());
+    if (at >= base && at - base <= text_.size() && t.size() <= text_.size() - (at - base))
+      node.text = NodeText::view(t);
+    else
+      node.text.assign(t);
+  }
   static void make_null(YamlNode& n, const Span& at) {
     n.kind = NodeKind::Null;
     n.span = at;
@@ -212,7 +221,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
       case TokenKind::Scalar:
         ++index_;
         node.kind = NodeKind::Scalar;
-        node.text.assign(t.text);
+        set_text(node, t.text);
         node.scalar_style = t.style;
         break;
       case TokenKind::Alias:
@@ -220,7 +229,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
         if (!anchors_.count(std::string(t.text))) fail("unknown alias: *" + std::string(t.text), t.span);
         ++index_;
         node.kind = NodeKind::Alias;
-        node.text.assign(t.text);
+        set_text(node, t.text);
         break;
       case TokenKind::StreamStart:
       case TokenKind::Directive:
@@ -236,8 +245,8 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
         break;
     }
     if (anchor) anchors_.insert(*anchor);
-    node.anchor = std::move(anchor);
-    node.tag = std::move(tag);
+    node.set_anchor(std::move(anchor));
+    node.set_tag(std::move(tag));
     switch (node.kind) {
       case NodeKind::Mapping:
       case NodeKind::Sequence:
@@ -264,7 +273,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
             node.end_offset > node.span.offset && node.end_offset <= text_.size()) {
           auto boundary = [&](uint64_t o) { return o >= text_.size() || (uint8_t(text_[o]) & 0xC0) != 0x80; };
           if (boundary(node.span.offset) && boundary(node.end_offset))
-            node.comments.raw = source_text_slice(text_, node.span.offset, node.end_offset);
+            node.edit_comments().raw = source_text_slice(text_, node.span.offset, node.end_offset);
         }
         break;
       case NodeKind::Null:
@@ -355,12 +364,12 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
 
 void Composer::finish_entry_item(YamlNode& item, const Span& entry, bool dash) {
   if (item.kind == NodeKind::Sequence && item.style == CollectionStyle::Block && item.span.line == entry.line)
-    item.comments.compact = true;
+    item.edit_comments().compact = true;
   if (!dash) return;
   if ((item.kind == NodeKind::Scalar || item.kind == NodeKind::Alias ||
        (item.is_collection() && item.style == CollectionStyle::Flow)) &&
-      item.span.line == entry.line && item.span.column > entry.column && !item.anchor && !item.tag)
-    item.comments.value_pad = item.span.column - entry.column - 1;
+      item.span.line == entry.line && item.span.column > entry.column && !item.anchor() && !item.tag())
+    item.edit_comments().value_pad = item.span.column - entry.column - 1;
   if (item.span.line > entry.line) introducers.insert(pack_position(entry.line, entry.column));
 }
 
@@ -478,7 +487,7 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
   // The root is already the last entry of out.roots.
   auto push_root = [&](YamlNode& root, uint64_t start) {
     out.document_starts.push_back(out.roots.size() == 1 ? 0 : start);
-    root.empty_documents_before = empty_pending;
+    root.set_empty_documents_before(empty_pending);
     empty_pending = 0;
   };
   while (!at_end()) {
@@ -501,12 +510,12 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
         YamlNode& root = out.roots.emplace_back();
         if (compose_node_guarded(root, false)) {
           root.explicit_start = true;
-          root.directives = std::move(directives);
+          root.set_directives(std::move(directives));
           push_root(root, start);
         } else if (keep_empty) {
           make_null(root, marker);
           root.explicit_start = true;
-          root.directives = std::move(directives);
+          root.set_directives(std::move(directives));
           push_root(root, start);
         } else {
           out.roots.pop_back();
@@ -530,7 +539,7 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
         YamlNode& root = out.roots.emplace_back();
         if (compose_node_guarded(root, false)) {
           root.explicit_start = !directives.empty();
-          root.directives = std::move(directives);
+          root.set_directives(std::move(directives));
           directives.clear();
           push_root(root, start);
         } else {
@@ -541,7 +550,7 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
       }
     }
   }
-  if (!out.roots.empty()) out.roots.back().empty_documents_after = empty_pending;
+  if (!out.roots.empty()) out.roots.back().set_empty_documents_after(empty_pending);
 }
 
 }  // namespace
@@ -566,7 +575,13 @@ std::string source_text_slice(std::string_view text, uint64_t start, uint64_t en
 }
 
 ComposeResult compose_text(std::string_view text, const ComposeOptions& options) {
+  return compose_kept_text(std::make_shared<const std::string>(text), options);
+}
+
+ComposeResult compose_kept_text(std::shared_ptr<const std::string> kept, const ComposeOptions& options) {
   ComposeResult result;
+  result.text = kept;
+  const std::string_view text = *kept;
   Scanner scanner(text);
   scanner.keep_comments = true;
   scanner.cursor.file_id = options.file_id;
@@ -593,6 +608,7 @@ ComposeResult compose_text(std::string_view text, const ComposeOptions& options)
   if (!result.roots.empty() && text.size() >= 3 && uint8_t(text[0]) == 0xEF && uint8_t(text[1]) == 0xBB &&
       uint8_t(text[2]) == 0xBF)
     result.roots.front().leading_bom = true;
+  for (YamlNode& root : result.roots) root.keep_text(kept);
   return result;
 }
 

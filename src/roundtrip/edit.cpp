@@ -47,7 +47,7 @@ void walk_aliases(const YamlNode& root, const TreeOverlay* overlay, OnAlias&& on
     const YamlNode& n = *f.node;
     const size_t count = n.is_sequence() ? n.items.size() : n.is_mapping() ? 2 * n.pairs.size() : 0;
     if (f.next >= count) {
-      if (n.anchor) ++bound[*n.anchor];
+      if (n.anchor()) ++bound[*n.anchor()];
       stack.pop_back();
       continue;
     }
@@ -129,7 +129,7 @@ std::vector<std::string> dangling_alias_names(const YamlNode& root) {
   std::vector<std::string> out;
   std::unordered_map<std::string_view, bool, KeyedHash> seen;
   walk_aliases(root, nullptr, [&](const YamlNode& a, bool resolves) {
-    if (!resolves && seen.emplace(a.text, true).second) out.push_back(a.text);
+    if (!resolves && seen.emplace(a.text, true).second) out.push_back(a.text.str());
     return true;
   });
   return out;
@@ -198,8 +198,8 @@ bool tag_keeps_value(std::string_view tag, const YamlNode& node, ResolverMode mo
 }
 
 YamlNode replacement_node(const YamlNode& old, YamlNode fresh, ResolverMode mode) {
-  const Comments& oc = old.comments;
-  Comments& c = fresh.comments;
+  const Comments& oc = old.comments();
+  Comments& c = fresh.edit_comments();
   c.head = oc.head;
   c.foot = oc.foot;
   c.inline_ = oc.inline_;
@@ -208,9 +208,9 @@ YamlNode replacement_node(const YamlNode& old, YamlNode fresh, ResolverMode mode
   c.inline_before_value = oc.inline_before_value;
   c.inline_after_value = oc.inline_after_value;
   c.inline_after_spaces = oc.inline_after_spaces;
-  fresh.anchor = old.anchor;
-  fresh.tag = old.tag && tag_keeps_value(*old.tag, fresh, mode) ? old.tag : std::nullopt;
   c.modified = true;
+  fresh.set_anchor(old.anchor());
+  fresh.set_tag(old.tag() && tag_keeps_value(*old.tag(), fresh, mode) ? old.tag() : std::nullopt);
   return fresh;
 }
 
@@ -241,7 +241,7 @@ std::optional<EditError> delete_sequence_item(YamlNode& root, YamlNode& seq, uin
   if (auto err = check_overlay(root, overlay)) return err;
   YamlNode old = std::move(seq.items[index]);
   seq.items.erase(seq.items.begin() + static_cast<ptrdiff_t>(index));
-  seq.comments.modified = true;
+  seq.edit_comments().modified = true;
   drop_node_tree(std::move(old));
   return std::nullopt;
 }
@@ -269,8 +269,8 @@ std::optional<EditError> assign_mapping_value(YamlNode& root, YamlNode& map, siz
 }
 
 void append_mapping_entry(YamlNode& map, YamlNode key, YamlNode value) {
-  key.comments.modified = true;
-  value.comments.modified = true;
+  key.edit_comments().modified = true;
+  value.edit_comments().modified = true;
   map.pairs.push_back(MappingEntry{std::move(key), std::move(value)});
 }
 
@@ -285,7 +285,7 @@ std::optional<EditError> delete_mapping_entries(YamlNode& root, YamlNode& map, s
   }
   if (auto err = check_overlay(root, overlay)) return err;
   if (entries.empty()) return std::nullopt;
-  std::vector<MappingEntry> kept;
+  NodeList<MappingEntry> kept;
   std::vector<MappingEntry> dropped;
   kept.reserve(map.pairs.size() - std::min(entries.size(), map.pairs.size()));
   size_t next = 0;
@@ -298,7 +298,7 @@ std::optional<EditError> delete_mapping_entries(YamlNode& root, YamlNode& map, s
     }
   }
   map.pairs = std::move(kept);
-  map.comments.modified = true;
+  map.edit_comments().modified = true;
   for (MappingEntry& e : dropped) {
     drop_node_tree(std::move(e.key));
     drop_node_tree(std::move(e.value));
@@ -310,12 +310,13 @@ std::optional<EditError> replace_document(std::vector<YamlNode>& roots, uint64_t
   if (index >= roots.size()) return EditError{EditErrorKind::IndexError, std::string(kIndexOutOfRangeMessage)};
   YamlNode& old = roots[index];
   fresh.explicit_start = old.explicit_start;
-  fresh.directives = std::move(old.directives);
+  fresh.set_directives(old.directives());
   fresh.leading_bom = old.leading_bom;
   fresh.explicit_end = old.explicit_end;
-  fresh.empty_documents_before = old.empty_documents_before;
-  fresh.empty_documents_after = old.empty_documents_after;
-  fresh.comments.modified = true;
+  fresh.set_empty_documents_before(old.empty_documents_before());
+  fresh.set_empty_documents_after(old.empty_documents_after());
+  fresh.edit_comments().modified = true;
+  if (old.kept_text()) fresh.keep_text(old.kept_text());
   YamlNode gone = std::move(old);
   old = std::move(fresh);
   drop_node_tree(std::move(gone));

@@ -69,8 +69,8 @@ void AnchorObjectCache::store(const YamlNode* anchored, PyObject* value) {
 namespace {
 
 ScalarTag tag_of(const YamlNode& n) {
-  if (!n.tag) return std::nullopt;
-  return std::string_view(*n.tag);
+  if (!n.tag()) return std::nullopt;
+  return std::string_view(*n.tag());
 }
 
 PyObject* str_to_py(std::string_view s) {
@@ -97,11 +97,11 @@ PyObject* resolved_to_python(const Resolution& r, std::string_view text) {
 
 PyObject* scalar_node_to_python(const YamlNode& n, const ValueSettings& s) {
   if (n.is_null()) {
-    if (!n.tag) Py_RETURN_NONE;
+    if (!n.tag()) Py_RETURN_NONE;
     return resolved_to_python(resolve_scalar(s.mode, std::string_view(), ScalarStyle::Plain, tag_of(n)),
                               std::string_view());
   }
-  if (s.timestamps && n.scalar_style == ScalarStyle::Plain && !n.tag) {
+  if (s.timestamps && n.scalar_style == ScalarStyle::Plain && !n.tag()) {
     if (std::optional<YamlTimestamp> ts = parse_timestamp(n.text)) {
       if (PyObject* d = timestamp_to_datetime(*ts)) return d;
       PyErr_Clear();  // outside the host's date range: resolve as usual
@@ -113,11 +113,11 @@ PyObject* scalar_node_to_python(const YamlNode& n, const ValueSettings& s) {
 // ---- merge keys ----
 
 bool is_merge_key(const YamlNode& key) {
-  if (key.tag) return *key.tag == "!!merge" || *key.tag == "tag:yaml.org,2002:merge";
+  if (key.tag()) return *key.tag() == "!!merge" || *key.tag() == "tag:yaml.org,2002:merge";
   return key.is_scalar() && key.scalar_style == ScalarStyle::Plain && key.text == "<<";
 }
 
-bool find_merge_key(const std::vector<MappingEntry>& pairs) {
+bool find_merge_key(std::span<const MappingEntry> pairs) {
   for (const MappingEntry& e : pairs)
     if (is_merge_key(e.key)) return true;
   return false;
@@ -226,11 +226,11 @@ struct Converter {
       case NodeKind::Null: out = scalar_node_to_python(n, s); break;
     }
     if (!out) return nullptr;
-    if (tags && n.tag && !is_standard_tag(*n.tag)) {
-      out = apply_tag_handlers(*n.tag, out, *tags);
+    if (tags && n.tag() && !is_standard_tag(*n.tag())) {
+      out = apply_tag_handlers(*n.tag(), out, *tags);
       if (!out) return nullptr;
     }
-    if (n.anchor) cache.store(&n, out);
+    if (n.anchor()) cache.store(&n, out);
     return out;
   }
 

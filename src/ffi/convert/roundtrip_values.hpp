@@ -8,6 +8,7 @@
 // they may also throw qf::py::Error (an alias expansion past its limits),
 // qf::InternalError or std::bad_alloc, which the host-call frame raises.
 #pragma once
+#include <span>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
@@ -96,7 +97,7 @@ PyObject* document_tree_to_python(const YamlNode& root, const ValueSettings& s, 
 
 // Merge keys: the tag !!merge (either spelling), or an untagged plain "<<".
 bool is_merge_key(const YamlNode& key);
-bool find_merge_key(const std::vector<MappingEntry>& pairs);
+bool find_merge_key(std::span<const MappingEntry> pairs);
 // Inserts the entries of a dict (or of each dict of a list, in order) whose
 // keys are not yet present. `leftover` receives what could not be merged (a
 // list of the unmergeable items of a list), or stays empty. False on a host
