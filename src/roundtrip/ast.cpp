@@ -118,6 +118,7 @@ void YamlNode::copy_fields_from(const YamlNode& o) {
   end_offset = o.end_offset;
   end_line = o.end_line;
   end_column = o.end_column;
+  value_pad = o.value_pad;
   if (o.extra_) extra_ = std::make_unique<NodeExtra>(*o.extra_);
   else extra_.reset();
   style = o.style;
@@ -222,7 +223,7 @@ bool nodes_equal(const YamlNode& a, const YamlNode& b) {
     stack.pop_back();
     if (x->kind != y->kind || x->text != y->text || x->scalar_style != y->scalar_style ||
         !(x->span == y->span) || x->end_offset != y->end_offset || x->end_line != y->end_line ||
-        x->end_column != y->end_column || x->anchor() != y->anchor() || x->tag() != y->tag() ||
+        x->end_column != y->end_column || x->value_pad != y->value_pad || x->anchor() != y->anchor() || x->tag() != y->tag() ||
         !(x->comments() == y->comments()) || x->style != y->style || x->source() != y->source() ||
         x->explicit_start != y->explicit_start || x->directives() != y->directives() ||
         x->leading_bom != y->leading_bom || x->synthetic != y->synthetic ||

@@ -50,7 +50,6 @@ struct Comments {
   // it), and the columns between the node's end and its "#".
   std::optional<std::string> inline_after_value;
   uint32_t inline_after_spaces = 0;
-  uint32_t value_pad = 0;
   bool compact = false;
   // Source text of a literal or folded block scalar, from its indicator
   // through the line break that ends its last line.
@@ -122,6 +121,9 @@ struct YamlNode {
   uint32_t end_offset = 0;
   uint32_t end_line = 0;
   uint32_t end_column = 0;
+  // Columns between a value and the ":" or "-" before it, less one (in the
+  // node itself: nearly every value read from text has one).
+  uint32_t value_pad = 0;
   NodeKind kind = NodeKind::Null;
   ScalarStyle scalar_style = ScalarStyle::Plain;
   CollectionStyle style = CollectionStyle::Block;

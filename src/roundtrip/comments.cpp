@@ -216,7 +216,7 @@ class Attacher {
         if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.value.anchor() && !e.value.tag()) {
           Position ke = node_end_position(e.key);
           if (ke.first == e.value.span.line && e.value.span.column > ke.second)
-            e.value.edit_comments().value_pad = e.value.span.column - ke.second - 1;
+            e.value.value_pad = e.value.span.column - ke.second - 1;
         }
         Introducer vctx;
         if (node.style == CollectionStyle::Block && e.key.end_line >= L && !e.key.explicit_key)

@@ -250,6 +250,9 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
     switch (node.kind) {
       case NodeKind::Mapping:
       case NodeKind::Sequence:
+        // The children are final: the spare room of their block goes back.
+        node.pairs.shrink_to_fit();
+        node.items.shrink_to_fit();
         // A flow collection ends past its closing bracket, so its range
         // slices the whole collection and a comment after it is measured
         // from the bracket.
@@ -369,7 +372,7 @@ void Composer::finish_entry_item(YamlNode& item, const Span& entry, bool dash) {
   if ((item.kind == NodeKind::Scalar || item.kind == NodeKind::Alias ||
        (item.is_collection() && item.style == CollectionStyle::Flow)) &&
       item.span.line == entry.line && item.span.column > entry.column && !item.anchor() && !item.tag())
-    item.edit_comments().value_pad = item.span.column - entry.column - 1;
+    item.value_pad = item.span.column - entry.column - 1;
   if (item.span.line > entry.line) introducers.insert(pack_position(entry.line, entry.column));
 }
 

@@ -204,7 +204,7 @@ YamlNode replacement_node(const YamlNode& old, YamlNode fresh, ResolverMode mode
   c.foot = oc.foot;
   c.inline_ = oc.inline_;
   c.inline_spaces = oc.inline_spaces;
-  c.value_pad = oc.value_pad;
+  fresh.value_pad = old.value_pad;
   c.inline_before_value = oc.inline_before_value;
   c.inline_after_value = oc.inline_after_value;
   c.inline_after_spaces = oc.inline_after_spaces;

@@ -451,7 +451,7 @@ class Writer {
       colon_gap_ = colon_gap;
       value_after_introducer_comment(v, a, heads ? Heads::All : hoisted ? Heads::BelowIntroducer : Heads::None);
     } else {
-      append_spaces(out_, ignore_value_pad_ ? 1 : std::max<uint32_t>(v.comments().value_pad, 1));
+      append_spaces(out_, ignore_value_pad_ ? 1 : std::max<uint32_t>(v.value_pad, 1));
       props_and_node(v, a);
       inline_comment(v);
       newline_if_needed();
@@ -616,7 +616,7 @@ class Writer {
     if (item.comments().inline_before_value) {
       value_after_introducer_comment(item, c, Heads::BelowIntroducer);
     } else {
-      append_spaces(out_, std::max<uint32_t>(item.comments().value_pad, 1));
+      append_spaces(out_, std::max<uint32_t>(item.value_pad, 1));
       props_and_node(item, c);
       inline_comment(item);
       newline_if_needed();

@@ -175,7 +175,7 @@ TEST(Composer, LineBreaksAndByteOrderMark) {
 TEST(Composer, LayoutHints) {
   YamlNode root = compose_one("- - a\n-   b\n-\n  c\n");
   EXPECT_TRUE(root.items[0].comments().compact);
-  EXPECT_EQ(root.items[1].comments().value_pad, 3u);  // columns after "-", less one
+  EXPECT_EQ(root.items[1].value_pad, 3u);  // columns after "-", less one
   EXPECT_EQ(root.items[2].span.line, 3u);
   YamlNode key = compose_one("? a\n: b\n");
   EXPECT_TRUE(key.pairs[0].key.explicit_key);
