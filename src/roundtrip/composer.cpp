@@ -29,7 +29,7 @@ struct ComposeFailure {
 
 class Composer {
  public:
-  Composer(std::string_view text, const std::vector<Token>& tokens) : text_(text), tokens_(tokens) {
+  Composer(std::string_view text, TokenPump& tokens) : text_(text), pump_(tokens) {
     uint64_t start = 0;
     if (text.size() >= 3 && uint8_t(text[0]) == 0xEF && uint8_t(text[1]) == 0xBB && uint8_t(text[2]) == 0xBF)
       start = 3;
@@ -52,7 +52,10 @@ class Composer {
 
  private:
   std::string_view text_;
-  const std::vector<Token>& tokens_;
+  // Tokens are scanned as composition consumes them, so a large text never
+  // holds its whole token vector beside its tree. A scan can move the
+  // tokens: what is needed across a further read is copied (Token is small).
+  TokenPump& pump_;
   std::vector<uint64_t> line_starts_;
   std::optional<std::string> pending_tag_;
   std::optional<std::string> pending_anchor_;
@@ -64,9 +67,17 @@ class Composer {
   uint64_t close_end_ = 0;
   Span close_span_;
 
-  bool at_end() const { return index_ >= tokens_.size(); }
-  const Token* current() const { return at_end() ? nullptr : &tokens_[index_]; }
-  TokenKind kind() const { return tokens_[index_].kind; }
+  // Token `i`, or nullptr past the end; a scan error ends the composition.
+  const Token* peek(size_t i) {
+    const Token* t = pump_.get(i, index_);
+    if (!t && pump_.error()) [[unlikely]]
+      throw ComposeFailure{*pump_.error()};
+    return t;
+  }
+  bool at_end() { return peek(index_) == nullptr; }
+  // The current token (there must be one), copied.
+  Token tok() { return *peek(index_); }
+  TokenKind kind() { return peek(index_)->kind; }
 
   // Compose into `out` (a fresh node, usually already in place in its
   // parent's vector, so nothing is moved); false when no node stands here.
@@ -167,7 +178,7 @@ void Composer::set_end(YamlNode& node, uint64_t end_offset) {
 
 bool Composer::compose_node_guarded(YamlNode& out, bool allow_indentless) {
   if (depth_ + 1 > kMaxComposeDepth) {
-    Span span = at_end() ? Span{} : tokens_[index_].span;
+    Span span = at_end() ? Span{} : tok().span;
     fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", span);
   }
   ++depth_;
@@ -179,10 +190,10 @@ bool Composer::compose_node_guarded(YamlNode& out, bool allow_indentless) {
 bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
   for (;;) {
     if (at_end()) return false;
-    const Token* last_property = nullptr;
+    std::optional<Token> last_property;
     while (!at_end() && (kind() == TokenKind::Tag || kind() == TokenKind::Anchor)) {
-      const Token& t = tokens_[index_];
-      last_property = &t;
+      const Token t = tok();
+      last_property = t;
       if (t.kind == TokenKind::Tag) {
         pending_tag_ = std::string(t.text);
       } else {
@@ -196,7 +207,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
     std::optional<std::string> anchor = std::move(pending_anchor_);
     pending_tag_.reset();
     pending_anchor_.reset();
-    const Token& t = tokens_[index_];
+    const Token t = tok();
     node.span = t.span;
     switch (t.kind) {
       case TokenKind::MappingStart:
@@ -297,7 +308,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
 
 void Composer::compose_mapping(YamlNode& node, bool flow) {
   while (!at_end()) {
-    const Token& t = tokens_[index_];
+    const Token t = tok();
     switch (t.kind) {
       case TokenKind::StreamEnd:
       case TokenKind::DocumentStart:
@@ -325,8 +336,11 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         if (is_explicit && entry.key.span.line > key_span.line)
           introducers.insert(pack_position(key_span.line, key_span.column));
         entry.key.explicit_key = is_explicit;
-        const Token* colon = nullptr;
-        if (!at_end() && kind() == TokenKind::Value) colon = &tokens_[index_++];
+        std::optional<Token> colon;
+        if (!at_end() && kind() == TokenKind::Value) {
+          colon = tok();
+          ++index_;
+        }
         // An empty value sits at its ":", so a comment after it stays there.
         if (!compose_node_guarded(entry.value, true)) make_null(entry.value, colon ? colon->span : Span{});
         // The ":" of an explicit entry introduces a value on a later line.
@@ -340,9 +354,9 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
     size_t entry_start = index_;
     if (!flow) {
       size_t j = index_;
-      while (j < tokens_.size() && (tokens_[j].kind == TokenKind::Anchor || tokens_[j].kind == TokenKind::Tag)) ++j;
-      if (j < tokens_.size()) {
-        const Token& f = tokens_[j];
+      while (peek(j) && (peek(j)->kind == TokenKind::Anchor || peek(j)->kind == TokenKind::Tag)) ++j;
+      if (const Token* next = peek(j)) {
+        const Token f = *next;
         if (((f.kind == TokenKind::MappingStart || f.kind == TokenKind::SequenceStart) && !f.flow()) ||
             f.kind == TokenKind::SequenceEntry)
           fail("a block collection cannot be a mapping key", f.span);
@@ -352,9 +366,10 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
     Span first_span = t.span;
     MappingEntry& entry = node.pairs.emplace_back();
     if (!compose_node_guarded(entry.key, false))
-      make_null(entry.key, !at_end() && kind() == TokenKind::Value ? tokens_[index_].span : Span{});
+      make_null(entry.key, !at_end() && kind() == TokenKind::Value ? tok().span : Span{});
     if (!at_end() && kind() == TokenKind::Value) {
-      const Token& colon = tokens_[index_++];
+      const Token colon = tok();
+      ++index_;
       if (!compose_node_guarded(entry.value, true)) make_null(entry.value, colon.span);
     } else if (!flow && began_with_scalar) {
       fail("expected ':' after mapping key", first_span);
@@ -377,7 +392,7 @@ void Composer::finish_entry_item(YamlNode& item, const Span& entry, bool dash) {
 }
 
 void Composer::compose_dash_item(YamlNode& seq) {
-  const Token& dash = tokens_[index_];
+  const Token dash = tok();
   Span entry = dash.span;
   ++index_;
   if (at_end()) return;
@@ -401,7 +416,7 @@ void Composer::compose_dash_item(YamlNode& seq) {
 
 void Composer::compose_sequence(YamlNode& node, bool flow) {
   while (!at_end()) {
-    const Token& t = tokens_[index_];
+    const Token t = tok();
     switch (t.kind) {
       case TokenKind::StreamEnd:
       case TokenKind::DocumentStart:
@@ -443,7 +458,7 @@ void Composer::compose_sequence(YamlNode& node, bool flow) {
 
 bool Composer::compose_sequence_entry(YamlNode& out, bool flow) {
   if (at_end()) return false;
-  const Token& t = tokens_[index_];
+  const Token t = tok();
   if (flow && t.kind == TokenKind::Value) {
     ++index_;
     make_pair_mapping(out, t.span);
@@ -494,7 +509,7 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
     empty_pending = 0;
   };
   while (!at_end()) {
-    const Token& t = tokens_[index_];
+    const Token t = tok();
     switch (t.kind) {
       case TokenKind::StreamStart:
       case TokenKind::StreamEnd:
@@ -588,21 +603,27 @@ ComposeResult compose_kept_text(std::shared_ptr<const std::string> kept, const C
   Scanner scanner(text);
   scanner.keep_comments = true;
   scanner.cursor.file_id = options.file_id;
-  TokenizeResult scanned = tokenize(scanner);
-  if (!scanned.ok()) {
-    result.error = std::move(scanned.error);
-    return result;
-  }
-  std::vector<RawComment> comments = std::move(scanner.comments);
-  Composer composer(text, scanned.tokens);
+  TokenPump pump(scanner);
+  Composer composer(text, pump);
   try {
     composer.compose_stream(options.keep_empty, result);
   } catch (ComposeFailure& failure) {
     result.roots.clear();
     result.document_starts.clear();
-    result.error = std::move(failure.error);
+    // A scan error anywhere in the text wins over a composition error
+    // before it.
+    if (const std::optional<ScanError>& scan_error = pump.finish()) result.error = *scan_error;
+    else result.error = std::move(failure.error);
     return result;
   }
+  // Composition reads through the stream's end: the text is scanned.
+  if (const std::optional<ScanError>& scan_error = pump.finish()) {
+    result.roots.clear();
+    result.document_starts.clear();
+    result.error = *scan_error;
+    return result;
+  }
+  std::vector<RawComment> comments = std::move(scanner.comments);
   if (options.per_document_comments && result.roots.size() > 1) {
     attach_comments_per_document(result.roots, result.document_starts, comments, text, composer.introducers);
   } else {
