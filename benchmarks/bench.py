@@ -6,6 +6,13 @@ quillfern's (so 20.0x means quillfern took a twentieth of the time).
 
     python benchmarks/bench.py                # corpus + generated document
     python benchmarks/bench.py --size-mb 5    # smaller generated document
+    python benchmarks/bench.py --roundtrip-mem  # round-trip memory and speed
+
+--roundtrip-mem measures round-trip documents on a generated 6 MB text of
+100,000 block entries and on the corpus: peak memory added by loading (each
+loader in a fresh interpreter) beside plain loads, ruamel.yaml and rapidyaml,
+load time against plain loads and rapidyaml's parse_in_arena, to_yaml speed
+after one edit, and the expanded anchor map of an alias bomb at its budget.
 """
 from __future__ import annotations
 
@@ -37,6 +44,11 @@ try:
     from ruamel.yaml import YAML as RuamelYAML
 except Exception:  # pragma: no cover - optional peer
     RuamelYAML = None
+
+try:
+    import ryml
+except Exception:  # pragma: no cover - optional peer
+    ryml = None
 
 
 def best_time(fn, repeat: int, min_time: float = 0.2) -> float:
@@ -176,46 +188,155 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
         print("round trip: not available yet")
 
 
-def peak_memory(text_path: str) -> None:
-    # In a fresh interpreter: the text is read as bytes (one buffer of the
-    # file's size, no decoding copy), then the peak resident size is reset to
-    # the current one, so the peak after loads is what loads itself adds. The
-    # peak is the kernel's per-process high-water mark (VmHWM); getrusage's
-    # ru_maxrss would not do, as a child started from a large benchmark
-    # process inherits the parent's maximum across exec.
+# Loaders measured in a child interpreter: `t` is the text as bytes.
+LOADERS = {
+    "loads": "import quillfern\nrun = lambda t: quillfern.loads(t)",
+    "round-trip loads": "import quillfern\nrun = lambda t: quillfern.loads(t, option=quillfern.OPT_ROUND_TRIP)",
+    "round-trip loads_all": (
+        "import quillfern\nrun = lambda t: quillfern.loads_all(t, option=quillfern.OPT_ROUND_TRIP)"
+    ),
+    "ruamel round trip": "from ruamel.yaml import YAML\nrun = lambda t: list(YAML().load_all(t.decode()))",
+    "ryml.parse_in_arena": "import ryml\nrun = lambda t: ryml.parse_in_arena(t)",
+    "walk() of an alias bomb": (
+        "import quillfern\n"
+        "def run(t):\n"
+        "    d = quillfern.loads(t, option=quillfern.OPT_ROUND_TRIP)\n"
+        "    try:\n"
+        "        list(d.walk())\n"
+        "    except Exception:\n"
+        "        pass\n"
+        "    return d\n"
+    ),
+}
+
+
+def measure_child(text_paths: str | list[str], loader: str = "loads") -> tuple[int, float] | None:
+    """The peak bytes `loader` adds over the texts read (every result kept),
+    and its time, in a fresh interpreter; None where that cannot be measured.
+
+    The texts are read as bytes (one buffer of each file's size, no decoding
+    copy), then the peak resident size is reset to the current one, so the
+    peak after loading is what loading itself adds. The peak is the kernel's
+    per-process high-water mark (VmHWM); getrusage's ru_maxrss would not do,
+    as a child started from a large benchmark process inherits the parent's
+    maximum across exec."""
+    paths = [text_paths] if isinstance(text_paths, str) else text_paths
     code = (
-        "import quillfern, sys\n"
+        LOADERS[loader] + "\n"
+        "import sys, time\n"
         "def status(field):\n"
         "    with open('/proc/self/status') as f:\n"
         "        for line in f:\n"
         "            if line.startswith(field + ':'):\n"
         "                return int(line.split()[1])\n"
-        "with open(sys.argv[1], 'rb') as f:\n"
-        "    t = f.read()\n"
+        "texts = []\n"
+        "for path in sys.argv[1:]:\n"
+        "    with open(path, 'rb') as f:\n"
+        "        texts.append(f.read())\n"
         "with open('/proc/self/clear_refs', 'w') as f:\n"
         "    f.write('5')\n"
         "base = status('VmRSS')\n"
-        "x = quillfern.loads(t)\n"
-        "print(base, status('VmHWM'))\n"
+        "start = time.perf_counter()\n"
+        "x = [run(t) for t in texts]\n"
+        "elapsed = time.perf_counter() - start\n"
+        "print(base, status('VmHWM'), elapsed)\n"
     )
     if not os.path.exists("/proc/self/clear_refs"):
+        return None
+    try:
+        out = subprocess.run([sys.executable, "-c", code, *paths], capture_output=True, text=True, check=True)
+    except subprocess.CalledProcessError as e:
+        print(f"{loader}: not available:", e.stderr.strip().splitlines()[-1:])
+        return None
+    base, peak, elapsed = out.stdout.split()
+    return (int(peak) - int(base)) * 1024, float(elapsed)
+
+
+def peak_memory(text_path: str) -> None:
+    measured = measure_child(text_path)
+    if measured is None:
         print("peak memory: not available on this system")
         return
-    try:
-        out = subprocess.run([sys.executable, "-c", code, text_path], capture_output=True, text=True, check=True)
-        base, peak = map(int, out.stdout.split())
-        size = os.path.getsize(text_path)
-        print(f"peak memory of loads on {size / 1e6:.1f} MB: +{(peak - base) / 1024:.1f} MiB over the text read")
-    except subprocess.CalledProcessError as e:
-        print("peak memory: not available:", e.stderr.strip().splitlines()[-1:])
+    size = os.path.getsize(text_path)
+    print(f"peak memory of loads on {size / 1e6:.1f} MB: +{measured[0] / 2**20:.1f} MiB over the text read")
+
+
+def roundtrip_document(entries: int = 100_000) -> str:
+    """The round-trip memory document: `key_N: {name: item N, tags: [a, b],
+    value: N}` written in block style, about 6 MB."""
+    return "".join(
+        f"key_{i}:\n  name: item {i}\n  tags:\n    - a\n    - b\n  value: {i}\n" for i in range(entries)
+    )
+
+
+def alias_bomb(levels: int = 9, fan: int = 10) -> str:
+    """Each level lists the previous one `fan` times: expanding the last
+    level would need fan**levels nodes, past the expansion budget."""
+    lines = [f"l0: &l0 [{', '.join(['x'] * fan)}]"]
+    for i in range(1, levels):
+        lines.append(f"l{i}: &l{i} [{', '.join([f'*l{i - 1}'] * fan)}]")
+    return "\n".join(lines) + "\n"
+
+
+def memory_rows(paths: str | list[str], loaders: list[str]) -> None:
+    size = sum(os.path.getsize(p) for p in ([paths] if isinstance(paths, str) else paths))
+    for loader in loaders:
+        measured = measure_child(paths, loader)
+        if measured is None:
+            print(f"  {loader:<26} n/a")
+            continue
+        peak, elapsed = measured
+        print(f"  {loader:<26} peak +{peak / 2**20:8.1f} MiB  {peak / size:6.1f}x the text  ({elapsed:.2f} s once)")
+
+
+def roundtrip_memory(repeat: int) -> None:
+    rt = quillfern.OPT_ROUND_TRIP
+    text = roundtrip_document()
+    data = text.encode()
+    print(f"\n== round-trip documents: generated {len(data) / 1e6:.2f} MB, 100,000 block entries")
+    with tempfile.TemporaryDirectory(prefix="quillfern-bench-") as tmp:
+        path = os.path.join(tmp, "roundtrip.yaml")
+        with open(path, "wb") as f:
+            f.write(data)
+        peers = ["loads", "round-trip loads", "ryml.parse_in_arena"]
+        memory_rows(path, peers + (["ruamel round trip"] if RuamelYAML else []))
+
+        files = [str(p) for p in sorted(CORPUS.rglob("*")) if p.suffix in (".yaml", ".yml")]
+        files = [p for p in files if peers_can_load(pathlib.Path(p).read_text(encoding="utf-8"))]
+        print(f"  corpus, {len(files)} files a peer can load too, every result kept:")
+        memory_rows(files, ["loads", "round-trip loads_all"] + (["ruamel round trip"] if RuamelYAML else []))
+
+        bomb = os.path.join(tmp, "bomb.yaml")
+        with open(bomb, "w", encoding="utf-8") as f:
+            f.write(alias_bomb())
+        measured = measure_child(bomb, "walk() of an alias bomb")
+        if measured:
+            print(f"  walk() of an alias bomb to its expansion budget: peak +{measured[0] / 2**20:.1f} MiB")
+
+    # Times, ratios in this run.
+    ours = best_time(lambda: quillfern.loads(data, option=rt), repeat)
+    peers = {"loads": best_time(lambda: quillfern.loads(data), repeat)}
+    if ryml:
+        peers["ryml.parse_in_arena"] = best_time(lambda: ryml.parse_in_arena(data), repeat)
+    cells = [f"  round-trip load {ours * 1e3:8.1f} ms"]
+    cells += [f"{name} {t * 1e3:8.1f} ms (ours {ours / t:4.2f}x its time)" for name, t in peers.items()]
+    print("  ".join(cells))
+    doc = quillfern.loads(data, option=rt)
+    doc["key_500"]["value"] = 7
+    emit = best_time(doc.to_yaml, repeat)
+    print(f"  to_yaml after one edit: {emit * 1e3:.1f} ms, {len(data) / emit / 1e6:.0f} MB/s")
 
 
 def main() -> None:
     ap = argparse.ArgumentParser()
     ap.add_argument("--size-mb", type=float, default=20.0)
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--roundtrip-mem", action="store_true", help="round-trip memory and speed only")
     args = ap.parse_args()
     print(f"quillfern benchmark  {datetime.datetime.now():%Y-%m-%d %H:%M}  python {sys.version.split()[0]}")
+    if args.roundtrip_mem:
+        roundtrip_memory(max(5, args.repeat))
+        return
     bench_set("corpus", corpus_texts(), args.repeat)
     big = generated_document(args.size_mb)
     bench_set(f"generated {args.size_mb:g} MB", [big], max(1, args.repeat - 1))

@@ -18,6 +18,6 @@ if [ ${#need_pkgs[@]} -gt 0 ]; then
 fi
 
 PY=${PYTHON:-python3}
-$PY -m pip install -q --upgrade "scikit-build-core>=0.10" pytest numpy pyyaml ruamel.yaml
+$PY -m pip install -q --upgrade "scikit-build-core>=0.10" pytest numpy pyyaml ruamel.yaml rapidyaml
 $PY -m pip install -q --no-build-isolation .
 $PY -c "import quillfern; print('quillfern installed; yaml_version(\'%YAML 1.2\') ->', repr(quillfern.yaml_version('%YAML 1.2')))"
