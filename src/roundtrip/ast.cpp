@@ -6,21 +6,16 @@ namespace qf {
 
 namespace {
 
-// Moves a node's children onto the stack and frees the child vectors, so the
-// node can then be destroyed without recursing.
-void move_children_to(YamlNode& node, std::vector<YamlNode>& stack) {
-  if (!node.items.empty()) {
-    for (YamlNode& item : node.items) stack.push_back(std::move(item));
-    node.items.clear();
+// Child blocks detached from their nodes, waiting for release.
+struct PendingLists {
+  std::vector<NodeList<YamlNode>> items;
+  std::vector<NodeList<MappingEntry>> pairs;
+
+  void take_children(YamlNode& node) {
+    if (!node.items.empty()) items.push_back(std::move(node.items));
+    if (!node.pairs.empty()) pairs.push_back(std::move(node.pairs));
   }
-  if (!node.pairs.empty()) {
-    for (MappingEntry& entry : node.pairs) {
-      stack.push_back(std::move(entry.key));
-      stack.push_back(std::move(entry.value));
-    }
-    node.pairs.clear();
-  }
-}
+};
 
 bool has_grandchildren(const YamlNode& node) {
   for (const YamlNode& item : node.items)
@@ -34,16 +29,26 @@ bool has_grandchildren(const YamlNode& node) {
 }  // namespace
 
 YamlNode::~YamlNode() {
-  // Leaves and collections of leaves are freed by the vectors directly; only
-  // deeper trees need the work stack.
+  // Leaves and collections of leaves are freed by their blocks directly; only
+  // deeper trees need the work stack. A block is released once the children
+  // blocks of its nodes are detached (moved by pointer), so no release
+  // recurses.
   if ((items.empty() && pairs.empty()) || !has_grandchildren(*this)) return;
-  std::vector<YamlNode> stack;
-  stack.reserve(items.size() + 2 * pairs.size());
-  move_children_to(*this, stack);
-  while (!stack.empty()) {
-    YamlNode current = std::move(stack.back());
-    stack.pop_back();
-    move_children_to(current, stack);
+  PendingLists pending;
+  pending.take_children(*this);
+  while (!pending.items.empty() || !pending.pairs.empty()) {
+    if (!pending.items.empty()) {
+      NodeList<YamlNode> list = std::move(pending.items.back());
+      pending.items.pop_back();
+      for (YamlNode& n : list) pending.take_children(n);
+    } else {
+      NodeList<MappingEntry> list = std::move(pending.pairs.back());
+      pending.pairs.pop_back();
+      for (MappingEntry& e : list) {
+        pending.take_children(e.key);
+        pending.take_children(e.value);
+      }
+    }
   }
 }
 

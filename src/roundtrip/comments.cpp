@@ -1,6 +1,7 @@
 #include "roundtrip/comments.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <optional>
 
 #include "support/hash.hpp"
@@ -8,16 +9,16 @@
 
 namespace qf {
 
-PositionHash::PositionHash() : seed(process_hash_seed()) {}
+void IntroducerSet::seal() {
+  if (sorted_) return;
+  std::sort(positions_.begin(), positions_.end());
+  positions_.erase(std::unique(positions_.begin(), positions_.end()), positions_.end());
+  sorted_ = true;
+}
 
-size_t PositionHash::operator()(uint64_t v) const noexcept {
-  uint64_t x = v ^ seed;
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdULL;
-  x ^= x >> 33;
-  x *= 0xc4ceb9fe1a85ec53ULL;
-  x ^= x >> 33;
-  return size_t(x);
+size_t IntroducerSet::count(uint64_t position) const noexcept {
+  assert(sorted_);
+  return std::binary_search(positions_.begin(), positions_.end(), position) ? 1 : 0;
 }
 
 namespace {

@@ -624,6 +624,7 @@ ComposeResult compose_kept_text(std::shared_ptr<const std::string> kept, const C
     return result;
   }
   std::vector<RawComment> comments = std::move(scanner.comments);
+  composer.introducers.seal();
   if (options.per_document_comments && result.roots.size() > 1) {
     attach_comments_per_document(result.roots, result.document_starts, comments, text, composer.introducers);
   } else {

@@ -136,7 +136,7 @@ class NodeList {
 
   void make_room(size_t extra) {
     size_t need = size() + extra;
-    if (need > capacity()) regrow(need < 4 ? (need < 2 ? 1 : 4) : need + need / 2);
+    if (need > capacity()) regrow(need < 4 ? 4 : need + need / 2);
   }
   void regrow(size_t cap) {
     static_assert(alignof(T) <= 8, "entries start 8 bytes into a block");
