@@ -58,10 +58,7 @@ bool NodeExtra::empty() const noexcept {
          empty_documents_after == 0;
 }
 
-const NodeExtra& YamlNode::empty_extra() noexcept {
-  static const NodeExtra none;
-  return none;
-}
+constinit const NodeExtra YamlNode::kNoExtra{};
 
 NodeExtra& YamlNode::extra() {
   if (!extra_) extra_ = std::make_unique<NodeExtra>();

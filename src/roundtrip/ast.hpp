@@ -187,7 +187,8 @@ struct YamlNode {
   void copy_fields_from(const YamlNode& other);
 
  private:
-  static const NodeExtra& empty_extra() noexcept;
+  static const NodeExtra& empty_extra() noexcept { return kNoExtra; }
+  static const NodeExtra kNoExtra;
   const NodeExtra& read() const noexcept { return extra_ ? *extra_ : empty_extra(); }
   // Drops the side record when it holds nothing.
   void trim_extra() noexcept;

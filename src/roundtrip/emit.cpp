@@ -917,9 +917,21 @@ bool subtree_is_modified(const YamlNode& node) {
   return false;
 }
 
+namespace {
+
+// About the length a root renders to when it was read from text: its source
+// range, and a little room for edits (output then grows once at most).
+size_t expected_length(const YamlNode& root) {
+  size_t read = root.end_offset > root.span.offset ? root.end_offset - root.span.offset : 0;
+  return read + read / 16;
+}
+
+}  // namespace
+
 std::string emit_root(const YamlNode& node, NullStyle null_style) {
   RoundTripEmitter e;
   e.null_style = null_style;
+  e.out.reserve(expected_length(node));
   if (node.leading_bom) e.out.append("\xEF\xBB\xBF");
   emit_document(e, node);
   close_output(e);
@@ -941,6 +953,9 @@ std::string render_document(const RoundTripDocument& doc) {
   } else {
     RoundTripEmitter e;
     e.null_style = doc.null_style;
+    size_t expected = 0;
+    for (const YamlNode& root : doc.docs) expected += expected_length(root);
+    e.out.reserve(expected);
     if (!doc.docs.empty() && doc.docs.front().leading_bom) e.out.append("\xEF\xBB\xBF");
     for (size_t i = 0; i < doc.docs.size(); ++i) {
       const YamlNode& root = doc.docs[i];
