@@ -170,22 +170,26 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
     else:
         print("dumps: not available yet")
 
-    # unchanged round trip
-    rt = getattr(quillfern, "OPT_ROUND_TRIP", None)
-    if rt is not None and available(lambda: quillfern.dumps(quillfern.loads_all("a: 1", option=rt)[0])):
-        ours = best_time(lambda: [[quillfern.dumps(d) for d in quillfern.loads_all(t, option=rt)] for t in texts], repeat)
-        peers = {}
-        if RuamelYAML:
-            ry = RuamelYAML()
+    roundtrip_row(texts, repeat)
 
-            def ruamel_rt():
-                for t in texts:
-                    buf = io.StringIO()
-                    ry.dump_all(list(ry.load_all(t)), buf)
-            peers["ruamel-rt"] = best_time(ruamel_rt, max(1, repeat // 2))
-        row("round trip", ours, peers)
-    else:
+
+def roundtrip_row(texts: list[str], repeat: int) -> None:
+    """Unchanged round trip (load, then dumps) against ruamel.yaml's."""
+    rt = getattr(quillfern, "OPT_ROUND_TRIP", None)
+    if rt is None or not available(lambda: quillfern.dumps(quillfern.loads_all("a: 1", option=rt)[0])):
         print("round trip: not available yet")
+        return
+    ours = best_time(lambda: [[quillfern.dumps(d) for d in quillfern.loads_all(t, option=rt)] for t in texts], repeat)
+    peers = {}
+    if RuamelYAML:
+        ry = RuamelYAML()
+
+        def ruamel_rt():
+            for t in texts:
+                buf = io.StringIO()
+                ry.dump_all(list(ry.load_all(t)), buf)
+        peers["ruamel-rt"] = best_time(ruamel_rt, max(1, repeat // 2))
+    row("round trip", ours, peers)
 
 
 # Loaders measured in a child interpreter: `t` is the text as bytes.
@@ -325,6 +329,9 @@ def roundtrip_memory(repeat: int) -> None:
     doc["key_500"]["value"] = 7
     emit = best_time(doc.to_yaml, repeat)
     print(f"  to_yaml after one edit: {emit * 1e3:.1f} ms, {len(data) / emit / 1e6:.0f} MB/s")
+    texts = [t for t in corpus_texts() if peers_can_load(t)]
+    print(f"  corpus, {len(texts)} texts, unchanged:", end="")
+    roundtrip_row(texts, repeat)
 
 
 def main() -> None:

@@ -79,18 +79,21 @@ bool is_blank_piece(std::string_view piece) {
   return true;
 }
 
-// Blank lines as a bit vector over LF-separated pieces.
-std::vector<bool> blank_lines(std::string_view text) {
-  std::vector<bool> blank;
+// Blank lines counted over LF-separated pieces: entry i is the number of
+// blank pieces before piece i.
+std::vector<uint32_t> blank_prefix(std::string_view text) {
+  std::vector<uint32_t> prefix;
+  prefix.reserve(text.size() / 24 + 2);
+  prefix.push_back(0);
   size_t start = 0;
   for (;;) {
     size_t lf = text.find('\n', start);
     std::string_view piece = text.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
-    blank.push_back(is_blank_piece(piece));
+    prefix.push_back(prefix.back() + (is_blank_piece(piece) ? 1 : 0));
     if (lf == std::string_view::npos) break;
     start = lf + 1;
   }
-  return blank;
+  return prefix;
 }
 
 enum class IntroKind { None, AfterKey, SequenceItem, ExplicitKey, ExplicitValue };
@@ -270,12 +273,6 @@ class Attacher {
   }
 };
 
-std::vector<uint32_t> blank_prefix(const std::vector<bool>& blank) {
-  std::vector<uint32_t> prefix(blank.size() + 1, 0);
-  for (size_t i = 0; i < blank.size(); ++i) prefix[i + 1] = prefix[i] + (blank[i] ? 1 : 0);
-  return prefix;
-}
-
 }  // namespace
 
 std::pair<uint32_t, uint32_t> node_end_position(const YamlNode& node) {
@@ -314,8 +311,7 @@ std::pair<uint32_t, uint32_t> node_end_position(const YamlNode& node) {
 void attach_comments(std::vector<YamlNode>& roots, const std::vector<RawComment>& comments, std::string_view text,
                      const IntroducerSet& introducers) {
   if (roots.empty()) return;
-  std::vector<bool> blank = blank_lines(text);
-  std::vector<uint32_t> prefix = blank_prefix(blank);
+  std::vector<uint32_t> prefix = blank_prefix(text);
   Attacher a(comments, 0, comments.size(), introducers, &prefix);
   for (YamlNode& root : roots) a.attach(root, true, Introducer{});
   a.leftovers(roots.back());
@@ -325,8 +321,7 @@ void attach_comments_per_document(std::vector<YamlNode>& roots, const std::vecto
                                   const std::vector<RawComment>& comments, std::string_view text,
                                   const IntroducerSet& introducers) {
   if (roots.empty()) return;
-  std::vector<bool> blank = blank_lines(text);
-  std::vector<uint32_t> prefix = blank_prefix(blank);
+  std::vector<uint32_t> prefix = blank_prefix(text);
   size_t begin = 0;
   for (size_t i = 0; i < roots.size(); ++i) {
     uint64_t stop = i + 1 < document_starts.size() ? document_starts[i + 1] : UINT64_MAX;

@@ -35,6 +35,11 @@ class Composer {
       start = 3;
     line_starts_.reserve(text.size() / 24 + 2);
     line_starts_.push_back(start);
+    if (text.find('\r', start) == std::string_view::npos) {
+      for (size_t lf = text.find('\n', start); lf != std::string_view::npos; lf = text.find('\n', lf + 1))
+        line_starts_.push_back(lf + 1);
+      return;
+    }
     for (uint64_t i = start; i < text.size(); ++i) {
       char c = text[i];
       if (c == '\n') {
