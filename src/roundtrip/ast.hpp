@@ -52,8 +52,8 @@ struct Comments {
   uint32_t inline_after_spaces = 0;
   bool compact = false;
   // Source text of a literal or folded block scalar, from its indicator
-  // through the line break that ends its last line.
-  std::optional<std::string> raw;
+  // through the line break that ends its last line (a view of the source).
+  std::optional<NodeText> raw;
   std::vector<std::string> foot;
   bool modified = false;
 

@@ -292,7 +292,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
             node.end_offset > node.span.offset && node.end_offset <= text_.size()) {
           auto boundary = [&](uint64_t o) { return o >= text_.size() || (uint8_t(text_[o]) & 0xC0) != 0x80; };
           if (boundary(node.span.offset) && boundary(node.end_offset))
-            node.edit_comments().raw = source_text_slice(text_, node.span.offset, node.end_offset);
+            node.edit_comments().raw = NodeText::view(source_text_slice(text_, node.span.offset, node.end_offset));
         }
         break;
       case NodeKind::Null:
@@ -578,7 +578,7 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
 
 }  // namespace
 
-std::string source_text_slice(std::string_view text, uint64_t start, uint64_t end) {
+std::string_view source_text_slice(std::string_view text, uint64_t start, uint64_t end) {
   end = std::min<uint64_t>(end, text.size());
   start = std::min(start, end);
   std::string_view slice = text.substr(start, end - start);
@@ -594,7 +594,7 @@ std::string source_text_slice(std::string_view text, uint64_t start, uint64_t en
       if (blanks) slice = slice.substr(0, brk + 1);
     }
   }
-  return std::string(slice);
+  return slice;
 }
 
 ComposeResult compose_text(std::string_view text, const ComposeOptions& options) {

@@ -50,9 +50,9 @@ ComposeResult compose_text(std::string_view text, const ComposeOptions& options)
 // As compose_text, over bytes the caller already keeps (no copy).
 ComposeResult compose_kept_text(std::shared_ptr<const std::string> text, const ComposeOptions& options);
 
-// Copy of text[start, end); when the slice ends before the text does and
+// text[start, end); when the slice ends before the text does and
 // everything after its last line break is blanks, the slice is cut after that
 // break (a block scalar's scan can reach into the next line's indentation).
-std::string source_text_slice(std::string_view text, uint64_t start, uint64_t end);
+std::string_view source_text_slice(std::string_view text, uint64_t start, uint64_t end);
 
 }  // namespace qf

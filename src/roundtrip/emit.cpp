@@ -774,7 +774,7 @@ class Writer {
   void scalar(const YamlNode& n, uint64_t indent) {
     const std::string_view text = n.text;
     if (n.comments().raw && !n.comments().modified && e_.flow_depth == 0 && raw_fits(*n.comments().raw, parent_indent_)) {
-      const std::string& raw = *n.comments().raw;
+      const std::string_view raw = *n.comments().raw;
       out_.append(raw);
       // A comment on the header line is part of the verbatim text.
       if (n.comments().inline_ && !n.comments().inline_before_value) e_.last_inline_comment_node = &n;
