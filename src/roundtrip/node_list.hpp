@@ -78,22 +78,23 @@ class NodeList {
 
   template <class... Args>
   T& emplace_back(Args&&... args) {
-    make_room(1);
-    T* slot = new (data() + block_->size) T{std::forward<Args>(args)...};
-    ++block_->size;
-    return *slot;
+    if (size() == capacity()) {
+      // The arguments may live in this block: build the entry before it moves.
+      T entry{std::forward<Args>(args)...};
+      make_room(1);
+      return place_back(std::move(entry));
+    }
+    return place_back(std::forward<Args>(args)...);
   }
   void push_back(T&& v) { emplace_back(std::move(v)); }
-  void push_back(const T& v) {
-    T copy(v);  // v may live in this list
-    emplace_back(std::move(copy));
-  }
+  void push_back(const T& v) { emplace_back(v); }
   void pop_back() noexcept {
     back().~T();
     --block_->size;
   }
 
-  T* insert(const T* pos, T&& v) {
+  // By value: `v` may live in this block.
+  T* insert(const T* pos, T v) {
     size_t at = size_t(pos - begin());
     make_room(1);
     T* p = data() + at;
@@ -101,10 +102,6 @@ class NodeList {
     new (p) T(std::move(v));
     ++block_->size;
     return p;
-  }
-  T* insert(const T* pos, const T& v) {
-    T copy(v);
-    return insert(pos, std::move(copy));
   }
   T* erase(const T* pos) { return erase(pos, pos + 1); }
   T* erase(const T* first, const T* last) {
@@ -134,6 +131,12 @@ class NodeList {
 
   Block* block_ = nullptr;
 
+  template <class... Args>
+  T& place_back(Args&&... args) {
+    T* slot = new (data() + block_->size) T{std::forward<Args>(args)...};
+    ++block_->size;
+    return *slot;
+  }
   void make_room(size_t extra) {
     size_t need = size() + extra;
     if (need > capacity()) regrow(need < 4 ? 4 : need + need / 2);
