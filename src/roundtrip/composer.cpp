@@ -1,6 +1,7 @@
 #include "roundtrip/composer.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -145,17 +146,13 @@ const YamlNode* Composer::last_ending_child(const YamlNode& node) {
 
 void Composer::set_end_from(YamlNode& node, const Span& from, uint64_t end_offset) {
   if (end_offset >= from.offset && end_offset <= text_.size()) {
-    uint32_t chars = 0;
-    bool one_line = true;
-    for (uint64_t i = from.offset; i < end_offset; ++i) {
-      uint8_t c = uint8_t(text_[i]);
-      if (c == '\n' || c == '\r') {
-        one_line = false;
-        break;
-      }
-      chars += (c & 0xC0) != 0x80;
-    }
+    const char* run = text_.data() + from.offset;
+    const size_t length = end_offset - from.offset;
+    const bool one_line = !std::memchr(run, '\n', length) && !std::memchr(run, '\r', length);
     if (one_line) {
+      // Characters are the bytes that do not continue a UTF-8 sequence.
+      uint32_t chars = 0;
+      for (size_t i = 0; i < length; ++i) chars += (uint8_t(run[i]) & 0xC0) != 0x80;
       node.end_offset = end_offset;
       node.end_line = from.line;
       node.end_column = from.column + chars;
