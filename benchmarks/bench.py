@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Compare quillfern with PyYAML (C loader/dumper), ruamel.yaml and json.
+"""Compare quillfern with PyYAML (C loader/dumper), ruamel.yaml and json;
+annotated loading also with plain loading and ruamel.yaml's round-trip loader.
 
 Every figure is a ratio measured in the same run: the peer's time divided by
 quillfern's (so 20.0x means quillfern took a twentieth of the time).
@@ -12,7 +13,8 @@ quillfern's (so 20.0x means quillfern took a twentieth of the time).
 100,000 block entries and on the corpus: peak memory added by loading (each
 loader in a fresh interpreter) beside plain loads, ruamel.yaml and rapidyaml,
 load time against plain loads and rapidyaml's parse_in_arena, to_yaml speed
-after one edit, and the expanded anchor map of an alias bomb at its budget.
+after one edit, the unchanged corpus round trip against ruamel.yaml's, and
+the expanded anchor map of an alias bomb at its budget.
 """
 from __future__ import annotations
 
@@ -143,6 +145,27 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
     else:
         print("loads_all: not available yet")
 
+    # annotated results: the first document (loads) and every document
+    ann = getattr(quillfern, "OPT_ANNOTATED", None)
+    if ann is not None and available(lambda: quillfern.loads("a: 1", option=ann)):
+        ours = best_time(lambda: [quillfern.loads(t, option=ann) for t in texts], repeat)
+        peers = {"plain loads": best_time(lambda: [quillfern.loads(t) for t in texts], repeat)}
+        if RuamelYAML:
+            ry = RuamelYAML()  # the round-trip loader, whose results carry .lc
+            peers["ruamel-rt"] = best_time(lambda: [next(iter(ry.load_all(t)), None) for t in texts],
+                                           max(1, repeat // 2))
+        row("loads OPT_ANNOTATED", ours, peers)
+        print(f"{'':<28} annotated takes {ours / peers['plain loads']:.1f}x the time of plain loads")
+        ours = best_time(lambda: [quillfern.loads_all(t, option=ann) for t in texts], repeat)
+        peers = {"plain loads_all": best_time(lambda: [quillfern.loads_all(t) for t in texts], repeat)}
+        if RuamelYAML:
+            ry = RuamelYAML()
+            peers["ruamel-rt"] = best_time(lambda: [list(ry.load_all(t)) for t in texts], max(1, repeat // 2))
+        row("loads_all OPT_ANNOTATED", ours, peers)
+        print(f"{'':<28} annotated takes {ours / peers['plain loads_all']:.1f}x the time of plain loads_all")
+    else:
+        print("annotated results: not available yet")
+
     # dumps / to_json
     if data is not None and available(lambda: quillfern.dumps({"a": 1})):
         plain = [jsonable(d) for d in data]
@@ -187,77 +210,81 @@ def roundtrip_row(texts: list[str], repeat: int) -> None:
     row("round trip", ours, peers)
 
 
-# Loaders measured in a child interpreter: `t` is the text as bytes.
+# What each peak-memory run loads, and how.
 LOADERS = {
-    "loads": "import quillfern\nrun = lambda t: quillfern.loads(t)",
-    "round-trip loads": "import quillfern\nrun = lambda t: quillfern.loads(t, option=quillfern.OPT_ROUND_TRIP)",
-    "round-trip loads_all": (
-        "import quillfern\nrun = lambda t: quillfern.loads_all(t, option=quillfern.OPT_ROUND_TRIP)"
+    "loads": "x = quillfern.loads(t)",
+    "loads OPT_ANNOTATED": "x = quillfern.loads(t, option=quillfern.OPT_ANNOTATED)",
+    "ruamel-rt load": "from ruamel.yaml import YAML\nx = YAML().load(t)",
+}
+# The round-trip run's loads (--roundtrip-mem).
+ROUNDTRIP_LOADERS = {
+    "loads OPT_ROUND_TRIP": "x = quillfern.loads(t, option=quillfern.OPT_ROUND_TRIP)",
+    "ryml.parse_in_arena": "x = ryml.parse_in_arena(t)",
+    "ruamel-rt load_all": "from ruamel.yaml import YAML\nx = list(YAML().load_all(t))",
+    # t lists files: every text is read before the peak is reset.
+    "loads_all of each file": "x = [quillfern.loads_all(f) for f in files]",
+    "loads_all OPT_ROUND_TRIP of each file": (
+        "x = [quillfern.loads_all(f, option=quillfern.OPT_ROUND_TRIP) for f in files]"
     ),
-    "ruamel round trip": "from ruamel.yaml import YAML\nrun = lambda t: list(YAML().load_all(t.decode()))",
-    "ryml.parse_in_arena": "import ryml\nrun = lambda t: ryml.parse_in_arena(t)",
+    "ruamel-rt load_all of each file": (
+        "from ruamel.yaml import YAML\nx = [list(YAML().load_all(f)) for f in files]"
+    ),
     "walk() of an alias bomb": (
-        "import quillfern\n"
-        "def run(t):\n"
-        "    d = quillfern.loads(t, option=quillfern.OPT_ROUND_TRIP)\n"
-        "    try:\n"
-        "        list(d.walk())\n"
-        "    except Exception:\n"
-        "        pass\n"
-        "    return d\n"
+        "x = quillfern.loads(t, option=quillfern.OPT_ROUND_TRIP)\n"
+        "try:\n"
+        "    list(x.walk())\n"
+        "except quillfern.QuillfernError:\n"
+        "    pass"
     ),
 }
 
 
-def measure_child(text_paths: str | list[str], loader: str = "loads") -> tuple[int, float] | None:
-    """The peak bytes `loader` adds over the texts read (every result kept),
-    and its time, in a fresh interpreter; None where that cannot be measured.
-
-    The texts are read as bytes (one buffer of each file's size, no decoding
-    copy), then the peak resident size is reset to the current one, so the
-    peak after loading is what loading itself adds. The peak is the kernel's
-    per-process high-water mark (VmHWM); getrusage's ru_maxrss would not do,
-    as a child started from a large benchmark process inherits the parent's
-    maximum across exec."""
-    paths = [text_paths] if isinstance(text_paths, str) else text_paths
+def peak_memory(text_path: str, how: str = "loads") -> float | None:
+    """Prints and returns the peak memory (MiB) that one load adds."""
+    # In a fresh interpreter: the text is read as bytes (one buffer of the
+    # file's size, no decoding copy), then the peak resident size is reset to
+    # the current one, so the peak after loading is what the load itself adds.
+    # The peak is the kernel's per-process high-water mark (VmHWM); getrusage's
+    # ru_maxrss would not do, as a child started from a large benchmark
+    # process inherits the parent's maximum across exec. Imports come first,
+    # so a peer's import is not counted.
     code = (
-        LOADERS[loader] + "\n"
-        "import sys, time\n"
-        "def status(field):\n"
+        "import quillfern, sys\n"
+        + ("import ruamel.yaml\n" if how.startswith("ruamel") else "")
+        + ("import ryml\n" if how.startswith("ryml") else "")
+        + "def status(field):\n"
         "    with open('/proc/self/status') as f:\n"
         "        for line in f:\n"
         "            if line.startswith(field + ':'):\n"
         "                return int(line.split()[1])\n"
-        "texts = []\n"
-        "for path in sys.argv[1:]:\n"
-        "    with open(path, 'rb') as f:\n"
-        "        texts.append(f.read())\n"
-        "with open('/proc/self/clear_refs', 'w') as f:\n"
+        "with open(sys.argv[1], 'rb') as f:\n"
+        "    t = f.read()\n"
+        + ("files = [open(p, 'rb').read() for p in t.decode().splitlines()]\n" if how.endswith("of each file") else "")
+        + "with open('/proc/self/clear_refs', 'w') as f:\n"
         "    f.write('5')\n"
         "base = status('VmRSS')\n"
-        "start = time.perf_counter()\n"
-        "x = [run(t) for t in texts]\n"
-        "elapsed = time.perf_counter() - start\n"
-        "print(base, status('VmHWM'), elapsed)\n"
+        + {**LOADERS, **ROUNDTRIP_LOADERS}[how] + "\n"
+        "print(base, status('VmHWM'))\n"
     )
     if not os.path.exists("/proc/self/clear_refs"):
+        print("peak memory: not available on this system")
         return None
     try:
-        out = subprocess.run([sys.executable, "-c", code, *paths], capture_output=True, text=True, check=True)
+        out = subprocess.run([sys.executable, "-c", code, text_path], capture_output=True, text=True, check=True)
+        base, peak = map(int, out.stdout.split())
+        size = text_size(text_path) if how.endswith("of each file") else os.path.getsize(text_path)
+        added = (peak - base) / 1024
+        print(f"peak memory of {how} on {size / 1e6:.1f} MB: +{added:.1f} MiB over the text read")
+        return added
     except subprocess.CalledProcessError as e:
-        print(f"{loader}: not available:", e.stderr.strip().splitlines()[-1:])
+        print("peak memory: not available:", e.stderr.strip().splitlines()[-1:])
         return None
-    base, peak, elapsed = out.stdout.split()
-    return (int(peak) - int(base)) * 1024, float(elapsed)
 
 
-def peak_memory(text_path: str) -> None:
-    measured = measure_child(text_path)
-    if measured is None:
-        print("peak memory: not available on this system")
-        return
-    size = os.path.getsize(text_path)
-    print(f"peak memory of loads on {size / 1e6:.1f} MB: +{measured[0] / 2**20:.1f} MiB over the text read")
+def text_size(list_path: str) -> int:
+    """Bytes of the files a file list names."""
+    with open(list_path, encoding="utf-8") as f:
+        return sum(os.path.getsize(p) for p in f.read().splitlines())
 
 
 def roundtrip_document(entries: int = 100_000) -> str:
@@ -277,15 +304,11 @@ def alias_bomb(levels: int = 9, fan: int = 10) -> str:
     return "\n".join(lines) + "\n"
 
 
-def memory_rows(paths: str | list[str], loaders: list[str]) -> None:
-    size = sum(os.path.getsize(p) for p in ([paths] if isinstance(paths, str) else paths))
-    for loader in loaders:
-        measured = measure_child(paths, loader)
-        if measured is None:
-            print(f"  {loader:<26} n/a")
-            continue
-        peak, elapsed = measured
-        print(f"  {loader:<26} peak +{peak / 2**20:8.1f} MiB  {peak / size:6.1f}x the text  ({elapsed:.2f} s once)")
+def ratio_rows(path: str, size: int, hows: list[str]) -> None:
+    for how in hows:
+        added = peak_memory(path, how)
+        if added is not None:
+            print(f"    {added * 2**20 / size:6.1f}x the text")
 
 
 def roundtrip_memory(repeat: int) -> None:
@@ -296,27 +319,28 @@ def roundtrip_memory(repeat: int) -> None:
     except Exception:  # pragma: no cover - optional peer
         ryml = None
     rt = quillfern.OPT_ROUND_TRIP
-    text = roundtrip_document()
-    data = text.encode()
+    data = roundtrip_document().encode()
     print(f"\n== round-trip documents: generated {len(data) / 1e6:.2f} MB, 100,000 block entries")
     with tempfile.TemporaryDirectory(prefix="quillfern-bench-") as tmp:
         path = os.path.join(tmp, "roundtrip.yaml")
         with open(path, "wb") as f:
             f.write(data)
-        peers = ["loads", "round-trip loads"] + (["ryml.parse_in_arena"] if ryml else [])
-        memory_rows(path, peers + (["ruamel round trip"] if RuamelYAML else []))
+        hows = ["loads", "loads OPT_ROUND_TRIP"] + (["ryml.parse_in_arena"] if ryml else [])
+        ratio_rows(path, len(data), hows + (["ruamel-rt load_all"] if RuamelYAML else []))
 
         files = [str(p) for p in sorted(CORPUS.rglob("*")) if p.suffix in (".yaml", ".yml")]
         files = [p for p in files if peers_can_load(pathlib.Path(p).read_text(encoding="utf-8"))]
+        listing = os.path.join(tmp, "corpus.txt")
+        with open(listing, "w", encoding="utf-8") as f:
+            f.write("\n".join(files))
         print(f"  corpus, {len(files)} files a peer can load too, every result kept:")
-        memory_rows(files, ["loads", "round-trip loads_all"] + (["ruamel round trip"] if RuamelYAML else []))
+        hows = ["loads_all of each file", "loads_all OPT_ROUND_TRIP of each file"]
+        ratio_rows(listing, text_size(listing), hows + (["ruamel-rt load_all of each file"] if RuamelYAML else []))
 
         bomb = os.path.join(tmp, "bomb.yaml")
         with open(bomb, "w", encoding="utf-8") as f:
             f.write(alias_bomb())
-        measured = measure_child(bomb, "walk() of an alias bomb")
-        if measured:
-            print(f"  walk() of an alias bomb to its expansion budget: peak +{measured[0] / 2**20:.1f} MiB")
+        peak_memory(bomb, "walk() of an alias bomb")
 
     # Times, ratios in this run.
     ours = best_time(lambda: quillfern.loads(data, option=rt), repeat)
@@ -331,8 +355,22 @@ def roundtrip_memory(repeat: int) -> None:
     emit = best_time(doc.to_yaml, repeat)
     print(f"  to_yaml after one edit: {emit * 1e3:.1f} ms, {len(data) / emit / 1e6:.0f} MB/s")
     texts = [t for t in corpus_texts() if peers_can_load(t)]
-    print(f"  corpus, {len(texts)} texts, unchanged:", end="")
+    print(f"  corpus, {len(texts)} texts, unchanged:")
     roundtrip_row(texts, repeat)
+
+
+def annotated_peak_memory(tmp: str) -> None:
+    """Annotated loads against plain loads and ruamel's round-trip load, on a
+    generated 1 MB document, each in a fresh interpreter."""
+    path = os.path.join(tmp, "annotated.yaml")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(generated_document(1.0))
+    figures = {how: peak_memory(path, how) for how in LOADERS if RuamelYAML or not how.startswith("ruamel")}
+    ours = figures.get("loads OPT_ANNOTATED")
+    if ours:
+        for how in ("loads", "ruamel-rt load"):
+            if figures.get(how):
+                print(f"  annotated / {how}: {ours / figures[how]:.2f}x")
 
 
 def main() -> None:
@@ -354,6 +392,7 @@ def main() -> None:
         with open(path, "w", encoding="utf-8") as f:
             f.write(big)
         peak_memory(path)
+        annotated_peak_memory(tmp)
 
 
 if __name__ == "__main__":

@@ -33,11 +33,13 @@ def test_peak_memory_counts_what_loads_adds(bench, tmp_path, capsys):
 
 
 def test_main_writes_no_shared_file(bench, monkeypatch, tmp_path):
-    seen = []
+    seen, dirs = [], []
     monkeypatch.setattr(bench, "bench_set", lambda *a, **k: None)
     monkeypatch.setattr(bench, "peak_memory", seen.append)
+    monkeypatch.setattr(bench, "annotated_peak_memory", dirs.append)
     monkeypatch.setattr("sys.argv", ["bench.py", "--size-mb", "0.01"])
     bench.main()
     [path] = seen
     assert not pathlib.Path(path).exists()  # removed after the step
     assert pathlib.Path(path).parent != BENCH.parent.parent / "build"
+    assert dirs == [str(pathlib.Path(path).parent)]

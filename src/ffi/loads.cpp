@@ -12,6 +12,7 @@
 #include "ffi/load_settings.hpp"
 #include "ffi/loads_args.hpp"
 #include "ffi/loads_roundtrip.hpp"
+#include "ffi/loads_source_tree.hpp"
 #include "ffi/pyref.hpp"
 #include "support/options.hpp"
 #include "support/yaml_directive.hpp"
@@ -20,22 +21,7 @@ namespace qf::py {
 
 namespace {
 
-// ---- roads and services still to come: replace these when they land ----
-
-// The source-tree and round-trip roads.
-PyObject* pending_road(LoadRoad road, uint64_t option) {
-  const char* what = "OPT_ANNOTATED";
-  if (road == LoadRoad::RoundTrip)
-    what = "OPT_ROUND_TRIP";
-  else if (option & opt::INCLUDES)
-    what = "OPT_INCLUDES";
-  else if (option & opt::SECRETS)
-    what = "OPT_SECRETS";
-  else if (option & opt::ENV_VAR)
-    what = "OPT_ENV_VAR";
-  PyErr_Format(PyExc_NotImplementedError, "%s is not available yet", what);
-  return nullptr;
-}
+// ---- services still to come: replace these when they land ----
 
 // The schema arguments of loads: the combination checks, then (until schema
 // validation exists) NotImplementedError for any call that asks for it.
@@ -92,7 +78,7 @@ PyObject* loads_entry(const CallArgs& args) {
 
   const LoadRoad road = loads_road(a.option);
   if (road == LoadRoad::RoundTrip) return loads_round_trip(text, s);
-  if (road != LoadRoad::Plain) return pending_road(road, a.option);
+  if (road == LoadRoad::SourceTree) return loads_source_tree(text, s, ctx, a.root_path);
 
   DecodedStream stream;
   if (!decode_stream(text.view(), s, ctx, stream)) return nullptr;
@@ -120,7 +106,7 @@ PyObject* loads_all_entry(const CallArgs& args) {
 
   const LoadRoad road = loads_all_road(a.option);
   if (road == LoadRoad::RoundTrip) return loads_all_round_trip(text, s);
-  if (road != LoadRoad::Plain) return pending_road(road, a.option);
+  if (road == LoadRoad::SourceTree) return loads_all_annotated(text, s, ctx);
 
   DecodedStream stream;
   if (!decode_stream(text.view(), s, ctx, stream)) return nullptr;

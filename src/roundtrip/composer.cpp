@@ -603,7 +603,7 @@ ComposeResult compose_kept_text(std::shared_ptr<const std::string> kept, const C
   result.text = kept;
   const std::string_view text = *kept;
   Scanner scanner(text);
-  scanner.keep_comments = true;
+  scanner.keep_comments = options.keep_comments;
   scanner.cursor.file_id = options.file_id;
   TokenPump pump(scanner);
   Composer composer(text, pump);
@@ -627,7 +627,9 @@ ComposeResult compose_kept_text(std::shared_ptr<const std::string> kept, const C
   }
   std::vector<RawComment> comments = std::move(scanner.comments);
   composer.introducers.seal();
-  if (options.per_document_comments && result.roots.size() > 1) {
+  if (!options.keep_comments) {
+    // values and positions only
+  } else if (options.per_document_comments && result.roots.size() > 1) {
     attach_comments_per_document(result.roots, result.document_starts, comments, text, composer.introducers);
   } else {
     attach_comments(result.roots, comments, text, composer.introducers);

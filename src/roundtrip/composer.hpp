@@ -35,6 +35,8 @@ struct ComposeOptions {
   // instead of heading the next one. Used when a stream is split into
   // documents that are kept apart.
   bool per_document_comments = false;
+  // Scan and attach comments. Off where only values and positions are read.
+  bool keep_comments = true;
 };
 
 inline constexpr uint32_t kMaxComposeDepth = 1000;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace qf {
@@ -57,6 +58,14 @@ class NodeList {
   const T* end() const noexcept { return data() + size(); }
   T& operator[](size_t i) noexcept { return data()[i]; }
   const T& operator[](size_t i) const noexcept { return data()[i]; }
+  T& at(size_t i) {
+    if (i >= size()) throw std::out_of_range("NodeList::at");
+    return data()[i];
+  }
+  const T& at(size_t i) const {
+    if (i >= size()) throw std::out_of_range("NodeList::at");
+    return data()[i];
+  }
   T& front() noexcept { return data()[0]; }
   const T& front() const noexcept { return data()[0]; }
   T& back() noexcept { return data()[size() - 1]; }

@@ -7,6 +7,7 @@
 
 #include "ffi/py.hpp"
 #include "ffi/type_cell.hpp"
+#include "scanner/token.hpp"
 
 namespace qf::py {
 
@@ -39,5 +40,9 @@ TypeCell& sequence_type_cell();
 
 // The style name of a code ("auto" for -1).
 const char* scalar_style_name(int8_t code) noexcept;
+// "plain", "single", "double", "literal" or "folded".
+inline const char* scalar_style_name(ScalarStyle style) noexcept {
+  return scalar_style_name(static_cast<int8_t>(style));
+}
 
 }  // namespace qf::py
