@@ -188,6 +188,9 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
     else:
         print("dumps: not available yet")
 
+    if data is not None and available(lambda: quillfern.dumps(1, represent=lambda o: None)):
+        bench_represent([jsonable(d) for d in data], repeat)
+
     roundtrip_row(texts, repeat)
 
 
@@ -208,6 +211,103 @@ def roundtrip_row(texts: list[str], repeat: int) -> None:
                 ry.dump_all(list(ry.load_all(t)), buf)
         peers["ruamel-rt"] = best_time(ruamel_rt, max(1, repeat // 2))
     row("round trip", ours, peers)
+
+
+class Node:
+    """A user class written as a tagged mapping of its fields."""
+
+    __slots__ = ("fields",)
+
+    def __init__(self, fields):
+        self.fields = fields
+
+
+def wrap_nodes(x):
+    if isinstance(x, dict):
+        return Node({k: wrap_nodes(v) for k, v in x.items()})
+    if isinstance(x, list):
+        return [wrap_nodes(v) for v in x]
+    return x
+
+
+def represent_node(o):
+    if type(o) is Node:
+        return quillfern.QuillfernMapping(list(o.fields.items()), tag="!node")
+    return None
+
+
+def decline(o):
+    return None
+
+
+def bench_represent(plain: list, repeat: int) -> None:
+    """dumps with a represent callback against the peers' own representers,
+    and what a callback that declines everything costs over plain dumps."""
+    wrapped = [wrap_nodes(d) for d in plain]
+    ours = best_time(lambda: [quillfern.dumps(d, represent=represent_node) for d in wrapped], repeat)
+    peers = {}
+    if pyyaml:
+        class NodeDumper(PY_DUMPER):
+            pass
+
+        NodeDumper.add_representer(Node, lambda r, o: r.represent_mapping("!node", o.fields))
+        peers["PyYAML-C"] = best_time(lambda: [pyyaml.dump(d, Dumper=NodeDumper) for d in wrapped], repeat)
+    if RuamelYAML:
+        ry = RuamelYAML()
+        ry.representer.add_representer(Node, lambda r, o: r.represent_mapping("!node", o.fields))
+
+        def ruamel_dump():
+            for d in wrapped:
+                buf = io.StringIO()
+                ry.dump(d, buf)
+        peers["ruamel"] = best_time(ruamel_dump, max(1, repeat // 2))
+    row("dumps represent (Node)", ours, peers)
+    base = best_time(lambda: [quillfern.dumps(d) for d in plain], repeat)
+    declined = best_time(lambda: [quillfern.dumps(d, represent=decline) for d in plain], repeat)
+    print(f"{'dumps represent=None-callback':<28} quillfern {declined * 1e3:9.2f} ms  "
+          f"{declined / base:.2f}x the time of plain dumps")
+
+
+def child_peak(code: str, text_path: str) -> tuple[int, int]:
+    """(resident KiB before the measured step, peak KiB after it) in a fresh
+    interpreter; the code resets the peak with clear_refs before the step."""
+    out = subprocess.run([sys.executable, "-c", code, text_path], capture_output=True, text=True, check=True)
+    base, peak = map(int, out.stdout.split())
+    return base, peak
+
+
+_STATUS = (
+    "import sys\n"
+    "def status(field):\n"
+    "    with open('/proc/self/status') as f:\n"
+    "        for line in f:\n"
+    "            if line.startswith(field + ':'):\n"
+    "                return int(line.split()[1])\n"
+    "def reset():\n"
+    "    with open('/proc/self/clear_refs', 'w') as f:\n"
+    "        f.write('5')\n"
+)
+
+
+def peak_dump_memory(text_path: str) -> None:
+    # The data is loaded first; the peak is then reset, so each figure is
+    # what the dump itself adds.
+    load = "import quillfern\nwith open(sys.argv[1], 'rb') as f:\n    data = quillfern.loads(f.read())\n"
+    ours = (_STATUS + load + "reset()\nbase = status('VmRSS')\n"
+            "out = quillfern.dumps(data, represent=lambda o: None)\nprint(base, status('VmHWM'))\n")
+    peer = (_STATUS + load + "import yaml\nreset()\nbase = status('VmRSS')\n"
+            "out = yaml.dump(data, Dumper=yaml.CSafeDumper)\nprint(base, status('VmHWM'))\n")
+    if not os.path.exists("/proc/self/clear_refs") or pyyaml is None:
+        print("peak memory of dumps: not available on this system")
+        return
+    try:
+        b1, p1 = child_peak(ours, text_path)
+        b2, p2 = child_peak(peer, text_path)
+    except subprocess.CalledProcessError as e:
+        print("peak memory of dumps: not available:", e.stderr.strip().splitlines()[-1:])
+        return
+    print(f"peak memory of dumps(represent=None-callback): +{(p1 - b1) / 1024:.1f} MiB, "
+          f"PyYAML-C dump: +{(p2 - b2) / 1024:.1f} MiB ({(p1 - b1) / max(1, p2 - b2):.2f}x)")
 
 
 # What each peak-memory run loads, and how.
@@ -393,6 +493,7 @@ def main() -> None:
             f.write(big)
         peak_memory(path)
         annotated_peak_memory(tmp)
+        peak_dump_memory(path)
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@
 #include "ffi/frame.hpp"
 #include "ffi/gil.hpp"
 #include "ffi/pyref.hpp"
+#include "ffi/schema_validation.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/postparse.hpp"
 #include "support/options.hpp"
@@ -109,7 +110,7 @@ AnnotateSettings annotate_settings(const LoadSettings& s) {
 }  // namespace
 
 PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const TagContext& ctx,
-                            const std::optional<std::string>& root_path) {
+                            const std::optional<std::string>& root_path, PyObject* schema) {
   if (s.option & kDirectiveOptions) {
     const char* what = (s.option & opt::INCLUDES) ? "OPT_INCLUDES" : (s.option & opt::SECRETS) ? "OPT_SECRETS"
                                                                                               : "OPT_ENV_VAR";
@@ -130,7 +131,7 @@ PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const 
   if (checked && !check_sources(set, s)) return nullptr;
   if (set.docs.empty()) Py_RETURN_NONE;
   if (!check_documents(set.docs, s)) return nullptr;
-  // Schema validation of the first document goes here.
+  validate_roots(set.docs, schema, s.mode, MergeKeyRule::SourceTree, text.view());
 
   const ValueSettings values{s.mode, s.timestamps};
   if (!(s.option & opt::ANNOTATED)) return document_tree_to_python(set.docs.front(), values, ctx);

@@ -13,9 +13,10 @@
 namespace qf::py {
 
 // The first document (None for an empty stream). `root_path` names the main
-// text in the results (kept in the file system encoding).
+// text in the results (kept in the file system encoding). `schema`, when not
+// null, validates the first document before anything is converted.
 PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const TagContext& ctx,
-                            const std::optional<std::string>& root_path);
+                            const std::optional<std::string>& root_path, PyObject* schema);
 
 // Every document's annotated result, in a new list; anchors stay within their
 // document.

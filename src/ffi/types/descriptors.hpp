@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "ffi/py.hpp"
 #include "ffi/type_cell.hpp"
@@ -44,5 +45,14 @@ const char* scalar_style_name(int8_t code) noexcept;
 inline const char* scalar_style_name(ScalarStyle style) noexcept {
   return scalar_style_name(static_cast<int8_t>(style));
 }
+
+// The text between double quotes with backslash escapes for the quote, the
+// backslash and control characters (\t, \r, \n, \0, else \u{hex}).
+std::string debug_quoted(std::string_view text);
+
+// A comment_before/comment_after argument: its lines (split at LF, CR and
+// CR LF) joined again with "\n". False with ValueError set for NEL, LS, PS
+// or a control character other than TAB.
+bool normalize_comment_argument(std::optional<std::string>& text);
 
 }  // namespace qf::py
