@@ -6,6 +6,7 @@
 #include "directives/file_access.hpp"
 #include "directives/include_paths.hpp"
 #include "roundtrip/composer.hpp"
+#include "roundtrip/walk.hpp"
 #include "support/byte_path.hpp"
 #include "support/stack_guard.hpp"
 #include "support/utf8.hpp"
@@ -17,8 +18,8 @@ namespace {
 enum class Directive : uint8_t { None, Include, DirList, DirNamed, DirMergeList, DirMergeNamed, Secret, EnvVar };
 
 Directive directive_of(const DirectiveContext& ctx, const YamlNode& node) {
-  if (!node.tag) return Directive::None;
-  const std::string_view t = *node.tag;
+  if (!node.tag()) return Directive::None;
+  const std::string_view t = *node.tag();
   if (ctx.includes) {
     if (t == "!include") return Directive::Include;
     if (t == "!include_dir_list") return Directive::DirList;
@@ -44,9 +45,9 @@ bool blank(std::string_view s) {
 
 // The path argument of an include form; a blank or missing one names the
 // tag as written.
-const std::string& directive_argument(const DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain) {
-  if (node.is_scalar() && !blank(node.text)) return node.text;
-  throw_directive_error(DirectiveErrorKind::Include, *node.tag + " needs an argument",
+std::string directive_argument(const DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain) {
+  if (node.is_scalar() && !blank(node.text)) return node.text.str();
+  throw_directive_error(DirectiveErrorKind::Include, *node.tag() + " needs an argument",
                         source_file_path(ctx, node.span.file_id), chain);
 }
 
@@ -116,7 +117,7 @@ IncludeSource source_of(const YamlNode& directive, std::string_view tag) {
   IncludeSource s;
   s.tag = std::string(tag);
   if (directive.is_scalar()) {
-    s.target = directive.text;
+    s.target = directive.text.str();
     s.target_style = directive.scalar_style;
   }
   return s;
@@ -127,7 +128,7 @@ namespace {
 // The resolved directory of a directory form, or none when the path is not
 // a directory (an absent one included: the form is then empty).
 std::optional<std::string> directory_target(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain) {
-  const std::string& arg = directive_argument(ctx, node, chain);
+  const std::string arg = directive_argument(ctx, node, chain);
   check_include_depth(ctx, node.span.file_id, chain);
   std::string resolved =
       resolve_include_path(ctx, path::join(base_path(ctx, node.span.file_id), arg), arg, node.span.file_id, chain);
@@ -136,7 +137,7 @@ std::optional<std::string> directory_target(DirectiveContext& ctx, const YamlNod
 }
 
 YamlNode include_file(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain) {
-  const std::string& arg = directive_argument(ctx, node, chain);
+  const std::string arg = directive_argument(ctx, node, chain);
   check_include_depth(ctx, node.span.file_id, chain);
   std::string resolved =
       resolve_include_path(ctx, path::join(base_path(ctx, node.span.file_id), arg), arg, node.span.file_id, chain);
@@ -154,8 +155,8 @@ YamlNode include_file(DirectiveContext& ctx, const YamlNode& node, const Include
   }
   IncludeSource record = source_of(node, "!include");
   record.target_file_id = docs.file_id;
-  if (result.source) record.inner.push_back(std::move(*result.source));
-  result.source = std::move(record);
+  if (result.source()) record.inner.push_back(*result.source());
+  result.set_source(std::move(record));
   return result;
 }
 
@@ -193,7 +194,7 @@ YamlNode include_dir_named(DirectiveContext& ctx, const YamlNode& node, const In
                          // The stem is always a string key: 1.yaml and null.yaml give '1' and 'null', and a
                          // file named <<.yaml is no merge key.
                          YamlNode key = YamlNode::scalar(entry.stem);
-                         key.tag = "!!str";
+                         key.set_tag("!!str");
                          key.span = Span{file_id, 0, 0, 0};
                          YamlNode value = docs.empty() ? at_directive(YamlNode::mapping(), node) : std::move(docs.front());
                          map.pairs.push_back(MappingEntry{std::move(key), std::move(value)});
@@ -201,12 +202,24 @@ YamlNode include_dir_named(DirectiveContext& ctx, const YamlNode& node, const In
   return map;
 }
 
+// Nodes taken out of an included root outlive it, and with it the text its
+// texts view: they get copies of their own.
+void own_texts(YamlNode& root) {
+  walk_tree(root, [](YamlNode& n) {
+    n.text = NodeText(n.text.sv());
+    if (n.comments().raw) n.edit_comments().raw = NodeText(n.comments().raw->sv());
+  });
+}
+
 YamlNode flatten_included_lists(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain) {
   YamlNode listed = include_dir_list(ctx, node, chain);
   YamlNode seq = at_directive(YamlNode::sequence(), node);
   for (YamlNode& item : listed.items) {
     if (item.is_sequence())
-      for (YamlNode& inner : item.items) seq.items.push_back(std::move(inner));
+      for (YamlNode& inner : item.items) {
+        own_texts(inner);
+        seq.items.push_back(std::move(inner));
+      }
     else
       seq.items.push_back(std::move(item));
   }
@@ -218,7 +231,11 @@ YamlNode merge_included_mappings(DirectiveContext& ctx, const YamlNode& node, co
   YamlNode map = at_directive(YamlNode::mapping(), node);
   for (MappingEntry& e : named.pairs)
     if (e.value.is_mapping())
-      for (MappingEntry& inner : e.value.pairs) map.pairs.push_back(std::move(inner));
+      for (MappingEntry& inner : e.value.pairs) {
+        own_texts(inner.key);
+        own_texts(inner.value);
+        map.pairs.push_back(std::move(inner));
+      }
   return map;
 }
 
@@ -227,22 +244,22 @@ YamlNode handle(DirectiveContext& ctx, Directive d, const YamlNode& node, const 
     case Directive::Include: return include_file(ctx, node, chain);
     case Directive::DirList: {
       YamlNode r = include_dir_list(ctx, node, chain);
-      r.source = source_of(node, "!include_dir_list");
+      r.set_source(source_of(node, "!include_dir_list"));
       return r;
     }
     case Directive::DirNamed: {
       YamlNode r = include_dir_named(ctx, node, chain);
-      r.source = source_of(node, "!include_dir_named");
+      r.set_source(source_of(node, "!include_dir_named"));
       return r;
     }
     case Directive::DirMergeList: {
       YamlNode r = flatten_included_lists(ctx, node, chain);
-      r.source = source_of(node, "!include_dir_merge_list");
+      r.set_source(source_of(node, "!include_dir_merge_list"));
       return r;
     }
     case Directive::DirMergeNamed: {
       YamlNode r = merge_included_mappings(ctx, node, chain);
-      r.source = source_of(node, "!include_dir_merge_named");
+      r.set_source(source_of(node, "!include_dir_merge_named"));
       return r;
     }
     case Directive::Secret: return resolve_secret(ctx, node, chain);
@@ -273,19 +290,19 @@ void expand_in_place(DirectiveContext& ctx, YamlNode& node, const IncludeChain& 
     // to the result, its comments are written back beside the directive, a
     // document root keeps its document's markers and directives.
     IncludedRootFields own = take_own_fields(replacement);
-    if (replacement.source && replacement.source->target_file_id &&
-        replacement.span.file_id == *replacement.source->target_file_id)
-      replacement.source->included_root = std::move(own);
+    if (replacement.source() && replacement.source()->target_file_id &&
+        replacement.span.file_id == *replacement.source()->target_file_id)
+      replacement.extra().source->included_root = std::move(own);
     put_own_fields(replacement, take_own_fields(node));
     node = std::move(replacement);
     return;
   }
   if (node.is_sequence()) {
     for (YamlNode& item : node.items)
-      if (item.is_collection() || item.tag) ensure_stack([&] { expand_in_place(ctx, item, chain); });
+      if (item.is_collection() || item.tag()) ensure_stack([&] { expand_in_place(ctx, item, chain); });
   } else if (node.is_mapping()) {
     for (MappingEntry& e : node.pairs)
-      if (e.value.is_collection() || e.value.tag) ensure_stack([&] { expand_in_place(ctx, e.value, chain); });
+      if (e.value.is_collection() || e.value.tag()) ensure_stack([&] { expand_in_place(ctx, e.value, chain); });
   }
 }
 

@@ -20,7 +20,7 @@ bool contains_secret_tag(const YamlNode& node) {
   while (!stack.empty()) {
     const YamlNode* n = stack.back();
     stack.pop_back();
-    if (n->tag && *n->tag == "!secret") return true;
+    if (n->tag() && *n->tag() == "!secret") return true;
     for (const YamlNode& i : n->items) stack.push_back(&i);
     for (const MappingEntry& e : n->pairs) {
       stack.push_back(&e.key);
@@ -69,7 +69,7 @@ std::unique_ptr<SecretsFile> load_secrets_file(DirectiveContext& ctx, const std:
         ctx.warnings.emplace_back("secrets.yaml: 'logger: debug' expected, but a different value was found");
       continue;
     }
-    out->values[e.key.text] = &e.value;
+    out->values[e.key.text.str()] = &e.value;
   }
   out->anchors.add_document(out->root);
   return out;
@@ -92,7 +92,7 @@ YamlNode missing_value(std::vector<MissingValue>& list, const DirectiveContext& 
 }  // namespace
 
 YamlNode resolve_secret(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain) {
-  const std::string name = node.is_scalar() ? node.text : std::string();
+  const std::string name = node.is_scalar() ? node.text.str() : std::string();
   // A copy: reading secrets files grows the file table.
   const std::string file = source_file_path(ctx, node.span.file_id);
   std::string dir = ctx.root;
@@ -108,8 +108,11 @@ YamlNode resolve_secret(DirectiveContext& ctx, const YamlNode& node, const Inclu
         throw_directive_error(DirectiveErrorKind::Include, "invalid secrets.yaml: " + copy.error->message,
                               source_file_path(ctx, v->second->span.file_id), {});
       YamlNode out = at_directive(std::move(copy.node), node);
-      out.anchor.reset();
-      out.source = source_of(node, "!secret");
+      out.set_anchor(std::nullopt);
+      out.set_source(source_of(node, "!secret"));
+      // The copy's texts view the secrets file's text, which the cache
+      // releases at the end of the load.
+      out.keep_text(sf.root.kept_text());
       return out;
     }
     if (path::path_equal(dir, ctx.root)) break;
@@ -162,7 +165,7 @@ std::vector<std::string_view> white_space_words(std::string_view s) {
 }  // namespace
 
 YamlNode resolve_env_var(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain) {
-  const std::string arg = node.is_scalar() ? node.text : std::string();
+  const std::string arg = node.is_scalar() ? node.text.str() : std::string();
   const std::vector<std::string_view> words = white_space_words(arg);
   std::string value;
   if (words.size() == 1) {
@@ -189,7 +192,7 @@ YamlNode resolve_env_var(DirectiveContext& ctx, const YamlNode& node, const Incl
     }
   }
   YamlNode out = at_directive(YamlNode::scalar(std::move(value), ScalarStyle::SingleQuoted), node);
-  out.source = source_of(node, "!env_var");
+  out.set_source(source_of(node, "!env_var"));
   return out;
 }
 

@@ -18,7 +18,7 @@ std::string position_text(const Span& s) {
   return "at line " + std::to_string(s.line + 1) + ", column " + std::to_string(s.column + 1);
 }
 
-ScalarTag tag_of(const YamlNode& n) { return n.tag ? ScalarTag(std::string_view(*n.tag)) : std::nullopt; }
+ScalarTag tag_of(const YamlNode& n) { return n.tag() ? ScalarTag(std::string_view(*n.tag())) : std::nullopt; }
 
 bool readings_agree(const ResolvedScalar& a, const ResolvedScalar& b) {
   if (a.kind != b.kind) return false;
@@ -183,7 +183,7 @@ class SecretNodes {
   void build() {
     built_ = true;
     walk_tree(root_, [&](const YamlNode& n) {
-      if (!n.source || !n.source->is_secret()) return Walk::Into;
+      if (!n.source() || !n.source()->is_secret()) return Walk::Into;
       walk_tree(n, [&](const YamlNode& m) { nodes_.insert(&m); });
       return Walk::Over;
     });
@@ -199,7 +199,7 @@ constexpr std::string_view kSecretText = "<secret>";
 }  // namespace
 
 std::string key_display_text(const YamlNode& key) {
-  if (key.is_scalar()) return key.text;
+  if (key.is_scalar()) return key.text.str();
   std::string out;
   append_debug(key, out);
   return out;
@@ -220,7 +220,7 @@ void collect_yaml11_warnings(const YamlNode& node, ResolverMode mode, std::vecto
     if (!n.is_scalar()) return;
     std::optional<KindNamePair> amb = yaml11_ambiguity(mode, n.text, n.scalar_style, tag_of(n));
     if (!amb) return;
-    const std::string shown = secrets.contains(n) ? std::string(kSecretText) : n.text;
+    const std::string shown = secrets.contains(n) ? std::string(kSecretText) : n.text.str();
     out.push_back("YAML 1.1 syntax '" + shown + "' resolves as " + std::string(amb->mode_kind) + " in 1.1 but " +
                   std::string(amb->yaml12_kind) + " in 1.2 " + position_text(n.span));
   });
@@ -262,12 +262,12 @@ void upgrade_yaml11_scalars(YamlNode& node, ResolverMode mode) {
         // the text, quoted.
         if (!tag) {
           n.scalar_style = ScalarStyle::DoubleQuoted;
-          n.comments.modified = true;
+          n.edit_comments().modified = true;
         }
         return;
     }
     n.text = std::move(text);
-    n.comments.modified = true;
+    n.edit_comments().modified = true;
   });
 }
 

@@ -38,7 +38,7 @@ TEST_F(Expansion, ThousandSecretsReadTheirFileOnce) {
   EXPECT_EQ(ctx.files[1], (dir / "secrets.yaml").string());
   const YamlNode& v = r.docs[0].pairs[999].value;
   EXPECT_EQ(v.text, "hunter2");
-  EXPECT_EQ(v.source->tag, "!secret");
+  EXPECT_EQ(v.source()->tag, "!secret");
   EXPECT_EQ(v.span.line, 999u);
   EXPECT_EQ(v.end_offset, v.span.offset);
 }
@@ -59,12 +59,12 @@ TEST_F(Expansion, RecordsNameEveryReadAndItsFile) {
   EXPECT_EQ(ctx.second_document_offsets[1], 5u);
   EXPECT_EQ(ctx.second_document_offsets[3], std::nullopt);
   const YamlNode& a = r.docs[0].pairs[0].value;
-  EXPECT_EQ(a.source->target_file_id, 1u);
+  EXPECT_EQ(a.source()->target_file_id, 1u);
   EXPECT_EQ(a.pairs[0].value.span.file_id, 1u);
-  EXPECT_EQ(r.docs[0].pairs[1].value.source->target_file_id, 2u);
+  EXPECT_EQ(r.docs[0].pairs[1].value.source()->target_file_id, 2u);
   const YamlNode& c = r.docs[0].pairs[2].value;
   EXPECT_TRUE(c.is_mapping());
-  EXPECT_EQ(c.source->target_file_id, 3u);
+  EXPECT_EQ(c.source()->target_file_id, 3u);
   EXPECT_EQ(c.span.line, 2u);
 }
 
