@@ -25,7 +25,7 @@ std::string_view TextArena::store(std::string_view s) {
   if (s.empty()) return std::string_view();
   if (s.size() > left_) {
     size_t size = std::max<size_t>(s.size(), 16 * 1024);
-    chunks_.push_back(std::make_unique<char[]>(size));
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));  // not zeroed: written before read
     cur_ = chunks_.back().get();
     left_ = size;
   }
