@@ -680,8 +680,7 @@ void ScanEngine::unroll_indent(int32_t column) {
   }
 }
 
-void ScanEngine::roll_indent(int32_t column, Span span, TokenKind kind) {
-  if (s_.flow_level != 0) return;
+void ScanEngine::open_block_level(int32_t column, Span span, TokenKind kind) {
   if (s_.document_start_line) fail("a block collection cannot start on the same line as ---", span);
   if (s_.indent >= column) return;
   s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
