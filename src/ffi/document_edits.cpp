@@ -146,7 +146,8 @@ int view_set_or_delete_item(PyObject* view, PyObject* key, PyObject* value) {
     ExclusiveBorrow vb(v->borrow);
     if (!vb) return -1;
     PyObject* document = v->handle.document;
-    ExclusiveBorrow db = ExclusiveBorrow::expected(document_borrow(document));
+    ExclusiveBorrow db(document_borrow(document));
+    if (!db) return -1;
     RoundTripDocument& d = document_content(document);
     const YamlNode* found;
     {
@@ -165,9 +166,7 @@ int view_set_or_delete_item(PyObject* view, PyObject* key, PyObject* value) {
 }
 
 PyObject* document_to_tree(PyObject* document, PyObject*) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(document_borrow(document));
-    if (!b) return nullptr;
+  return with_shared_borrow(document_borrow(document), [&]() -> PyObject* {
     const RoundTripDocument& d = document_content(document);
     if (d.docs.size() > 1) {
       PyErr_SetString(PyExc_ValueError, "to_tree() requires one document; use loads_all(option=OPT_ROUND_TRIP)");

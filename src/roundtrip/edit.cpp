@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "roundtrip/walk.hpp"
 #include "support/hash.hpp"
 
 namespace qf {
@@ -145,25 +146,13 @@ bool contains_aliases(const YamlNode& root) {
 }
 
 std::optional<uint32_t> node_depth(const YamlNode& root, const YamlNode& target) {
-  struct Frame {
-    const YamlNode* node;
-    uint32_t depth;
-  };
-  std::vector<Frame> stack{{&root, 0}};
-  while (!stack.empty()) {
-    const Frame f = stack.back();
-    stack.pop_back();
-    if (f.node == &target) return f.depth;
-    if (f.node->is_sequence()) {
-      for (const YamlNode& item : f.node->items) stack.push_back({&item, f.depth + 1});
-    } else if (f.node->is_mapping()) {
-      for (const MappingEntry& e : f.node->pairs) {
-        stack.push_back({&e.key, f.depth + 1});
-        stack.push_back({&e.value, f.depth + 1});
-      }
-    }
-  }
-  return std::nullopt;
+  std::optional<uint32_t> found;
+  walk_tree(root, [&](const YamlNode& n, uint32_t depth) {
+    if (&n != &target) return Walk::Into;
+    found = depth;
+    return Walk::Stop;
+  });
+  return found;
 }
 
 bool tag_keeps_value(std::string_view tag, const YamlNode& node, ResolverMode mode) {

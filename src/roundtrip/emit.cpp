@@ -5,6 +5,7 @@
 
 #include "encode/scalar_safety.hpp"
 #include "encode/scalar_text.hpp"
+#include "roundtrip/walk.hpp"
 #include "support/stack_guard.hpp"
 
 namespace qf {
@@ -21,20 +22,7 @@ bool has_comments(const YamlNode& n) {
 }
 
 // Any comment in the node or below it.
-bool subtree_has_comments(const YamlNode& node) {
-  std::vector<const YamlNode*> stack{&node};
-  while (!stack.empty()) {
-    const YamlNode* n = stack.back();
-    stack.pop_back();
-    if (has_comments(*n)) return true;
-    for (const YamlNode& item : n->items) stack.push_back(&item);
-    for (const MappingEntry& e : n->pairs) {
-      stack.push_back(&e.key);
-      stack.push_back(&e.value);
-    }
-  }
-  return false;
-}
+bool subtree_has_comments(const YamlNode& node) { return any_in_tree(node, has_comments); }
 
 // "---" or "..." alone or before a blank: at the start of a line it would
 // open or close a document.
@@ -902,18 +890,7 @@ void close_output(RoundTripEmitter& e) {
 }
 
 bool subtree_is_modified(const YamlNode& node) {
-  std::vector<const YamlNode*> stack{&node};
-  while (!stack.empty()) {
-    const YamlNode* n = stack.back();
-    stack.pop_back();
-    if (n->comments.modified) return true;
-    for (const YamlNode& item : n->items) stack.push_back(&item);
-    for (const MappingEntry& e : n->pairs) {
-      stack.push_back(&e.key);
-      stack.push_back(&e.value);
-    }
-  }
-  return false;
+  return any_in_tree(node, [](const YamlNode& n) { return n.comments.modified; });
 }
 
 std::string emit_root(const YamlNode& node, NullStyle null_style) {
