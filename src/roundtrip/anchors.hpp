@@ -35,6 +35,9 @@ class AnchorResolver {
   const YamlNode* target(const YamlNode& alias) const;
   // Follows aliases until a non-alias node; nullptr on a dangling alias.
   const YamlNode* final_target(const YamlNode& node) const;
+  // The node an alias `*name` standing in place of `at` (a node of the
+  // document `root`) would refer to, or nullptr.
+  static const YamlNode* target_at(const YamlNode& root, const YamlNode& at, std::string_view name);
 
  private:
   std::unordered_map<const YamlNode*, const YamlNode*> targets_;
@@ -50,9 +53,9 @@ struct ExpansionBudget {
 };
 
 // A copy of `node` in which every alias is replaced by the expanded copy of
-// the node it refers to. Copies keep scalar text and style, collection style,
-// tag and position (end set to start); anchors, comments and include sources
-// are dropped. A dangling alias becomes a Null keeping the alias's position.
+// the node it refers to. Copies keep scalar text and style, tag and the whole
+// location (start and end); anchors, comments, collection style and include
+// sources are dropped. A dangling alias becomes a Null keeping the alias's position.
 // Fails when aliases nest deeper than 100 or the copy exceeds the budget.
 struct ExpansionResult {
   YamlNode node;
@@ -87,6 +90,9 @@ ExpandedAnchorMapBuild build_expanded_anchor_map(const std::vector<YamlNode>& ro
 // searched; an anchored scalar key is reached with a KeyNode step.
 std::optional<NodePath> find_anchor_definition(const YamlNode& root, std::string_view name,
                                                const YamlNode* alias = nullptr);
+// The path of `node` (by identity) from `root`, or nothing when no path
+// reaches it (it lies below an entry whose key is not a scalar).
+std::optional<NodePath> path_of_node(const YamlNode& root, const YamlNode& node);
 // Paths of the aliases with that name, in document order.
 std::vector<NodePath> collect_aliases_with_paths(const YamlNode& root, std::string_view name);
 // Paths of the aliases that refer to this anchored node.

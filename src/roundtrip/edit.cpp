@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "roundtrip/source_tag.hpp"
 #include "roundtrip/walk.hpp"
 #include "support/hash.hpp"
 
@@ -59,10 +60,6 @@ void walk_aliases(const YamlNode& root, const TreeOverlay* overlay, OnAlias&& on
     child = resolve(child);
     if (child && !enter(child)) return;
   }
-}
-
-bool is_standard_tag(std::string_view tag) {
-  return tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:");
 }
 
 std::string_view standard_suffix(std::string_view tag) {
@@ -205,6 +202,7 @@ YamlNode replacement_node(const YamlNode& old, YamlNode fresh, ResolverMode mode
 
 std::optional<EditError> replace_node(YamlNode& root, YamlNode& slot, YamlNode fresh, ResolverMode mode) {
   YamlNode node = replacement_node(slot, std::move(fresh), mode);
+  if (&slot == &root) keep_document_fields(slot, node);
   TreeOverlay overlay;
   overlay.replaced = &slot;
   overlay.replacement = &node;
@@ -213,6 +211,23 @@ std::optional<EditError> replace_node(YamlNode& root, YamlNode& slot, YamlNode f
   slot = std::move(node);
   drop_node_tree(std::move(old));
   return std::nullopt;
+}
+
+void keep_document_fields(const YamlNode& old_root, YamlNode& fresh) {
+  fresh.explicit_start = old_root.explicit_start;
+  fresh.directives = old_root.directives;
+  fresh.leading_bom = old_root.leading_bom;
+  fresh.explicit_end = old_root.explicit_end;
+  fresh.empty_documents_before = old_root.empty_documents_before;
+  fresh.empty_documents_after = old_root.empty_documents_after;
+}
+
+void replace_whole_node(YamlNode& root, YamlNode& slot, YamlNode fresh) {
+  if (&slot == &root) keep_document_fields(slot, fresh);
+  fresh.comments.modified = true;
+  YamlNode old = std::move(slot);
+  slot = std::move(fresh);
+  drop_node_tree(std::move(old));
 }
 
 std::optional<EditError> assign_sequence_item(YamlNode& root, YamlNode& seq, uint64_t index, YamlNode fresh,
@@ -297,17 +312,7 @@ std::optional<EditError> delete_mapping_entries(YamlNode& root, YamlNode& map, s
 
 std::optional<EditError> replace_document(std::vector<YamlNode>& roots, uint64_t index, YamlNode fresh) {
   if (index >= roots.size()) return EditError{EditErrorKind::IndexError, std::string(kIndexOutOfRangeMessage)};
-  YamlNode& old = roots[index];
-  fresh.explicit_start = old.explicit_start;
-  fresh.directives = std::move(old.directives);
-  fresh.leading_bom = old.leading_bom;
-  fresh.explicit_end = old.explicit_end;
-  fresh.empty_documents_before = old.empty_documents_before;
-  fresh.empty_documents_after = old.empty_documents_after;
-  fresh.comments.modified = true;
-  YamlNode gone = std::move(old);
-  old = std::move(fresh);
-  drop_node_tree(std::move(gone));
+  replace_whole_node(roots[index], roots[index], std::move(fresh));
   return std::nullopt;
 }
 

@@ -175,19 +175,36 @@ PyObject* document_locate(PyObject* self, PyObject* const* args, Py_ssize_t narg
       PyErr_SetString(PyExc_TypeError, "locate() takes a sequence of str/int path segments, not a str");
       return nullptr;
     }
-    PyRef it = PyRef::steal(PyObject_GetIter(arg));
-    if (!it) return nullptr;
     NodePath path;
-    while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) {
-      PathSegment seg;
-      if (!path_segment_from_py(item.get(), seg)) return nullptr;
-      path.push_back(std::move(seg));
+    if (PyList_CheckExact(arg) || PyTuple_CheckExact(arg)) {
+      // The usual form, read without an iterator. A key's __index__ may
+      // change a list as it goes: its size is read again at every step and
+      // each item held while it is converted.
+      const bool list = PyList_CheckExact(arg);
+      auto size = [&] { return list ? PyList_GET_SIZE(arg) : PyTuple_GET_SIZE(arg); };
+      path.reserve(static_cast<size_t>(size()));
+      for (Py_ssize_t i = 0; i < size(); ++i) {
+        PyRef item = PyRef::borrow(list ? PyList_GET_ITEM(arg, i) : PyTuple_GET_ITEM(arg, i));
+        PathSegment seg;
+        if (!path_segment_from_py(item.get(), seg)) return nullptr;
+        path.push_back(std::move(seg));
+      }
+    } else {
+      PyRef it = PyRef::steal(PyObject_GetIter(arg));
+      if (!it) return nullptr;
+      while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) {
+        PathSegment seg;
+        if (!path_segment_from_py(item.get(), seg)) return nullptr;
+        path.push_back(std::move(seg));
+      }
+      if (PyErr_Occurred()) return nullptr;
     }
-    if (PyErr_Occurred()) return nullptr;
     SharedBorrow b(as_doc(self)->borrow);
     if (!b) return nullptr;
     const RoundTripDocument& d = document_content(self);
-    if (!lookup_path(d.docs, path, 0)) Py_RETURN_NONE;
+    // Resolved as the node will be: through aliases on the way, not the last.
+    AliasScope scope(handle_root(d, 0));
+    if (!resolve_handle(d, 0, path, scope, false)) Py_RETURN_NONE;
     return new_node_object(self, 0, std::move(path));
   });
 }
@@ -239,6 +256,12 @@ PyObject* document_get_anchors(PyObject* self, void*) {
   });
 }
 
+// No borrow: the roots are not looked at (an empty stream gives a node that
+// is stale until a document exists).
+PyObject* document_get_node(PyObject* self, void*) {
+  return guarded([&] { return new_node_object(self, 0, NodePath{}); });
+}
+
 PyObject* document_repr(PyObject* self) {
   return read_document(self, [&](const RoundTripDocument& d) -> PyObject* {
     return PyUnicode_FromFormat("QuillfernDocument(documents=%zu)", d.docs.size());
@@ -273,6 +296,7 @@ PyGetSetDef getset[] = {
     {"explicit_start", document_get_explicit_start, nullptr, "Whether the first document was opened by '---'.",
      nullptr},
     {"anchors", document_get_anchors, nullptr, "Anchor name -> QuillfernNode, for the first document.", nullptr},
+    {"node", document_get_node, nullptr, "The QuillfernNode of the first document's root.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

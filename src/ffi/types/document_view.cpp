@@ -19,17 +19,6 @@ namespace qf::py {
 namespace {
 
 template <class T>
-void handle_dealloc(PyObject* self) {
-  PyTypeObject* tp = Py_TYPE(self);
-  T* o = reinterpret_cast<T*>(self);
-  Py_CLEAR(o->handle.document);
-  std::destroy_at(&o->handle);
-  std::destroy_at(&o->borrow);
-  tp->tp_free(self);
-  Py_DECREF(tp);
-}
-
-template <class T>
 PyObject* new_handle_object(TypeCell& cell, PyObject* document, uint64_t root, NodePath path) {
   PyTypeObject* tp = cell.require();
   PyObject* o = tp->tp_alloc(tp, 0);
@@ -50,8 +39,7 @@ struct ViewAccess {
   AliasScope scope;
   const YamlNode* node = nullptr;
 
-  ViewAccess(const RoundTripDocument& d, NodeHandle& h)
-      : content(d), handle(h), scope(h.root < d.docs.size() ? &d.docs[h.root] : nullptr) {
+  ViewAccess(const RoundTripDocument& d, NodeHandle& h) : content(d), handle(h), scope(handle_root(d, h.root)) {
     node = resolve_handle(content, handle.root, handle.path, scope);
   }
   ValueSettings settings() const { return value_settings(content); }
@@ -148,6 +136,19 @@ PyObject* view_to_yaml(PyObject* self, PyObject*) {
   });
 }
 
+PyObject* view_node(PyObject* self, void*) {
+  return with_shared_borrow(as_view(self)->borrow, [&] {
+    const NodeHandle& h = as_view(self)->handle;
+    return new_node_object(h.document, h.root, h.path);
+  });
+}
+
+PyGetSetDef view_getset[] = {
+    {"node", view_node, nullptr, "The QuillfernNode at this view's path (not resolved: a stale view gives a stale node).",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyObject* view_repr(PyObject* self) {
   return with_view_access(self, [&](ViewAccess& a) -> PyObject* {
     if (!a.node) return PyUnicode_FromString("QuillfernDocumentView(<stale>)");
@@ -176,6 +177,7 @@ PyType_Slot view_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc<DocumentViewObject>)},
     {Py_tp_repr, reinterpret_cast<void*>(view_repr)},
     {Py_tp_methods, view_methods},
+    {Py_tp_getset, view_getset},
     {Py_mp_subscript, reinterpret_cast<void*>(view_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(view_len)},
     // __setitem__ and __delitem__ share the one slot.
@@ -186,26 +188,10 @@ PyType_Slot view_slots[] = {
 PyType_Spec view_spec = {"QuillfernDocumentView", sizeof(DocumentViewObject), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, view_slots};
 
-PyType_Slot node_slots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "A metadata-bearing handle onto a single node of a [`QuillfernDocument`].\n\n"
-                    "It exposes the node's value, position, comments, style, anchor and tag, and\n"
-                    "resolves its path again on every access.")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc<NodeObject>)},
-    {0, nullptr},
-};
-PyType_Spec node_spec = {"QuillfernNode", sizeof(NodeObject), 0,
-                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, node_slots};
-
 }  // namespace
 
 TypeCell& document_view_type_cell() {
   static TypeCell cell(&view_spec);
-  return cell;
-}
-
-TypeCell& node_type_cell() {
-  static TypeCell cell(&node_spec);
   return cell;
 }
 
