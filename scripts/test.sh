@@ -1,22 +1,43 @@
 #!/usr/bin/env bash
 # Runs the whole test suite: the C++ unit tests through ctest, then pytest.
 #
-#   scripts/test.sh              release build (the installed module)
-#   scripts/test.sh --sanitize   the same suites against an AddressSanitizer +
-#                                UndefinedBehaviorSanitizer build (build/asan),
-#                                plus a replay of the fuzz targets
+#   scripts/test.sh               release build (the installed module)
+#   scripts/test.sh --sanitize    the same suites against an AddressSanitizer +
+#                                 UndefinedBehaviorSanitizer build (build/asan),
+#                                 plus a replay of the fuzz targets
+#   scripts/test.sh --python PY   the pytest suite on another interpreter: PY
+#                                 makes a venv in build/venv-<version> (kept
+#                                 for the next run), quillfern is built and
+#                                 installed there, then tested
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=${PYTHON:-python3}
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
+usage() { echo "usage: $0 [--sanitize | --python INTERPRETER]" >&2; exit 2; }
 SANITIZE=0
-for arg in "$@"; do
-  case "$arg" in
+OTHER_PY=""
+while [ $# -gt 0 ]; do
+  case "$1" in
     --sanitize) SANITIZE=1 ;;
-    *) echo "usage: $0 [--sanitize]" >&2; exit 2 ;;
+    --python) [ $# -ge 2 ] || usage; OTHER_PY=$2; shift ;;
+    *) usage ;;
   esac
+  shift
 done
+[ "$SANITIZE" = 1 ] && [ -n "$OTHER_PY" ] && usage
+
+if [ -n "$OTHER_PY" ]; then
+  # The C++ core does not depend on the interpreter: its tests run with the
+  # default one. The venv has only what setup.sh installs into it.
+  version=$("$OTHER_PY" -c 'import platform; print(platform.python_version())')
+  VENV=build/venv-$version
+  [ -x "$VENV/bin/python" ] || "$OTHER_PY" -m venv "$VENV"
+  PYTHON=$VENV/bin/python CMAKE_BUILD_PARALLEL_LEVEL=$JOBS bash scripts/setup.sh
+  echo "== pytest on CPython $version ($VENV)"
+  "$VENV/bin/python" -m pytest -q tests
+  exit 0
+fi
 
 if [ "$SANITIZE" = 0 ]; then
   cmake -S . -B build/cpp-tests -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -38,7 +38,9 @@ def corpus_files():
 
 def run_in_small_thread(fn, stack_size=SMALL_STACK):
     """Runs fn() in a thread with a small stack and returns its result; an
-    exception it raised is raised again here."""
+    exception it raised is raised again here. A very deep result should be
+    returned whole rather than dropped in fn: it is then freed on this
+    thread's stack, not by the interpreter on the small one."""
     out = {}
 
     def target():

@@ -4,6 +4,7 @@ timestamps, mode choice, merge keys, key policies, streams, limits, errors."""
 import datetime
 import logging
 import math
+import os
 import subprocess
 import sys
 
@@ -498,13 +499,59 @@ def test_failed_inner_value_calls_no_handler():
 
 # ----------------------------------------------------------- host conversion
 
-def test_keys_are_interned_and_shared():
+def test_equal_keys_are_one_object():
     got = q.loads("a: 1\nb: {a: 2}\n")
     k1 = next(iter(got))
     k2 = next(iter(got["b"]))
     assert k1 is k2
-    docs = q.loads_all("key_" + "x" * 40 + ": 1\n---\nkey_" + "x" * 40 + ": 2\n")
-    assert next(iter(docs[0])) is next(iter(docs[1]))
+    long_key = "key_" + "x" * 80  # beyond the keys kept between calls
+    for key in ("key_" + "x" * 40, long_key, "schlüssel"):
+        docs = q.loads_all(f"{key}: 1\n---\n[{{{key}: 2}}, {{{key}: 3}}]\n")
+        found = [next(iter(docs[0])), next(iter(docs[1][0])), next(iter(docs[1][1]))]
+        assert found == [key] * 3 and found[0] is found[1] is found[2]
+
+
+def interning_keeps_strs_mortal():
+    probe = sys.intern("".join(["quillfern-test-probe-", str(id(object()))]))
+    held = sys.getrefcount(probe)
+    extra = probe  # noqa: F841 - one more reference, unless the str is immortal
+    return sys.getrefcount(probe) == held + 1
+
+
+def test_keys_stay_mortal_and_are_interned_where_that_keeps_them_so():
+    # An immortal key would outlive every document that named it: a process
+    # loading documents with ever new keys would grow without bound.
+    key = next(iter(q.loads(f"fresh_key_{id(object())}: 1")))
+    held = sys.getrefcount(key)
+    extra = key  # noqa: F841
+    assert sys.getrefcount(key) == held + 1
+    # Where interning leaves strs mortal, keys are interned, so they are the
+    # very str of an equal identifier in the caller's code.
+    name = "interned_field_name"
+    shared = next(iter(q.loads(name + ": 1")))
+    assert (shared is name) == interning_keeps_strs_mortal()
+
+
+def test_distinct_keys_leave_memory_flat():
+    # In a child process, so earlier tests' keys do not count. tracemalloc
+    # counts the interpreter's live allocations exactly, with any allocator
+    # (the sanitizer suite runs on plain malloc).
+    n = 40_000 if os.environ.get("QUILLFERN_SANITIZED") else 200_000
+    code = """if True:
+        import sys, tracemalloc, quillfern as q
+        def load(start, count):
+            for i in range(start, start + count):
+                q.loads(f"k{i}: 1\\n{'long' * 20}{i}: 2\\n\u00fc{i}: 3\\n")
+        load(0, 10_000)  # fills the keys kept between calls
+        tracemalloc.start()
+        load(10_000, int(sys.argv[1]))
+        print(tracemalloc.get_traced_memory()[0])
+    """
+    out = subprocess.run([sys.executable, "-c", code, str(n)], capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr
+    # Kept keys would take about 300 bytes per document; what stays is the
+    # bounded set of keys shared between calls.
+    assert int(out.stdout) < 4_000_000
 
 
 def test_shared_keys_are_released_at_exit():

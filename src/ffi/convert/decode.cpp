@@ -65,8 +65,8 @@ void KeyInternCache::grow() {
 namespace {
 
 // Keys recur across calls (the field names of one kind of document), so
-// short ASCII key strs are also kept between calls: one interned str per
-// slot, replaced on collision, checked against the str's own bytes. The
+// short ASCII key strs are also kept between calls: one str per slot,
+// replaced on collision, checked against the str's own bytes. The
 // table has room for the key vocabulary of a varied set of documents (a
 // thousand or more distinct field names) without evicting itself. Only
 // with the interpreter lock serialising every access; the module is not
@@ -152,6 +152,30 @@ void remember_shared_key(uint64_t h, PyObject* str) {
 }
 #endif
 
+// Interning makes keys compare by identity with the caller's own strs, but
+// CPython 3.12 makes every interned str immortal: each distinct key of
+// untrusted input would then stay for the life of the process. So keys are
+// interned only where the interpreter keeps interned strs mortal, which is
+// asked of the running interpreter once (3.11 and 3.13 do, 3.12 does not):
+// a fresh str is interned, and an immortal one ignores a new reference.
+bool interning_keeps_strs_mortal() {
+  static const bool mortal = [] {
+    PyObject* probe = PyUnicode_FromString("\x01quillfern key interning probe");
+    if (!probe) [[unlikely]] {
+      PyErr_Clear();
+      return false;  // keys are only not interned
+    }
+    PyUnicode_InternInPlace(&probe);
+    const Py_ssize_t held = Py_REFCNT(probe);
+    Py_INCREF(probe);
+    const bool counted = Py_REFCNT(probe) != held;
+    Py_DECREF(probe);
+    Py_DECREF(probe);
+    return counted;
+  }();
+  return mortal;
+}
+
 }  // namespace
 
 PyObject* KeyInternCache::get(std::string_view text) {
@@ -175,7 +199,7 @@ PyObject* KeyInternCache::get(std::string_view text) {
   }
   PyObject* str = str_from_utf8(text);
   if (!str) return nullptr;
-  PyUnicode_InternInPlace(&str);
+  if (interning_keeps_strs_mortal()) PyUnicode_InternInPlace(&str);
   // The slot compares against the str's own UTF-8 (its data when ASCII, else
   // the UTF-8 form the str keeps once asked), so the cache borrows nothing
   // from the tree being converted, which may be released meanwhile.

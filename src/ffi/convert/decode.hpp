@@ -26,9 +26,10 @@ struct TagContext {
   bool passthrough = false;         // unhandled tags become QuillfernTag
 };
 
-// Interned host strings for mapping-key texts, so the field names of many
-// records become one shared str each. Holds one reference per stored string
-// and borrows nothing else; allocates nothing until the first key.
+// Host strings for mapping-key texts, so the field names of many records
+// become one shared str each (interned where interning keeps strs mortal).
+// Holds one reference per stored string and borrows nothing else; allocates
+// nothing until the first key.
 class KeyInternCache {
  public:
   KeyInternCache() noexcept = default;
@@ -36,7 +37,7 @@ class KeyInternCache {
   KeyInternCache(const KeyInternCache&) = delete;
   KeyInternCache& operator=(const KeyInternCache&) = delete;
 
-  // New reference to the interned str for `text`; nullptr with the host
+  // New reference to the shared str for `text`; nullptr with the host
   // exception set when the str cannot be made.
   PyObject* get(std::string_view text);
 
