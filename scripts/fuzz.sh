@@ -49,25 +49,17 @@ fi
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:allocator_may_return_null=1"
 export UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1"
 
-# One worker per target. libFuzzer stops at its first finding; the target is
-# started again (with its grown corpus) until its time is used up.
+# One worker per target, in libFuzzer's fork mode so that a finding is saved
+# and the campaign goes on instead of stopping at the first one.
 run_target() {
-  local t=$1 name start left runs=0
+  local t=$1 name
   name=$(basename "$t")
   mkdir -p "$B/corpus/$name" "$B/findings/$name"
-  : >"$B/$name.log"
-  start=$(date +%s)
-  left=$SECONDS_PER_TARGET
-  # A seed that crashes at once would restart forever: at most 20 starts.
-  while [ "$left" -gt 0 ] && [ "$runs" -lt 20 ]; do
-    runs=$((runs + 1))
-    # -rss_limit_mb stays below the 4 GiB the hostile-input table allows a call.
-    "$t" -max_total_time="$left" -timeout=10 -rss_limit_mb=3072 \
-      -max_len="$MAX_LEN" -print_final_stats=1 \
-      -artifact_prefix="$B/findings/$name/" \
-      "$B/corpus/$name" "${SEEDS[@]}" >>"$B/$name.log" 2>&1 || true
-    left=$((SECONDS_PER_TARGET - ($(date +%s) - start)))
-  done
+  # -rss_limit_mb stays below the 4 GiB the hostile-input table allows a call.
+  "$t" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
+    -max_total_time="$SECONDS_PER_TARGET" -timeout=10 -rss_limit_mb=3072 -max_len="$MAX_LEN" \
+    -artifact_prefix="$B/findings/$name/" \
+    "$B/corpus/$name" "${SEEDS[@]}" >"$B/$name.log" 2>&1 || true
 }
 
 echo "fuzzing ${#targets[@]} target(s) for ${SECONDS_PER_TARGET}s each, $JOBS at once; logs in $B/<target>.log"
@@ -87,7 +79,8 @@ printf '%-18s %14s %10s %10s %9s\n' target executions coverage features findings
 for t in "${targets[@]}"; do
   name=$(basename "$t")
   log="$B/$name.log"
-  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | awk '{n += $1} END {print n + 0}')
+  # Fork mode reports "#<executions>: cov: <edges> ft: <features> ..." lines.
+  execs=$(sed -n 's/^#\([0-9]*\): cov:.*/\1/p' "$log" | tail -1)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
   ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
   found=$(find "$B/findings/$name" -type f | wc -l)
