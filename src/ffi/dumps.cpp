@@ -26,6 +26,14 @@ PyObject* bytes_from(const std::string& text) {
   return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
+// The host objects of a call as one value tree, under the call's expansion
+// budget for shared containers.
+Value convert_for_dump(PyObject* obj, EncodeContext ctx) {
+  SharedObjects shared;
+  ctx.shared = &shared;
+  return python_to_value(obj, ctx);
+}
+
 }  // namespace
 
 PyObject* dumps_entry(const CallArgs& args) {
@@ -64,7 +72,7 @@ PyObject* dumps_entry(const CallArgs& args) {
   // The callables and the table are borrowed from the call's arguments,
   // which the caller keeps alive until we return.
   EncodeContext ctx = encode_context_from_options(option, default_fn, serializers);
-  Value root = python_to_value(obj, ctx);
+  Value root = convert_for_dump(obj, ctx);
   const EmitSettings settings = emit_settings_from_options(option, width);
   std::string text = without_gil([&] {
     ValueWriter w(settings, 1024);
@@ -87,7 +95,7 @@ PyObject* to_json_entry(const CallArgs& args) {
   if (rendered) return rendered.release();
 
   EncodeContext ctx = encode_context_from_options(option, default_fn, nullptr);
-  Value root = python_to_value(target, ctx);
+  Value root = convert_for_dump(target, ctx);
   const JsonSettings settings = json_settings_from_options(option);
   std::string text;
   std::optional<JsonWriteError> failure = without_gil([&] {

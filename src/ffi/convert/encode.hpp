@@ -17,6 +17,7 @@
 #include <string>
 
 #include "decode/value.hpp"
+#include "ffi/convert/shared_objects.hpp"
 #include "ffi/py.hpp"
 #include "ffi/pyref.hpp"
 
@@ -28,6 +29,9 @@ inline constexpr uint32_t kMaxEncodeDepth = 1000;
 struct EncodeContext {
   PyObject* default_fn = nullptr;   // borrowed; the caller keeps it alive
   PyObject* serializers = nullptr;  // borrowed dict (or subclass)
+  // The call's expansion budget; nullptr converts without one (callers that
+  // write shared objects once, or convert small trusted values).
+  SharedObjects* shared = nullptr;
   uint32_t depth = 0;
   bool serialize_numpy = false;
   bool omit_microseconds = false;
