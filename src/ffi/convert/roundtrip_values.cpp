@@ -1,5 +1,6 @@
 #include "ffi/convert/roundtrip_values.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -36,10 +37,68 @@ const YamlNode* AliasScope::expanded(const YamlNode& alias) {
   const YamlNode* t = target(alias);
   if (!t) return nullptr;
   auto it = copies_.find(t);
-  if (it != copies_.end()) return &it->second;
+  if (it != copies_.end()) return &it->second.node;
+  if (expanded_size(*t) > budget_.remaining) throw_budget_error(alias);
+  const uint64_t before = budget_.remaining;
   ExpansionResult r = expand_aliases(*t, resolver(), budget_);
   if (!r.ok()) throw position_error(ExcClass::ParseError, r.error->message, r.error->span.line, r.error->span.column);
-  return &copies_.emplace(t, std::move(r.node)).first->second;
+  return &copies_.emplace(t, Copy{std::move(r.node), before - budget_.remaining}).first->second.node;
+}
+
+void AliasScope::charge_again(const YamlNode& alias) {
+  const YamlNode* t = target(alias);
+  auto it = t ? copies_.find(t) : copies_.end();
+  if (it == copies_.end()) return;
+  if (it->second.nodes > budget_.remaining) throw_budget_error(alias);
+  budget_.remaining -= it->second.nodes;
+}
+
+void AliasScope::throw_budget_error(const YamlNode& at) {
+  throw position_error(ExcClass::ParseError, expansion_budget_message(), at.span.line, at.span.column);
+}
+
+uint64_t AliasScope::expanded_size(const YamlNode& node) {
+  // Post-order over the node and, through their aliases, the targets not
+  // sized yet (a target precedes its aliases, so there are no cycles).
+  constexpr uint64_t kSaturated = ~uint64_t{0} / 2;
+  struct Frame {
+    const YamlNode* node;
+    size_t next;  // next child slot: items, then key and value per pair
+    uint64_t size;
+  };
+  std::vector<Frame> stack;
+  uint64_t result = 0;
+  auto finish = [&](const YamlNode* n, uint64_t size) {
+    if (n->anchor) sizes_[n] = size;
+    if (stack.empty()) result = size;
+    else stack.back().size = std::min(kSaturated, stack.back().size + size);
+  };
+  auto enter = [&](const YamlNode* n) {
+    while (n->is_alias()) {
+      const YamlNode* t = resolver().target(*n);
+      if (!t) break;  // a dangling alias copies as one null
+      if (auto it = sizes_.find(t); it != sizes_.end()) return finish(n, it->second);
+      n = t;
+    }
+    if (n->is_alias() || (n->items.empty() && n->pairs.empty())) return finish(n, 1);
+    stack.push_back({n, 0, 1});
+  };
+  enter(&node);
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    const YamlNode& n = *f.node;
+    if (f.next < n.items.size()) {
+      enter(&n.items[f.next++]);
+    } else if (f.next < n.items.size() + 2 * n.pairs.size()) {
+      const size_t k = f.next++ - n.items.size();
+      enter(k % 2 == 0 ? &n.pairs[k / 2].key : &n.pairs[k / 2].value);
+    } else {
+      Frame done = f;
+      stack.pop_back();
+      finish(done.node, done.size);
+    }
+  }
+  return result;
 }
 
 // ---- object cache ----
@@ -54,14 +113,22 @@ size_t AnchorObjectCache::PtrHash::operator()(const YamlNode* p) const noexcept 
   return size_t(x);
 }
 
-PyObject* AnchorObjectCache::find(const YamlNode* anchored) const {
-  if (objects_.empty()) return nullptr;
-  auto it = objects_.find(anchored);
-  return it == objects_.end() ? nullptr : it->second.get();
+PyObject* AnchorObjectCache::find_in(const Table& t, const YamlNode* anchored) {
+  if (t.empty()) return nullptr;
+  auto it = t.find(anchored);
+  return it == t.end() ? nullptr : it->second.get();
 }
+
+PyObject* AnchorObjectCache::find(const YamlNode* anchored) const { return find_in(objects_, anchored); }
 
 void AnchorObjectCache::store(const YamlNode* anchored, PyObject* value) {
   objects_[anchored] = PyRef::borrow(value);
+}
+
+PyObject* AnchorObjectCache::find_hashable(const YamlNode* anchored) const { return find_in(hashables_, anchored); }
+
+void AnchorObjectCache::store_hashable(const YamlNode* anchored, PyObject* value) {
+  hashables_[anchored] = PyRef::borrow(value);
 }
 
 // ---- scalars ----
@@ -214,11 +281,12 @@ struct Converter {
     PyObject* out = nullptr;
     switch (n.kind) {
       case NodeKind::Alias: {
-        if (const YamlNode* t = scope.target(n))
-          if (PyObject* hit = cache.find(t)) return Py_NewRef(hit);
-        const YamlNode* copy = scope.expanded(n);
-        if (!copy) Py_RETURN_NONE;
-        return convert(*copy);
+        const YamlNode* t = scope.target(n);
+        if (!t) Py_RETURN_NONE;
+        if (PyObject* hit = cache.find(t)) return Py_NewRef(hit);
+        out = convert(*scope.expanded(n));
+        if (out) cache.store(t, out);  // later aliases of t give this very object
+        return out;
       }
       case NodeKind::Sequence: out = sequence(n); break;
       case NodeKind::Mapping: out = mapping(n); break;
@@ -297,12 +365,22 @@ struct Converter {
     return dict.release();
   }
 
-  PyObject* hashable_here(const YamlNode& start) {
-    const YamlNode* n = &start;
-    if (n->is_alias()) {
-      n = scope.expanded(*n);  // copies hold no aliases
-      if (!n) Py_RETURN_NONE;
+  PyObject* hashable_here(const YamlNode& n) {
+    if (!n.is_alias()) return hashable_form(&n);
+    const YamlNode* t = scope.target(n);
+    if (!t) Py_RETURN_NONE;
+    if (PyObject* hit = cache.find_hashable(t)) {
+      // Hashing a key walks all of it, so every use of a large aliased key
+      // costs its size again.
+      scope.charge_again(n);
+      return Py_NewRef(hit);
     }
+    PyObject* out = hashable_form(scope.expanded(n));  // copies hold no aliases
+    if (out) cache.store_hashable(t, out);
+    return out;
+  }
+
+  PyObject* hashable_form(const YamlNode* n) {
     if (n->is_sequence()) {
       PyRef t = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(n->items.size())));
       if (!t) return nullptr;

@@ -40,20 +40,36 @@ class AliasScope {
   const YamlNode* final_target(const YamlNode& node);
   // Alias-free copy of what the alias refers to; nullptr when it dangles.
   // Past the alias depth or the node budget: throws a QuillfernParseError
-  // that names the limit.
+  // that names the limit. A copy that would pass the budget is refused
+  // before any of it is made, so an alias bomb costs the size of its text.
   const YamlNode* expanded(const YamlNode& alias);
+  // Charges the budget once more for the alias's copy (its size), for uses
+  // whose work grows with the copy each time, such as hashing a key that
+  // holds it. The alias must have a copy (expanded() was called).
+  void charge_again(const YamlNode& alias);
 
  private:
   const AnchorResolver& resolver();
+  // Nodes a copy of `node` with its aliases expanded would hold, saturating.
+  uint64_t expanded_size(const YamlNode& node);
+  [[noreturn]] void throw_budget_error(const YamlNode& at);
+
+  struct Copy {
+    YamlNode node;
+    uint64_t nodes;  // budget it took
+  };
   const YamlNode* root_ = nullptr;
   std::optional<AnchorResolver> resolver_;
-  std::unordered_map<const YamlNode*, YamlNode> copies_;
+  std::unordered_map<const YamlNode*, Copy> copies_;
+  std::unordered_map<const YamlNode*, uint64_t> sizes_;  // expanded_size of alias targets
   ExpansionBudget budget_;
 };
 
 // Anchored node -> the host object already made for it in this conversion,
-// so every alias of one definition yields that very object. Holds strong
-// references, released with the cache.
+// so every alias of one definition yields that very object and an anchor is
+// converted once however many aliases name it (the output stays as small as
+// the document). The hashable form of mapping keys (tuples) is kept apart.
+// Holds strong references, released with the cache.
 class AnchorObjectCache {
  public:
   AnchorObjectCache() = default;
@@ -62,6 +78,8 @@ class AnchorObjectCache {
 
   PyObject* find(const YamlNode* anchored) const;  // borrowed, or nullptr
   void store(const YamlNode* anchored, PyObject* value);  // replaces an entry
+  PyObject* find_hashable(const YamlNode* anchored) const;
+  void store_hashable(const YamlNode* anchored, PyObject* value);
 
  private:
   struct PtrHash {
@@ -69,7 +87,10 @@ class AnchorObjectCache {
     PtrHash();
     size_t operator()(const YamlNode* p) const noexcept;
   };
-  std::unordered_map<const YamlNode*, PyRef, PtrHash> objects_;
+  using Table = std::unordered_map<const YamlNode*, PyRef, PtrHash>;
+  static PyObject* find_in(const Table& t, const YamlNode* anchored);
+  Table objects_;
+  Table hashables_;
 };
 
 struct ValueSettings {
