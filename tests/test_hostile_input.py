@@ -59,7 +59,9 @@ RUNNER = textwrap.dedent(
         outcome = {"outcome": "error", "module": type(e).__module__, "type": type(e).__name__,
                    "message": str(e)[:200]}
     outcome["seconds"] = time.perf_counter() - start
-    outcome["peak_mb"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    # VmHWM starts afresh at exec; ru_maxrss would keep the forking parent's peak.
+    hwm = [l for l in open("/proc/self/status") if l.startswith("VmHWM:")]
+    outcome["peak_mb"] = (int(hwm[0].split()[1]) if hwm else resource.getrusage(resource.RUSAGE_SELF).ru_maxrss) / 1024
     print("RESULT " + json.dumps(outcome), flush=True)
     """
 ).replace("exec(PRELUDE, ns)", "exec(" + repr(PRELUDE) + ", ns)")
