@@ -160,6 +160,7 @@ class Attacher {
     Comments& cm = node.comments;
     // 1. blank lines before the node
     uint32_t limit = L;
+    std::optional<uint32_t> indicator_line;  // of the "-" or "?" when above the node
     if ((ctx.kind == IntroKind::SequenceItem || ctx.kind == IntroKind::ExplicitKey) && has_last_) {
       // Blank lines between an item's "-" (or a key's "?") and the node
       // itself are not before the entry: count only those above the
@@ -167,14 +168,19 @@ class Attacher {
       for (uint32_t l = L; l > last_line_; --l)
         if (introducers_.count(pack_position(l - 1, ctx.column))) {
           limit = l - 1;
+          indicator_line = l - 1;
           break;
         }
     }
+    // Comment lines between that indicator and a block collection starting
+    // below it belong to the collection's first entry: the emitter writes
+    // them above that entry, where they read back the same.
+    const bool to_first_entry = indicator_line && node.is_block_collection() && node.size() > 0;
     if (const RawComment* c = pending(); c && c->span.line < limit) limit = c->span.line;
     if (has_last_) cm.blank_before = blanks_between(last_line_, limit);
     // 2. comments above the node
     while (const RawComment* c = pending()) {
-      if (c->span.line >= L) break;
+      if (c->span.line >= L || (to_first_entry && c->span.line > *indicator_line)) break;
       bool intro = false;
       uint32_t d = 0;
       if (ctx.kind == IntroKind::AfterKey && c->span.line == ctx.line && c->span.column >= ctx.column + 1) {
