@@ -653,15 +653,19 @@ def test_mutating_a_tag_value_holder_is_safe():
 
 
 def test_deep_data_on_a_small_thread_stack():
+    n = 999
+
     def work():
-        deep = nested_lists(999, 1)
-        results = [q.dumps(deep).count(b"-"), len(q.to_json(deep, option=q.OPT_INDENT_2))]
+        deep = nested_lists(n, 1)
+        results = q.dumps(deep), q.to_json(deep, option=q.OPT_INDENT_2)
         with pytest.raises(QuillfernEncodeError):
             q.dumps(nested_lists(5000, 1))
         return results
 
-    results = run_in_small_thread(work)
-    assert results[0] == 999 and isinstance(results[1], int), results
+    yaml, json = run_in_small_thread(work)
+    assert yaml == "".join("  " * i + "-\n" for i in range(n - 1)).encode() + b"  " * (n - 1) + b"- 1\n"
+    assert json == "\n".join(["  " * i + "[" for i in range(n)] + ["  " * n + "1"] +
+                             ["  " * i + "]" for i in reversed(range(n))]).encode()
 
 
 def test_dumps_in_threads():

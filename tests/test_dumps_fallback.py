@@ -327,6 +327,8 @@ def test_numpy_is_not_imported_at_module_import():
         "    quillfern.dumps(X(), option=quillfern.OPT_SERIALIZE_NUMPY)\n"
         "except quillfern.QuillfernUnserializableError:\n"
         "    pass\n"
+        "else:\n"
+        "    raise SystemExit('X was written')\n"
         "print('numpy' in sys.modules)\n"
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)

@@ -136,11 +136,7 @@ def test_corpus_reads_back(mode, layout):
     checked = 0
     for path in CORPUS_FILES:
         text = path.read_text(encoding="utf-8")
-        try:
-            docs = q.loads_all(text, option=MODES[mode])
-        except Exception:
-            continue  # not loadable in this mode; nothing to write back
-        for doc in docs:
+        for doc in q.loads_all(text, option=MODES[mode]):
             doc = _date_text(doc)
             option, width = LAYOUTS[layout]
             out = q.dumps(doc, option=MODES[mode] | option, width=width)
@@ -148,7 +144,8 @@ def test_corpus_reads_back(mode, layout):
             back = _date_text(q.loads(out, option=MODES[mode]))
             assert same(back, doc, ordered=not option & q.OPT_SORT_KEYS), (path.name, out[:300])
             checked += 1
-    assert checked > len(CORPUS_FILES) // 2
+    # Every file loads in every mode: 490 documents.
+    assert checked == 490
 
 
 # ---------------------------------------------------------------- random structures

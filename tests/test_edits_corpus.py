@@ -28,23 +28,32 @@ def same(a, b):
     return a == b
 
 
-def load_all_plain(data):
-    try:
-        return q.loads_all(data)
-    except Exception as e:  # noqa: BLE001 - files the plain loader refuses are skipped
-        pytest.skip(f"plain loader refuses the file: {e}")
+# Re-assignments refused, per file. By the anchor rule: a value holding an
+# anchor that an alias elsewhere uses cannot be replaced (no corpus file has
+# one at the top level today). By conversion: collection keys come back from
+# to_dict() as tuples, which have no node form.
+ANCHOR_REFUSALS = {}
+COLLECTION_KEY_REFUSALS = {
+    "_archived__newrelic-infrastructure__newrelic-config-template.yaml": 1,
+    "_archived__newrelic__newrelic-config-template.yaml": 1,
+    "_archived__storage__vitess__etcd-controller-template.yaml": 1,
+    "_archived__storage__vitess__etcd-service-template.yaml": 2,
+    "_archived__storage__vitess__vtgate-controller-template.yaml": 1,
+    "code-scanning__nowsecure-mobile-sbom.yml": 1,
+    "code-scanning__nowsecure.yml": 1,
+}
 
 
 def test_corpus_is_there():
-    assert len(FILES) > 100
+    assert len(FILES) == 461
 
 
 @pytest.mark.parametrize("path", FILES, ids=[str(p.relative_to(CORPUS)) for p in FILES])
 def test_reassigning_every_top_level_key_keeps_the_data(path):
     data = path.read_bytes()
-    expected = load_all_plain(data)
+    expected = q.loads_all(data)
     docs = q.loads_all(data, option=RT)
-    refused = 0
+    refused = converted = 0
     for d in docs:
         if len(d) == 0 or not isinstance(d.to_dict(), dict):
             continue
@@ -59,8 +68,10 @@ def test_reassigning_every_top_level_key_keeps_the_data(path):
                 assert "still referenced by an alias" in str(e)
                 refused += 1
             except TypeError as e:
-                # Collection keys come back as tuples, which have no node form.
-                assert "cannot convert" in str(e)
+                assert str(e).startswith("cannot convert (("), str(e)
+                converted += 1
+    assert refused == ANCHOR_REFUSALS.get(path.name, 0)
+    assert converted == COLLECTION_KEY_REFUSALS.get(path.name, 0)
     text = b"".join(d.to_yaml() for d in docs)
     assert same(q.loads_all(text), expected)
     assert b"".join(d.to_yaml() for d in docs) == text
@@ -102,10 +113,7 @@ def test_single_entry_edit_touches_only_its_line():
     checked = 0
     for path in FILES:
         data = path.read_bytes()
-        try:
-            expected = q.loads_all(data)
-        except Exception:  # noqa: BLE001
-            continue
+        expected = q.loads_all(data)
         if len(expected) != 1 or not isinstance(expected[0], dict):
             continue
         d = q.loads(data, option=RT)
@@ -137,8 +145,10 @@ def test_single_entry_edit_touches_only_its_line():
             assert edited == f"{key}: edited value"
         lines[at] = edited
         assert "".join("\n".join(lines).split()) == "".join(new_text.split()), path.name
-    assert checked > 100
-    assert exact > 0
+    assert checked == 413
+    # Files where the edit changed exactly one line and nothing else (191
+    # today): a layout regression lowers the count.
+    assert exact >= 191
 
 
 def hashable(v):

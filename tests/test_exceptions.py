@@ -125,6 +125,8 @@ def test_missing_exception_class_is_an_internal_error():
             msg = str(err)
             assert msg.startswith("failed to import exception quillfern.exceptions.QuillfernDecodeError: "), msg
             assert "AttributeError" in msg, msg
+        else:
+            raise SystemExit("nothing raised")
         # The cell stayed empty: once the class is back, the real error is raised.
         class QuillfernDecodeError(ValueError):
             pass
@@ -132,7 +134,9 @@ def test_missing_exception_class_is_an_internal_error():
         try:
             quillfern.yaml_version(b"\\xff")
         except QuillfernDecodeError as err:
-            assert str(err).startswith("invalid UTF-8")
+            assert str(err).startswith("invalid UTF-8"), str(err)
+        else:
+            raise SystemExit("nothing raised once the class is back")
         print("ok")
         """
     )
@@ -147,12 +151,15 @@ def test_missing_exceptions_module_is_an_internal_error():
         import quillfern
         sys.modules["quillfern.exceptions"] = None  # makes the import fail
         try:
-            quillfern.yaml_version(b"\\x00")
+            quillfern.yaml_version(b"\\xff")
         except Exception as err:
             raise SystemExit("caught as an ordinary Exception: %r" % err)
         except BaseException as err:
+            assert type(err).__name__ == "QuillfernInternalError", type(err).__mro__
             msg = str(err)
             assert "quillfern.exceptions" in msg and "QuillfernDecodeError" in msg, msg
+        else:
+            raise SystemExit("nothing raised")
         print("ok")
         """
     )
@@ -171,11 +178,15 @@ def test_exception_attribute_that_is_not_a_type_is_an_internal_error():
         except Exception:
             raise SystemExit("ordinary exception")
         except BaseException as err:
+            assert type(err).__name__ == "QuillfernInternalError", type(err).__mro__
             assert "is not a type" in str(err), str(err)
+        else:
+            raise SystemExit("nothing raised")
         print("ok")
         """
     )
     assert result.returncode == 0, result.stderr + result.stdout
+    assert result.stdout.strip() == "ok"
 
 
 def test_import_under_warnings_as_errors():

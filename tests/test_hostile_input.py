@@ -78,7 +78,8 @@ CASES = [
       for op in ("d.to_dict()", "d.walk()", "d.keys()", "len(d)", f"d['a{n - 1}'].to_dict()",
                  f"d['a{n - 1}'].walk()", f"d['a{n - 1}'][0]", "d.get('a0', None)", "d.to_tree()",
                  "d.to_yaml()", "q.dumps(d)", "q.to_json(d)", "q.dumps(d.to_dict())",
-                 "q.to_json(d.to_dict())", f"q.dumps(d['a{n - 1}'])", f"q.to_json(d['a{n - 1}'])")],
+                 "q.to_json(d.to_dict())", f"q.dumps(d['a{n - 1}'])", f"q.to_json(d['a{n - 1}'])",
+                 f"d.node['a{n - 1}'].value", f"d.node['a{n - 1}'][0].value", f"d.node['a{n - 1}'][0].detach()")],
     ("round trip loads_all bomb 10", "t = bomb(10)", "[q.to_json(d) for d in q.loads_all(t, option=RT)]"),
     # many aliases of one large anchor: each reader shares one expansion
     *[(f"aliases of a large anchor {op}",

@@ -1,11 +1,16 @@
 // Scoped borrows of a native object's BorrowFlag. A conflict fails at once:
 // RuntimeError "Already mutably borrowed" (shared refused) or "Already
-// borrowed" (exclusive refused). Where an operation takes the flag of a
-// second object that it expects to be free, use the *Expected forms: a
-// conflict there is an internal failure (thrown qf::InternalError).
+// borrowed" (exclusive refused). Host code run while a borrow is held (a
+// key's __eq__ or __index__) can reach any member of the same object or of
+// the document behind it, so every such member uses these checked forms.
+// The `expected` forms are only for a flag that no host code can hold when
+// the borrow is taken: a conflict there is an internal failure (thrown
+// qf::InternalError).
 #pragma once
+#include <type_traits>
 #include <utility>
 
+#include "ffi/frame.hpp"
 #include "ffi/py.hpp"
 #include "support/borrow_flag.hpp"
 #include "support/internal_error.hpp"
@@ -63,5 +68,27 @@ class ExclusiveBorrow {
   explicit ExclusiveBorrow(BorrowFlag* f) noexcept : f_(f) {}
   BorrowFlag* f_;
 };
+
+// The failure result of a host-call implementation: nullptr, or -1 for the
+// status-returning slots.
+template <class R>
+constexpr R failure() noexcept {
+  if constexpr (std::is_pointer_v<R>) return nullptr;
+  else return R(-1);
+}
+
+// Runs body() in the host-call frame (frame.hpp) under the shared borrow of
+// `flag`; on a conflict body does not run and RuntimeError is raised. R is
+// PyObject* or the status type of a slot (-1 on failure).
+template <class R = PyObject*, class F>
+R with_shared_borrow(BorrowFlag& flag, F&& body) noexcept {
+  auto run = [&]() -> R {
+    SharedBorrow b(flag);
+    if (!b) return failure<R>();
+    return body();
+  };
+  if constexpr (std::is_pointer_v<R>) return guarded(run);
+  else return guarded_status<R>(run);
+}
 
 }  // namespace qf::py

@@ -20,8 +20,6 @@
 
 namespace qf::py {
 
-namespace {
-
 int raise_edit_error(const EditError& e) {
   PyObject* cls = PyExc_ValueError;
   switch (e.kind) {
@@ -33,6 +31,8 @@ int raise_edit_error(const EditError& e) {
   PyErr_SetString(cls, e.message.c_str());
   return -1;
 }
+
+namespace {
 
 // KeyError whose single argument is the key object itself (a tuple key is
 // not unpacked into several arguments).
@@ -56,10 +56,6 @@ std::optional<uint64_t> index_from_key(PyObject* key) {
 // The converted value counts its levels from where it is put, so that the
 // edited document stays within the loader's nesting limit and reloads.
 static_assert(kMaxAssignDepth + 1 == kMaxComposeDepth);
-
-ToNodeSettings to_node_settings(const RoundTripDocument& d) {
-  return ToNodeSettings{d.prefer_double_quotes, d.resolver_mode, d.resolve_timestamps};
-}
 
 // Assignment (value) or deletion (nullptr) under `key` of `node`, a node
 // inside the tree of `root`.
@@ -146,11 +142,12 @@ int view_set_or_delete_item(PyObject* view, PyObject* key, PyObject* value) {
     ExclusiveBorrow vb(v->borrow);
     if (!vb) return -1;
     PyObject* document = v->handle.document;
-    ExclusiveBorrow db = ExclusiveBorrow::expected(document_borrow(document));
+    ExclusiveBorrow db(document_borrow(document));
+    if (!db) return -1;
     RoundTripDocument& d = document_content(document);
     const YamlNode* found;
     {
-      AliasScope scope(v->handle.root < d.docs.size() ? &d.docs[v->handle.root] : nullptr);
+      AliasScope scope(handle_root(d, v->handle.root));
       found = resolve_handle(d, v->handle.root, v->handle.path, scope);
     }
     if (!found) {
@@ -165,9 +162,7 @@ int view_set_or_delete_item(PyObject* view, PyObject* key, PyObject* value) {
 }
 
 PyObject* document_to_tree(PyObject* document, PyObject*) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(document_borrow(document));
-    if (!b) return nullptr;
+  return with_shared_borrow(document_borrow(document), [&]() -> PyObject* {
     const RoundTripDocument& d = document_content(document);
     if (d.docs.size() > 1) {
       PyErr_SetString(PyExc_ValueError, "to_tree() requires one document; use loads_all(option=OPT_ROUND_TRIP)");

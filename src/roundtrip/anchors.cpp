@@ -1,5 +1,6 @@
 #include "roundtrip/anchors.hpp"
 
+#include "roundtrip/document_order.hpp"
 #include "support/hash.hpp"
 
 namespace qf {
@@ -10,38 +11,6 @@ struct KeyedHash {
   uint64_t seed = process_hash_seed();
   size_t operator()(std::string_view s) const noexcept { return size_t(hash_bytes(s, seed)); }
 };
-
-// Document order with the moment a node is complete: `enter` before the
-// children (keys before values), `leave` after them. Iterative.
-template <class Enter, class Leave>
-void walk_document(const YamlNode& root, Enter&& enter, Leave&& leave) {
-  struct Frame {
-    const YamlNode* node;
-    size_t next;  // next child slot: items, or 2 per pair (key, value)
-  };
-  std::vector<Frame> stack;
-  enter(root);
-  stack.push_back({&root, 0});
-  while (!stack.empty()) {
-    Frame& f = stack.back();
-    const YamlNode& n = *f.node;
-    size_t count = n.items.size() + 2 * n.pairs.size();
-    if (f.next >= count) {
-      leave(n);
-      stack.pop_back();
-      continue;
-    }
-    size_t slot = f.next++;
-    const YamlNode* child;
-    if (slot < n.items.size()) child = &n.items[slot];
-    else {
-      const MappingEntry& e = n.pairs[(slot - n.items.size()) / 2];
-      child = (slot - n.items.size()) % 2 == 0 ? &e.key : &e.value;
-    }
-    enter(*child);
-    stack.push_back({child, 0});
-  }
-}
 
 // Pre-order with paths: only entries with scalar keys, KeyNode before Key.
 // `visit(node, path)` returns false to stop.
@@ -207,6 +176,18 @@ const YamlNode* AnchorResolver::final_target(const YamlNode& node) const {
   return n;
 }
 
+const YamlNode* AnchorResolver::target_at(const YamlNode& root, const YamlNode& at, std::string_view name) {
+  // The last definition of the name complete before `at` is entered.
+  const YamlNode* bound = nullptr;
+  bool reached = false;
+  walk_document(
+      root, [&](const YamlNode& n) { reached = reached || &n == &at; },
+      [&](const YamlNode& n) {
+        if (!reached && n.anchor && *n.anchor == name) bound = &n;
+      });
+  return reached ? bound : nullptr;
+}
+
 ExpansionResult expand_aliases(const YamlNode& node, const AnchorResolver& resolver, ExpansionBudget& budget) {
   return expand(node, resolver, budget, false);
 }
@@ -266,9 +247,13 @@ std::optional<NodePath> find_anchor_definition(const YamlNode& root, std::string
   resolver.add_document(root);
   const YamlNode* target = resolver.target(*alias);
   if (!target) return std::nullopt;
+  return path_of_node(root, *target);
+}
+
+std::optional<NodePath> path_of_node(const YamlNode& root, const YamlNode& node) {
   std::optional<NodePath> found;
   walk_with_paths(root, [&](const YamlNode& n, const NodePath& path) {
-    if (&n == target) {
+    if (&n == &node) {
       found = path;
       return false;
     }

@@ -35,6 +35,9 @@ class AnchorResolver {
   const YamlNode* target(const YamlNode& alias) const;
   // Follows aliases until a non-alias node; nullptr on a dangling alias.
   const YamlNode* final_target(const YamlNode& node) const;
+  // The node an alias `*name` standing in place of `at` (a node of the
+  // document `root`) would refer to, or nullptr.
+  static const YamlNode* target_at(const YamlNode& root, const YamlNode& at, std::string_view name);
 
  private:
   std::unordered_map<const YamlNode*, const YamlNode*> targets_;
@@ -89,6 +92,9 @@ ExpandedAnchorMapBuild build_expanded_anchor_map(const std::vector<YamlNode>& ro
 // searched; an anchored scalar key is reached with a KeyNode step.
 std::optional<NodePath> find_anchor_definition(const YamlNode& root, std::string_view name,
                                                const YamlNode* alias = nullptr);
+// The path of `node` (by identity) from `root`, or nothing when no path
+// reaches it (it lies below an entry whose key is not a scalar).
+std::optional<NodePath> path_of_node(const YamlNode& root, const YamlNode& node);
 // Paths of the aliases with that name, in document order.
 std::vector<NodePath> collect_aliases_with_paths(const YamlNode& root, std::string_view name);
 // Paths of the aliases that refer to this anchored node.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "roundtrip/walk.hpp"
 #include "support/hash.hpp"
 #include "support/stack_guard.hpp"
 
@@ -180,7 +181,9 @@ class Attacher {
     if (has_last_) cm.blank_before = blanks_between(last_line_, limit);
     // 2. comments above the node
     while (const RawComment* c = pending()) {
-      if (c->span.line >= L || (to_first_entry && c->span.line > *indicator_line)) break;
+      // (After a comment on the indicator line, the lines below it stay with
+      // the node: the emitter writes them under that line.)
+      if (c->span.line >= L || (to_first_entry && !cm.inline_before_value && c->span.line > *indicator_line)) break;
       bool intro = false;
       uint32_t d = 0;
       if (ctx.kind == IntroKind::AfterKey && c->span.line == ctx.line && c->span.column >= ctx.column + 1) {
@@ -289,27 +292,16 @@ std::pair<uint32_t, uint32_t> node_end_position(const YamlNode& node) {
   if (!node.is_collection() || node.size() == 0) return {node.span.line, node.span.column};
   // Composed collections carry their end already.
   if (node.end_offset > node.span.offset) return {node.end_line, node.end_column};
+  // The furthest end among the leaves and the flow collections below.
   std::optional<Position> best;
-  std::vector<const YamlNode*> stack;
-  auto push_children = [&](const YamlNode& n) {
-    for (const YamlNode& item : n.items) stack.push_back(&item);
-    for (const MappingEntry& e : n.pairs) {
-      stack.push_back(&e.key);
-      stack.push_back(&e.value);
-    }
-  };
-  push_children(node);
-  while (!stack.empty()) {
-    const YamlNode* n = stack.back();
-    stack.pop_back();
-    if (n->is_collection() && n->size() > 0 &&
-        !(n->style == CollectionStyle::Flow && n->end_offset > n->span.offset)) {
-      push_children(*n);
-      continue;
-    }
-    Position p = n->is_scalar() ? scalar_end(*n) : node_end_position(*n);
+  walk_tree(node, [&](const YamlNode& n) {
+    if (&n == &node ||
+        (n.is_collection() && n.size() > 0 && !(n.style == CollectionStyle::Flow && n.end_offset > n.span.offset)))
+      return Walk::Into;
+    Position p = n.is_scalar() ? scalar_end(n) : node_end_position(n);
     if (!best || p > *best) best = p;
-  }
+    return Walk::Over;
+  });
   return *best;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "roundtrip/walk.hpp"
 #include "support/hash.hpp"
 
 namespace qf {
@@ -145,25 +146,13 @@ bool contains_aliases(const YamlNode& root) {
 }
 
 std::optional<uint32_t> node_depth(const YamlNode& root, const YamlNode& target) {
-  struct Frame {
-    const YamlNode* node;
-    uint32_t depth;
-  };
-  std::vector<Frame> stack{{&root, 0}};
-  while (!stack.empty()) {
-    const Frame f = stack.back();
-    stack.pop_back();
-    if (f.node == &target) return f.depth;
-    if (f.node->is_sequence()) {
-      for (const YamlNode& item : f.node->items) stack.push_back({&item, f.depth + 1});
-    } else if (f.node->is_mapping()) {
-      for (const MappingEntry& e : f.node->pairs) {
-        stack.push_back({&e.key, f.depth + 1});
-        stack.push_back({&e.value, f.depth + 1});
-      }
-    }
-  }
-  return std::nullopt;
+  std::optional<uint32_t> found;
+  walk_tree(root, [&](const YamlNode& n, uint32_t depth) {
+    if (&n != &target) return Walk::Into;
+    found = depth;
+    return Walk::Stop;
+  });
+  return found;
 }
 
 bool tag_keeps_value(std::string_view tag, const YamlNode& node, ResolverMode mode) {
@@ -216,6 +205,7 @@ YamlNode replacement_node(const YamlNode& old, YamlNode fresh, ResolverMode mode
 
 std::optional<EditError> replace_node(YamlNode& root, YamlNode& slot, YamlNode fresh, ResolverMode mode) {
   YamlNode node = replacement_node(slot, std::move(fresh), mode);
+  if (&slot == &root) keep_document_fields(slot, node);
   TreeOverlay overlay;
   overlay.replaced = &slot;
   overlay.replacement = &node;
@@ -224,6 +214,23 @@ std::optional<EditError> replace_node(YamlNode& root, YamlNode& slot, YamlNode f
   slot = std::move(node);
   drop_node_tree(std::move(old));
   return std::nullopt;
+}
+
+void keep_document_fields(const YamlNode& old_root, YamlNode& fresh) {
+  fresh.explicit_start = old_root.explicit_start;
+  fresh.directives = old_root.directives;
+  fresh.leading_bom = old_root.leading_bom;
+  fresh.explicit_end = old_root.explicit_end;
+  fresh.empty_documents_before = old_root.empty_documents_before;
+  fresh.empty_documents_after = old_root.empty_documents_after;
+}
+
+void replace_whole_node(YamlNode& root, YamlNode& slot, YamlNode fresh) {
+  if (&slot == &root) keep_document_fields(slot, fresh);
+  fresh.comments.modified = true;
+  YamlNode old = std::move(slot);
+  slot = std::move(fresh);
+  drop_node_tree(std::move(old));
 }
 
 std::optional<EditError> assign_sequence_item(YamlNode& root, YamlNode& seq, uint64_t index, YamlNode fresh,
@@ -308,17 +315,7 @@ std::optional<EditError> delete_mapping_entries(YamlNode& root, YamlNode& map, s
 
 std::optional<EditError> replace_document(std::vector<YamlNode>& roots, uint64_t index, YamlNode fresh) {
   if (index >= roots.size()) return EditError{EditErrorKind::IndexError, std::string(kIndexOutOfRangeMessage)};
-  YamlNode& old = roots[index];
-  fresh.explicit_start = old.explicit_start;
-  fresh.directives = std::move(old.directives);
-  fresh.leading_bom = old.leading_bom;
-  fresh.explicit_end = old.explicit_end;
-  fresh.empty_documents_before = old.empty_documents_before;
-  fresh.empty_documents_after = old.empty_documents_after;
-  fresh.comments.modified = true;
-  YamlNode gone = std::move(old);
-  old = std::move(fresh);
-  drop_node_tree(std::move(gone));
+  replace_whole_node(roots[index], roots[index], std::move(fresh));
   return std::nullopt;
 }
 

@@ -79,7 +79,17 @@ YamlNode replacement_node(const YamlNode& old, YamlNode fresh, ResolverMode mode
 
 // Replaces `slot` (a node inside the tree of `root`; the root itself
 // included) by replacement_node(slot, fresh). Refused by the alias rule.
+// A root keeps what belongs to the document (keep_document_fields).
 std::optional<EditError> replace_node(YamlNode& root, YamlNode& slot, YamlNode fresh, ResolverMode mode);
+
+// What belongs to a document rather than to its content, taken from the old
+// root by its replacement: directives, the "---" and "..." markers, a leading
+// byte-order mark and the empty documents recorded around it.
+void keep_document_fields(const YamlNode& old_root, YamlNode& fresh);
+
+// Replaces `slot` by `fresh` as it is (nothing of the old node kept but,
+// for a root, the document's own fields), marked modified. No alias check.
+void replace_whole_node(YamlNode& root, YamlNode& slot, YamlNode fresh);
 
 // ---- Sequences ----
 

@@ -5,6 +5,7 @@
 
 #include "encode/scalar_safety.hpp"
 #include "encode/scalar_text.hpp"
+#include "roundtrip/walk.hpp"
 #include "support/stack_guard.hpp"
 
 namespace qf {
@@ -21,20 +22,7 @@ bool has_comments(const YamlNode& n) {
 }
 
 // Any comment in the node or below it.
-bool subtree_has_comments(const YamlNode& node) {
-  std::vector<const YamlNode*> stack{&node};
-  while (!stack.empty()) {
-    const YamlNode* n = stack.back();
-    stack.pop_back();
-    if (has_comments(*n)) return true;
-    for (const YamlNode& item : n->items) stack.push_back(&item);
-    for (const MappingEntry& e : n->pairs) {
-      stack.push_back(&e.key);
-      stack.push_back(&e.value);
-    }
-  }
-  return false;
-}
+bool subtree_has_comments(const YamlNode& node) { return any_in_tree(node, has_comments); }
 
 // "---" or "..." alone or before a blank: at the start of a line it would
 // open or close a document.
@@ -280,7 +268,9 @@ class Writer {
   // A Null read from the text that carries a tag or an anchor is written as
   // its properties alone: "!!str" stays an empty string, never "!!str null".
   static bool properties_only(const YamlNode& n) {
-    return has_properties(n) && !n.synthetic &&
+    // A tagged empty value made from None is written as its properties
+    // alone too: the tag over "null" would read back as the text "null".
+    return has_properties(n) && (!n.synthetic || (n.is_null() && n.tag)) &&
            (n.is_null() || (n.is_scalar() && n.scalar_style == ScalarStyle::Plain && n.text.empty()));
   }
 
@@ -742,7 +732,9 @@ class Writer {
         out_.append(n.text);
         return;
       case NodeKind::Null:
-        if (!n.synthetic && has_properties(n)) return;
+        // A tagged empty value reads back as the tag over empty text, not
+        // over "null".
+        if (n.tag || (!n.synthetic && has_properties(n))) return;
         out_.append(n.synthetic && e_.null_style == NullStyle::Tilde ? "~" : "null");
         return;
     }
@@ -902,18 +894,7 @@ void close_output(RoundTripEmitter& e) {
 }
 
 bool subtree_is_modified(const YamlNode& node) {
-  std::vector<const YamlNode*> stack{&node};
-  while (!stack.empty()) {
-    const YamlNode* n = stack.back();
-    stack.pop_back();
-    if (n->comments.modified) return true;
-    for (const YamlNode& item : n->items) stack.push_back(&item);
-    for (const MappingEntry& e : n->pairs) {
-      stack.push_back(&e.key);
-      stack.push_back(&e.value);
-    }
-  }
-  return false;
+  return any_in_tree(node, [](const YamlNode& n) { return n.comments.modified; });
 }
 
 std::string emit_root(const YamlNode& node, NullStyle null_style) {

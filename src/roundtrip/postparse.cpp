@@ -6,6 +6,7 @@
 
 #include "encode/scalar_text.hpp"
 #include "resolver/big_int.hpp"
+#include "roundtrip/walk.hpp"
 #include "support/hash.hpp"
 #include "support/stack_guard.hpp"
 
@@ -18,22 +19,6 @@ std::string position_text(const Span& s) {
 }
 
 ScalarTag tag_of(const YamlNode& n) { return n.tag ? ScalarTag(std::string_view(*n.tag)) : std::nullopt; }
-
-// Pre-order over a tree: sequence items in order, each pair's key then value.
-template <class Node, class F>
-void preorder(Node& root, F&& visit) {
-  std::vector<Node*> stack{&root};
-  while (!stack.empty()) {
-    Node* n = stack.back();
-    stack.pop_back();
-    visit(*n);
-    for (size_t i = n->pairs.size(); i-- > 0;) {
-      stack.push_back(&n->pairs[i].value);
-      stack.push_back(&n->pairs[i].key);
-    }
-    for (size_t i = n->items.size(); i-- > 0;) stack.push_back(&n->items[i]);
-  }
-}
 
 bool readings_agree(const ResolvedScalar& a, const ResolvedScalar& b) {
   if (a.kind != b.kind) return false;
@@ -171,29 +156,17 @@ void append_key_text(const YamlNode& key, ResolverMode mode, std::string& out) {
 template <class F>
 void for_each_duplicate(const YamlNode& root, ResolverMode mode, F&& on_dup) {
   const std::string merge = merge_key_canonical_text();
-  bool go_on = true;
-  std::vector<const YamlNode*> stack{&root};
-  while (go_on && !stack.empty()) {
-    const YamlNode* n = stack.back();
-    stack.pop_back();
-    if (n->is_mapping()) {
-      std::unordered_set<std::string, KeyedHash> seen;
-      seen.reserve(n->pairs.size());
-      for (const MappingEntry& e : n->pairs) {
-        std::string text = canonical_key_text(e.key, mode);
-        if (text == merge) continue;
-        if (!seen.insert(std::move(text)).second && !on_dup(e.key)) {
-          go_on = false;
-          break;
-        }
-      }
+  walk_tree(root, [&](const YamlNode& n) {
+    if (!n.is_mapping()) return Walk::Into;
+    std::unordered_set<std::string, KeyedHash> seen;
+    seen.reserve(n.pairs.size());
+    for (const MappingEntry& e : n.pairs) {
+      std::string text = canonical_key_text(e.key, mode);
+      if (text == merge) continue;
+      if (!seen.insert(std::move(text)).second && !on_dup(e.key)) return Walk::Stop;
     }
-    for (size_t i = n->pairs.size(); i-- > 0;) {
-      stack.push_back(&n->pairs[i].value);
-      stack.push_back(&n->pairs[i].key);
-    }
-    for (size_t i = n->items.size(); i-- > 0;) stack.push_back(&n->items[i]);
-  }
+    return Walk::Into;
+  });
 }
 
 }  // namespace
@@ -215,7 +188,7 @@ std::string canonical_key_text(const YamlNode& key, ResolverMode mode) {
 
 void collect_yaml11_warnings(const YamlNode& node, ResolverMode mode, std::vector<std::string>& out) {
   if (mode == ResolverMode::Yaml12) return;
-  preorder(node, [&](const YamlNode& n) {
+  walk_tree(node, [&](const YamlNode& n) {
     if (!n.is_scalar()) return;
     std::optional<KindNamePair> amb = yaml11_ambiguity(mode, n.text, n.scalar_style, tag_of(n));
     if (!amb) return;
@@ -232,7 +205,7 @@ std::vector<std::string> collect_yaml11_warnings_all(const std::vector<YamlNode>
 
 void upgrade_yaml11_scalars(YamlNode& node, ResolverMode mode) {
   if (mode == ResolverMode::Yaml12) return;
-  preorder(node, [&](YamlNode& n) {
+  walk_tree(node, [&](YamlNode& n) {
     if (!n.is_scalar() || n.scalar_style != ScalarStyle::Plain) return;
     ScalarTag tag = tag_of(n);
     ResolvedScalar old_reading = resolve_scalar_owned(mode, n.text, ScalarStyle::Plain, tag);

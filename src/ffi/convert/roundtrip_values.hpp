@@ -47,9 +47,10 @@ class AliasScope {
   // whose work grows with the copy each time, such as hashing a key that
   // holds it. The alias must have a copy (expanded() was called).
   void charge_again(const YamlNode& alias);
+  // The links of every alias of the document, built on first call.
+  const AnchorResolver& resolver();
 
  private:
-  const AnchorResolver& resolver();
   // Nodes a copy of `node` with its aliases expanded would hold, saturating.
   uint64_t expanded_size(const YamlNode& node);
   [[noreturn]] void throw_budget_error(const YamlNode& at);

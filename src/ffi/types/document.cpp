@@ -8,7 +8,6 @@
 #include "ffi/args.hpp"
 #include "ffi/borrow.hpp"
 #include "ffi/document_edits.hpp"
-#include "ffi/document_edits.hpp"
 #include "ffi/frame.hpp"
 #include "ffi/getters.hpp"
 #include "ffi/pyref.hpp"
@@ -23,6 +22,14 @@ namespace {
 
 DocumentObject* as_doc(PyObject* self) { return reinterpret_cast<DocumentObject*>(self); }
 
+// Runs body(content) in the host-call frame under the document's shared
+// borrow (a conflict raises RuntimeError).
+template <class R = PyObject*, class F>
+R read_document(PyObject* self, F&& body) {
+  return with_shared_borrow<R>(as_doc(self)->borrow,
+                               [&]() -> R { return body(std::as_const(document_content(self))); });
+}
+
 void document_dealloc(PyObject* self) {
   PyTypeObject* tp = Py_TYPE(self);
   DocumentObject* d = as_doc(self);
@@ -34,10 +41,9 @@ void document_dealloc(PyObject* self) {
 }
 
 // Item access: a view or plain value of the single root's child, or, with
-// any other number of roots, of the document with that index.
-PyObject* document_subscript_impl(PyObject* self, PyObject* key) {
-  SharedBorrow b = SharedBorrow::expected(as_doc(self)->borrow);
-  const RoundTripDocument& d = document_content(self);
+// any other number of roots, of the document with that index. The caller
+// holds the shared borrow.
+PyObject* document_subscript_impl(PyObject* self, const RoundTripDocument& d, PyObject* key) {
   const ValueSettings s = value_settings(d);
   if (d.docs.size() == 1) {
     AliasScope scope(d.docs[0]);
@@ -66,7 +72,7 @@ PyObject* document_subscript_impl(PyObject* self, PyObject* key) {
 }
 
 PyObject* document_subscript(PyObject* self, PyObject* key) {
-  return guarded([&] { return document_subscript_impl(self, key); });
+  return read_document(self, [&](const RoundTripDocument& d) { return document_subscript_impl(self, d, key); });
 }
 
 const char* const kGetParams[] = {"key", "default"};
@@ -77,15 +83,15 @@ PyObject* document_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     CallArgs a;
     if (!parse_args(kGetSpec, args, nargs, kwnames, a)) return nullptr;
     PyObject* dflt = is_absent(a[1]) ? nullptr : a[1];
-    return item_or_default([&] { return document_subscript_impl(self, a[0]); }, dflt);
+    // A borrow conflict is raised, not taken for a missing item.
+    return read_document(self, [&](const RoundTripDocument& d) {
+      return item_or_default([&] { return document_subscript_impl(self, d, a[0]); }, dflt);
+    });
   });
 }
 
 PyObject* document_keys(PyObject* self, PyObject*) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(as_doc(self)->borrow);
-    if (!b) return nullptr;
-    const RoundTripDocument& d = document_content(self);
+  return read_document(self, [&](const RoundTripDocument& d) -> PyObject* {
     if (d.docs.size() != 1) {
       PyErr_SetString(PyExc_TypeError, "keys() is only available on a single mapping document");
       return nullptr;
@@ -100,10 +106,7 @@ PyObject* document_keys(PyObject* self, PyObject*) {
 }
 
 Py_ssize_t document_len(PyObject* self) {
-  return guarded_status<Py_ssize_t>([&]() -> Py_ssize_t {
-    SharedBorrow b(as_doc(self)->borrow);
-    if (!b) return -1;
-    const RoundTripDocument& d = document_content(self);
+  return read_document<Py_ssize_t>(self, [&](const RoundTripDocument& d) -> Py_ssize_t {
     if (d.docs.size() != 1) return static_cast<Py_ssize_t>(d.docs.size());
     AliasScope scope(d.docs[0]);
     return node_length(d.docs[0], value_settings(d), scope);
@@ -111,20 +114,14 @@ Py_ssize_t document_len(PyObject* self) {
 }
 
 int document_contains(PyObject* self, PyObject* key) {
-  return guarded_status([&]() -> int {
-    SharedBorrow b(as_doc(self)->borrow);
-    if (!b) return -1;
-    const RoundTripDocument& d = document_content(self);
+  return read_document<int>(self, [&](const RoundTripDocument& d) -> int {
     if (d.docs.size() != 1) return 0;
     return contains_str_key(d.docs[0], key) ? 1 : 0;
   });
 }
 
 PyObject* document_to_dict(PyObject* self, PyObject*) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(as_doc(self)->borrow);
-    if (!b) return nullptr;
-    const RoundTripDocument& d = document_content(self);
+  return read_document(self, [&](const RoundTripDocument& d) -> PyObject* {
     const ValueSettings s = value_settings(d);
     auto convert = [&](const YamlNode& root) {
       AliasScope scope(root);
@@ -144,10 +141,7 @@ PyObject* document_to_dict(PyObject* self, PyObject*) {
 }
 
 PyObject* document_walk(PyObject* self, PyObject*) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(as_doc(self)->borrow);
-    if (!b) return nullptr;
-    const RoundTripDocument& d = document_content(self);
+  return read_document(self, [&](const RoundTripDocument& d) -> PyObject* {
     if (d.docs.empty()) return PyList_New(0);
     AliasScope scope(d.docs[0]);
     return walk_to_py(d.docs[0], value_settings(d), scope);
@@ -155,19 +149,14 @@ PyObject* document_walk(PyObject* self, PyObject*) {
 }
 
 PyObject* document_to_yaml(PyObject* self, PyObject*) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(as_doc(self)->borrow);
-    if (!b) return nullptr;
-    std::string text = render_document(document_content(self));
+  return read_document(self, [&](const RoundTripDocument& d) -> PyObject* {
+    std::string text = render_document(d);
     return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
   });
 }
 
 PyObject* document_range(PyObject* self, PyObject*) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(as_doc(self)->borrow);
-    if (!b) return nullptr;
-    const RoundTripDocument& d = document_content(self);
+  return read_document(self, [&](const RoundTripDocument& d) -> PyObject* {
     if (d.docs.empty()) Py_RETURN_NONE;
     return range_to_py(d.docs[0]);
   });
@@ -186,18 +175,36 @@ PyObject* document_locate(PyObject* self, PyObject* const* args, Py_ssize_t narg
       PyErr_SetString(PyExc_TypeError, "locate() takes a sequence of str/int path segments, not a str");
       return nullptr;
     }
-    PyRef it = PyRef::steal(PyObject_GetIter(arg));
-    if (!it) return nullptr;
     NodePath path;
-    while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) {
-      PathSegment seg;
-      if (!path_segment_from_py(item.get(), seg)) return nullptr;
-      path.push_back(std::move(seg));
+    if (PyList_CheckExact(arg) || PyTuple_CheckExact(arg)) {
+      // The usual form, read without an iterator. A key's __index__ may
+      // change a list as it goes: its size is read again at every step and
+      // each item held while it is converted.
+      const bool list = PyList_CheckExact(arg);
+      auto size = [&] { return list ? PyList_GET_SIZE(arg) : PyTuple_GET_SIZE(arg); };
+      path.reserve(static_cast<size_t>(size()));
+      for (Py_ssize_t i = 0; i < size(); ++i) {
+        PyRef item = PyRef::borrow(list ? PyList_GET_ITEM(arg, i) : PyTuple_GET_ITEM(arg, i));
+        PathSegment seg;
+        if (!path_segment_from_py(item.get(), seg)) return nullptr;
+        path.push_back(std::move(seg));
+      }
+    } else {
+      PyRef it = PyRef::steal(PyObject_GetIter(arg));
+      if (!it) return nullptr;
+      while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) {
+        PathSegment seg;
+        if (!path_segment_from_py(item.get(), seg)) return nullptr;
+        path.push_back(std::move(seg));
+      }
+      if (PyErr_Occurred()) return nullptr;
     }
-    if (PyErr_Occurred()) return nullptr;
-    SharedBorrow b = SharedBorrow::expected(as_doc(self)->borrow);
+    SharedBorrow b(as_doc(self)->borrow);
+    if (!b) return nullptr;
     const RoundTripDocument& d = document_content(self);
-    if (!lookup_path(d.docs, path, 0)) Py_RETURN_NONE;
+    // Resolved as the node will be: through aliases on the way, not the last.
+    AliasScope scope(handle_root(d, 0));
+    if (!resolve_handle(d, 0, path, scope, false)) Py_RETURN_NONE;
     return new_node_object(self, 0, std::move(path));
   });
 }
@@ -216,18 +223,13 @@ PyObject* document_set_origin(PyObject* self, PyObject* const* args, Py_ssize_t 
 }
 
 PyObject* document_get_origin(PyObject* self, void*) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(as_doc(self)->borrow);
-    if (!b) return nullptr;
-    return to_py(document_content(self).origin);
+  return read_document(self, [&](const RoundTripDocument& d) -> PyObject* {
+    return to_py(d.origin);
   });
 }
 
 PyObject* document_get_explicit_start(PyObject* self, void*) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(as_doc(self)->borrow);
-    if (!b) return nullptr;
-    const RoundTripDocument& d = document_content(self);
+  return read_document(self, [&](const RoundTripDocument& d) -> PyObject* {
     return PyBool_FromLong(!d.docs.empty() && d.docs[0].explicit_start);
   });
 }
@@ -236,7 +238,8 @@ PyObject* document_get_anchors(PyObject* self, void*) {
   return guarded([&]() -> PyObject* {
     std::vector<std::pair<std::string, NodePath>> found;
     {
-      SharedBorrow b = SharedBorrow::expected(as_doc(self)->borrow);
+      SharedBorrow b(as_doc(self)->borrow);
+      if (!b) return nullptr;
       const RoundTripDocument& d = document_content(self);
       if (!d.docs.empty()) found = collect_anchors_with_paths(d.docs[0]);
     }
@@ -253,11 +256,15 @@ PyObject* document_get_anchors(PyObject* self, void*) {
   });
 }
 
+// No borrow: the roots are not looked at (an empty stream gives a node that
+// is stale until a document exists).
+PyObject* document_get_node(PyObject* self, void*) {
+  return guarded([&] { return new_node_object(self, 0, NodePath{}); });
+}
+
 PyObject* document_repr(PyObject* self) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow b(as_doc(self)->borrow);
-    if (!b) return nullptr;
-    return PyUnicode_FromFormat("QuillfernDocument(documents=%zu)", document_content(self).docs.size());
+  return read_document(self, [&](const RoundTripDocument& d) -> PyObject* {
+    return PyUnicode_FromFormat("QuillfernDocument(documents=%zu)", d.docs.size());
   });
 }
 
@@ -289,6 +296,7 @@ PyGetSetDef getset[] = {
     {"explicit_start", document_get_explicit_start, nullptr, "Whether the first document was opened by '---'.",
      nullptr},
     {"anchors", document_get_anchors, nullptr, "Anchor name -> QuillfernNode, for the first document.", nullptr},
+    {"node", document_get_node, nullptr, "The QuillfernNode of the first document's root.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -10,7 +10,8 @@
 
 namespace qf::py {
 
-const YamlNode* resolve_handle(const RoundTripDocument& d, uint64_t root, const NodePath& path, AliasScope& scope) {
+const YamlNode* resolve_handle(const RoundTripDocument& d, uint64_t root, std::span<const PathSegment> path,
+                               AliasScope& scope, bool follow_last) {
   if (root >= d.docs.size()) return nullptr;
   const YamlNode* n = &d.docs[root];
   for (const PathSegment& seg : path) {
@@ -21,7 +22,7 @@ const YamlNode* resolve_handle(const RoundTripDocument& d, uint64_t root, const 
     n = child_by_segment(*n, seg);
     if (!n) return nullptr;
   }
-  if (n->is_alias()) {
+  if (follow_last && n->is_alias()) {
     // A dangling alias stays what it is.
     if (const YamlNode* t = scope.final_target(*n)) n = t;
   }
@@ -52,8 +53,6 @@ bool path_segment_from_py(PyObject* key, PathSegment& out) {
   return false;
 }
 
-namespace {
-
 PyObject* missing_child_error(NodeKind parent, PyObject* key) {
   if (parent == NodeKind::Sequence) {
     PyErr_SetString(PyExc_IndexError, "index out of range");
@@ -64,8 +63,6 @@ PyObject* missing_child_error(NodeKind parent, PyObject* key) {
   PyErr_SetObject(PyExc_KeyError, s.get());
   return nullptr;
 }
-
-}  // namespace
 
 KeyMatcher::KeyMatcher(PyObject* key, const ValueSettings& s, AliasScope& scope) : key_(key), s_(s), scope_(scope) {
   if (PyUnicode_CheckExact(key)) {

@@ -3,6 +3,7 @@
 // Callers hold the document's borrow for the whole call.
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "ffi/convert/roundtrip_values.hpp"
@@ -19,9 +20,22 @@ inline ValueSettings value_settings(const RoundTripDocument& d) {
 }
 
 // The node a handle designates: from root number `root`, one step per
-// segment; an alias met on the way, or at the end, stands for the node it
-// refers to in its own document. nullptr when the path does not resolve.
-const YamlNode* resolve_handle(const RoundTripDocument& d, uint64_t root, const NodePath& path, AliasScope& scope);
+// segment; an alias met on the way stands for the node it refers to in its
+// own document, and so does one at the end unless `follow_last` is false (a
+// node handle can designate an alias). nullptr when the path does not
+// resolve.
+const YamlNode* resolve_handle(const RoundTripDocument& d, uint64_t root, std::span<const PathSegment> path,
+                               AliasScope& scope, bool follow_last = true);
+
+// The root a handle starts at, or nullptr when the stream has no such
+// document.
+inline const YamlNode* handle_root(const RoundTripDocument& d, uint64_t root) {
+  return root < d.docs.size() ? &d.docs[root] : nullptr;
+}
+
+// IndexError "index out of range" under a sequence, else KeyError whose one
+// argument is str(key). Returns nullptr.
+PyObject* missing_child_error(NodeKind parent, PyObject* key);
 
 // A non-negative 64-bit integer (anything with __index__, bool included)
 // gives Index; else a str gives Key; else TypeError "mapping keys must be

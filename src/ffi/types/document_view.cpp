@@ -19,17 +19,6 @@ namespace qf::py {
 namespace {
 
 template <class T>
-void handle_dealloc(PyObject* self) {
-  PyTypeObject* tp = Py_TYPE(self);
-  T* o = reinterpret_cast<T*>(self);
-  Py_CLEAR(o->handle.document);
-  std::destroy_at(&o->handle);
-  std::destroy_at(&o->borrow);
-  tp->tp_free(self);
-  Py_DECREF(tp);
-}
-
-template <class T>
 PyObject* new_handle_object(TypeCell& cell, PyObject* document, uint64_t root, NodePath path) {
   PyTypeObject* tp = cell.require();
   PyObject* o = tp->tp_alloc(tp, 0);
@@ -42,76 +31,53 @@ PyObject* new_handle_object(TypeCell& cell, PyObject* document, uint64_t root, N
 
 DocumentViewObject* as_view(PyObject* self) { return reinterpret_cast<DocumentViewObject*>(self); }
 
-// Both borrows of a view member (the view's own, then the document's, which
-// is expected to be free) and the node the view designates. `stale` holds
-// when the path does not resolve; the caller raises KeyError "stale view".
+// What a view member reads: the document's content and the node the view
+// designates (nullptr when the path does not resolve: the view is stale).
 struct ViewAccess {
-  SharedBorrow view;
-  SharedBorrow doc;
   const RoundTripDocument& content;
   NodeHandle& handle;
   AliasScope scope;
   const YamlNode* node = nullptr;
 
-  ViewAccess(PyObject* self, SharedBorrow&& own)
-      : view(std::move(own)),
-        doc(SharedBorrow::expected(document_borrow(as_view(self)->handle.document))),
-        content(document_content(as_view(self)->handle.document)),
-        handle(as_view(self)->handle),
-        scope(handle.root < content.docs.size() ? &content.docs[handle.root] : nullptr) {
+  ViewAccess(const RoundTripDocument& d, NodeHandle& h) : content(d), handle(h), scope(handle_root(d, h.root)) {
     node = resolve_handle(content, handle.root, handle.path, scope);
   }
   ValueSettings settings() const { return value_settings(content); }
 };
 
-PyObject* stale_view() {
+template <class R = PyObject*>
+R stale_view() {
   PyErr_SetString(PyExc_KeyError, "stale view");
-  return nullptr;
+  return failure<R>();
 }
 
-// Runs body(access) with the view's shared borrow taken as checked (a
-// conflict raises RuntimeError) or asserted (an internal failure).
-template <class F>
-PyObject* with_view(PyObject* self, bool asserted, F&& body) {
-  return guarded([&]() -> PyObject* {
-    std::optional<SharedBorrow> own;
-    if (asserted) {
-      own.emplace(SharedBorrow::expected(as_view(self)->borrow));
-    } else {
-      own.emplace(as_view(self)->borrow);
-      if (!*own) return nullptr;
-    }
-    ViewAccess a(self, std::move(*own));
-    if (!a.node) return stale_view();
+// Runs body(access) in the host-call frame under both shared borrows of a
+// view member, the view's own and then its document's; a conflict on either
+// raises RuntimeError.
+template <class R = PyObject*, class F>
+R with_view_access(PyObject* self, F&& body) {
+  return with_shared_borrow<R>(as_view(self)->borrow, [&]() -> R {
+    NodeHandle& h = as_view(self)->handle;
+    SharedBorrow doc(document_borrow(h.document));
+    if (!doc) return failure<R>();
+    ViewAccess a(document_content(h.document), h);
     return body(a);
   });
 }
 
-// with_view for slots that return a status (-1 on failure), with the view's
-// borrow taken as checked.
-template <class R, class F>
-R with_view_status(PyObject* self, F&& body) {
-  return guarded_status<R>([&]() -> R {
-    SharedBorrow own(as_view(self)->borrow);
-    if (!own) return -1;
-    ViewAccess a(self, std::move(own));
-    if (!a.node) {
-      stale_view();
-      return -1;
-    }
-    return body(a);
-  });
+// with_view_access for the members that raise KeyError "stale view".
+template <class R = PyObject*, class F>
+R with_view(PyObject* self, F&& body) {
+  return with_view_access<R>(self, [&](ViewAccess& a) -> R { return a.node ? body(a) : stale_view<R>(); });
 }
 
-PyObject* view_subscript_impl(PyObject* self, PyObject* key) {
-  SharedBorrow own = SharedBorrow::expected(as_view(self)->borrow);
-  ViewAccess a(self, std::move(own));
+PyObject* view_subscript_impl(ViewAccess& a, PyObject* key) {
   if (!a.node) return stale_view();
   return child_for_key(a.handle.document, a.handle.root, a.handle.path, *a.node, key, a.scope, a.settings());
 }
 
 PyObject* view_subscript(PyObject* self, PyObject* key) {
-  return guarded([&] { return view_subscript_impl(self, key); });
+  return with_view_access(self, [&](ViewAccess& a) { return view_subscript_impl(a, key); });
 }
 
 const char* const kGetParams[] = {"key", "default"};
@@ -122,12 +88,15 @@ PyObject* view_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     CallArgs a;
     if (!parse_args(kGetSpec, args, nargs, kwnames, a)) return nullptr;
     PyObject* dflt = is_absent(a[1]) ? nullptr : a[1];
-    return item_or_default([&] { return view_subscript_impl(self, a[0]); }, dflt);
+    // A borrow conflict is raised; a stale view gives the default.
+    return with_view_access(self, [&](ViewAccess& v) {
+      return item_or_default([&] { return view_subscript_impl(v, a[0]); }, dflt);
+    });
   });
 }
 
 PyObject* view_keys(PyObject* self, PyObject*) {
-  return with_view(self, false, [&](ViewAccess& a) -> PyObject* {
+  return with_view(self, [&](ViewAccess& a) -> PyObject* {
     if (!a.node->is_mapping()) {
       PyErr_SetString(PyExc_TypeError, "node is not a mapping");
       return nullptr;
@@ -137,42 +106,51 @@ PyObject* view_keys(PyObject* self, PyObject*) {
 }
 
 Py_ssize_t view_len(PyObject* self) {
-  return with_view_status<Py_ssize_t>(
+  return with_view<Py_ssize_t>(
       self, [&](ViewAccess& a) -> Py_ssize_t { return node_length(*a.node, a.settings(), a.scope); });
 }
 
 int view_contains(PyObject* self, PyObject* key) {
-  return with_view_status<int>(self, [&](ViewAccess& a) -> int { return contains_str_key(*a.node, key) ? 1 : 0; });
+  return with_view<int>(self, [&](ViewAccess& a) -> int { return contains_str_key(*a.node, key) ? 1 : 0; });
 }
 
 PyObject* view_unwrap(PyObject* self, PyObject*) {
-  return with_view(self, false, [&](ViewAccess& a) -> PyObject* {
+  return with_view(self, [&](ViewAccess& a) -> PyObject* {
     AnchorObjectCache cache;
     return node_to_python(*a.node, a.settings(), a.scope, cache);
   });
 }
 
 PyObject* view_walk(PyObject* self, PyObject*) {
-  return with_view(self, false,
-                   [&](ViewAccess& a) -> PyObject* { return walk_to_py(*a.node, a.settings(), a.scope); });
+  return with_view(self, [&](ViewAccess& a) -> PyObject* { return walk_to_py(*a.node, a.settings(), a.scope); });
 }
 
 PyObject* view_range(PyObject* self, PyObject*) {
-  return with_view(self, false, [&](ViewAccess& a) -> PyObject* { return range_to_py(*a.node); });
+  return with_view(self, [&](ViewAccess& a) -> PyObject* { return range_to_py(*a.node); });
 }
 
 PyObject* view_to_yaml(PyObject* self, PyObject*) {
-  return with_view(self, false, [&](ViewAccess& a) -> PyObject* {
+  return with_view(self, [&](ViewAccess& a) -> PyObject* {
     std::string text = emit_root(*a.node, a.content.null_style);
     return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
   });
 }
 
+PyObject* view_node(PyObject* self, void*) {
+  return with_shared_borrow(as_view(self)->borrow, [&] {
+    const NodeHandle& h = as_view(self)->handle;
+    return new_node_object(h.document, h.root, h.path);
+  });
+}
+
+PyGetSetDef view_getset[] = {
+    {"node", view_node, nullptr, "The QuillfernNode at this view's path (not resolved: a stale view gives a stale node).",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyObject* view_repr(PyObject* self) {
-  return guarded([&]() -> PyObject* {
-    SharedBorrow own(as_view(self)->borrow);
-    if (!own) return nullptr;
-    ViewAccess a(self, std::move(own));
+  return with_view_access(self, [&](ViewAccess& a) -> PyObject* {
     if (!a.node) return PyUnicode_FromString("QuillfernDocumentView(<stale>)");
     return PyUnicode_FromFormat("QuillfernDocumentView(%s)", node_kind_name(a.node->kind));
   });
@@ -199,6 +177,7 @@ PyType_Slot view_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc<DocumentViewObject>)},
     {Py_tp_repr, reinterpret_cast<void*>(view_repr)},
     {Py_tp_methods, view_methods},
+    {Py_tp_getset, view_getset},
     {Py_mp_subscript, reinterpret_cast<void*>(view_subscript)},
     {Py_mp_length, reinterpret_cast<void*>(view_len)},
     // __setitem__ and __delitem__ share the one slot.
@@ -209,26 +188,10 @@ PyType_Slot view_slots[] = {
 PyType_Spec view_spec = {"QuillfernDocumentView", sizeof(DocumentViewObject), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, view_slots};
 
-PyType_Slot node_slots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "A metadata-bearing handle onto a single node of a [`QuillfernDocument`].\n\n"
-                    "It exposes the node's value, position, comments, style, anchor and tag, and\n"
-                    "resolves its path again on every access.")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc<NodeObject>)},
-    {0, nullptr},
-};
-PyType_Spec node_spec = {"QuillfernNode", sizeof(NodeObject), 0,
-                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, node_slots};
-
 }  // namespace
 
 TypeCell& document_view_type_cell() {
   static TypeCell cell(&view_spec);
-  return cell;
-}
-
-TypeCell& node_type_cell() {
-  static TypeCell cell(&node_spec);
   return cell;
 }
 

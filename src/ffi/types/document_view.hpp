@@ -5,6 +5,7 @@
 // resolved again on every access.
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "ffi/py.hpp"
 #include "ffi/type_cell.hpp"
@@ -30,6 +31,19 @@ struct NodeObject {
   BorrowFlag borrow;
   NodeHandle handle;
 };
+
+// tp_dealloc of both classes: they reference only the document, which holds
+// no host objects, so neither takes part in garbage collection.
+template <class T>
+void handle_dealloc(PyObject* self) {
+  PyTypeObject* tp = Py_TYPE(self);
+  T* o = reinterpret_cast<T*>(self);
+  Py_CLEAR(o->handle.document);
+  std::destroy_at(&o->handle);
+  std::destroy_at(&o->borrow);
+  tp->tp_free(self);
+  Py_DECREF(tp);
+}
 
 TypeCell& document_view_type_cell();
 TypeCell& node_type_cell();

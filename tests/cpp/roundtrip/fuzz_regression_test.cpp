@@ -1,6 +1,7 @@
 // Inputs that once broke the round-trip property (found by the fuzz target):
-// each must still come back unchanged, re-emit faithfully with every comment
-// and re-emit to the same bytes a second time.
+// each must still compose, come back unchanged, re-emit faithfully with every
+// comment and re-emit to the same bytes a second time; the few that do not
+// compose must fail with their recorded error.
 #include <gtest/gtest.h>
 
 #include "fuzz/roundtrip_fuzz_check.hpp"
@@ -26,7 +27,7 @@ TEST(RoundTripRegressions, FormerlyBrokenInputs) {
       "? a\n \n- !!!\n\n      # Runs a set 1.3\nfiftevalue\nen: d\n",
       // spacing that must not drift
       "::   name\n", "&a a: &b b\n*b : #a   \n  moe space\n", "{{ groupId }}                 # id\n",
-      "- *SS # Subsequent occurrence\n", "[a, [b, c]]\n: # Both empty\n\"quoted key\":\n- entry\n",
+      "- &SS a\n- *SS # Subsequent occurrence\n", "[a, [b, c]]\n: # Both empty\n\"quoted key\":\n- entry\n",
       "- a\n- -   # Comment\n        # lines\n   b\n  -0c\n",
       "%TAG ! tag:x,2002:\n--- !shape\n  # Use the ! handle\n ? # tag:circle\n- !circle\n  radius: 7\n",
       "c  :\t #lala\n  d\n> # lala\n - seq1\n: # lala\n # #lala\n  seq2\n",
@@ -46,8 +47,28 @@ TEST(RoundTripRegressions, FormerlyBrokenInputs) {
       "a: |+\n  keep\n\n\nb: 1\n",
   };
   for (const char* text : inputs) {
+    ComposeResult r = compose_documents(text);
+    EXPECT_TRUE(r.ok()) << text << "\n" << r.error->message;
     std::optional<std::string> failure = fuzz::check_round_trip(text);
     EXPECT_FALSE(failure.has_value()) << *failure;
+  }
+}
+
+TEST(RoundTripRegressions, FormerlyBrokenInputsThatDoNotCompose) {
+  struct Refused {
+    const char* text;
+    const char* message;
+    uint32_t line, column;  // 0-based
+  };
+  const Refused inputs[] = {
+      {"- *SS # Subsequent occurrence\n", "unknown alias: *SS", 0, 2},
+  };
+  for (const Refused& in : inputs) {
+    ComposeResult r = compose_documents(in.text);
+    ASSERT_FALSE(r.ok()) << in.text;
+    EXPECT_EQ(r.error->message, in.message) << in.text;
+    EXPECT_EQ(r.error->span.line, in.line) << in.text;
+    EXPECT_EQ(r.error->span.column, in.column) << in.text;
   }
 }
 

@@ -205,6 +205,6 @@ TEST(YamlTestSuite, EveryCaseScansAsExpected) {
       EXPECT_EQ(got, want) << name;
     }
   }
-  EXPECT_GT(valid, 250u);
-  EXPECT_GT(invalid, 60u);
+  EXPECT_EQ(valid, 308u);
+  EXPECT_EQ(invalid, 94u);
 }
