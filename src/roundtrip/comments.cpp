@@ -219,7 +219,10 @@ class Attacher {
         ++key_depth_;
         attach(e.key, false, e.key.explicit_key ? Introducer{IntroKind::ExplicitKey, 0, M} : Introducer{});
         --key_depth_;
-        if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.value.anchor && !e.value.tag) {
+        // (After an explicit key the ":" need not follow the key, and the
+        // value is written on the ":" line with its own spacing.)
+        if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.key.explicit_key &&
+            !e.value.anchor && !e.value.tag) {
           Position ke = node_end_position(e.key);
           if (ke.first == e.value.span.line && e.value.span.column > ke.second)
             e.value.comments.value_pad = e.value.span.column - ke.second - 1;
