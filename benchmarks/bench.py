@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Compare quillfern with PyYAML (C loader/dumper), ruamel.yaml and json.
+"""Compare quillfern with PyYAML (C loader/dumper), ruamel.yaml and json;
+annotated loading also with plain loading and ruamel.yaml's round-trip loader.
 
 Every figure is a ratio measured in the same run: the peer's time divided by
 quillfern's (so 20.0x means quillfern took a twentieth of the time).
@@ -136,6 +137,27 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
     else:
         print("loads_all: not available yet")
 
+    # annotated results: the first document (loads) and every document
+    ann = getattr(quillfern, "OPT_ANNOTATED", None)
+    if ann is not None and available(lambda: quillfern.loads("a: 1", option=ann)):
+        ours = best_time(lambda: [quillfern.loads(t, option=ann) for t in texts], repeat)
+        peers = {"plain loads": best_time(lambda: [quillfern.loads(t) for t in texts], repeat)}
+        if RuamelYAML:
+            ry = RuamelYAML()  # the round-trip loader, whose results carry .lc
+            peers["ruamel-rt"] = best_time(lambda: [next(iter(ry.load_all(t)), None) for t in texts],
+                                           max(1, repeat // 2))
+        row("loads OPT_ANNOTATED", ours, peers)
+        print(f"{'':<28} annotated takes {ours / peers['plain loads']:.1f}x the time of plain loads")
+        ours = best_time(lambda: [quillfern.loads_all(t, option=ann) for t in texts], repeat)
+        peers = {"plain loads_all": best_time(lambda: [quillfern.loads_all(t) for t in texts], repeat)}
+        if RuamelYAML:
+            ry = RuamelYAML()
+            peers["ruamel-rt"] = best_time(lambda: [list(ry.load_all(t)) for t in texts], max(1, repeat // 2))
+        row("loads_all OPT_ANNOTATED", ours, peers)
+        print(f"{'':<28} annotated takes {ours / peers['plain loads_all']:.1f}x the time of plain loads_all")
+    else:
+        print("annotated results: not available yet")
+
     # dumps / to_json
     if data is not None and available(lambda: quillfern.dumps({"a": 1})):
         plain = [jsonable(d) for d in data]
@@ -158,6 +180,9 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
     else:
         print("dumps: not available yet")
 
+    if data is not None and available(lambda: quillfern.dumps(1, represent=lambda o: None)):
+        bench_represent([jsonable(d) for d in data], repeat)
+
     # unchanged round trip
     rt = getattr(quillfern, "OPT_ROUND_TRIP", None)
     if rt is not None and available(lambda: quillfern.dumps(quillfern.loads_all("a: 1", option=rt)[0])):
@@ -176,16 +201,124 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
         print("round trip: not available yet")
 
 
-def peak_memory(text_path: str) -> None:
+class Node:
+    """A user class written as a tagged mapping of its fields."""
+
+    __slots__ = ("fields",)
+
+    def __init__(self, fields):
+        self.fields = fields
+
+
+def wrap_nodes(x):
+    if isinstance(x, dict):
+        return Node({k: wrap_nodes(v) for k, v in x.items()})
+    if isinstance(x, list):
+        return [wrap_nodes(v) for v in x]
+    return x
+
+
+def represent_node(o):
+    if type(o) is Node:
+        return quillfern.QuillfernMapping(list(o.fields.items()), tag="!node")
+    return None
+
+
+def decline(o):
+    return None
+
+
+def bench_represent(plain: list, repeat: int) -> None:
+    """dumps with a represent callback against the peers' own representers,
+    and what a callback that declines everything costs over plain dumps."""
+    wrapped = [wrap_nodes(d) for d in plain]
+    ours = best_time(lambda: [quillfern.dumps(d, represent=represent_node) for d in wrapped], repeat)
+    peers = {}
+    if pyyaml:
+        class NodeDumper(PY_DUMPER):
+            pass
+
+        NodeDumper.add_representer(Node, lambda r, o: r.represent_mapping("!node", o.fields))
+        peers["PyYAML-C"] = best_time(lambda: [pyyaml.dump(d, Dumper=NodeDumper) for d in wrapped], repeat)
+    if RuamelYAML:
+        ry = RuamelYAML()
+        ry.representer.add_representer(Node, lambda r, o: r.represent_mapping("!node", o.fields))
+
+        def ruamel_dump():
+            for d in wrapped:
+                buf = io.StringIO()
+                ry.dump(d, buf)
+        peers["ruamel"] = best_time(ruamel_dump, max(1, repeat // 2))
+    row("dumps represent (Node)", ours, peers)
+    base = best_time(lambda: [quillfern.dumps(d) for d in plain], repeat)
+    declined = best_time(lambda: [quillfern.dumps(d, represent=decline) for d in plain], repeat)
+    print(f"{'dumps represent=None-callback':<28} quillfern {declined * 1e3:9.2f} ms  "
+          f"{declined / base:.2f}x the time of plain dumps")
+
+
+def child_peak(code: str, text_path: str) -> tuple[int, int]:
+    """(resident KiB before the measured step, peak KiB after it) in a fresh
+    interpreter; the code resets the peak with clear_refs before the step."""
+    out = subprocess.run([sys.executable, "-c", code, text_path], capture_output=True, text=True, check=True)
+    base, peak = map(int, out.stdout.split())
+    return base, peak
+
+
+_STATUS = (
+    "import sys\n"
+    "def status(field):\n"
+    "    with open('/proc/self/status') as f:\n"
+    "        for line in f:\n"
+    "            if line.startswith(field + ':'):\n"
+    "                return int(line.split()[1])\n"
+    "def reset():\n"
+    "    with open('/proc/self/clear_refs', 'w') as f:\n"
+    "        f.write('5')\n"
+)
+
+
+def peak_dump_memory(text_path: str) -> None:
+    # The data is loaded first; the peak is then reset, so each figure is
+    # what the dump itself adds.
+    load = "import quillfern\nwith open(sys.argv[1], 'rb') as f:\n    data = quillfern.loads(f.read())\n"
+    ours = (_STATUS + load + "reset()\nbase = status('VmRSS')\n"
+            "out = quillfern.dumps(data, represent=lambda o: None)\nprint(base, status('VmHWM'))\n")
+    peer = (_STATUS + load + "import yaml\nreset()\nbase = status('VmRSS')\n"
+            "out = yaml.dump(data, Dumper=yaml.CSafeDumper)\nprint(base, status('VmHWM'))\n")
+    if not os.path.exists("/proc/self/clear_refs") or pyyaml is None:
+        print("peak memory of dumps: not available on this system")
+        return
+    try:
+        b1, p1 = child_peak(ours, text_path)
+        b2, p2 = child_peak(peer, text_path)
+    except subprocess.CalledProcessError as e:
+        print("peak memory of dumps: not available:", e.stderr.strip().splitlines()[-1:])
+        return
+    print(f"peak memory of dumps(represent=None-callback): +{(p1 - b1) / 1024:.1f} MiB, "
+          f"PyYAML-C dump: +{(p2 - b2) / 1024:.1f} MiB ({(p1 - b1) / max(1, p2 - b2):.2f}x)")
+
+
+# What each peak-memory run loads, and how.
+LOADERS = {
+    "loads": "x = quillfern.loads(t)",
+    "loads OPT_ANNOTATED": "x = quillfern.loads(t, option=quillfern.OPT_ANNOTATED)",
+    "ruamel-rt load": "from ruamel.yaml import YAML\nx = YAML().load(t)",
+}
+
+
+def peak_memory(text_path: str, how: str = "loads") -> float | None:
+    """Prints and returns the peak memory (MiB) that one load adds."""
     # In a fresh interpreter: the text is read as bytes (one buffer of the
     # file's size, no decoding copy), then the peak resident size is reset to
-    # the current one, so the peak after loads is what loads itself adds. The
-    # peak is the kernel's per-process high-water mark (VmHWM); getrusage's
+    # the current one, so the peak after loading is what the load itself adds.
+    # The peak is the kernel's per-process high-water mark (VmHWM); getrusage's
     # ru_maxrss would not do, as a child started from a large benchmark
-    # process inherits the parent's maximum across exec.
+    # process inherits the parent's maximum across exec. Imports come first,
+    # so a peer's import is not counted.
     code = (
         "import quillfern, sys\n"
-        "def status(field):\n"
+        + ("import ruamel.yaml\n" if how.startswith("ruamel") else "")
+        + "def status(field):\n"
         "    with open('/proc/self/status') as f:\n"
         "        for line in f:\n"
         "            if line.startswith(field + ':'):\n"
@@ -195,19 +328,36 @@ def peak_memory(text_path: str) -> None:
         "with open('/proc/self/clear_refs', 'w') as f:\n"
         "    f.write('5')\n"
         "base = status('VmRSS')\n"
-        "x = quillfern.loads(t)\n"
+        + LOADERS[how] + "\n"
         "print(base, status('VmHWM'))\n"
     )
     if not os.path.exists("/proc/self/clear_refs"):
         print("peak memory: not available on this system")
-        return
+        return None
     try:
         out = subprocess.run([sys.executable, "-c", code, text_path], capture_output=True, text=True, check=True)
         base, peak = map(int, out.stdout.split())
         size = os.path.getsize(text_path)
-        print(f"peak memory of loads on {size / 1e6:.1f} MB: +{(peak - base) / 1024:.1f} MiB over the text read")
+        added = (peak - base) / 1024
+        print(f"peak memory of {how} on {size / 1e6:.1f} MB: +{added:.1f} MiB over the text read")
+        return added
     except subprocess.CalledProcessError as e:
         print("peak memory: not available:", e.stderr.strip().splitlines()[-1:])
+        return None
+
+
+def annotated_peak_memory(tmp: str) -> None:
+    """Annotated loads against plain loads and ruamel's round-trip load, on a
+    generated 1 MB document, each in a fresh interpreter."""
+    path = os.path.join(tmp, "annotated.yaml")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(generated_document(1.0))
+    figures = {how: peak_memory(path, how) for how in LOADERS if RuamelYAML or not how.startswith("ruamel")}
+    ours = figures.get("loads OPT_ANNOTATED")
+    if ours:
+        for how in ("loads", "ruamel-rt load"):
+            if figures.get(how):
+                print(f"  annotated / {how}: {ours / figures[how]:.2f}x")
 
 
 def main() -> None:
@@ -225,6 +375,8 @@ def main() -> None:
         with open(path, "w", encoding="utf-8") as f:
             f.write(big)
         peak_memory(path)
+        annotated_peak_memory(tmp)
+        peak_dump_memory(path)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 how their cases are found, and a runner for code that must fit a small
 thread stack."""
 
+import math
 import pathlib
 import threading
 
@@ -56,3 +57,17 @@ def run_in_small_thread(fn, stack_size=SMALL_STACK):
     if "error" in out:
         raise out["error"]
     return out["value"]
+
+
+def same(a, b):
+    """Equality of loaded values, NaN equal to itself, QuillfernTag by its tag
+    and value, dicts entry by entry in order."""
+    if isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b):
+        return True
+    if type(a).__name__ == "QuillfernTag" and type(b).__name__ == "QuillfernTag":
+        return a.tag == b.tag and same(a.value, b.value)
+    if isinstance(a, dict) and isinstance(b, dict):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a.items(), b.items()))
+    if isinstance(a, (list, tuple)) and isinstance(b, (list, tuple)):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    return a == b

@@ -111,7 +111,7 @@ def test_fspath_giving_bytes_is_refused_with_note():
         ({"option": m.OPT_INDENT_2 | m.OPT_INDENT_4}, {"a": 1}),
         ({"include_dir": pathlib.Path("."), "root_path": os.getcwd()}, {"a": 1}),
         ({"include_dir": None, "schema": object(), "tags": [], "tag_handler": 5},
-         NotImplementedError("schema validation is not available yet")),
+         TypeError("tags must be a dict (or Tags) mapping each tag name to a callable")),
     ],
 )
 def test_accepted_arguments_reach_the_implementation(kwargs, outcome):

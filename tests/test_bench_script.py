@@ -33,11 +33,26 @@ def test_peak_memory_counts_what_loads_adds(bench, tmp_path, capsys):
 
 
 def test_main_writes_no_shared_file(bench, monkeypatch, tmp_path):
-    seen = []
+    seen, dirs = [], []
     monkeypatch.setattr(bench, "bench_set", lambda *a, **k: None)
     monkeypatch.setattr(bench, "peak_memory", seen.append)
+    monkeypatch.setattr(bench, "annotated_peak_memory", dirs.append)
+    monkeypatch.setattr(bench, "peak_dump_memory", seen.append)
     monkeypatch.setattr("sys.argv", ["bench.py", "--size-mb", "0.01"])
     bench.main()
-    [path] = seen
+    path, again = seen
+    assert path == again
     assert not pathlib.Path(path).exists()  # removed after the step
     assert pathlib.Path(path).parent != BENCH.parent.parent / "build"
+    assert dirs == [str(pathlib.Path(path).parent)]
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/clear_refs"), reason="needs Linux /proc")
+def test_peak_dump_memory_reports_both_figures(bench, tmp_path, capsys):
+    pytest.importorskip("yaml")
+    path = tmp_path / "doc.yaml"
+    path.write_text(bench.generated_document(0.3), encoding="utf-8")
+    bench.peak_dump_memory(str(path))
+    out = capsys.readouterr().out
+    assert out.startswith("peak memory of dumps(represent=None-callback): +"), out
+    assert "PyYAML-C dump: +" in out

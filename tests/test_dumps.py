@@ -189,9 +189,7 @@ def test_null_options_are_exclusive():
         q.dumps(None, option=O.OPT_NULL_AS_KEYWORD | O.OPT_NULL_AS_TILDE)
 
 
-def test_represent_is_not_available_yet():
-    with pytest.raises(NotImplementedError, match="^represent is not available yet$"):
-        q.dumps({"a": 1}, represent=lambda o: o)
+def test_represent_none_takes_the_plain_road():
     assert q.dumps({"a": 1}, represent=None) == b"a: 1\n"
 
 

@@ -156,6 +156,18 @@ bool arg_u64(PyObject* o, const char* name, uint64_t& out) {
   return true;
 }
 
+bool arg_u32(PyObject* o, const char* name, uint32_t& out) {
+  uint64_t v = 0;
+  if (!arg_u64(o, name, v)) return false;
+  if (v > UINT32_MAX) {
+    PyErr_SetString(PyExc_OverflowError, "int too big to convert to a 32-bit unsigned integer");
+    add_processing_note(name);
+    return false;
+  }
+  out = static_cast<uint32_t>(v);
+  return true;
+}
+
 bool arg_option(PyObject* o, uint64_t& out) {
   if (is_absent(o)) {
     out = 0;

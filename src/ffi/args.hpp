@@ -50,6 +50,8 @@ void add_processing_note(const char* name) noexcept;
 // Unsigned 64-bit: an int directly, anything else through __index__;
 // OverflowError outside 0..2**64-1, TypeError without __index__.
 bool arg_u64(PyObject* o, const char* name, uint64_t& out);
+// Unsigned 32-bit: as arg_u64, OverflowError above 2**32-1.
+bool arg_u32(PyObject* o, const char* name, uint32_t& out);
 // The `option` word: absent or None is 0.
 bool arg_option(PyObject* o, uint64_t& out);
 // A path: absent or None gives none; otherwise os.fspath(o) must be a str,

@@ -11,12 +11,15 @@
 #include "encode/value_writer.hpp"
 #include "ffi/args.hpp"
 #include "ffi/convert/encode.hpp"
+#include "ffi/convert/represent.hpp"
 #include "ffi/dumps_roundtrip.hpp"
 #include "ffi/entry_points.hpp"
 #include "ffi/errors.hpp"
+#include "ffi/frame.hpp"
 #include "ffi/gil.hpp"
 #include "ffi/py.hpp"
 #include "ffi/pyref.hpp"
+#include "roundtrip/emit.hpp"
 
 namespace qf::py {
 
@@ -32,6 +35,53 @@ Value convert_for_dump(PyObject* obj, EncodeContext ctx) {
   SharedObjects shared;
   ctx.shared = &shared;
   return python_to_value(obj, ctx);
+}
+
+// The node tree of `obj` through the represent callback, with its final
+// anchor names. The state, with every reference it holds, is gone when this
+// returns. A RecursionError (raised by a callback, say) is reported as the
+// nesting error it stands for, with the original as its cause.
+YamlNode represent_tree(PyObject* obj, PyObject* represent, const EncodeContext& ctx, const EmitSettings& settings) {
+  RepresentState state;
+  state.encode = ctx;
+  state.represent = represent;
+  state.sort_keys = settings.sort_keys;
+  state.flow_style = settings.flow_style;
+  state.prefer_double_quotes = settings.prefer_double_quotes;
+  state.resolver_mode = settings.resolver_mode;
+  try {
+    YamlNode root = represent_object(state, obj, 0, false, false);
+    assign_shared_anchors(root, state.aliased);
+    return root;
+  } catch (Error& e) {
+    std::move(e).raise();
+  } catch (ErrorAlreadySet&) {
+  }
+  if (!PyErr_ExceptionMatches(PyExc_RecursionError)) throw ErrorAlreadySet{};
+  PyRef cause = PyRef::steal(take_raised_exception());
+  PyRef exc = new_exception(ExcClass::UnserializableError,
+                            "object is too deeply nested to serialize (possible self-reference)");
+  PyException_SetCause(exc.get(), Py_NewRef(cause.get()));
+  PyException_SetContext(exc.get(), cause.release());
+  restore_raised_exception(exc.release());
+  throw ErrorAlreadySet{};
+}
+
+std::string emit_represented(YamlNode root, const EmitSettings& settings) {
+  RoundTripEmitter e;
+  e.indent_step = settings.indent;
+  e.width = settings.width;
+  e.dumps_layout = true;
+  e.explicit_end = settings.explicit_end;
+  e.indentless = settings.indentless;
+  e.single_quotes = !settings.prefer_double_quotes;
+  e.null_style = settings.null_style;
+  if (root.leading_bom) e.out.append("\xEF\xBB\xBF");
+  emit_document(e, root);
+  if (settings.explicit_end) e.out.append("...\n");
+  close_output(e);
+  drop_node_tree(std::move(root));
+  return std::move(e.out);
 }
 
 }  // namespace
@@ -64,16 +114,18 @@ PyObject* dumps_entry(const CallArgs& args) {
     PyErr_SetString(PyExc_ValueError, "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive");
     return nullptr;
   }
-  if (has_represent) {
-    PyErr_SetString(PyExc_NotImplementedError, "represent is not available yet");
-    return nullptr;
-  }
-
   // The callables and the table are borrowed from the call's arguments,
   // which the caller keeps alive until we return.
   EncodeContext ctx = encode_context_from_options(option, default_fn, serializers);
-  Value root = convert_for_dump(obj, ctx);
   const EmitSettings settings = emit_settings_from_options(option, width);
+  if (has_represent) {
+    YamlNode root = represent_tree(obj, args[represent], ctx, settings);
+    root.explicit_start = settings.explicit_start;
+    std::string text = without_gil([&] { return emit_represented(std::move(root), settings); });
+    return bytes_from(text);
+  }
+
+  Value root = convert_for_dump(obj, ctx);
   std::string text = without_gil([&] {
     ValueWriter w(settings, 1024);
     write_yaml_document(w, root);

@@ -1,5 +1,7 @@
 // loads and loads_all: front steps, road choice and the plain road (value
 // trees decoded with the interpreter lock released, then converted).
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -12,7 +14,10 @@
 #include "ffi/load_settings.hpp"
 #include "ffi/loads_args.hpp"
 #include "ffi/loads_roundtrip.hpp"
+#include "ffi/loads_source_tree.hpp"
 #include "ffi/pyref.hpp"
+#include "ffi/schema_validation.hpp"
+#include "schema/modeline.hpp"
 #include "support/options.hpp"
 #include "support/yaml_directive.hpp"
 
@@ -20,27 +25,13 @@ namespace qf::py {
 
 namespace {
 
-// ---- roads and services still to come: replace these when they land ----
+// ---- services still to come: replace these when they land ----
 
-// The source-tree and round-trip roads.
-PyObject* pending_road(LoadRoad road, uint64_t option) {
-  const char* what = "OPT_ANNOTATED";
-  if (road == LoadRoad::RoundTrip)
-    what = "OPT_ROUND_TRIP";
-  else if (option & opt::INCLUDES)
-    what = "OPT_INCLUDES";
-  else if (option & opt::SECRETS)
-    what = "OPT_SECRETS";
-  else if (option & opt::ENV_VAR)
-    what = "OPT_ENV_VAR";
-  PyErr_Format(PyExc_NotImplementedError, "%s is not available yet", what);
-  return nullptr;
-}
-
-// The schema arguments of loads: the combination checks, then (until schema
-// validation exists) NotImplementedError for any call that asks for it.
-// Returns false with the exception set.
-bool check_schema_arguments(PyObject* schema, PyObject* schema_resolver) {
+// The schema arguments of loads: the combination checks, then the effective
+// schema: `schema` itself, or with "auto" what `schema_resolver` returns for
+// the text's modeline (nothing without a modeline or for None). Returns false
+// with the exception set.
+bool check_schema_arguments(PyObject* schema, PyObject* schema_resolver, std::string_view text, PyRef& effective) {
   if (!schema) {
     if (!schema_resolver) return true;
     PyErr_SetString(PyExc_ValueError, "schema_resolver requires schema=\"auto\"");
@@ -51,14 +42,24 @@ bool check_schema_arguments(PyObject* schema, PyObject* schema_resolver) {
     const char* u = PyUnicode_AsUTF8AndSize(schema, &n);
     if (!u) {
       PyErr_Clear();  // a str without a UTF-8 form is a schema object like any other
-    } else if (std::string_view(u, static_cast<size_t>(n)) == "auto" && !schema_resolver) {
-      PyErr_SetString(PyExc_ValueError,
-                      "schema=\"auto\" requires a schema_resolver callable to resolve the in-file reference");
-      return false;
+    } else if (std::string_view(u, static_cast<size_t>(n)) == "auto") {
+      if (!schema_resolver) {
+        PyErr_SetString(PyExc_ValueError,
+                        "schema=\"auto\" requires a schema_resolver callable to resolve the in-file reference");
+        return false;
+      }
+      std::optional<std::string> ref = find_schema_modeline(text);
+      if (!ref) return true;
+      PyRef arg = PyRef::steal(PyUnicode_FromStringAndSize(ref->data(), static_cast<Py_ssize_t>(ref->size())));
+      if (!arg) return false;
+      PyRef got = PyRef::steal(PyObject_CallOneArg(schema_resolver, arg.get()));
+      if (!got) return false;
+      if (got.get() != Py_None) effective = std::move(got);
+      return true;
     }
   }
-  PyErr_SetString(PyExc_NotImplementedError, "schema validation is not available yet");
-  return false;
+  effective = PyRef::borrow(schema);
+  return true;
 }
 
 // ---- the plain road ----
@@ -84,19 +85,21 @@ PyObject* loads_entry(const CallArgs& args) {
   if (!extract_loads_arguments(args, a)) return nullptr;
   InputText text;
   if (!extract_input_text(a.data, text)) return nullptr;
-  if (!check_schema_arguments(a.schema.get(), a.schema_resolver.get())) return nullptr;
+  PyRef schema;
+  if (!check_schema_arguments(a.schema.get(), a.schema_resolver.get(), text.view(), schema)) return nullptr;
   const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
   if (!check_tags_argument(a.tags.get())) return nullptr;
   const LoadSettings s = LoadSettings::from(a.option, version);
   const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
 
   const LoadRoad road = loads_road(a.option);
-  if (road == LoadRoad::RoundTrip) return loads_round_trip(text, s);
-  if (road != LoadRoad::Plain) return pending_road(road, a.option);
+  if (road == LoadRoad::RoundTrip) return loads_round_trip(text, s, schema.get());
+  if (road == LoadRoad::SourceTree) return loads_source_tree(text, s, ctx, a.root_path, schema.get());
 
   DecodedStream stream;
   if (!decode_stream(text.view(), s, ctx, stream)) return nullptr;
   if (stream.documents.empty()) Py_RETURN_NONE;
+  validate_text(text.view(), schema.get(), s.mode);
   // Later documents were decoded (errors and warnings included) but only the
   // first becomes host objects.
   return document_to_python(stream.documents.front(), ctx);
@@ -120,7 +123,7 @@ PyObject* loads_all_entry(const CallArgs& args) {
 
   const LoadRoad road = loads_all_road(a.option);
   if (road == LoadRoad::RoundTrip) return loads_all_round_trip(text, s);
-  if (road != LoadRoad::Plain) return pending_road(road, a.option);
+  if (road == LoadRoad::SourceTree) return loads_all_annotated(text, s, ctx);
 
   DecodedStream stream;
   if (!decode_stream(text.view(), s, ctx, stream)) return nullptr;

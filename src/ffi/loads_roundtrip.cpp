@@ -10,6 +10,7 @@
 #include "ffi/core_errors.hpp"
 #include "ffi/errors.hpp"
 #include "ffi/pyref.hpp"
+#include "ffi/schema_validation.hpp"
 #include "ffi/types/document.hpp"
 #include "roundtrip/composer.hpp"
 #include "roundtrip/document.hpp"
@@ -83,13 +84,15 @@ ResolverMode slice_mode(std::string_view slice, uint64_t option) {
 
 }  // namespace
 
-PyObject* loads_round_trip(const InputText& text, const LoadSettings& s) {
+PyObject* loads_round_trip(const InputText& text, const LoadSettings& s, PyObject* schema) {
   NullStyle nulls = NullStyle::Default;
   if (!check_null_options(s.option, nulls)) return nullptr;
   ComposeResult r = compose_documents(text.view());
   if (!r.ok()) return raise(parse_error_to_exception(*r.error));
   if (!post_parse(r.roots, s.mode, s, s.yaml11_warn)) return nullptr;
-  return new_document_object(make_content(std::move(r.roots), std::string(text.view()), s, s.mode, nulls));
+  RoundTripDocument content = make_content(std::move(r.roots), std::string(text.view()), s, s.mode, nulls);
+  validate_roots(content.docs, schema, content.resolver_mode, MergeKeyRule::SourceTree, content.source);
+  return new_document_object(std::move(content));
 }
 
 PyObject* loads_all_round_trip(const InputText& text, const LoadSettings& s) {

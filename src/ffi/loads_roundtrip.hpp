@@ -10,8 +10,9 @@
 namespace qf::py {
 
 // One QuillfernDocument holding every document of the stream (none for an
-// empty stream). nullptr with the host exception set on failure.
-PyObject* loads_round_trip(const InputText& text, const LoadSettings& s);
+// empty stream), its first document validated against `schema` when given.
+// nullptr with the host exception set on failure.
+PyObject* loads_round_trip(const InputText& text, const LoadSettings& s, PyObject* schema = nullptr);
 
 // A list with one QuillfernDocument per document, each holding its own slice
 // of the text: the slices joined give back the whole text.

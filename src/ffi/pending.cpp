@@ -12,7 +12,6 @@ PyObject* not_yet(const char* name) {
 }
 }  // namespace
 
-[[gnu::weak]] PyObject* schema_ref_entry(const CallArgs&) { return not_yet("schema_ref"); }
 [[gnu::weak]] PyObject* dump_includes_entry(const CallArgs&) { return not_yet("dump_includes"); }
 [[gnu::weak]] PyObject* dump_includes_map_entry(const CallArgs&) { return not_yet("dump_includes_map"); }
 

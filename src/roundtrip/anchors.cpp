@@ -106,9 +106,12 @@ ExpansionResult expand(const YamlNode& root, const AnchorResolver& resolver, Exp
     }
     d.kind = src->kind;
     d.span = src->span;
-    d.end_offset = src->span.offset;
-    d.end_line = src->span.line;
-    d.end_column = src->span.column;
+    // A copy for conversion keeps the whole location of what it copies (a
+    // value made from it reports where its node ends); a detached copy is
+    // new text, so its end is its start.
+    d.end_offset = detach ? src->span.offset : src->end_offset;
+    d.end_line = detach ? src->span.line : src->end_line;
+    d.end_column = detach ? src->span.column : src->end_column;
     d.tag = src->tag;
     if (src->is_scalar()) {
       d.text = src->text;

@@ -55,9 +55,9 @@ struct ExpansionBudget {
 std::string expansion_budget_message();
 
 // A copy of `node` in which every alias is replaced by the expanded copy of
-// the node it refers to. Copies keep scalar text and style, collection style,
-// tag and position (end set to start); anchors, comments and include sources
-// are dropped. A dangling alias becomes a Null keeping the alias's position.
+// the node it refers to. Copies keep scalar text and style, tag and the whole
+// location (start and end); anchors, comments, collection style and include
+// sources are dropped. A dangling alias becomes a Null keeping the alias's position.
 // Fails when aliases nest deeper than 100 or the copy exceeds the budget.
 struct ExpansionResult {
   YamlNode node;

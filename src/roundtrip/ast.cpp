@@ -152,7 +152,34 @@ YamlNode YamlNode::mapping(CollectionStyle style) {
   return n;
 }
 
-void drop_node_tree(YamlNode&& root) { YamlNode released(std::move(root)); }
+void drop_node_tree(YamlNode&& root) {
+  // Post-order over pointers: a node's children are released only once
+  // their own children are gone, so every destructor takes its flat path
+  // and no node is moved.
+  YamlNode released(std::move(root));
+  struct Frame {
+    YamlNode* node;
+    bool expanded;
+  };
+  std::vector<Frame> stack{{&released, false}};
+  while (!stack.empty()) {
+    const size_t top = stack.size() - 1;
+    YamlNode* n = stack[top].node;
+    if (!stack[top].expanded) {
+      stack[top].expanded = true;
+      for (YamlNode& item : n->items)
+        if (!item.items.empty() || !item.pairs.empty()) stack.push_back({&item, false});
+      for (MappingEntry& e : n->pairs) {
+        if (!e.key.items.empty() || !e.key.pairs.empty()) stack.push_back({&e.key, false});
+        if (!e.value.items.empty() || !e.value.pairs.empty()) stack.push_back({&e.value, false});
+      }
+      continue;
+    }
+    std::vector<YamlNode>().swap(n->items);
+    std::vector<MappingEntry>().swap(n->pairs);
+    stack.pop_back();
+  }
+}
 
 YamlNode clone_node(const YamlNode& node) { return YamlNode(node); }
 

@@ -46,9 +46,10 @@ class Composer {
     }
   }
 
-  void compose_stream(bool keep_empty, ComposeResult& out);
+  void compose_stream(const ComposeOptions& options, ComposeResult& out);
 
   IntroducerSet introducers;
+  bool track_introducers = true;  // only comment attachment reads them
 
  private:
   std::string_view text_;
@@ -311,7 +312,7 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         // block sequence at the column of its "?" (its entries end at the ":").
         if (!compose_node_guarded(entry.key, is_explicit)) make_null(entry.key, is_explicit ? key_span : Span{});
         if (is_explicit && entry.key.span.line > key_span.line)
-          introducers.insert(pack_position(key_span.line, key_span.column));
+          if (track_introducers) introducers.insert(pack_position(key_span.line, key_span.column));
         entry.key.explicit_key = is_explicit;
         const Token* colon = nullptr;
         if (!at_end() && kind() == TokenKind::Value) colon = &tokens_[index_++];
@@ -319,7 +320,7 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         if (!compose_node_guarded(entry.value, true)) make_null(entry.value, colon ? colon->span : Span{});
         // The ":" of an explicit entry introduces a value on a later line.
         if (colon && entry.value.span.line > colon->span.line)
-          introducers.insert(pack_position(colon->span.line, colon->span.column));
+          if (track_introducers) introducers.insert(pack_position(colon->span.line, colon->span.column));
         continue;
       }
       default:
@@ -361,7 +362,7 @@ void Composer::finish_entry_item(YamlNode& item, const Span& entry, bool dash) {
        (item.is_collection() && item.style == CollectionStyle::Flow)) &&
       item.span.line == entry.line && item.span.column > entry.column && !item.anchor && !item.tag)
     item.comments.value_pad = item.span.column - entry.column - 1;
-  if (item.span.line > entry.line) introducers.insert(pack_position(entry.line, entry.column));
+  if (track_introducers && item.span.line > entry.line) introducers.insert(pack_position(entry.line, entry.column));
 }
 
 void Composer::compose_dash_item(YamlNode& seq) {
@@ -471,7 +472,8 @@ void Composer::compose_indentless_sequence(YamlNode& node) {
   while (!at_end() && kind() == TokenKind::SequenceEntry) compose_dash_item(node);
 }
 
-void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
+void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out) {
+  const bool keep_empty = options.keep_empty;
   std::vector<std::string> directives;
   uint64_t first_directive = 0;
   uint32_t empty_pending = 0;
@@ -481,7 +483,7 @@ void Composer::compose_stream(bool keep_empty, ComposeResult& out) {
     root.empty_documents_before = empty_pending;
     empty_pending = 0;
   };
-  while (!at_end()) {
+  while (!at_end() && !(options.first_document_only && !out.roots.empty())) {
     const Token& t = tokens_[index_];
     switch (t.kind) {
       case TokenKind::StreamStart:
@@ -568,7 +570,7 @@ std::string source_text_slice(std::string_view text, uint64_t start, uint64_t en
 ComposeResult compose_text(std::string_view text, const ComposeOptions& options) {
   ComposeResult result;
   Scanner scanner(text);
-  scanner.keep_comments = true;
+  scanner.keep_comments = options.keep_comments;
   scanner.cursor.file_id = options.file_id;
   TokenizeResult scanned = tokenize(scanner);
   if (!scanned.ok()) {
@@ -577,15 +579,18 @@ ComposeResult compose_text(std::string_view text, const ComposeOptions& options)
   }
   std::vector<RawComment> comments = std::move(scanner.comments);
   Composer composer(text, scanned.tokens);
+  composer.track_introducers = options.keep_comments;
   try {
-    composer.compose_stream(options.keep_empty, result);
+    composer.compose_stream(options, result);
   } catch (ComposeFailure& failure) {
     result.roots.clear();
     result.document_starts.clear();
     result.error = std::move(failure.error);
     return result;
   }
-  if (options.per_document_comments && result.roots.size() > 1) {
+  if (!options.keep_comments) {
+    // nothing to attach
+  } else if (options.per_document_comments && result.roots.size() > 1) {
     attach_comments_per_document(result.roots, result.document_starts, comments, text, composer.introducers);
   } else {
     attach_comments(result.roots, comments, text, composer.introducers);

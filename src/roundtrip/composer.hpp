@@ -31,6 +31,11 @@ struct ComposeOptions {
   // instead of heading the next one. Used when a stream is split into
   // documents that are kept apart.
   bool per_document_comments = false;
+  // Scan and attach comments. Off where only values and positions are read
+  // (annotated results, schema validation).
+  bool keep_comments = true;
+  // Stop after the first document (empty or not, as keep_empty decides).
+  bool first_document_only = false;
 };
 
 inline constexpr uint32_t kMaxComposeDepth = 1000;

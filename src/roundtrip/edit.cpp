@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "roundtrip/source_tag.hpp"
 #include "roundtrip/walk.hpp"
 #include "support/hash.hpp"
 
@@ -59,10 +60,6 @@ void walk_aliases(const YamlNode& root, const TreeOverlay* overlay, OnAlias&& on
     child = resolve(child);
     if (child && !enter(child)) return;
   }
-}
-
-bool is_standard_tag(std::string_view tag) {
-  return tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:");
 }
 
 std::string_view standard_suffix(std::string_view tag) {

@@ -783,13 +783,15 @@ class Writer {
         return;
       case ScalarStyle::Literal:
       case ScalarStyle::Folded:
-        // Written from the value, a folded scalar would fold its line breaks
-        // on reading: it is written literal.
         if (e_.flow_depth != 0 || !literal_block_safe(text)) {
           write_double_quoted(out_, text);
           return;
         }
-        write_literal_header(out_, text, '|');
+        // A single line reads back the same folded; written from the value,
+        // a folded scalar with line breaks would fold them on reading, so it
+        // is written literal.
+        write_literal_header(out_, text,
+                             n.scalar_style == ScalarStyle::Folded && text.find('\n') == std::string::npos ? '>' : '|');
         inline_comment(n);
         write_literal_body(out_, text, indent);
         block_scalar_end_ = out_.size();
@@ -809,7 +811,7 @@ class Writer {
                    text.find(": ") != std::string::npos || text.find(" #") != std::string::npos ||
                    text.find(":\t") != std::string::npos || text.find("\t#") != std::string::npos ||
                    text.back() == ':' ||
-                   (column() == 0 && (looks_like_document_marker(text) || text[0] == '%'));
+                   ((looks_like_document_marker(text) || text[0] == '%') && column() == 0);
     if (!requote && e_.flow_depth != 0) {
       requote = text.find_first_of("[]{},") != std::string::npos || text.find(": ") != std::string::npos ||
                 (!text.empty() && text.back() == ':');

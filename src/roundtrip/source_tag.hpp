@@ -8,6 +8,12 @@
 
 namespace qf {
 
+// A tag that names the node's type ("!!int", "tag:yaml.org,2002:str") rather
+// than where it came from. "!" alone and every other tag are custom.
+inline bool is_standard_tag(std::string_view tag) noexcept {
+  return tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:");
+}
+
 // One of the five include directives (exact, case-sensitive).
 inline bool is_include_tag(std::optional<std::string_view> tag) noexcept {
   if (!tag) return false;
@@ -16,14 +22,18 @@ inline bool is_include_tag(std::optional<std::string_view> tag) noexcept {
 }
 
 // The directive that produced the node when one did; otherwise its custom
-// tag as written. A standard tag ("!!..." or "tag:yaml.org,2002:...") names
-// the node's type, not where it came from, and gives nothing.
+// tag as written. A standard tag names the node's type, not where it came
+// from, and gives nothing.
 inline std::optional<std::string_view> effective_source_tag(const YamlNode& node) noexcept {
   if (node.source) return std::string_view(node.source->tag);
-  if (!node.tag) return std::nullopt;
-  std::string_view t = *node.tag;
-  if (t.starts_with("!!") || t.starts_with("tag:yaml.org,2002:")) return std::nullopt;
-  return t;
+  if (!node.tag || is_standard_tag(*node.tag)) return std::nullopt;
+  return std::string_view(*node.tag);
+}
+
+// The directive's argument; none for a node no directive produced.
+inline std::optional<std::string_view> effective_source_target(const YamlNode& node) noexcept {
+  if (node.source) return std::string_view(node.source->target);
+  return std::nullopt;
 }
 
 }  // namespace qf

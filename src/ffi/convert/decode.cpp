@@ -364,7 +364,7 @@ PyObject* complex_key_node(Value& v, const TagContext& ctx, size_t level, size_t
 // cannot hold that recursion, and refused when no stack could.
 constexpr size_t kHostFrameBytesPerKeyLevel = 128;
 
-int dict_set_complex(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
+int dict_set_deep(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
   const size_t need = key_depth * kHostFrameBytesPerKeyLevel + kStackReserve;
   if (need <= remaining_stack()) return PyDict_SetItem(dict, key, value);
   if (need > kFreshStackSize - kStackReserve) {
@@ -381,6 +381,20 @@ int dict_set_complex(PyObject* dict, PyObject* key, PyObject* value, size_t key_
   }, &c);
   return c.rc;
 }
+
+}  // namespace
+
+bool set_mapping_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
+  const int rc = key_depth < 64 ? PyDict_SetItem(dict, key, value) : dict_set_deep(dict, key, value, key_depth);
+  if (rc == 0) [[likely]]
+    return true;
+  rethrow_if_internal_error();
+  PyErr_Clear();
+  raise(decode_error_from_message("mapping key is not hashable in Python"));
+  return false;
+}
+
+namespace {
 
 PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   PairList& pairs = v.pairs();
@@ -399,13 +413,8 @@ PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cac
     if (!key) return nullptr;
     PyRef val = PyRef::steal(convert_at(pair.value, ctx, cache, depth + 1));
     if (!val) return nullptr;
-    const int rc = key_depth < 64 ? PyDict_SetItem(dict.get(), key.get(), val.get())
-                                  : dict_set_complex(dict.get(), key.get(), val.get(), key_depth);
-    if (rc < 0) [[unlikely]] {
-      rethrow_if_internal_error();
-      PyErr_Clear();
-      return raise(decode_error_from_message("mapping key is not hashable in Python"));
-    }
+    if (!set_mapping_item(dict.get(), key.get(), val.get(), key_depth)) [[unlikely]]
+      return nullptr;
   }
   PairList().swap(pairs);
   return dict.release();
@@ -473,34 +482,23 @@ PyObject* complex_key_node(Value& v, const TagContext& ctx, size_t level, size_t
   });
 }
 
-// The objects made here are acyclic and nothing else runs while they are
-// made, so collector passes over the growing result are pure cost: the
-// collector is paused for the conversion unless a tag callable (which may
-// run arbitrary code) can be called. A collector the caller turned off stays
-// off. Not done on free-threaded builds, where the switch is shared with
-// threads that are running.
-class CollectorPause {
- public:
-  explicit CollectorPause(const TagContext& ctx) noexcept {
-#ifndef Py_GIL_DISABLED
-    if (!ctx.tags && !ctx.tag_handler) {
-      datetime_api();  // its first import runs host code; do it before pausing
-      PyErr_Clear();   // a failed import is reported again where it is needed
-      paused_ = PyGC_Disable() == 1;
-    }
-#endif
-  }
-  ~CollectorPause() {
-    if (paused_) PyGC_Enable();
-  }
-  CollectorPause(const CollectorPause&) = delete;
-  CollectorPause& operator=(const CollectorPause&) = delete;
-
- private:
-  bool paused_ = false;
-};
-
 }  // namespace
+
+CollectorPause::CollectorPause(const TagContext& ctx) noexcept {
+#ifndef Py_GIL_DISABLED
+  if (!ctx.tags && !ctx.tag_handler) {
+    datetime_api();  // its first import runs host code; do it before pausing
+    PyErr_Clear();   // a failed import is reported again where it is needed
+    paused_ = PyGC_Disable() == 1;
+  }
+#else
+  (void)ctx;
+#endif
+}
+
+CollectorPause::~CollectorPause() {
+  if (paused_) PyGC_Enable();
+}
 
 PyObject* value_to_python(Value& value, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   return convert_at(value, ctx, cache, depth);

@@ -55,6 +55,22 @@ class KeyInternCache {
   uint64_t seed_ = 0;
 };
 
+// The objects a conversion makes are acyclic, so collector passes over the
+// growing result are pure cost: the collector is paused for the conversion
+// unless a tag callable (which may run arbitrary code) can be called. A
+// collector the caller turned off stays off. Not done on free-threaded
+// builds, where the switch is shared with threads that are running.
+class CollectorPause {
+ public:
+  explicit CollectorPause(const TagContext& ctx) noexcept;
+  ~CollectorPause();
+  CollectorPause(const CollectorPause&) = delete;
+  CollectorPause& operator=(const CollectorPause&) = delete;
+
+ private:
+  bool paused_ = false;
+};
+
 // The conversions release the storage of each container of the tree once it
 // is converted (the tree is left holding empty containers, and on failure
 // whatever was not converted yet); the tree's owner still owns and drops it.
@@ -82,6 +98,13 @@ PyObject* big_int_to_python(std::string_view canonical_text, uint8_t radix);
 // leading-zero octal): canonicalised, then as above. A text that is not an
 // integer of that shape raises ValueError.
 PyObject* big_int_scalar_to_python(std::string_view scalar_text);
+
+// dict[key] = value, keeping the first position of an equal key. A key the
+// dict refuses (unhashable, or a hash or comparison that raises) fails with
+// QuillfernDecodeError "mapping key is not hashable in Python". `key_depth`
+// is the nesting of a tuple key (0 for a scalar): deep keys are hashed on a
+// stack that can hold the interpreter's recursion. False when raised.
+bool set_mapping_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth);
 
 // datetime.date, a naive datetime.datetime, or one with a fixed-offset
 // timezone.

@@ -22,13 +22,6 @@ namespace {
 
 [[noreturn]] void throw_pending() { throw ErrorAlreadySet{}; }
 
-// A host callback failed: an internal-error exception raised inside it stays
-// an internal failure, anything else passes through unchanged.
-[[noreturn]] void throw_callback_error() {
-  rethrow_if_internal_error();
-  throw ErrorAlreadySet{};
-}
-
 [[noreturn]] void throw_too_deep() {
   throw Error::lazy(ExcClass::EncodeError, "object is too deeply nested to serialize (possible self-reference)");
 }
@@ -336,15 +329,7 @@ Value encode_iterable(PyObject* obj, const EncodeContext& child) {
 // ---- tags ----
 
 Value encode_tag_object(PyObject* obj, const EncodeContext& child) {
-  auto* t = reinterpret_cast<TagObject*>(obj);
-  std::string tag;
-  PyRef value;
-  {
-    SharedBorrow b(t->borrow);
-    if (!b) throw_pending();
-    tag = t->tag;
-    value = PyRef::borrow(t->value ? t->value : Py_None);
-  }
+  auto [tag, value] = read_tag_object(obj);
   validate_dump_tag(tag);
   Value inner = python_to_value(value.get(), child);
   return attach_dump_tag(std::move(tag), std::move(inner));
@@ -353,12 +338,7 @@ Value encode_tag_object(PyObject* obj, const EncodeContext& child) {
 Value encode_serializer_result(PyObject* r, const EncodeContext& child) {
   if (PyObject_TypeCheck(r, tag_type())) return encode_tag_object(r, child);
   if (PyTuple_Check(r) && PyTuple_GET_SIZE(r) == 2) {
-    PyObject* tag_obj = PyTuple_GET_ITEM(r, 0);
-    if (!PyUnicode_Check(tag_obj)) {
-      PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'str'", Py_TYPE(tag_obj)->tp_name);
-      throw_pending();
-    }
-    std::string tag(str_view(tag_obj));
+    std::string tag = serializer_tuple_tag(PyTuple_GET_ITEM(r, 0));
     validate_dump_tag(tag);
     Value inner = python_to_value(PyTuple_GET_ITEM(r, 1), child);
     return attach_dump_tag(std::move(tag), std::move(inner));
@@ -451,6 +431,11 @@ const NumpyTypes* load_numpy_types() {
 
 }  // namespace
 
+void throw_callback_error() {
+  rethrow_if_internal_error();
+  throw ErrorAlreadySet{};
+}
+
 Value encode_str(PyObject* s) {
 #if PY_VERSION_HEX < 0x030C0000
   if (PyUnicode_READY(s) < 0) throw_pending();
@@ -529,6 +514,51 @@ PyRef numpy_to_plain(PyObject* obj) {
   return plain;
 }
 
+std::pair<std::string, PyRef> read_tag_object(PyObject* obj) {
+  auto* t = reinterpret_cast<TagObject*>(obj);
+  SharedBorrow b(t->borrow);
+  if (!b) throw_pending();
+  return {t->tag, PyRef::borrow(t->value ? t->value : Py_None)};
+}
+
+std::string serializer_tuple_tag(PyObject* tag_obj) {
+  if (!PyUnicode_Check(tag_obj)) {
+    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'str'", Py_TYPE(tag_obj)->tp_name);
+    throw_pending();
+  }
+  return std::string(str_view(tag_obj));
+}
+
+PyRef find_serializer(PyObject* serializers, PyObject* obj) {
+  if (!serializers) return {};
+  PyObject* fn = PyDict_GetItemWithError(serializers, reinterpret_cast<PyObject*>(Py_TYPE(obj)));
+  if (!fn && PyErr_Occurred()) throw_pending();
+  return PyRef::borrow(fn);
+}
+
+std::optional<PairRefs> dataclass_field_pairs(PyObject* obj) {
+  PyRef fields = optional_attr(obj, names().dataclass_fields);
+  if (!fields || PyType_Check(obj)) return std::nullopt;
+  PyRef it = PyRef::steal(PyObject_GetIter(fields.get()));
+  if (!it) throw_pending();
+  PairRefs pairs;
+  for (;;) {
+    PyRef key = PyRef::steal(PyIter_Next(it.get()));
+    if (!key) {
+      if (PyErr_Occurred()) throw_pending();
+      break;
+    }
+    if (!PyUnicode_Check(key.get())) {
+      PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'str'", Py_TYPE(key.get())->tp_name);
+      throw_pending();
+    }
+    PyRef field = PyRef::steal(PyObject_GetAttr(obj, key.get()));
+    if (!field) throw_pending();
+    pairs.emplace_back(std::move(key), std::move(field));
+  }
+  return pairs;
+}
+
 Handled encode_fallback(PyObject* obj, const EncodeContext& ctx) {
   if (Handled dt = encode_datetime(obj, ctx)) return dt;
   const Names& nm = names();
@@ -542,24 +572,11 @@ Handled encode_fallback(PyObject* obj, const EncodeContext& ctx) {
   }
 
   if (!ctx.passthrough_dataclass) {
-    PyRef fields = optional_attr(obj, nm.dataclass_fields);
-    if (fields && !PyType_Check(obj)) {
-      PyRef it = PyRef::steal(PyObject_GetIter(fields.get()));
-      if (!it) throw_pending();
+    if (std::optional<PairRefs> fields = dataclass_field_pairs(obj)) {
       PairList pairs;
-      for (;;) {
-        PyRef key = PyRef::steal(PyIter_Next(it.get()));
-        if (!key) {
-          if (PyErr_Occurred()) throw_pending();
-          break;
-        }
-        if (!PyUnicode_Check(key.get())) {
-          PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'str'", Py_TYPE(key.get())->tp_name);
-          throw_pending();
-        }
+      pairs.reserve(fields->size());
+      for (const auto& [key, field] : *fields) {
         Value k = Value::string(str_view(key.get()));
-        PyRef field = PyRef::steal(PyObject_GetAttr(obj, key.get()));
-        if (!field) throw_pending();
         Value v = python_to_value(field.get(), ctx);
         pairs.emplace_back(std::move(k), std::move(v));
       }
@@ -616,15 +633,10 @@ Value convert_object(PyObject* obj, const EncodeContext& ctx) {
   if (PyAnySet_Check(obj)) return encode_iterable(obj, child);
   if (PyObject_TypeCheck(obj, tag_type())) return encode_tag_object(obj, child);
 
-  if (ctx.serializers) {
-    PyObject* fn = PyDict_GetItemWithError(ctx.serializers, reinterpret_cast<PyObject*>(tp));
-    if (fn) {
-      PyRef callable = PyRef::borrow(fn);
-      PyRef result = PyRef::steal(PyObject_CallOneArg(callable.get(), obj));
-      if (!result) throw_callback_error();
-      return encode_serializer_result(result.get(), child);
-    }
-    if (PyErr_Occurred()) throw_pending();
+  if (PyRef callable = find_serializer(ctx.serializers, obj)) {
+    PyRef result = PyRef::steal(PyObject_CallOneArg(callable.get(), obj));
+    if (!result) throw_callback_error();
+    return encode_serializer_result(result.get(), child);
   }
 
   if (Handled v = encode_fallback(obj, child)) return std::move(*v);

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "decode/value.hpp"
 #include "ffi/convert/shared_objects.hpp"
@@ -75,6 +77,31 @@ bool is_enum_member(PyObject* obj);
 // empty reference when numpy is unavailable or the object is not numpy's.
 // numpy is imported once per process, at the first call.
 PyRef numpy_to_plain(PyObject* obj);
+
+// A host callback failed: an internal-error exception raised inside it stays
+// an internal failure, anything else passes through unchanged (thrown).
+[[noreturn]] void throw_callback_error();
+
+// Strong references to the (key, value) pairs or items of a collection,
+// taken before any of them is converted.
+using PairRefs = std::vector<std::pair<PyRef, PyRef>>;
+using ItemRefs = std::vector<PyRef>;
+
+// The tag text and the value of a QuillfernTag (or subclass), read under its
+// shared borrow (the borrow error is thrown).
+std::pair<std::string, PyRef> read_tag_object(PyObject* obj);
+
+// The tag text of a (tag, value) serializer result: TypeError for a tag that
+// is not a str.
+std::string serializer_tuple_tag(PyObject* tag_obj);
+
+// The serializer registered for the exact type of `obj`, or an empty
+// reference (also when `serializers` is null).
+PyRef find_serializer(PyObject* serializers, PyObject* obj);
+
+// The (field name, attribute value) pairs of a dataclass instance in field
+// order, or nullopt when `obj` has no __dataclass_fields__ or is a class.
+std::optional<PairRefs> dataclass_field_pairs(PyObject* obj);
 
 // Rule 18 of the conversion: the fallback host types, in their fixed order.
 // `ctx` is the context of the object's children.

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "ffi/convert/node_walk.hpp"
 #include "ffi/errors.hpp"
 #include "resolver/big_int.hpp"
 #include "resolver/timestamp.hpp"
@@ -33,28 +34,37 @@ const YamlNode* AliasScope::final_target(const YamlNode& node) {
   return resolver().final_target(node);
 }
 
-const YamlNode* AliasScope::expanded(const YamlNode& alias) {
+bool AliasScope::expand(const YamlNode& alias, const YamlNode*& out) {
+  out = nullptr;
   const YamlNode* t = target(alias);
-  if (!t) return nullptr;
+  if (!t) return true;
   auto it = copies_.find(t);
-  if (it != copies_.end()) return &it->second.node;
-  if (expanded_size(*t) > budget_.remaining) throw_budget_error(alias);
-  const uint64_t before = budget_.remaining;
-  ExpansionResult r = expand_aliases(*t, resolver(), budget_);
-  if (!r.ok()) throw position_error(ExcClass::ParseError, r.error->message, r.error->span.line, r.error->span.column);
-  return &copies_.emplace(t, Copy{std::move(r.node), before - budget_.remaining}).first->second.node;
+  if (it == copies_.end()) {
+    if (expanded_size(*t) > budget_.remaining) return budget_error(alias);
+    const uint64_t before = budget_.remaining;
+    ExpansionResult r = expand_aliases(*t, resolver(), budget_);
+    if (!r.ok()) {
+      raise(position_error(ExcClass::ParseError, r.error->message, r.error->span.line, r.error->span.column));
+      return false;
+    }
+    it = copies_.emplace(t, Copy{std::move(r.node), before - budget_.remaining}).first;
+  }
+  out = &it->second.node;
+  return true;
 }
 
-void AliasScope::charge_again(const YamlNode& alias) {
+bool AliasScope::charge_again(const YamlNode& alias) {
   const YamlNode* t = target(alias);
   auto it = t ? copies_.find(t) : copies_.end();
-  if (it == copies_.end()) return;
-  if (it->second.nodes > budget_.remaining) throw_budget_error(alias);
+  if (it == copies_.end()) return true;
+  if (it->second.nodes > budget_.remaining) return budget_error(alias);
   budget_.remaining -= it->second.nodes;
+  return true;
 }
 
-void AliasScope::throw_budget_error(const YamlNode& at) {
-  throw position_error(ExcClass::ParseError, expansion_budget_message(), at.span.line, at.span.column);
+bool AliasScope::budget_error(const YamlNode& at) {
+  raise(position_error(ExcClass::ParseError, expansion_budget_message(), at.span.line, at.span.column));
+  return false;
 }
 
 uint64_t AliasScope::expanded_size(const YamlNode& node) {
@@ -113,36 +123,37 @@ size_t AnchorObjectCache::PtrHash::operator()(const YamlNode* p) const noexcept 
   return size_t(x);
 }
 
-PyObject* AnchorObjectCache::find_in(const Table& t, const YamlNode* anchored) {
-  if (t.empty()) return nullptr;
-  auto it = t.find(anchored);
-  return it == t.end() ? nullptr : it->second.get();
+PyObject* AnchorObjectCache::find(const YamlNode* anchored) const {
+  if (objects_.empty()) return nullptr;
+  auto it = objects_.find(anchored);
+  return it == objects_.end() ? nullptr : it->second.get();
 }
-
-PyObject* AnchorObjectCache::find(const YamlNode* anchored) const { return find_in(objects_, anchored); }
 
 void AnchorObjectCache::store(const YamlNode* anchored, PyObject* value) {
   objects_[anchored] = PyRef::borrow(value);
 }
 
-PyObject* AnchorObjectCache::find_hashable(const YamlNode* anchored) const { return find_in(hashables_, anchored); }
+PyObject* AnchorObjectCache::find_hashable(const YamlNode* anchored, size_t& depth) const {
+  if (hashables_.empty()) return nullptr;
+  auto it = hashables_.find(anchored);
+  if (it == hashables_.end()) return nullptr;
+  depth = it->second.depth;
+  return it->second.value.get();
+}
 
-void AnchorObjectCache::store_hashable(const YamlNode* anchored, PyObject* value) {
-  hashables_[anchored] = PyRef::borrow(value);
+void AnchorObjectCache::store_hashable(const YamlNode* anchored, PyObject* value, size_t depth) {
+  hashables_[anchored] = Hashable{PyRef::borrow(value), depth};
 }
 
 // ---- scalars ----
 
 namespace {
 
-ScalarTag tag_of(const YamlNode& n) {
-  if (!n.tag) return std::nullopt;
-  return std::string_view(*n.tag);
-}
-
 PyObject* str_to_py(std::string_view s) {
   return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
 }
+
+}  // namespace
 
 PyObject* resolved_to_python(const Resolution& r, std::string_view text) {
   switch (r.kind) {
@@ -160,21 +171,27 @@ PyObject* resolved_to_python(const Resolution& r, std::string_view text) {
   return str_to_py(text);
 }
 
-}  // namespace
+PyObject* scalar_timestamp(const YamlNode& n, const ValueSettings& s) {
+  if (!s.timestamps || n.scalar_style != ScalarStyle::Plain || n.tag || !n.is_scalar()) return nullptr;
+  std::optional<YamlTimestamp> ts = parse_timestamp(n.text);
+  if (!ts) return nullptr;
+  if (PyObject* d = timestamp_to_datetime(*ts)) return d;
+  PyErr_Clear();  // outside the host's date range: resolve as usual
+  return nullptr;
+}
 
-PyObject* scalar_node_to_python(const YamlNode& n, const ValueSettings& s) {
+PyObject* scalar_node_to_python(const YamlNode& n, const ValueSettings& s, ScalarTag tag) {
   if (n.is_null()) {
-    if (!n.tag) Py_RETURN_NONE;
-    return resolved_to_python(resolve_scalar(s.mode, std::string_view(), ScalarStyle::Plain, tag_of(n)),
-                              std::string_view());
+    if (!tag) Py_RETURN_NONE;
+    return resolved_to_python(resolve_scalar(s.mode, std::string_view(), ScalarStyle::Plain, tag), std::string_view());
   }
-  if (s.timestamps && n.scalar_style == ScalarStyle::Plain && !n.tag) {
-    if (std::optional<YamlTimestamp> ts = parse_timestamp(n.text)) {
-      if (PyObject* d = timestamp_to_datetime(*ts)) return d;
-      PyErr_Clear();  // outside the host's date range: resolve as usual
-    }
-  }
-  return resolved_to_python(resolve_scalar(s.mode, n.text, n.scalar_style, tag_of(n)), n.text);
+  if (PyObject* d = scalar_timestamp(n, s)) return d;
+  return resolved_to_python(resolve_scalar(s.mode, n.text, n.scalar_style, tag), n.text);
+}
+
+bool resolves_to_collection(const YamlNode& node, AliasScope& scope) {
+  const YamlNode* r = scope.final_target(node);
+  return r && r->is_collection();
 }
 
 // ---- merge keys ----
@@ -261,179 +278,41 @@ bool keep_unmerged_under_merge_key(PyObject* target, PyObject* key, PyObject* le
 
 namespace {
 
-// Shared walk of node_to_python (tags ignored) and node_to_loaded_python
-// (custom tags applied through the tag handlers).
-struct Converter {
+// Plain lists, dicts and scalars; with kTags custom tags are applied.
+template <bool Tags>
+struct PlainBuild {
+  static constexpr bool kTags = Tags;
   const ValueSettings& s;
-  const TagContext* tags;  // nullptr: plain values
-  AliasScope& scope;
-  AnchorObjectCache& cache;
-
-  PyObject* convert(const YamlNode& n) {
-    return ensure_stack([&]() -> PyObject* { return convert_here(n); });
-  }
-
-  PyObject* hashable(const YamlNode& n) {
-    return ensure_stack([&]() -> PyObject* { return hashable_here(n); });
-  }
-
-  PyObject* convert_here(const YamlNode& n) {
-    PyObject* out = nullptr;
-    switch (n.kind) {
-      case NodeKind::Alias: {
-        const YamlNode* t = scope.target(n);
-        if (!t) Py_RETURN_NONE;
-        if (PyObject* hit = cache.find(t)) return Py_NewRef(hit);
-        out = convert(*scope.expanded(n));
-        if (out) cache.store(t, out);  // later aliases of t give this very object
-        return out;
-      }
-      case NodeKind::Sequence: out = sequence(n); break;
-      case NodeKind::Mapping: out = mapping(n); break;
-      case NodeKind::Scalar:
-      case NodeKind::Null: out = scalar_node_to_python(n, s); break;
-    }
-    if (!out) return nullptr;
-    if (tags && n.tag && !is_standard_tag(*n.tag)) {
-      out = apply_tag_handlers(*n.tag, out, *tags);
-      if (!out) return nullptr;
-    }
-    if (n.anchor) cache.store(&n, out);
-    return out;
-  }
-
-  static bool is_standard_tag(std::string_view tag) {
-    return tag.starts_with("!!") || tag.starts_with("tag:yaml.org,2002:");
-  }
-
-  PyObject* sequence(const YamlNode& n) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n.items.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < n.items.size(); ++i) {
-      PyObject* item = convert(n.items[i]);
-      if (!item) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
-  }
-
-  // A mapping key: tuples for collections; on the tag-handling road a scalar
-  // key goes through the tag handlers like any other node.
-  PyObject* key_object(const YamlNode& k) {
-    if (!tags) return hashable(k);
-    const YamlNode* r = &k;
-    if (k.is_alias()) {
-      if (const YamlNode* copy = scope.expanded(k)) r = copy;
-    }
-    if (r->is_collection()) return hashable(k);
-    return convert(k);
-  }
-
-  PyObject* mapping(const YamlNode& n) {
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) return nullptr;
-    if (!tags && !find_merge_key(n.pairs)) {
-      for (const MappingEntry& e : n.pairs) {
-        PyRef k = PyRef::steal(hashable(e.key));
-        if (!k) return nullptr;
-        PyRef v = PyRef::steal(convert(e.value));
-        if (!v) return nullptr;
-        if (PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) return nullptr;
-      }
-      return dict.release();
-    }
-    const bool merging = find_merge_key(n.pairs);
-    bool slot = false;
-    for (const MappingEntry& e : n.pairs) {
-      PyRef v = PyRef::steal(convert(e.value));
-      if (!v) return nullptr;
-      if (merging && is_merge_key(e.key)) {
-        PyRef left;
-        if (!merge_into_dict(dict.get(), v.get(), left)) return nullptr;
-        if (left) {
-          PyRef k = PyRef::steal(tags ? convert(e.key) : hashable(e.key));
-          if (!k) return nullptr;
-          if (!keep_unmerged_under_merge_key(dict.get(), k.get(), left.get(), slot)) return nullptr;
-        }
-        continue;
-      }
-      PyRef k = PyRef::steal(key_object(e.key));
-      if (!k) return nullptr;
-      if (PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) return nullptr;
-      if (slot && e.key.is_scalar() && e.key.text == "<<") slot = false;
-    }
-    return dict.release();
-  }
-
-  PyObject* hashable_here(const YamlNode& n) {
-    if (!n.is_alias()) return hashable_form(&n);
-    const YamlNode* t = scope.target(n);
-    if (!t) Py_RETURN_NONE;
-    if (PyObject* hit = cache.find_hashable(t)) {
-      // Hashing a key walks all of it, so every use of a large aliased key
-      // costs its size again.
-      scope.charge_again(n);
-      return Py_NewRef(hit);
-    }
-    PyObject* out = hashable_form(scope.expanded(n));  // copies hold no aliases
-    if (out) cache.store_hashable(t, out);
-    return out;
-  }
-
-  PyObject* hashable_form(const YamlNode* n) {
-    if (n->is_sequence()) {
-      PyRef t = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(n->items.size())));
-      if (!t) return nullptr;
-      for (size_t i = 0; i < n->items.size(); ++i) {
-        PyObject* item = hashable(n->items[i]);
-        if (!item) return nullptr;
-        PyTuple_SET_ITEM(t.get(), static_cast<Py_ssize_t>(i), item);
-      }
-      return t.release();
-    }
-    if (n->is_mapping()) {
-      PyRef t = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(n->pairs.size())));
-      if (!t) return nullptr;
-      for (size_t i = 0; i < n->pairs.size(); ++i) {
-        PyRef k = PyRef::steal(hashable(n->pairs[i].key));
-        if (!k) return nullptr;
-        PyRef v = PyRef::steal(hashable(n->pairs[i].value));
-        if (!v) return nullptr;
-        PyObject* pair = PyTuple_Pack(2, k.get(), v.get());
-        if (!pair) return nullptr;
-        PyTuple_SET_ITEM(t.get(), static_cast<Py_ssize_t>(i), pair);
-      }
-      return t.release();
-    }
-    // Scalars and nulls convert plainly (tags ignored, as for any key).
-    Converter plain{s, nullptr, scope, cache};
-    return plain.convert_here(*n);
-  }
+  PyObject* new_list(const YamlNode&) { return PyList_New(0); }
+  PyObject* new_dict(const YamlNode&) { return PyDict_New(); }
+  PyObject* scalar(const YamlNode& n, ScalarTag tag) { return scalar_node_to_python(n, s, tag); }
 };
 
 }  // namespace
 
 PyObject* node_to_python(const YamlNode& node, const ValueSettings& s, AliasScope& scope, AnchorObjectCache& cache) {
-  Converter c{s, nullptr, scope, cache};
-  return c.convert(node);
+  PlainBuild<false> b{s};
+  return NodeWalk(b, s, nullptr, scope, cache).convert(node);
 }
 
 PyObject* node_to_hashable_python(const YamlNode& node, const ValueSettings& s, AliasScope& scope,
                                   AnchorObjectCache& cache) {
-  Converter c{s, nullptr, scope, cache};
-  return c.hashable(node);
+  PlainBuild<false> b{s};
+  return NodeWalk(b, s, nullptr, scope, cache).hashable(node);
 }
 
 PyObject* node_to_loaded_python(const YamlNode& node, const ValueSettings& s, const TagContext& ctx,
-                                AliasScope& scope, AnchorObjectCache& cache) {
-  Converter c{s, &ctx, scope, cache};
-  return c.convert(node);
+                                AliasScope& scope, AnchorObjectCache& cache, const TagHandles* handles) {
+  PlainBuild<true> b{s};
+  return NodeWalk(b, s, &ctx, scope, cache, handles).convert(node);
 }
 
 PyObject* document_tree_to_python(const YamlNode& root, const ValueSettings& s, const TagContext& ctx) {
   AliasScope scope(root);
   AnchorObjectCache cache;
-  return node_to_loaded_python(root, s, ctx, scope, cache);
+  const TagHandles handles(root);
+  CollectorPause pause(ctx);
+  return node_to_loaded_python(root, s, ctx, scope, cache, handles.empty() ? nullptr : &handles);
 }
 
 }  // namespace qf::py

@@ -4,9 +4,9 @@
 // their own document.
 //
 // Everything here runs with the interpreter lock held. Functions returning
-// PyObject* give a new reference, or nullptr with the host exception set;
-// they may also throw qf::py::Error (an alias expansion past its limits),
-// qf::InternalError or std::bad_alloc, which the host-call frame raises.
+// PyObject* give a new reference, or nullptr with the host exception set (an
+// alias expansion past its limits included); only qf::InternalError and
+// std::bad_alloc are thrown, for the host-call frame to raise.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -19,6 +19,7 @@
 #include "resolver/resolver.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/ast.hpp"
+#include "roundtrip/tag_handles.hpp"
 
 namespace qf::py {
 
@@ -38,22 +39,23 @@ class AliasScope {
   const YamlNode* target(const YamlNode& alias);
   // Follows aliases to a node that is not one; nullptr on a dangling alias.
   const YamlNode* final_target(const YamlNode& node);
-  // Alias-free copy of what the alias refers to; nullptr when it dangles.
-  // Past the alias depth or the node budget: throws a QuillfernParseError
-  // that names the limit. A copy that would pass the budget is refused
-  // before any of it is made, so an alias bomb costs the size of its text.
-  const YamlNode* expanded(const YamlNode& alias);
+  // Sets `out` to an alias-free copy of what the alias refers to (nullptr
+  // when it dangles). Past the alias depth or the node budget: false with a
+  // QuillfernParseError raised that names the limit. A copy that would pass
+  // the budget is refused before any of it is made, so an alias bomb costs
+  // the size of its text.
+  bool expand(const YamlNode& alias, const YamlNode*& out);
   // Charges the budget once more for the alias's copy (its size), for uses
   // whose work grows with the copy each time, such as hashing a key that
-  // holds it. The alias must have a copy (expanded() was called).
-  void charge_again(const YamlNode& alias);
+  // holds it; false with the budget error raised past it.
+  bool charge_again(const YamlNode& alias);
   // The links of every alias of the document, built on first call.
   const AnchorResolver& resolver();
 
  private:
   // Nodes a copy of `node` with its aliases expanded would hold, saturating.
   uint64_t expanded_size(const YamlNode& node);
-  [[noreturn]] void throw_budget_error(const YamlNode& at);
+  bool budget_error(const YamlNode& at);  // raises, returns false
 
   struct Copy {
     YamlNode node;
@@ -69,8 +71,9 @@ class AliasScope {
 // Anchored node -> the host object already made for it in this conversion,
 // so every alias of one definition yields that very object and an anchor is
 // converted once however many aliases name it (the output stays as small as
-// the document). The hashable form of mapping keys (tuples) is kept apart.
-// Holds strong references, released with the cache.
+// the document). The hashable form of mapping keys (tuples, with the key
+// nesting below them) is kept apart. Holds strong references, released with
+// the cache.
 class AnchorObjectCache {
  public:
   AnchorObjectCache() = default;
@@ -79,8 +82,8 @@ class AnchorObjectCache {
 
   PyObject* find(const YamlNode* anchored) const;  // borrowed, or nullptr
   void store(const YamlNode* anchored, PyObject* value);  // replaces an entry
-  PyObject* find_hashable(const YamlNode* anchored) const;
-  void store_hashable(const YamlNode* anchored, PyObject* value);
+  PyObject* find_hashable(const YamlNode* anchored, size_t& depth) const;
+  void store_hashable(const YamlNode* anchored, PyObject* value, size_t depth);
 
  private:
   struct PtrHash {
@@ -88,10 +91,12 @@ class AnchorObjectCache {
     PtrHash();
     size_t operator()(const YamlNode* p) const noexcept;
   };
-  using Table = std::unordered_map<const YamlNode*, PyRef, PtrHash>;
-  static PyObject* find_in(const Table& t, const YamlNode* anchored);
-  Table objects_;
-  Table hashables_;
+  struct Hashable {
+    PyRef value;
+    size_t depth;
+  };
+  std::unordered_map<const YamlNode*, PyRef, PtrHash> objects_;
+  std::unordered_map<const YamlNode*, Hashable, PtrHash> hashables_;
 };
 
 struct ValueSettings {
@@ -99,21 +104,43 @@ struct ValueSettings {
   bool timestamps = false;
 };
 
+// The conversions share one walk (node_walk.hpp); recursion checks the
+// remaining stack at every level.
+
 // The plain value of a node (custom tags play no part beyond scalar
-// resolution). Recursion checks the remaining stack at every level.
+// resolution).
 PyObject* node_to_python(const YamlNode& node, const ValueSettings& s, AliasScope& scope, AnchorObjectCache& cache);
 // A hashable value for use as a dictionary key: sequences become tuples,
 // mappings tuples of (key, value) 2-tuples, aliases are followed.
 PyObject* node_to_hashable_python(const YamlNode& node, const ValueSettings& s, AliasScope& scope,
                                   AnchorObjectCache& cache);
-// Scalar and null nodes only: the resolved value (no cache entry).
-PyObject* scalar_node_to_python(const YamlNode& node, const ValueSettings& s);
+// Scalar and null nodes only: the resolved value (no cache entry), under the
+// node's own tag or the one given.
+PyObject* scalar_node_to_python(const YamlNode& node, const ValueSettings& s, ScalarTag tag);
+inline ScalarTag node_scalar_tag(const YamlNode& n) {
+  if (!n.tag) return std::nullopt;
+  return std::string_view(*n.tag);
+}
+inline PyObject* scalar_node_to_python(const YamlNode& node, const ValueSettings& s) {
+  return scalar_node_to_python(node, s, node_scalar_tag(node));
+}
+// With the timestamp switch, a plain untagged scalar that reads as a
+// timestamp: its date or datetime. Otherwise (a date the host rejects
+// included) nullptr with no exception: the scalar resolves as usual.
+PyObject* scalar_timestamp(const YamlNode& node, const ValueSettings& s);
+// A resolution as a host value; `text` is the scalar's text.
+PyObject* resolved_to_python(const Resolution& r, std::string_view text);
+// A sequence or mapping, or an alias that leads to one.
+bool resolves_to_collection(const YamlNode& node, AliasScope& scope);
 
 // The plain result of a directive-loaded document: as node_to_python, with
-// custom tags applied through the tag handlers.
+// custom tags applied through the tag handlers, in keys as in values, and
+// each value converted before its key. With `handles`, tags are read with
+// the document's %TAG handles expanded.
 PyObject* node_to_loaded_python(const YamlNode& node, const ValueSettings& s, const TagContext& ctx,
-                                AliasScope& scope, AnchorObjectCache& cache);
-// node_to_loaded_python of a document root with a fresh cache and scope.
+                                AliasScope& scope, AnchorObjectCache& cache, const TagHandles* handles = nullptr);
+// node_to_loaded_python of a document root with a fresh cache and scope and
+// the root's %TAG handles.
 PyObject* document_tree_to_python(const YamlNode& root, const ValueSettings& s, const TagContext& ctx);
 
 // Merge keys: the tag !!merge (either spelling), or an untagged plain "<<".

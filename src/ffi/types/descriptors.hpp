@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "ffi/py.hpp"
 #include "ffi/type_cell.hpp"
+#include "scanner/token.hpp"
 
 namespace qf::py {
 
@@ -39,5 +41,18 @@ TypeCell& sequence_type_cell();
 
 // The style name of a code ("auto" for -1).
 const char* scalar_style_name(int8_t code) noexcept;
+// "plain", "single", "double", "literal" or "folded".
+inline const char* scalar_style_name(ScalarStyle style) noexcept {
+  return scalar_style_name(static_cast<int8_t>(style));
+}
+
+// The text between double quotes with backslash escapes for the quote, the
+// backslash and control characters (\t, \r, \n, \0, else \u{hex}).
+std::string debug_quoted(std::string_view text);
+
+// A comment_before/comment_after argument: its lines (split at LF, CR and
+// CR LF) joined again with "\n". False with ValueError set for NEL, LS, PS
+// or a control character other than TAB.
+bool normalize_comment_argument(std::optional<std::string>& text);
 
 }  // namespace qf::py

@@ -24,6 +24,7 @@
 #include "ffi/pyref.hpp"
 #include "ffi/types/document.hpp"
 #include "ffi/types/document_access.hpp"
+#include "ffi/types/descriptors.hpp"
 #include "ffi/types/document_view.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/comment_slot.hpp"
@@ -134,15 +135,7 @@ PyObject* read_file(NodeRead& r) {
 
 const char* style_name(const YamlNode& n) {
   switch (n.kind) {
-    case NodeKind::Scalar:
-      switch (n.scalar_style) {
-        case ScalarStyle::Plain: return "plain";
-        case ScalarStyle::SingleQuoted: return "single";
-        case ScalarStyle::DoubleQuoted: return "double";
-        case ScalarStyle::Literal: return "literal";
-        case ScalarStyle::Folded: return "folded";
-      }
-      return "plain";
+    case NodeKind::Scalar: return scalar_style_name(n.scalar_style);
     case NodeKind::Sequence:
     case NodeKind::Mapping: return n.style == CollectionStyle::Flow ? "flow" : "block";
     case NodeKind::Alias: return "alias";

@@ -4,6 +4,7 @@
 
 #include "ffi/getters.hpp"
 #include "ffi/pyref.hpp"
+#include "ffi/types/descriptors.hpp"
 #include "roundtrip/comment_text.hpp"
 #include "support/stack_guard.hpp"
 
@@ -84,17 +85,6 @@ PyObject* new_tree_node(TreeNodeFields f, PyObject* value) {
 }
 
 namespace {
-
-const char* scalar_style_name(ScalarStyle style) {
-  switch (style) {
-    case ScalarStyle::Plain: return "plain";
-    case ScalarStyle::SingleQuoted: return "single";
-    case ScalarStyle::DoubleQuoted: return "double";
-    case ScalarStyle::Literal: return "literal";
-    case ScalarStyle::Folded: return "folded";
-  }
-  return "plain";
-}
 
 std::optional<std::string> foot_text(const std::vector<std::string>& foot) {
   if (foot.empty()) return std::nullopt;

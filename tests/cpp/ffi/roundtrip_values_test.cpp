@@ -72,6 +72,26 @@ TEST(NodeToLoadedPython, AliasesShareObjectsAndCollectionKeysBecomeTuples) {
   EXPECT_EQ(repr(v.get()), "{'a': [1], 'b': [1], ('k', (('m', 1),)): 'c'}");
 }
 
+// Keys and values meet one set of tag rules: a tagged scalar inside a
+// collection key goes through its handler, and an alias of it elsewhere
+// yields what the handler made (plain loads gives the same).
+TEST(NodeToLoadedPython, TagsInsideCollectionKeysAsInValues) {
+  PyRef tags = eval("{'!up': lambda v: v.upper(), '!t': lambda v: tuple(v)}");
+  qf::py::TagContext ctx{tags.get(), nullptr, false};
+  PyRef v = convert("? [&x !up a]\n: 1\nb: *x\n? !t [c, d]\n: 2\n", ctx);
+  ASSERT_TRUE(v) << repr(PyErr_Occurred());
+  EXPECT_EQ(repr(v.get()), "{('A',): 1, 'b': 'A', ('c', 'd'): 2}");
+}
+
+// %TAG handles are expanded before resolution and for the handlers.
+TEST(NodeToLoadedPython, TagHandlesExpanded) {
+  PyRef handler = eval("lambda name, v: (name, v)");
+  qf::py::TagContext ctx{nullptr, handler.get(), false};
+  PyRef v = convert("%TAG !e! tag:e.com,2000:\n%TAG !c! tag:yaml.org,2002:\n---\na: !e!x y\nb: !c!int '3'\n", ctx);
+  ASSERT_TRUE(v) << repr(PyErr_Occurred());
+  EXPECT_EQ(repr(v.get()), "{'a': ('tag:e.com,2000:x', 'y'), 'b': 3}");
+}
+
 TEST(NodeToLoadedPython, HandlerErrorsPassThrough) {
   PyRef tags = eval("{'!bad': lambda v: 1 / 0}");
   qf::py::TagContext ctx{tags.get(), nullptr, false};

@@ -1,0 +1,371 @@
+#include "ffi/convert/represent.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <numeric>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include "encode/key_order.hpp"
+#include "encode/scalar_text.hpp"
+#include "ffi/convert/descriptor_nodes.hpp"
+#include "ffi/convert/dump_tag.hpp"
+#include "ffi/errors.hpp"
+#include "ffi/frame.hpp"
+#include "ffi/types/tag.hpp"
+#include "roundtrip/walk.hpp"
+#include "support/stack_guard.hpp"
+#include "support/utf8.hpp"
+
+namespace qf::py {
+
+namespace {
+
+constexpr const char* kRefersToItself = "cannot serialize a value that refers only to itself";
+constexpr const char* kTagOnShared = "cannot attach a tag to a self-referential or shared value";
+
+uint64_t identity_of(PyObject* obj) noexcept { return reinterpret_cast<uintptr_t>(obj); }
+
+std::string provisional_name(uint64_t id) { return std::to_string(id); }
+
+// The identity a provisional anchor or alias name stands for.
+std::optional<uint64_t> provisional_identity(std::string_view name) noexcept {
+  if (name.empty() || (name.size() > 1 && name[0] == '0')) return std::nullopt;
+  uint64_t id = 0;
+  auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), id);
+  if (ec != std::errc() || end != name.data() + name.size()) return std::nullopt;
+  return id;
+}
+
+// Objects that are never aliased: their repeats are written in full.
+bool is_untracked(PyObject* obj) noexcept {
+  return obj == Py_None || PyBool_Check(obj) || PyFloat_Check(obj) || PyLong_Check(obj) || PyUnicode_Check(obj) ||
+         PyBytes_Check(obj) || (PyTuple_Check(obj) && PyTuple_GET_SIZE(obj) == 0);
+}
+
+bool is_exact_scalar(PyTypeObject* tp) noexcept {
+  return tp == &PyUnicode_Type || tp == &PyLong_Type || tp == &PyFloat_Type || tp == &PyBool_Type;
+}
+
+// The node of an exact str, int, float or bool, built straight from the
+// object where that is simple (ASCII text, 64-bit integers), else through
+// the plain conversion (which also reports lone surrogates).
+YamlNode exact_scalar_node(const RepresentState& s, PyObject* obj, bool key_or_flow) {
+  PyTypeObject* tp = Py_TYPE(obj);
+  if (tp == &PyUnicode_Type && PyUnicode_IS_ASCII(obj)) {
+    std::string_view text(static_cast<const char*>(PyUnicode_DATA(obj)),
+                          static_cast<size_t>(PyUnicode_GET_LENGTH(obj)));
+    return synthetic_scalar(std::string(text), represented_str_style(s, text, key_or_flow));
+  }
+  if (tp == &PyLong_Type) {
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (!overflow && !(v == -1 && PyErr_Occurred())) {
+      std::string text;
+      append_int64(text, v);
+      return synthetic_scalar(std::move(text), ScalarStyle::Plain);
+    }
+    PyErr_Clear();
+  } else if (tp == &PyFloat_Type) {
+    return synthetic_scalar(format_yaml_float(PyFloat_AS_DOUBLE(obj)), ScalarStyle::Plain);
+  } else if (tp == &PyBool_Type) {
+    return synthetic_scalar(obj == Py_True ? "true" : "false", ScalarStyle::Plain);
+  }
+  return value_to_node(s, python_to_value(obj, s.encode), key_or_flow);
+}
+
+// The represented node of a tag's or serializer's value, carrying the tag.
+YamlNode represent_tagged(RepresentState& s, std::string tag, PyObject* value, uint32_t depth, bool in_flow,
+                          bool is_key) {
+  validate_dump_tag(tag);
+  YamlNode node = represent_object(s, value, depth + 1, in_flow, is_key);
+  if (node.is_alias()) throw_value_error(kTagOnShared);
+  if (node.tag) throw_already_tagged();
+  if (node.anchor) {
+    if (std::optional<uint64_t> id = provisional_identity(*node.anchor)) {
+      if (s.aliased.contains(*id)) throw_value_error(kTagOnShared);
+      node.anchor.reset();
+      s.seen.erase(*id);
+    }
+  }
+  node.tag = std::move(tag);
+  return node;
+}
+
+YamlNode represent_serializer_result(RepresentState& s, PyObject* result, uint32_t depth, bool in_flow,
+                                     bool is_key) {
+  if (PyObject_TypeCheck(result, tag_type_cell().require())) {
+    auto [tag, value] = read_tag_object(result);
+    return represent_tagged(s, std::move(tag), value.get(), depth, in_flow, is_key);
+  }
+  if (PyTuple_Check(result) && PyTuple_GET_SIZE(result) == 2) {
+    PyRef value = PyRef::borrow(PyTuple_GET_ITEM(result, 1));
+    return represent_tagged(s, serializer_tuple_tag(PyTuple_GET_ITEM(result, 0)), value.get(), depth, in_flow,
+                            is_key);
+  }
+  throw_serializer_result_error();
+}
+
+// Represents `obj` at depth + 1 as the stand-in of the object being
+// represented: the caller's node is then derived and carries no anchor.
+YamlNode represent_derived(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow, bool is_key) {
+  YamlNode node = represent_object(s, obj, depth + 1, in_flow, is_key);
+  s.derived = true;
+  return node;
+}
+
+// `default` is applied at most once along a chain: it is absent while its
+// own result is represented, and restored on every way out.
+class DefaultSuspended {
+ public:
+  explicit DefaultSuspended(EncodeContext& c) : c_(c), saved_(std::exchange(c.default_fn, nullptr)) {}
+  ~DefaultSuspended() { c_.default_fn = saved_; }
+  DefaultSuspended(const DefaultSuspended&) = delete;
+  DefaultSuspended& operator=(const DefaultSuspended&) = delete;
+
+ private:
+  EncodeContext& c_;
+  PyObject* saved_;
+};
+
+// The last rule: the plain conversion without `default`; when that finds the
+// object unserializable, `default`'s result is represented instead.
+YamlNode represent_converted_or_default(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow,
+                                        bool is_key) {
+  EncodeContext no_default = s.encode;
+  no_default.default_fn = nullptr;
+  try {
+    return value_to_node(s, python_to_value(obj, no_default), in_flow || is_key);
+  } catch (Error& e) {
+    std::move(e).raise();
+  } catch (ErrorAlreadySet&) {
+  }
+  if (!s.encode.default_fn || !PyErr_ExceptionMatches(exception_class(ExcClass::UnserializableError)))
+    throw ErrorAlreadySet{};
+  PyErr_Clear();
+  PyRef result = PyRef::steal(PyObject_CallOneArg(s.encode.default_fn, obj));
+  if (!result) throw_callback_error();
+  DefaultSuspended suspended(s.encode);
+  return represent_derived(s, result.get(), depth, in_flow, is_key);
+}
+
+YamlNode represent_default(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow, bool is_key) {
+  if (obj == Py_None) return synthetic_null();
+  if (is_exact_scalar(Py_TYPE(obj))) return exact_scalar_node(s, obj, in_flow || is_key);
+  if (PyBool_Check(obj) || PyFloat_Check(obj) || PyLong_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj))
+    return value_to_node(s, python_to_value(obj, s.encode), in_flow || is_key);
+  if (PyDict_Check(obj)) {
+    PairRefs pairs;
+    pairs.reserve(static_cast<size_t>(PyDict_GET_SIZE(obj)));
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(obj, &pos, &key, &value)) pairs.emplace_back(PyRef::borrow(key), PyRef::borrow(value));
+    return represent_mapping(s, std::move(pairs), depth, std::nullopt, std::nullopt, in_flow, is_key);
+  }
+  if (PyList_Check(obj) || PyTuple_Check(obj)) {
+    // The stored items, also of a subclass that iterates differently.
+    const bool list = PyList_Check(obj);
+    const Py_ssize_t n = list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj);
+    ItemRefs items;
+    items.reserve(static_cast<size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i)
+      items.push_back(PyRef::borrow(list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i)));
+    return represent_sequence(s, std::move(items), depth, std::nullopt, std::nullopt, in_flow, is_key);
+  }
+  if (PyAnySet_Check(obj))
+    return represent_sequence(s, iterate_refs(obj), depth, std::nullopt, std::nullopt, in_flow, is_key);
+  if (PyObject_TypeCheck(obj, tag_type_cell().require())) {
+    auto [tag, value] = read_tag_object(obj);
+    return represent_tagged(s, std::move(tag), value.get(), depth, in_flow, is_key);
+  }
+  if (PyRef serializer = find_serializer(s.encode.serializers, obj)) {
+    PyRef result = PyRef::steal(PyObject_CallOneArg(serializer.get(), obj));
+    if (!result) throw_callback_error();
+    return represent_serializer_result(s, result.get(), depth, in_flow, is_key);
+  }
+  if (Handled text = encode_datetime(obj, s.encode)) return value_to_node(s, std::move(*text), in_flow || is_key);
+  if (is_enum_member(obj)) {
+    PyRef value = PyRef::steal(PyObject_GetAttrString(obj, "value"));
+    if (!value) throw ErrorAlreadySet{};
+    return represent_derived(s, value.get(), depth, in_flow, is_key);
+  }
+  if (!s.encode.passthrough_dataclass) {
+    if (std::optional<PairRefs> fields = dataclass_field_pairs(obj))
+      return represent_mapping(s, std::move(*fields), depth, std::nullopt, std::nullopt, in_flow, is_key);
+  }
+  if (s.encode.serialize_numpy) {
+    if (PyRef plain = numpy_to_plain(obj)) return represent_derived(s, plain.get(), depth, in_flow, is_key);
+  }
+  return represent_converted_or_default(s, obj, depth, in_flow, is_key);
+}
+
+// Flow when asked, when a key, under OPT_FLOW_STYLE, or inside a flow parent.
+bool children_in_flow(const RepresentState& s, std::optional<bool> flow, bool in_flow, bool is_key) {
+  return in_flow || flow.value_or(is_key || s.flow_style);
+}
+
+struct AnchorNames {
+  const IdentitySet& aliased;
+  std::unordered_map<uint64_t, std::string> names;
+  uint64_t count = 0;
+
+  void name(YamlNode& n) {
+    if (aliased.empty()) {
+      n.anchor.reset();
+      return;
+    }
+    if (n.anchor) {
+      std::optional<uint64_t> id = provisional_identity(*n.anchor);
+      n.anchor.reset();
+      if (id && aliased.contains(*id)) {
+        auto [it, fresh] = names.try_emplace(*id);
+        if (fresh) {
+          std::string digits = std::to_string(++count);
+          it->second = "id" + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
+        }
+        n.anchor = it->second;
+      }
+    }
+    if (n.is_alias()) {
+      if (std::optional<uint64_t> id = provisional_identity(n.text)) {
+        auto it = names.find(*id);
+        if (it != names.end()) n.text = it->second;
+      }
+    }
+  }
+};
+
+}  // namespace
+
+void throw_value_error(const std::string& message) {
+  PyErr_SetString(PyExc_ValueError, message.c_str());
+  throw ErrorAlreadySet{};
+}
+
+ItemRefs iterate_refs(PyObject* obj) {
+  PyRef it = PyRef::steal(PyObject_GetIter(obj));
+  if (!it) throw ErrorAlreadySet{};
+  ItemRefs items;
+  if (PyAnySet_Check(obj)) items.reserve(static_cast<size_t>(PySet_GET_SIZE(obj)));
+  while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) items.push_back(std::move(item));
+  if (PyErr_Occurred()) throw ErrorAlreadySet{};
+  return items;
+}
+
+YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow, bool is_key) {
+  if (depth > kMaxRepresentDepth || remaining_stack() <= kStackReserve)
+    throw Error::lazy(ExcClass::UnserializableError,
+                      "object is too deeply nested to serialize (possible self-reference)");
+  const bool tracked = !is_untracked(obj);
+  const uint64_t id = identity_of(obj);
+  if (tracked) {
+    if (s.seen.contains(id)) {
+      s.aliased.insert(id);
+      return synthetic_alias(provisional_name(id));
+    }
+    s.seen.insert(id);
+    s.held.push_back(PyRef::borrow(obj));
+  }
+  PyRef result = PyRef::steal(PyObject_CallOneArg(s.represent, obj));
+  if (!result) throw_callback_error();
+  YamlNode node = result.get() == Py_None ? represent_default(s, obj, depth, in_flow, is_key)
+                                          : node_from_descriptor(s, result.get(), depth, in_flow, is_key);
+  result.reset();
+  const bool derived = std::exchange(s.derived, false);
+  if (tracked) {
+    if (derived || node.is_alias() || node.anchor) {
+      if (s.aliased.contains(id)) throw_value_error(kRefersToItself);
+      s.seen.erase(id);
+    } else {
+      node.anchor = provisional_name(id);
+    }
+  }
+  return node;
+}
+
+YamlNode represent_mapping(RepresentState& s, PairRefs pairs, uint32_t depth, std::optional<std::string> tag,
+                           std::optional<bool> flow, bool in_flow, bool is_key) {
+  tag = normalize_represent_tag(std::move(tag));
+  const bool w = children_in_flow(s, flow, in_flow, is_key);
+  std::vector<size_t> order(pairs.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  if (s.sort_keys && pairs.size() > 1) {
+    std::vector<Value> records;
+    records.reserve(pairs.size());
+    for (const auto& p : pairs) records.push_back(represent_key_record(p.first.get()));
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return compare_represent_keys(records[a], records[b]); });
+  }
+  YamlNode m = synthetic_collection(true, w);
+  m.pairs.reserve(pairs.size());
+  for (size_t i : order) {
+    MappingEntry& e = m.pairs.emplace_back();
+    e.key = represent_object(s, pairs[i].first.get(), depth + 1, w, true);
+    check_key_comments(e.key);
+    e.value = represent_object(s, pairs[i].second.get(), depth + 1, w, false);
+    hoist_value_comments(m.pairs);
+  }
+  m.tag = std::move(tag);
+  return m;
+}
+
+YamlNode represent_sequence(RepresentState& s, ItemRefs items, uint32_t depth, std::optional<std::string> tag,
+                            std::optional<bool> flow, bool in_flow, bool is_key) {
+  tag = normalize_represent_tag(std::move(tag));
+  const bool w = children_in_flow(s, flow, in_flow, is_key);
+  YamlNode seq = synthetic_collection(false, w);
+  seq.items.reserve(items.size());
+  for (const PyRef& item : items) seq.items.emplace_back() = represent_object(s, item.get(), depth + 1, w, false);
+  seq.tag = std::move(tag);
+  return seq;
+}
+
+std::optional<std::string> normalize_represent_tag(std::optional<std::string> tag) {
+  if (!tag) return tag;
+  constexpr std::string_view kCorePrefix = "tag:yaml.org,2002:";
+  if (tag->starts_with(kCorePrefix)) tag = "!!" + tag->substr(kCorePrefix.size());
+  validate_dump_tag(*tag);
+  return tag;
+}
+
+Value represent_key_record(PyObject* key) {
+  if (key == Py_None) return Value::null();
+  if (PyBool_Check(key)) return Value::boolean(key == Py_True);
+  if (PyLong_Check(key)) {
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(key, &overflow);
+    if (!overflow && !(v == -1 && PyErr_Occurred())) return Value::integer(v);
+    PyErr_Clear();
+    // Exact digits of a wide integer (never rounded to a double).
+    PyRef plain = PyRef::steal(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyLong_Type), key));
+    PyRef digits = plain ? PyRef::steal(PyObject_Str(plain.get())) : PyRef();
+    Py_ssize_t n = 0;
+    const char* text = digits ? PyUnicode_AsUTF8AndSize(digits.get(), &n) : nullptr;
+    if (text) return Value::big_int(std::string_view(text, static_cast<size_t>(n)), 10);
+    PyErr_Clear();
+    return Value::floating(std::numeric_limits<double>::quiet_NaN());
+  }
+  if (PyFloat_Check(key)) return Value::floating(PyFloat_AS_DOUBLE(key));
+  if (PyUnicode_Check(key)) {
+    Py_ssize_t n = 0;
+    if (const char* text = PyUnicode_AsUTF8AndSize(key, &n)) return Value::string(std::string_view(text, size_t(n)));
+    PyErr_Clear();
+    return Value::sequence();
+  }
+  if (PyBytes_Check(key)) {
+    std::string_view bytes(PyBytes_AS_STRING(key), static_cast<size_t>(PyBytes_GET_SIZE(key)));
+    if (check_utf8(bytes.data(), bytes.size()).ok) return Value::string(bytes);
+  }
+  return Value::sequence();
+}
+
+bool compare_represent_keys(const Value& a, const Value& b) { return compare_sort_keys(a, b); }
+
+void assign_shared_anchors(YamlNode& root, const IdentitySet& aliased) {
+  AnchorNames table{aliased, {}, 0};
+  walk_tree(root, [&](YamlNode& n) { table.name(n); });
+}
+
+}  // namespace qf::py

@@ -1,0 +1,82 @@
+// The represent road of dumps: host objects to a tree of synthetic source
+// nodes, each object first offered to the caller's `represent` callback,
+// which returns a descriptor (QuillfernScalar, QuillfernSequence,
+// QuillfernMapping) or None for the built-in representation.
+//
+// Shared objects are tracked by identity: the second occurrence of a tracked
+// object becomes an alias, and after the walk assign_shared_anchors names the
+// objects that really were aliased "id001", "id002", ... in output order.
+// Every tracked object is kept alive in `held` until the state is dropped, so
+// a freed temporary's address can never be taken for a shared object.
+//
+// Everything runs with the interpreter lock held; failures are thrown
+// (ErrorAlreadySet or Error, frame.hpp) and unwinding frees the partial tree
+// and every reference.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decode/value.hpp"
+#include "ffi/convert/encode.hpp"
+#include "ffi/pyref.hpp"
+#include "resolver/resolver.hpp"
+#include "roundtrip/ast.hpp"
+#include "support/identity_set.hpp"
+
+namespace qf::py {
+
+// Objects at a depth above this (the root is depth 0) are refused.
+inline constexpr uint32_t kMaxRepresentDepth = 999;
+
+struct RepresentState {
+  std::vector<PyRef> held;  // every tracked object, until the state is dropped
+  EncodeContext encode;     // its default_fn is cleared while a default result is represented
+  PyObject* represent = nullptr;  // borrowed from the call's arguments
+  IdentitySet seen;     // identities of tracked objects whose node may still get an anchor
+  IdentitySet aliased;  // identities an alias was made for
+  // Set by a nested represent_object whose node stands for another object
+  // (an enum's value, numpy's plain object, a default result); read and
+  // cleared by the caller right after.
+  bool derived = false;
+  bool sort_keys = false;
+  bool flow_style = false;
+  bool prefer_double_quotes = true;
+  ResolverMode resolver_mode = ResolverMode::Yaml12;
+};
+
+// ValueError with the message, thrown.
+[[noreturn]] void throw_value_error(const std::string& message);
+
+// Strong references to the items an iteration of `obj` gives (set sizes are
+// reserved ahead); the iteration's errors are thrown.
+ItemRefs iterate_refs(PyObject* obj);
+
+YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow, bool is_key);
+
+// The children are represented at depth + 1. `flow` overrides the block or
+// flow decision (a key is flow by default, then OPT_FLOW_STYLE decides);
+// inside a flow collection everything is flow.
+YamlNode represent_mapping(RepresentState& s, PairRefs pairs, uint32_t depth, std::optional<std::string> tag,
+                           std::optional<bool> flow, bool in_flow, bool is_key);
+YamlNode represent_sequence(RepresentState& s, ItemRefs items, uint32_t depth, std::optional<std::string> tag,
+                            std::optional<bool> flow, bool in_flow, bool is_key);
+
+// "tag:yaml.org,2002:x" becomes "!!x"; then the dump tag checks
+// (QuillfernEncodeError).
+std::optional<std::string> normalize_represent_tag(std::optional<std::string> tag);
+
+// The sort record of a host key: null, bool, an exact number (Int, BigInt or
+// Float), the UTF-8 bytes of a text, or an empty sequence for every other
+// key (all such keys are equivalent, so a stable sort keeps their order).
+Value represent_key_record(PyObject* key);
+// Strict weak ordering on records: a sorts before b.
+bool compare_represent_keys(const Value& a, const Value& b);
+
+// Final anchor names in pre-order (node, then items; key, then value):
+// aliased objects get "id001", "id002", ...; every other provisional anchor
+// is removed and aliases take their object's final name. Cannot fail.
+void assign_shared_anchors(YamlNode& root, const IdentitySet& aliased);
+
+}  // namespace qf::py
