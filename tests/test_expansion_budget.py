@@ -142,3 +142,11 @@ def test_aliased_keys_are_charged_for_each_use():
             read()
     small = q.loads(anchor + keys[: keys.index("? [*a, 400]")], option=RT)
     assert len(small.keys()) == 401
+
+
+def test_schema_objects_have_the_same_budget():
+    schema = {"allOf": nest(10, SHAPES["list"])}
+    with pytest.raises(QuillfernEncodeError) as info:
+        q.loads("a: 1", schema=schema)
+    assert str(info.value) == SHARED_MESSAGE
+    assert q.loads("a: 1", schema={"allOf": [{"type": "object"}] * 100}) == {"a": 1}

@@ -88,11 +88,20 @@ CASES = [
     ("alias keys of a large anchor",
      f"d = q.loads('a: &a [' + '0, ' * {M // 5} + '0]\\n' + ''.join(f'? [*a, {{i}}]\\n' for i in range({M // 5})), "
      "option=RT)", "d.keys(); len(d)"),
+    # annotated results and schema validation over alias bombs
+    ("annotated bomb 10", "t = bomb(10)", "q.loads(t, option=q.OPT_ANNOTATED)"),
+    ("annotated aliases of a large anchor",
+     f"t = 'a: &a [' + '0, ' * {M // 5} + '0]\\nb: [' + '*a, ' * {M // 5} + '*a]\\n'",
+     "q.loads(t, option=q.OPT_ANNOTATED)"),
+    ("schema bomb 10", "t = bomb(10)", "q.loads(t, schema={'type': 'object'})"),
+    ("schema round trip bomb 10", "t = bomb(10)", "q.loads(t, option=RT, schema={'type': 'object'})"),
+    ("schema of shared lists", "s = {'allOf': shared(10, lambda x, w: [x] * w)}", "q.loads('a: 1', schema=s)"),
     # shared host structures
     *[(f"{fn} shared {kind}", f"x = shared(10, {make})", f"q.{fn}(x)")
       for fn in ("dumps", "to_json")
       for kind, make in (("lists", "lambda x, w: [x] * w"), ("tuples", "lambda x, w: (x,) * w"),
                          ("dicts", "lambda x, w: {str(i): x for i in range(w)}"))],
+    ("dumps represent shared lists", "x = shared(10, lambda x, w: [x] * w)", "q.dumps(x, represent=lambda o: None)"),
     # deep nesting
     *[(f"{road} {shape} nesting", f"t = {text}", op)
       for shape, text in (("flow sequence", f"'[' * {M} + ']' * {M}"),

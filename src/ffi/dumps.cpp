@@ -29,21 +29,17 @@ PyObject* bytes_from(const std::string& text) {
   return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
-// The host objects of a call as one value tree, under the call's expansion
-// budget for shared containers.
-Value convert_for_dump(PyObject* obj, EncodeContext ctx) {
-  SharedObjects shared;
-  ctx.shared = &shared;
-  return python_to_value(obj, ctx);
-}
-
 // The node tree of `obj` through the represent callback, with its final
 // anchor names. The state, with every reference it holds, is gone when this
 // returns. A RecursionError (raised by a callback, say) is reported as the
 // nesting error it stands for, with the original as its cause.
 YamlNode represent_tree(PyObject* obj, PyObject* represent, const EncodeContext& ctx, const EmitSettings& settings) {
   RepresentState state;
+  // Objects the callback leaves to the plain conversion are written in full
+  // wherever they recur: one budget covers all of them.
+  SharedObjects shared;
   state.encode = ctx;
+  state.encode.shared = &shared;
   state.represent = represent;
   state.sort_keys = settings.sort_keys;
   state.flow_style = settings.flow_style;
@@ -125,7 +121,7 @@ PyObject* dumps_entry(const CallArgs& args) {
     return bytes_from(text);
   }
 
-  Value root = convert_for_dump(obj, ctx);
+  Value root = python_to_value(obj, ctx);
   std::string text = without_gil([&] {
     ValueWriter w(settings, 1024);
     write_yaml_document(w, root);
@@ -147,7 +143,7 @@ PyObject* to_json_entry(const CallArgs& args) {
   if (rendered) return rendered.release();
 
   EncodeContext ctx = encode_context_from_options(option, default_fn, nullptr);
-  Value root = convert_for_dump(target, ctx);
+  Value root = python_to_value(target, ctx);
   const JsonSettings settings = json_settings_from_options(option);
   std::string text;
   std::optional<JsonWriteError> failure = without_gil([&] {

@@ -708,6 +708,14 @@ Value snapshot_item_to_value(PyObject* obj, const EncodeContext& ctx) {
 }  // namespace
 
 Value python_to_value(PyObject* obj, const EncodeContext& ctx) {
+  if (!ctx.shared) {
+    // A caller without a budget of its own (a schema, say) gets one for this
+    // conversion.
+    SharedObjects shared;
+    EncodeContext budgeted = ctx;
+    budgeted.shared = &shared;
+    return ensure_stack([&]() -> Value { return convert(obj, budgeted, 0); });
+  }
   return ensure_stack([&]() -> Value { return convert(obj, ctx, 0); });
 }
 
