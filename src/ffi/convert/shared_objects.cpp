@@ -8,6 +8,7 @@ namespace qf::py {
 SharedObjects::SharedObjects() : seed_(process_hash_seed()) {}
 
 SharedObjects::~SharedObjects() {
+  Py_XDECREF(first_.obj);
   for (const Slot& s : slots_)
     if (s.obj) Py_DECREF(s.obj);
 }
@@ -21,12 +22,18 @@ size_t SharedObjects::slot_of(PyObject* obj) const noexcept {
 }
 
 uint64_t SharedObjects::find(PyObject* obj) const noexcept {
+  if (obj == first_.obj) return first_.entries;
   if (used_ == 0) return kNotSeen;
   const Slot& s = slots_[slot_of(obj)];
   return s.obj ? s.entries : kNotSeen;
 }
 
 void SharedObjects::insert(PyObject* obj, uint64_t entries) {
+  if (!first_.obj || first_.obj == obj) {
+    if (!first_.obj) first_.obj = Py_NewRef(obj);
+    first_.entries = entries;
+    return;
+  }
   if (2 * (used_ + 1) > slots_.size()) grow();
   Slot& s = slots_[slot_of(obj)];
   if (s.obj) {

@@ -51,6 +51,9 @@ class SharedObjects {
   size_t slot_of(PyObject* obj) const noexcept;
   void grow();
 
+  // The first object recorded (usually the call's own argument, which its
+  // caller holds too) needs no table, so most calls allocate nothing.
+  Slot first_{nullptr, 0};
   std::vector<Slot> slots_;  // open addressing, power-of-two size
   size_t used_ = 0;
   uint64_t seed_;
