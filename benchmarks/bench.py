@@ -7,6 +7,10 @@ quillfern's (so 20.0x means quillfern took a twentieth of the time).
 
     python benchmarks/bench.py                # corpus + generated document
     python benchmarks/bench.py --size-mb 5    # smaller generated document
+    python benchmarks/bench.py --save-only    # only save(): file replacement and edit + save
+
+The save section reports our time over the other's (lower is better for us)
+for file replacement, and ruamel.yaml's time over ours for edit + save.
 """
 from __future__ import annotations
 
@@ -201,6 +205,74 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
         print("round trip: not available yet")
 
 
+def durable_write(path: str, data: bytes) -> None:
+    """Python's idiom for replacing a file durably."""
+    directory = os.path.dirname(path) or "."
+    fd, tmp = tempfile.mkstemp(dir=directory)
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+            f.flush()
+            os.fsync(f.fileno())
+        os.replace(tmp, path)
+    except BaseException:
+        os.unlink(tmp)
+        raise
+    dfd = os.open(directory, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        os.fsync(dfd)
+    finally:
+        os.close(dfd)
+
+
+def plain_write(path: str, data: bytes) -> None:
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def bench_save(repeat: int, edit_size_mb: float = 5.0) -> None:
+    """save() of an unchanged 1 MB document against a plain write and the
+    durable idiom, and one edit plus save() of a larger document against
+    ruamel.yaml; on tmpfs (/dev/shm) and on disk. Figures are our time over
+    the other's (lower is better for us)."""
+    rt = quillfern.OPT_ROUND_TRIP
+    small = generated_document(1.0).encode()
+    doc = quillfern.loads(small, option=rt)
+    big_text = "name: bench\nitems:\n" + generated_document(edit_size_mb)
+    places = [("tmpfs", "/dev/shm")] if os.path.isdir("/dev/shm") else []
+    places.append(("disk", None))
+    for label, base in places:
+        with tempfile.TemporaryDirectory(prefix="quillfern-bench-", dir=base) as tmp:
+            target = os.path.join(tmp, "doc.yaml")
+            plain_write(target, small)
+            ours = best_time(lambda: doc.save(target), repeat)
+            plain = best_time(lambda: plain_write(target, small), repeat)
+            durable = best_time(lambda: durable_write(target, small), repeat)
+            print(f"\n== save on {label}: unchanged {len(small) / 1e6:.1f} MB document")
+            print(f"save {ours * 1e3:8.2f} ms   plain write {plain * 1e3:8.2f} ms   durable idiom {durable * 1e3:8.2f} ms")
+            print(f"save / plain write {ours / plain:5.2f}x   save / durable idiom {ours / durable:5.2f}x")
+
+            big = quillfern.loads(big_text, option=rt)
+            counter = iter(range(10**9))
+
+            def edit_and_save():
+                big["name"] = f"bench-{next(counter)}"
+                big.save(target)
+            ours = best_time(edit_and_save, repeat)
+            line = f"one edit + save of {len(big_text) / 1e6:.1f} MB: {ours * 1e3:8.2f} ms"
+            if RuamelYAML:
+                ry = RuamelYAML()
+                data = ry.load(big_text)
+
+                def ruamel_edit_and_dump():
+                    data["name"] = f"bench-{next(counter)}"
+                    with open(target, "w", encoding="utf-8") as f:
+                        ry.dump(data, f)
+                theirs = best_time(ruamel_edit_and_dump, 1, min_time=0.0)
+                line += f"   ruamel.yaml {theirs * 1e3:9.2f} ms   ({theirs / ours:.1f}x faster)"
+            print(line)
+
+
 class Node:
     """A user class written as a tagged mapping of its fields."""
 
@@ -364,8 +436,12 @@ def main() -> None:
     ap = argparse.ArgumentParser()
     ap.add_argument("--size-mb", type=float, default=20.0)
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--save-only", action="store_true", help="run only the save section")
     args = ap.parse_args()
     print(f"quillfern benchmark  {datetime.datetime.now():%Y-%m-%d %H:%M}  python {sys.version.split()[0]}")
+    if args.save_only:
+        bench_save(args.repeat)
+        return
     bench_set("corpus", corpus_texts(), args.repeat)
     big = generated_document(args.size_mb)
     bench_set(f"generated {args.size_mb:g} MB", [big], max(1, args.repeat - 1))
@@ -377,6 +453,7 @@ def main() -> None:
         peak_memory(path)
         annotated_peak_memory(tmp)
         peak_dump_memory(path)
+    bench_save(args.repeat)
 
 
 if __name__ == "__main__":

@@ -38,6 +38,7 @@ def test_main_writes_no_shared_file(bench, monkeypatch, tmp_path):
     monkeypatch.setattr(bench, "peak_memory", seen.append)
     monkeypatch.setattr(bench, "annotated_peak_memory", dirs.append)
     monkeypatch.setattr(bench, "peak_dump_memory", seen.append)
+    monkeypatch.setattr(bench, "bench_save", lambda *a, **k: None)
     monkeypatch.setattr("sys.argv", ["bench.py", "--size-mb", "0.01"])
     bench.main()
     path, again = seen

@@ -231,19 +231,6 @@ def test_tag_inside_its_own_value_is_collected():
     assert ref() is None
 
 
-NOT_YET = [
-    ("dump_includes", lambda: m.dump_includes(None)),
-    ("dump_includes_map", lambda: m.dump_includes_map(None)),
-]
-
-
-@pytest.mark.parametrize("name, call", NOT_YET, ids=[n for n, _ in NOT_YET])
-def test_functions_not_landed_yet_say_so(name, call):
-    with pytest.raises(NotImplementedError) as e:
-        call()
-    assert str(e.value) == f"{name}() is not available yet"
-
-
 def test_long_chains_of_nested_instances_are_released_without_crashing():
     # Releasing a deep chain must not recurse once per level on the C stack.
     # A crash would kill pytest, so the chains are built in a child process.

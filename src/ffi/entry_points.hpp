@@ -2,11 +2,8 @@
 // ArgSpec (below) inside the host-call frame and then calls the entry with
 // the parsed, still unconverted arguments (borrowed; nullptr when not given).
 //
-// To implement a function, define its entry in its own file under src/ffi/
-// (loads.cpp, dumps.cpp, ...) with exactly this signature. pending.cpp holds weak
-// placeholders that raise NotImplementedError("<name>() is not available
-// yet"); a real definition overrides the placeholder at link time. Delete the
-// placeholder from pending.cpp when the function lands.
+// Each entry is defined in its own file under src/ffi/ (loads.cpp,
+// dumps.cpp, save.cpp, ...) with exactly this signature.
 #pragma once
 #include "ffi/args.hpp"
 #include "ffi/py.hpp"

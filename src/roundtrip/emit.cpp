@@ -5,6 +5,7 @@
 
 #include "encode/scalar_safety.hpp"
 #include "encode/scalar_text.hpp"
+#include "roundtrip/changes.hpp"
 #include "roundtrip/walk.hpp"
 #include "support/stack_guard.hpp"
 
@@ -484,13 +485,14 @@ class Writer {
   }
 
   // A block collection item written on its "- " line ("- k: v", "- - a").
+  // An item with a directive record is written as its directive.
   static bool compact_mapping_form(const YamlNode& item) {
-    return item.is_mapping() && item.is_block_collection() && !has_properties(item) && !item.comments.inline_ &&
-           !item.comments.inline_before_value;
+    return !item.source && item.is_mapping() && item.is_block_collection() && !has_properties(item) &&
+           !item.comments.inline_ && !item.comments.inline_before_value;
   }
   static bool compact_sequence_form(const YamlNode& item) {
-    return item.is_sequence() && item.is_block_collection() && !has_properties(item) && item.comments.compact &&
-           !item.comments.inline_;
+    return !item.source && item.is_sequence() && item.is_block_collection() && !has_properties(item) &&
+           item.comments.compact && !item.comments.inline_;
   }
 
   // A block sequence written as an explicit key starts on the line below its
@@ -878,12 +880,6 @@ void Writer::document(const YamlNode& root) {
   for (uint32_t i = 0; i < root.empty_documents_after; ++i) out_.append("---\n");
 }
 
-bool any_modified(const std::vector<YamlNode>& roots) {
-  for (const YamlNode& r : roots)
-    if (subtree_is_modified(r)) return true;
-  return false;
-}
-
 }  // namespace
 
 void emit_document(RoundTripEmitter& emitter, const YamlNode& root) {
@@ -916,7 +912,9 @@ std::string emit_included_root(const YamlNode& node) {
 
 std::string render_document(const RoundTripDocument& doc) {
   std::string result;
-  if (doc.source && !any_modified(doc.docs)) {
+  // Edits inside included files, secrets or environment values leave the
+  // main text as it was loaded: it shows their directives, not their content.
+  if (doc.source && !roots_have_local_change(doc.docs)) {
     result = *doc.source;
   } else if (doc.docs.size() == 1) {
     result = emit_root(doc.docs.front(), doc.null_style);

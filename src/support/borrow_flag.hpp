@@ -27,12 +27,19 @@ class BorrowFlag {
     int64_t expected = 0;
     return word_.compare_exchange_strong(expected, -1, std::memory_order_acquire, std::memory_order_relaxed);
   }
-  void release_exclusive() noexcept { word_.store(0, std::memory_order_release); }
+  void release_exclusive() noexcept {
+    ++exclusive_releases_;
+    word_.store(0, std::memory_order_release);
+  }
+  // How many exclusive borrows have ended. What the flag guards can have
+  // changed only when this moved. Read it while holding a borrow.
+  uint64_t exclusive_releases() const noexcept { return exclusive_releases_; }
 
   int64_t value() const noexcept { return word_.load(std::memory_order_relaxed); }
 
  private:
   std::atomic<int64_t> word_{0};
+  uint64_t exclusive_releases_ = 0;  // written only by the exclusive holder
 };
 
 }  // namespace qf

@@ -11,6 +11,7 @@
 #include "ffi/frame.hpp"
 #include "ffi/getters.hpp"
 #include "ffi/pyref.hpp"
+#include "ffi/save.hpp"
 #include "ffi/types/document_access.hpp"
 #include "ffi/types/document_view.hpp"
 #include "roundtrip/anchors.hpp"
@@ -36,6 +37,7 @@ void document_dealloc(PyObject* self) {
   delete d->content;  // trees release themselves without recursion
   d->content = nullptr;
   std::destroy_at(&d->borrow);
+  std::destroy_at(&d->unmarked_at);
   tp->tp_free(self);
   Py_DECREF(tp);
 }
@@ -288,6 +290,9 @@ PyMethodDef methods[] = {
      "locate($self, path)\n--\n\nThe QuillfernNode at a sequence of str/int path segments, or None."},
     {"set_origin", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_set_origin)),
      METH_FASTCALL | METH_KEYWORDS, "set_origin($self, path)\n--\n\nSets the path that save() writes to."},
+    {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_save)), METH_FASTCALL | METH_KEYWORDS,
+     "save($self, path=None)\n--\n\nWrites every changed file back (the main text to `path` when given) and "
+     "returns the paths written."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -334,6 +339,7 @@ PyObject* new_document_object(RoundTripDocument&& content) {
   if (!o) return nullptr;
   DocumentObject* d = as_doc(o);
   new (&d->borrow) BorrowFlag();
+  new (&d->unmarked_at) std::atomic<uint64_t>(0);
   d->content = nullptr;
   try {
     d->content = new RoundTripDocument(std::move(owned));

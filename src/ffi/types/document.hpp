@@ -2,6 +2,9 @@
 // loads(..., OPT_ROUND_TRIP). No host constructor; carries a borrow flag and
 // owns its RoundTripDocument (source trees, tables, kept text, settings).
 #pragma once
+#include <atomic>
+#include <cstdint>
+
 #include "ffi/py.hpp"
 #include "ffi/type_cell.hpp"
 #include "roundtrip/document.hpp"
@@ -13,6 +16,10 @@ struct DocumentObject {
   PyObject_HEAD
   BorrowFlag borrow;
   RoundTripDocument* content;  // owned; never null once created
+  // borrow.exclusive_releases() + 1 when no node of the content was found
+  // to carry an edit mark; 0 when not known. Every edit holds the exclusive
+  // borrow, so the finding holds until the count moves.
+  std::atomic<uint64_t> unmarked_at;
 };
 
 TypeCell& document_type_cell();

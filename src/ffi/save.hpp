@@ -1,0 +1,14 @@
+// Writing round-trip documents back to their files: QuillfernDocument.save
+// (a method of the document type) and the module functions dump_includes and
+// dump_includes_map (entry_points.hpp). Every text is rendered first, under
+// the document's shared borrow with the lock held; the files are then
+// written as one unit (support/atomic_file.hpp) with the lock released.
+#pragma once
+#include "ffi/py.hpp"
+
+namespace qf::py {
+
+// save($self, path=None): the list of paths written.
+PyObject* document_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+}  // namespace qf::py

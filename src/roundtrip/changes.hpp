@@ -1,0 +1,29 @@
+// Which file an edit belongs to. Edits set the `modified` mark on the nodes
+// they touch and marks never propagate upward, so a change is found by
+// searching below a node. A node with a directive record (`source`) stands
+// for content of another file (or of none): the searches stop there, so each
+// file counts only its own edits.
+#pragma once
+#include <vector>
+
+#include "roundtrip/ast.hpp"
+
+namespace qf {
+
+// Content of the node's own file was edited at or below it. False at a node
+// with a directive record.
+bool node_has_local_change(const YamlNode& node);
+bool pair_has_local_change(const MappingEntry& pair);
+// Any root's own content changed (a root that is itself an include counts
+// for the included file only).
+bool roots_have_local_change(const std::vector<YamlNode>& roots);
+
+// A node that replaced an `!include`: the root of that file's content.
+inline bool is_included_root(const YamlNode& node) {
+  return node.source.has_value() && node.source->target_file_id.has_value();
+}
+// The included file's own content changed: as node_has_local_change, but
+// the root's own record does not stop the search.
+bool included_root_changed(const YamlNode& root);
+
+}  // namespace qf

@@ -1,0 +1,374 @@
+#include "support/atomic_file.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using qf::FileError;
+using qf::ReplaceStep;
+
+// A fresh directory, removed with what is in it (one level) at the end.
+struct TempDir {
+  std::string path;
+  TempDir() {
+    char tmpl[] = "/tmp/qf-atomic-XXXXXX";
+    path = ::mkdtemp(tmpl);
+  }
+  ~TempDir() {
+    for (const std::string& n : entries()) {
+      const std::string p = path + "/" + n;
+      if (::unlink(p.c_str()) != 0) ::rmdir(p.c_str());
+    }
+    ::rmdir(path.c_str());
+  }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> out;
+    if (DIR* d = ::opendir(path.c_str())) {
+      while (dirent* e = ::readdir(d))
+        if (std::string n = e->d_name; n != "." && n != "..") out.push_back(n);
+      ::closedir(d);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+};
+
+std::string read_file(const std::string& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+void write_plain(const std::string& p, const std::string& bytes, mode_t mode = 0644) {
+  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  ::fchmod(fd, mode);
+  ::close(fd);
+}
+
+mode_t mode_of(const std::string& p) {
+  struct stat st;
+  EXPECT_EQ(::lstat(p.c_str(), &st), 0);
+  return st.st_mode;
+}
+
+// Records every step with its temporary, and fails one step when asked.
+struct Recorder {
+  std::vector<std::pair<ReplaceStep, std::string>> steps;
+  std::optional<ReplaceStep> fail_at;
+  int fail_errno = EIO;
+  static int hook(ReplaceStep step, const std::string& temp, void* ctx) {
+    auto* r = static_cast<Recorder*>(ctx);
+    r->steps.emplace_back(step, temp);
+    return r->fail_at == step ? r->fail_errno : 0;
+  }
+  Recorder() { qf::set_replace_step_hook(&Recorder::hook, this); }
+  ~Recorder() { qf::set_replace_step_hook(nullptr, nullptr); }
+  std::vector<ReplaceStep> order() const {
+    std::vector<ReplaceStep> out;
+    for (auto& s : steps) out.push_back(s.first);
+    return out;
+  }
+};
+
+// The counter value at the end of a temporary's name.
+uint64_t counter_of(const std::string& temp) { return std::stoull(temp.substr(temp.rfind('.') + 1)); }
+
+TEST(AtomicFile, NewAndExistingTargetsRunTheirStepsInOrder) {
+  TempDir dir;
+  Recorder rec;
+  const std::string target = dir / "config.yaml";
+  ASSERT_FALSE(qf::write_file_atomically(target, "a: 1\n"));
+  EXPECT_EQ(read_file(target), "a: 1\n");
+  using S = ReplaceStep;
+  EXPECT_EQ(rec.order(), (std::vector<S>{S::Create, S::Write, S::Sync, S::Close, S::Rename, S::SyncDir}));
+  const std::string temp = rec.steps[0].second;
+  EXPECT_EQ(temp.substr(0, temp.rfind('.') + 1), target + ".quillfern-tmp." + std::to_string(::getpid()) + ".");
+
+  rec.steps.clear();
+  ASSERT_FALSE(qf::write_file_atomically(target, "a: 2\n"));
+  EXPECT_EQ(read_file(target), "a: 2\n");
+  // An existing target: its mode and owner go to the temporary first.
+  EXPECT_EQ(rec.order(), (std::vector<S>{S::Create, S::Chmod, S::Write, S::Sync, S::Close, S::Rename, S::SyncDir}));
+  EXPECT_EQ(counter_of(rec.steps[0].second), counter_of(temp) + 1);  // one counter, advanced per attempt
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"config.yaml"});
+}
+
+TEST(AtomicFile, ModeBitsAreKeptAndNewFilesFollowTheUmask) {
+  TempDir dir;
+  const std::string kept = dir / "kept.yaml";
+  write_plain(kept, "old\n", 0640);
+  ASSERT_FALSE(qf::write_file_atomically(kept, "new\n"));
+  EXPECT_EQ(mode_of(kept) & 07777, 0640u);
+
+  mode_t old_mask = ::umask(027);
+  ASSERT_FALSE(qf::write_file_atomically(dir / "fresh.yaml", "x\n"));
+  ::umask(old_mask);
+  EXPECT_EQ(mode_of(dir / "fresh.yaml") & 07777, 0640u);  // 0666 & ~027
+
+  ASSERT_FALSE(qf::write_file_atomically(dir / "empty.yaml", ""));
+  EXPECT_EQ(read_file(dir / "empty.yaml"), "");
+}
+
+TEST(AtomicFile, OwnerAndGroupAreKeptWherePermitted) {
+  TempDir dir;
+  const std::string target = dir / "owned.yaml";
+  write_plain(target, "old\n", 0644);
+  if (::geteuid() == 0) ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+  struct stat before;
+  ASSERT_EQ(::stat(target.c_str(), &before), 0);
+  ASSERT_FALSE(qf::write_file_atomically(target, "new\n"));
+  struct stat after;
+  ASSERT_EQ(::stat(target.c_str(), &after), 0);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  EXPECT_NE(after.st_ino, before.st_ino);  // replaced, not rewritten
+}
+
+// A failure at each step before the rename leaves the target byte for byte
+// and no temporary behind.
+TEST(AtomicFile, AFailureAtAnyStepBeforeTheRenameChangesNothing) {
+  using S = ReplaceStep;
+  for (S step : {S::Create, S::Chmod, S::Write, S::Sync, S::Close, S::Rename}) {
+    SCOPED_TRACE(int(step));
+    TempDir dir;
+    const std::string target = dir / "t.yaml";
+    write_plain(target, "old: true\n", 0600);
+    Recorder rec;
+    rec.fail_at = step;
+    rec.fail_errno = ENOSPC;
+    auto err = qf::write_file_atomically(target, "new: true\n");
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->kind, FileError::Kind::Os);
+    EXPECT_EQ(err->os_errno, ENOSPC);
+    EXPECT_EQ(err->text, qf::os_error_text(ENOSPC));
+    EXPECT_EQ(err->text.substr(err->text.size() - 13), "(os error 28)");
+    EXPECT_EQ(read_file(target), "old: true\n");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"t.yaml"});
+    if (step != S::Create) {
+      EXPECT_EQ(rec.steps.back().first, S::Unlink);
+    }
+  }
+}
+
+TEST(AtomicFile, AFailedDirectorySyncIsReportedAfterTheRename) {
+  TempDir dir;
+  const std::string target = dir / "t.yaml";
+  write_plain(target, "old\n");
+  Recorder rec;
+  rec.fail_at = ReplaceStep::SyncDir;
+  auto err = qf::write_file_atomically(target, "new\n");
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->os_errno, EIO);
+  EXPECT_EQ(read_file(target), "new\n");
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"t.yaml"});
+}
+
+TEST(AtomicFile, AnExistingTemporaryNameIsSkippedAndLeftAlone) {
+  TempDir dir;
+  const std::string target = dir / "t.yaml";
+  struct Stale {
+    std::string name;
+    static int hook(ReplaceStep step, const std::string& temp, void* ctx) {
+      auto* s = static_cast<Stale*>(ctx);
+      if (step == ReplaceStep::Create && s->name.empty()) {
+        s->name = temp;
+        write_plain(temp, "stale");
+      }
+      return 0;
+    }
+  } stale;
+  qf::set_replace_step_hook(&Stale::hook, &stale);
+  auto err = qf::write_file_atomically(target, "fresh\n");
+  qf::set_replace_step_hook(nullptr, nullptr);
+  ASSERT_FALSE(err);
+  EXPECT_EQ(read_file(target), "fresh\n");
+  EXPECT_EQ(read_file(stale.name), "stale");
+  EXPECT_EQ(dir.entries().size(), 2u);
+}
+
+TEST(AtomicFile, PathsWithoutAFileNameFailBeforeTouchingAnything) {
+  TempDir dir;
+  for (std::string p : {std::string(""), std::string("/"), std::string("."), std::string(".."), dir / "..",
+                        dir / ".", dir.path + "/sub/.."}) {
+    SCOPED_TRACE(p);
+    Recorder rec;
+    auto err = qf::write_file_atomically(p, "x");
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->kind, FileError::Kind::NoFileName);
+    EXPECT_EQ(err->text, "cannot write a path that ends in `..` or is empty");
+    EXPECT_TRUE(rec.steps.empty());
+  }
+  auto err = qf::write_file_atomically(dir / "name.yaml/", "x");
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->os_errno, EISDIR);
+  EXPECT_TRUE(dir.entries().empty());
+}
+
+TEST(AtomicFile, LinksAreWrittenThroughAndStayLinks) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
+  write_plain(dir / "real/target.yaml", "old\n", 0604);
+  // A relative link, followed by an absolute link to it.
+  ASSERT_EQ(::symlink("real/target.yaml", (dir / "rel.yaml").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "rel.yaml").c_str(), (dir / "abs.yaml").c_str()), 0);
+  Recorder rec;
+  ASSERT_FALSE(qf::write_file_atomically(dir / "abs.yaml", "new\n"));
+  EXPECT_TRUE(S_ISLNK(mode_of(dir / "abs.yaml")));
+  EXPECT_TRUE(S_ISLNK(mode_of(dir / "rel.yaml")));
+  EXPECT_EQ(read_file(dir / "real/target.yaml"), "new\n");
+  EXPECT_EQ(mode_of(dir / "real/target.yaml") & 0777, 0604u);
+  // The temporary lies beside the file actually replaced.
+  EXPECT_EQ(rec.steps[0].second.rfind(dir / "real/target.yaml.quillfern-tmp.", 0), 0u);
+
+  // A dangling link creates its target.
+  ASSERT_EQ(::symlink("real/created.yaml", (dir / "dangling.yaml").c_str()), 0);
+  ASSERT_FALSE(qf::write_file_atomically(dir / "dangling.yaml", "made\n"));
+  EXPECT_TRUE(S_ISLNK(mode_of(dir / "dangling.yaml")));
+  EXPECT_EQ(read_file(dir / "real/created.yaml"), "made\n");
+
+  ASSERT_EQ(::symlink("loop.yaml", (dir / "loop.yaml").c_str()), 0);
+  auto err = qf::write_file_atomically(dir / "loop.yaml", "x");
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->os_errno, ELOOP);
+  ::unlink((dir / "real/target.yaml").c_str());
+  ::unlink((dir / "real/created.yaml").c_str());
+}
+
+TEST(AtomicFile, TargetsThatAreNotRegularFilesAreRefused) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir((dir / "d").c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("d", (dir / "to_dir").c_str()), 0);
+  for (const char* name : {"d", "fifo", "to_dir"}) {
+    SCOPED_TRACE(name);
+    Recorder rec;
+    auto err = qf::write_file_atomically(dir / name, "x");
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->kind, FileError::Kind::NotRegular);
+    EXPECT_EQ(err->text, "not a regular file");
+    EXPECT_TRUE(rec.steps.empty());
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"d", "fifo", "to_dir"}));
+  auto err = qf::write_file_atomically(dir / "missing/t.yaml", "x");
+  ASSERT_TRUE(err);
+  EXPECT_EQ(err->os_errno, ENOENT);
+}
+
+// A process that dies between the sync and the rename leaves the old target
+// and a complete temporary.
+TEST(AtomicFile, AProcessEndingBeforeTheRenameLeavesTheOldTarget) {
+  TempDir dir;
+  const std::string target = dir / "t.yaml";
+  write_plain(target, "old\n");
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    qf::set_replace_step_hook(
+        [](ReplaceStep step, const std::string&, void*) -> int {
+          if (step == ReplaceStep::Rename) ::_exit(7);
+          return 0;
+        },
+        nullptr);
+    qf::write_file_atomically(target, "new content\n");
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 7);
+  EXPECT_EQ(read_file(target), "old\n");
+  auto names = dir.entries();
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(names[1], "t.yaml.quillfern-tmp." + std::to_string(pid) + "." + names[1].substr(names[1].rfind('.') + 1));
+  EXPECT_EQ(read_file(dir / names[1]), "new content\n");
+}
+
+TEST(AtomicFile, BatchesChangeNoFileWhenAnyWriteFailsBeforeTheRenames) {
+  TempDir dir;
+  write_plain(dir / "a.yaml", "a0\n");
+  write_plain(dir / "b.yaml", "b0\n");
+  std::vector<size_t> written;
+  // FileWrite holds views: the paths live here.
+  const std::string a = dir / "a.yaml", b = dir / "b.yaml", missing = dir / "missing/c.yaml";
+  std::vector<qf::FileWrite> writes{{a, "a1\n"}, {b, "b1\n"}, {missing, "c1\n"}};
+  auto failure = qf::replace_files(writes, written);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->index, 2u);
+  EXPECT_EQ(failure->error.os_errno, ENOENT);
+  EXPECT_TRUE(written.empty());
+
+  // The last write's sync fails: the earlier temporaries are removed too.
+  writes.pop_back();
+  {
+    struct SecondSync {
+      int syncs = 0;
+      static int hook(ReplaceStep step, const std::string&, void* ctx) {
+        return step == ReplaceStep::Sync && ++static_cast<SecondSync*>(ctx)->syncs == 2 ? EFBIG : 0;
+      }
+    } s;
+    qf::set_replace_step_hook(&SecondSync::hook, &s);
+    failure = qf::replace_files(writes, written);
+    qf::set_replace_step_hook(nullptr, nullptr);
+  }
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->index, 1u);
+  EXPECT_EQ(failure->error.os_errno, EFBIG);
+  EXPECT_EQ(read_file(dir / "a.yaml"), "a0\n");
+  EXPECT_EQ(read_file(dir / "b.yaml"), "b0\n");
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.yaml", "b.yaml"}));
+
+  ASSERT_FALSE(qf::replace_files(writes, written));
+  EXPECT_EQ(written, (std::vector<size_t>{0, 1}));
+  EXPECT_EQ(read_file(dir / "a.yaml"), "a1\n");
+  EXPECT_EQ(read_file(dir / "b.yaml"), "b1\n");
+}
+
+TEST(AtomicFile, TwoWritesReachingOneFileAreOneWriteOrARefusal) {
+  TempDir dir;
+  write_plain(dir / "a.yaml", "a0\n");
+  ASSERT_EQ(::symlink("a.yaml", (dir / "link.yaml").c_str()), 0);
+  ASSERT_EQ(::link((dir / "a.yaml").c_str(), (dir / "hard.yaml").c_str()), 0);
+  std::vector<size_t> written;
+  const std::string a = dir / "a.yaml", link = dir / "link.yaml";
+  for (std::string other : {link, dir / "hard.yaml", dir.path + "/./a.yaml"}) {
+    SCOPED_TRACE(other);
+    std::vector<qf::FileWrite> differ{{a, "x\n"}, {other, "y\n"}};
+    auto failure = qf::replace_files(differ, written);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->index, 1u);
+    EXPECT_EQ(failure->error.kind, FileError::Kind::SameFile);
+    EXPECT_EQ(read_file(dir / "a.yaml"), "a0\n");
+  }
+  std::vector<qf::FileWrite> equal{{link, "z\n"}, {a, "z\n"}};
+  ASSERT_FALSE(qf::replace_files(equal, written));
+  EXPECT_EQ(written, std::vector<size_t>{0});
+  EXPECT_EQ(read_file(dir / "a.yaml"), "z\n");
+  // A new file named two ways.
+  const std::string n1 = dir / "n.yaml", n2 = dir.path + "/./n.yaml";
+  std::vector<qf::FileWrite> fresh{{n1, "1"}, {n2, "2"}};
+  auto failure = qf::replace_files(fresh, written);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->error.kind, FileError::Kind::SameFile);
+}
+
+}  // namespace
