@@ -80,6 +80,8 @@ CASES = [
                  "d.to_yaml()", "q.dumps(d)", "q.to_json(d)", "q.dumps(d.to_dict())",
                  "q.to_json(d.to_dict())", f"q.dumps(d['a{n - 1}'])", f"q.to_json(d['a{n - 1}'])",
                  f"d.node['a{n - 1}'].value", f"d.node['a{n - 1}'][0].value", f"d.node['a{n - 1}'][0].detach()")],
+    *[(f"round trip bomb {n} d.save(path)", f"d = bomb_doc({n}); import os, tempfile",
+       "with tempfile.TemporaryDirectory() as t: d.save(os.path.join(t, 'bomb.yaml'))") for n in (8, 10)],
     ("round trip loads_all bomb 10", "t = bomb(10)", "[q.to_json(d) for d in q.loads_all(t, option=RT)]"),
     # many aliases of one large anchor: each reader shares one expansion
     *[(f"aliases of a large anchor {op}",
