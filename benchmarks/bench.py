@@ -8,9 +8,17 @@ quillfern's (so 20.0x means quillfern took a twentieth of the time).
     python benchmarks/bench.py                # corpus + generated document
     python benchmarks/bench.py --size-mb 5    # smaller generated document
     python benchmarks/bench.py --save-only    # only save(): file replacement and edit + save
+    python benchmarks/bench.py --roundtrip-mem  # round-trip memory and speed only
 
 The save section reports our time over the other's (lower is better for us)
 for file replacement, and ruamel.yaml's time over ours for edit + save.
+
+--roundtrip-mem measures round-trip documents on a generated 6 MB text of
+100,000 block entries and on the corpus: peak memory added by loading (each
+loader in a fresh interpreter) beside plain loads, ruamel.yaml and rapidyaml,
+load time against plain loads and rapidyaml's parse_in_arena, to_yaml speed
+after one edit, the unchanged corpus round trip against ruamel.yaml's, and
+the expanded anchor map of an alias bomb at its budget.
 """
 from __future__ import annotations
 
@@ -187,22 +195,26 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
     if data is not None and available(lambda: quillfern.dumps(1, represent=lambda o: None)):
         bench_represent([jsonable(d) for d in data], repeat)
 
-    # unchanged round trip
-    rt = getattr(quillfern, "OPT_ROUND_TRIP", None)
-    if rt is not None and available(lambda: quillfern.dumps(quillfern.loads_all("a: 1", option=rt)[0])):
-        ours = best_time(lambda: [[quillfern.dumps(d) for d in quillfern.loads_all(t, option=rt)] for t in texts], repeat)
-        peers = {}
-        if RuamelYAML:
-            ry = RuamelYAML()
+    roundtrip_row(texts, repeat)
 
-            def ruamel_rt():
-                for t in texts:
-                    buf = io.StringIO()
-                    ry.dump_all(list(ry.load_all(t)), buf)
-            peers["ruamel-rt"] = best_time(ruamel_rt, max(1, repeat // 2))
-        row("round trip", ours, peers)
-    else:
+
+def roundtrip_row(texts: list[str], repeat: int) -> None:
+    """Unchanged round trip (load, then dumps) against ruamel.yaml's."""
+    rt = getattr(quillfern, "OPT_ROUND_TRIP", None)
+    if rt is None or not available(lambda: quillfern.dumps(quillfern.loads_all("a: 1", option=rt)[0])):
         print("round trip: not available yet")
+        return
+    ours = best_time(lambda: [[quillfern.dumps(d) for d in quillfern.loads_all(t, option=rt)] for t in texts], repeat)
+    peers = {}
+    if RuamelYAML:
+        ry = RuamelYAML()
+
+        def ruamel_rt():
+            for t in texts:
+                buf = io.StringIO()
+                ry.dump_all(list(ry.load_all(t)), buf)
+        peers["ruamel-rt"] = best_time(ruamel_rt, max(1, repeat // 2))
+    row("round trip", ours, peers)
 
 
 def durable_write(path: str, data: bytes) -> None:
@@ -376,6 +388,27 @@ LOADERS = {
     "loads OPT_ANNOTATED": "x = quillfern.loads(t, option=quillfern.OPT_ANNOTATED)",
     "ruamel-rt load": "from ruamel.yaml import YAML\nx = YAML().load(t)",
 }
+# The round-trip run's loads (--roundtrip-mem).
+ROUNDTRIP_LOADERS = {
+    "loads OPT_ROUND_TRIP": "x = quillfern.loads(t, option=quillfern.OPT_ROUND_TRIP)",
+    "ryml.parse_in_arena": "x = ryml.parse_in_arena(t)",
+    "ruamel-rt load_all": "from ruamel.yaml import YAML\nx = list(YAML().load_all(t))",
+    # t lists files: every text is read before the peak is reset.
+    "loads_all of each file": "x = [quillfern.loads_all(f) for f in files]",
+    "loads_all OPT_ROUND_TRIP of each file": (
+        "x = [quillfern.loads_all(f, option=quillfern.OPT_ROUND_TRIP) for f in files]"
+    ),
+    "ruamel-rt load_all of each file": (
+        "from ruamel.yaml import YAML\nx = [list(YAML().load_all(f)) for f in files]"
+    ),
+    "walk() of an alias bomb": (
+        "x = quillfern.loads(t, option=quillfern.OPT_ROUND_TRIP)\n"
+        "try:\n"
+        "    list(x.walk())\n"
+        "except quillfern.QuillfernError:\n"
+        "    pass"
+    ),
+}
 
 
 def peak_memory(text_path: str, how: str = "loads") -> float | None:
@@ -390,6 +423,7 @@ def peak_memory(text_path: str, how: str = "loads") -> float | None:
     code = (
         "import quillfern, sys\n"
         + ("import ruamel.yaml\n" if how.startswith("ruamel") else "")
+        + ("import ryml\n" if how.startswith("ryml") else "")
         + "def status(field):\n"
         "    with open('/proc/self/status') as f:\n"
         "        for line in f:\n"
@@ -397,10 +431,11 @@ def peak_memory(text_path: str, how: str = "loads") -> float | None:
         "                return int(line.split()[1])\n"
         "with open(sys.argv[1], 'rb') as f:\n"
         "    t = f.read()\n"
-        "with open('/proc/self/clear_refs', 'w') as f:\n"
+        + ("files = [open(p, 'rb').read() for p in t.decode().splitlines()]\n" if how.endswith("of each file") else "")
+        + "with open('/proc/self/clear_refs', 'w') as f:\n"
         "    f.write('5')\n"
         "base = status('VmRSS')\n"
-        + LOADERS[how] + "\n"
+        + {**LOADERS, **ROUNDTRIP_LOADERS}[how] + "\n"
         "print(base, status('VmHWM'))\n"
     )
     if not os.path.exists("/proc/self/clear_refs"):
@@ -409,13 +444,91 @@ def peak_memory(text_path: str, how: str = "loads") -> float | None:
     try:
         out = subprocess.run([sys.executable, "-c", code, text_path], capture_output=True, text=True, check=True)
         base, peak = map(int, out.stdout.split())
-        size = os.path.getsize(text_path)
+        size = text_size(text_path) if how.endswith("of each file") else os.path.getsize(text_path)
         added = (peak - base) / 1024
         print(f"peak memory of {how} on {size / 1e6:.1f} MB: +{added:.1f} MiB over the text read")
         return added
     except subprocess.CalledProcessError as e:
         print("peak memory: not available:", e.stderr.strip().splitlines()[-1:])
         return None
+
+
+def text_size(list_path: str) -> int:
+    """Bytes of the files a file list names."""
+    with open(list_path, encoding="utf-8") as f:
+        return sum(os.path.getsize(p) for p in f.read().splitlines())
+
+
+def roundtrip_document(entries: int = 100_000) -> str:
+    """The round-trip memory document: `key_N: {name: item N, tags: [a, b],
+    value: N}` written in block style, about 6 MB."""
+    return "".join(
+        f"key_{i}:\n  name: item {i}\n  tags:\n    - a\n    - b\n  value: {i}\n" for i in range(entries)
+    )
+
+
+def alias_bomb(levels: int = 9, fan: int = 10) -> str:
+    """Each level lists the previous one `fan` times: expanding the last
+    level would need fan**levels nodes, past the expansion budget."""
+    lines = [f"l0: &l0 [{', '.join(['x'] * fan)}]"]
+    for i in range(1, levels):
+        lines.append(f"l{i}: &l{i} [{', '.join([f'*l{i - 1}'] * fan)}]")
+    return "\n".join(lines) + "\n"
+
+
+def ratio_rows(path: str, size: int, hows: list[str]) -> None:
+    for how in hows:
+        added = peak_memory(path, how)
+        if added is not None:
+            print(f"    {added * 2**20 / size:6.1f}x the text")
+
+
+def roundtrip_memory(repeat: int) -> None:
+    try:
+        # Imported here only: its bindings leave objects behind at exit,
+        # which a leak-checked import of this script would report.
+        import ryml
+    except Exception:  # pragma: no cover - optional peer
+        ryml = None
+    rt = quillfern.OPT_ROUND_TRIP
+    data = roundtrip_document().encode()
+    print(f"\n== round-trip documents: generated {len(data) / 1e6:.2f} MB, 100,000 block entries")
+    with tempfile.TemporaryDirectory(prefix="quillfern-bench-") as tmp:
+        path = os.path.join(tmp, "roundtrip.yaml")
+        with open(path, "wb") as f:
+            f.write(data)
+        hows = ["loads", "loads OPT_ROUND_TRIP"] + (["ryml.parse_in_arena"] if ryml else [])
+        ratio_rows(path, len(data), hows + (["ruamel-rt load_all"] if RuamelYAML else []))
+
+        files = [str(p) for p in sorted(CORPUS.rglob("*")) if p.suffix in (".yaml", ".yml")]
+        files = [p for p in files if peers_can_load(pathlib.Path(p).read_text(encoding="utf-8"))]
+        listing = os.path.join(tmp, "corpus.txt")
+        with open(listing, "w", encoding="utf-8") as f:
+            f.write("\n".join(files))
+        print(f"  corpus, {len(files)} files a peer can load too, every result kept:")
+        hows = ["loads_all of each file", "loads_all OPT_ROUND_TRIP of each file"]
+        ratio_rows(listing, text_size(listing), hows + (["ruamel-rt load_all of each file"] if RuamelYAML else []))
+
+        bomb = os.path.join(tmp, "bomb.yaml")
+        with open(bomb, "w", encoding="utf-8") as f:
+            f.write(alias_bomb())
+        peak_memory(bomb, "walk() of an alias bomb")
+
+    # Times, ratios in this run.
+    ours = best_time(lambda: quillfern.loads(data, option=rt), repeat)
+    peers = {"loads": best_time(lambda: quillfern.loads(data), repeat)}
+    if ryml:
+        peers["ryml.parse_in_arena"] = best_time(lambda: ryml.parse_in_arena(data), repeat)
+    cells = [f"  round-trip load {ours * 1e3:8.1f} ms"]
+    cells += [f"{name} {t * 1e3:8.1f} ms (ours {ours / t:4.2f}x its time)" for name, t in peers.items()]
+    print("  ".join(cells))
+    doc = quillfern.loads(data, option=rt)
+    doc["key_500"]["value"] = 7
+    emit = best_time(doc.to_yaml, repeat)
+    print(f"  to_yaml after one edit: {emit * 1e3:.1f} ms, {len(data) / emit / 1e6:.0f} MB/s")
+    texts = [t for t in corpus_texts() if peers_can_load(t)]
+    print(f"  corpus, {len(texts)} texts, unchanged:")
+    roundtrip_row(texts, repeat)
 
 
 def annotated_peak_memory(tmp: str) -> None:
@@ -437,8 +550,12 @@ def main() -> None:
     ap.add_argument("--size-mb", type=float, default=20.0)
     ap.add_argument("--repeat", type=int, default=3)
     ap.add_argument("--save-only", action="store_true", help="run only the save section")
+    ap.add_argument("--roundtrip-mem", action="store_true", help="round-trip memory and speed only")
     args = ap.parse_args()
     print(f"quillfern benchmark  {datetime.datetime.now():%Y-%m-%d %H:%M}  python {sys.version.split()[0]}")
+    if args.roundtrip_mem:
+        roundtrip_memory(max(5, args.repeat))
+        return
     if args.save_only:
         bench_save(args.repeat)
         return

@@ -20,7 +20,7 @@ void mark_all_modified(qf::YamlNode& root) {
   while (!stack.empty()) {
     qf::YamlNode* n = stack.back();
     stack.pop_back();
-    n->comments.modified = true;
+    n->edit_comments().modified = true;
     for (qf::YamlNode& item : n->items) stack.push_back(&item);
     for (qf::MappingEntry& e : n->pairs) {
       stack.push_back(&e.key);

@@ -18,7 +18,8 @@ if [ ${#need_pkgs[@]} -gt 0 ]; then
 fi
 
 PY=${PYTHON:-python3}
-# jsonschema and fastjsonschema are peers of benchmarks/schema_bench.py only.
-$PY -m pip install -q --upgrade "scikit-build-core>=0.10" pytest numpy pyyaml ruamel.yaml jsonschema fastjsonschema
+# jsonschema and fastjsonschema are peers of benchmarks/schema_bench.py only,
+# rapidyaml of bench.py --roundtrip-mem.
+$PY -m pip install -q --upgrade "scikit-build-core>=0.10" pytest numpy pyyaml ruamel.yaml jsonschema fastjsonschema rapidyaml
 $PY -m pip install -q --no-build-isolation .
 $PY -c "import quillfern; print('quillfern installed; yaml_version(\'%YAML 1.2\') ->', repr(quillfern.yaml_version('%YAML 1.2')))"

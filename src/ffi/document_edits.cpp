@@ -170,7 +170,7 @@ PyObject* document_to_tree(PyObject* document, PyObject*) {
     }
     if (d.docs.empty()) Py_RETURN_NONE;
     const YamlNode& root = d.docs[0];
-    return snapshot_node(root, value_settings(d), head_comment_text(root.comments.head, HeadCommentFilter::All));
+    return snapshot_node(root, value_settings(d), head_comment_text(root.comments().head, HeadCommentFilter::All));
   });
 }
 

@@ -1,6 +1,7 @@
 #include "ffi/loads_roundtrip.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,11 +46,12 @@ bool post_parse(std::vector<YamlNode>& roots, ResolverMode mode, const LoadSetti
   return true;
 }
 
-RoundTripDocument make_content(std::vector<YamlNode>&& roots, std::string&& source, const LoadSettings& s,
-                               ResolverMode mode, NullStyle nulls) {
+RoundTripDocument make_content(std::vector<YamlNode>&& roots, const std::shared_ptr<const std::string>& kept,
+                               std::string_view source, const LoadSettings& s, ResolverMode mode, NullStyle nulls) {
   RoundTripDocument d;
   d.docs = std::move(roots);
-  d.source = std::move(source);
+  d.source = SourceText(kept, source);
+  d.kept_text = kept;
   d.prefer_double_quotes = (s.option & opt::SINGLE_QUOTES) == 0;
   d.declare_yaml_1_2 = (s.option & opt::UPGRADE_1_1) != 0;
   d.resolve_timestamps = s.timestamps;
@@ -87,20 +89,21 @@ ResolverMode slice_mode(std::string_view slice, uint64_t option) {
 PyObject* loads_round_trip(const InputText& text, const LoadSettings& s, PyObject* schema) {
   NullStyle nulls = NullStyle::Default;
   if (!check_null_options(s.option, nulls)) return nullptr;
-  ComposeResult r = compose_documents(text.view());
+  ComposeResult r = compose_kept_text(std::make_shared<const std::string>(text.view()), ComposeOptions{});
   if (!r.ok()) return raise(parse_error_to_exception(*r.error));
   if (!post_parse(r.roots, s.mode, s, s.yaml11_warn)) return nullptr;
-  RoundTripDocument content = make_content(std::move(r.roots), std::string(text.view()), s, s.mode, nulls);
-  validate_roots(content.docs, schema, content.resolver_mode, MergeKeyRule::SourceTree, content.source);
+  RoundTripDocument content = make_content(std::move(r.roots), r.text, *r.text, s, s.mode, nulls);
+  validate_roots(content.docs, schema, content.resolver_mode, MergeKeyRule::SourceTree,
+                 std::optional<std::string_view>(*content.source));
   return new_document_object(std::move(content));
 }
 
 PyObject* loads_all_round_trip(const InputText& text, const LoadSettings& s) {
-  const std::string_view all = text.view();
   ComposeOptions co;
   co.keep_empty = true;
   co.per_document_comments = true;
-  ComposeResult r = compose_text(all, co);
+  ComposeResult r = compose_kept_text(std::make_shared<const std::string>(text.view()), co);
+  const std::string_view all = *r.text;
   if (!r.ok()) return raise(parse_error_to_exception(*r.error));
   if (r.document_starts.size() != r.roots.size()) throw InternalError("document starts do not match the roots");
   const std::vector<uint64_t> bounds = slice_bounds(all, r.document_starts);
@@ -116,7 +119,7 @@ PyObject* loads_all_round_trip(const InputText& text, const LoadSettings& s) {
     if (!post_parse(one, mode, s, yaml11_warn)) return nullptr;
     NullStyle nulls = NullStyle::Default;
     if (!check_null_options(s.option, nulls)) return nullptr;
-    PyRef doc = PyRef::steal(new_document_object(make_content(std::move(one), std::string(slice), s, mode, nulls)));
+    PyRef doc = PyRef::steal(new_document_object(make_content(std::move(one), r.text, slice, s, mode, nulls)));
     if (!doc) return nullptr;
     if (PyList_Append(list.get(), doc.get()) < 0) return nullptr;
   }

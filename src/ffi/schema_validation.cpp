@@ -51,7 +51,7 @@ void validate_root(const YamlNode& root, PyObject* schema, ResolverMode mode, Me
 }
 
 // An empty document has no node to check, as on the roads without a root.
-bool is_empty_document(const YamlNode& root) { return root.is_null() && !root.tag && !root.anchor; }
+bool is_empty_document(const YamlNode& root) { return root.is_null() && !root.tag() && !root.anchor(); }
 
 }  // namespace
 

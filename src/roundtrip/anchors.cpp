@@ -99,8 +99,8 @@ ExpansionResult expand(const YamlNode& root, const AnchorResolver& resolver, Exp
     if (src->is_alias()) {  // dangling
       d = placeholder(*src);
       if (detach) {
-        d.comments = src->comments;
-        d.tag = src->tag;
+        d.set_comments(src->comments());
+        d.set_tag(src->tag());
       }
       continue;
     }
@@ -112,14 +112,14 @@ ExpansionResult expand(const YamlNode& root, const AnchorResolver& resolver, Exp
     d.end_offset = detach ? src->span.offset : src->end_offset;
     d.end_line = detach ? src->span.line : src->end_line;
     d.end_column = detach ? src->span.column : src->end_column;
-    d.tag = src->tag;
+    d.set_tag(src->tag());
     if (src->is_scalar()) {
       d.text = src->text;
       d.scalar_style = src->scalar_style;
-      if (!detach) d.comments.raw = src->comments.raw;
+      if (!detach && src->comments().raw) d.edit_comments().raw = src->comments().raw;
     }
     if (detach) {
-      d.comments = src->comments;
+      d.set_comments(src->comments());
       d.style = src->style;
     } else if (src->is_scalar() || src->is_null()) {
       d.style = src->style;
@@ -161,7 +161,7 @@ void AnchorResolver::add_document(const YamlNode& root) {
       },
       [&](const YamlNode& n) {
         // A definition takes effect once its node is complete.
-        if (n.anchor) bound[*n.anchor] = &n;
+        if (n.anchor()) bound[*n.anchor()] = &n;
       });
 }
 
@@ -186,7 +186,7 @@ const YamlNode* AnchorResolver::target_at(const YamlNode& root, const YamlNode& 
   walk_document(
       root, [&](const YamlNode& n) { reached = reached || &n == &at; },
       [&](const YamlNode& n) {
-        if (!reached && n.anchor && *n.anchor == name) bound = &n;
+        if (!reached && n.anchor() && *n.anchor() == name) bound = &n;
       });
   return reached ? bound : nullptr;
 }
@@ -237,7 +237,7 @@ std::optional<NodePath> find_anchor_definition(const YamlNode& root, std::string
   if (!alias) {
     std::optional<NodePath> found;
     walk_with_paths(root, [&](const YamlNode& n, const NodePath& path) {
-      if (n.anchor && *n.anchor == name) {
+      if (n.anchor() && *n.anchor() == name) {
         found = path;
         return false;
       }
@@ -287,7 +287,7 @@ std::vector<NodePath> collect_aliases_of(const YamlNode& root, const YamlNode& a
 std::vector<std::pair<std::string, NodePath>> collect_anchors_with_paths(const YamlNode& root) {
   std::vector<std::pair<std::string, NodePath>> out;
   walk_with_paths(root, [&](const YamlNode& n, const NodePath& path) {
-    if (n.anchor) out.emplace_back(*n.anchor, path);
+    if (n.anchor()) out.emplace_back(*n.anchor(), path);
     return true;
   });
   return out;

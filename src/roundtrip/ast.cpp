@@ -6,21 +6,16 @@ namespace qf {
 
 namespace {
 
-// Moves a node's children onto the stack and frees the child vectors, so the
-// node can then be destroyed without recursing.
-void move_children_to(YamlNode& node, std::vector<YamlNode>& stack) {
-  if (!node.items.empty()) {
-    for (YamlNode& item : node.items) stack.push_back(std::move(item));
-    std::vector<YamlNode>().swap(node.items);
+// Child blocks detached from their nodes, waiting for release.
+struct PendingLists {
+  std::vector<NodeList<YamlNode>> items;
+  std::vector<NodeList<MappingEntry>> pairs;
+
+  void take_children(YamlNode& node) {
+    if (!node.items.empty()) items.push_back(std::move(node.items));
+    if (!node.pairs.empty()) pairs.push_back(std::move(node.pairs));
   }
-  if (!node.pairs.empty()) {
-    for (MappingEntry& entry : node.pairs) {
-      stack.push_back(std::move(entry.key));
-      stack.push_back(std::move(entry.value));
-    }
-    std::vector<MappingEntry>().swap(node.pairs);
-  }
-}
+};
 
 bool has_grandchildren(const YamlNode& node) {
   for (const YamlNode& item : node.items)
@@ -34,18 +29,88 @@ bool has_grandchildren(const YamlNode& node) {
 }  // namespace
 
 YamlNode::~YamlNode() {
-  // Leaves and collections of leaves are freed by the vectors directly; only
-  // deeper trees need the work stack.
+  // Leaves and collections of leaves are freed by their blocks directly; only
+  // deeper trees need the work stack. A block is released once the children
+  // blocks of its nodes are detached (moved by pointer), so no release
+  // recurses.
   if ((items.empty() && pairs.empty()) || !has_grandchildren(*this)) return;
-  std::vector<YamlNode> stack;
-  stack.reserve(items.size() + 2 * pairs.size());
-  move_children_to(*this, stack);
-  while (!stack.empty()) {
-    YamlNode current = std::move(stack.back());
-    stack.pop_back();
-    move_children_to(current, stack);
+  PendingLists pending;
+  pending.take_children(*this);
+  while (!pending.items.empty() || !pending.pairs.empty()) {
+    if (!pending.items.empty()) {
+      NodeList<YamlNode> list = std::move(pending.items.back());
+      pending.items.pop_back();
+      for (YamlNode& n : list) pending.take_children(n);
+    } else {
+      NodeList<MappingEntry> list = std::move(pending.pairs.back());
+      pending.pairs.pop_back();
+      for (MappingEntry& e : list) {
+        pending.take_children(e.key);
+        pending.take_children(e.value);
+      }
+    }
   }
 }
+
+bool NodeExtra::empty() const noexcept {
+  static const Comments none;
+  return comments == none && !anchor && !tag && !source && directives.empty() && empty_documents_before == 0 &&
+         empty_documents_after == 0;
+}
+
+constinit const NodeExtra YamlNode::kNoExtra{};
+
+NodeExtra& YamlNode::extra() {
+  if (!extra_) extra_ = std::make_unique<NodeExtra>();
+  return *extra_;
+}
+
+void YamlNode::trim_extra() noexcept {
+  if (extra_ && !extra_->kept_text && extra_->empty()) extra_.reset();
+}
+
+void YamlNode::set_comments(const Comments& c) {
+  static const Comments none;
+  if (!extra_ && c == none) return;
+  extra().comments = c;
+  trim_extra();
+}
+
+void YamlNode::set_anchor(std::optional<std::string> v) {
+  if (!v && !extra_) return;
+  extra().anchor = std::move(v);
+  trim_extra();
+}
+
+void YamlNode::set_tag(std::optional<std::string> v) {
+  if (!v && !extra_) return;
+  extra().tag = std::move(v);
+  trim_extra();
+}
+
+void YamlNode::set_source(std::optional<IncludeSource> v) {
+  if (!v && !extra_) return;
+  extra().source = std::move(v);
+  trim_extra();
+}
+
+void YamlNode::set_directives(std::vector<std::string> v) {
+  if (v.empty() && !extra_) return;
+  extra().directives = std::move(v);
+  trim_extra();
+}
+
+void YamlNode::set_empty_documents_before(uint32_t n) {
+  if (n == 0 && !extra_) return;
+  extra().empty_documents_before = n;
+}
+
+void YamlNode::set_empty_documents_after(uint32_t n) {
+  if (n == 0 && !extra_) return;
+  extra().empty_documents_after = n;
+}
+
+void YamlNode::keep_text(std::shared_ptr<const std::string> text) { extra().kept_text = std::move(text); }
 
 void YamlNode::copy_fields_from(const YamlNode& o) {
   kind = o.kind;
@@ -55,19 +120,15 @@ void YamlNode::copy_fields_from(const YamlNode& o) {
   end_offset = o.end_offset;
   end_line = o.end_line;
   end_column = o.end_column;
-  anchor = o.anchor;
-  tag = o.tag;
-  comments = o.comments;
+  value_pad = o.value_pad;
+  if (o.extra_) extra_ = std::make_unique<NodeExtra>(*o.extra_);
+  else extra_.reset();
   style = o.style;
-  source = o.source;
   explicit_start = o.explicit_start;
-  directives = o.directives;
   leading_bom = o.leading_bom;
   synthetic = o.synthetic;
   explicit_key = o.explicit_key;
   explicit_end = o.explicit_end;
-  empty_documents_before = o.empty_documents_before;
-  empty_documents_after = o.empty_documents_after;
 }
 
 namespace {
@@ -113,18 +174,18 @@ YamlNode& YamlNode::operator=(const YamlNode& other) {
   return *this;
 }
 
-YamlNode YamlNode::scalar(std::string text, ScalarStyle style) {
+YamlNode YamlNode::scalar(std::string_view text, ScalarStyle style) {
   YamlNode n;
   n.kind = NodeKind::Scalar;
-  n.text = std::move(text);
+  n.text.assign(text);
   n.scalar_style = style;
   return n;
 }
 
-YamlNode YamlNode::alias(std::string name) {
+YamlNode YamlNode::alias(std::string_view name) {
   YamlNode n;
   n.kind = NodeKind::Alias;
-  n.text = std::move(name);
+  n.text.assign(name);
   return n;
 }
 
@@ -175,8 +236,8 @@ void drop_node_tree(YamlNode&& root) {
       }
       continue;
     }
-    std::vector<YamlNode>().swap(n->items);
-    std::vector<MappingEntry>().swap(n->pairs);
+    n->items.clear();
+    n->pairs.clear();
     stack.pop_back();
   }
 }
@@ -191,13 +252,13 @@ bool nodes_equal(const YamlNode& a, const YamlNode& b) {
     stack.pop_back();
     if (x->kind != y->kind || x->text != y->text || x->scalar_style != y->scalar_style ||
         !(x->span == y->span) || x->end_offset != y->end_offset || x->end_line != y->end_line ||
-        x->end_column != y->end_column || x->anchor != y->anchor || x->tag != y->tag ||
-        !(x->comments == y->comments) || x->style != y->style || x->source != y->source ||
-        x->explicit_start != y->explicit_start || x->directives != y->directives ||
+        x->end_column != y->end_column || x->value_pad != y->value_pad || x->anchor() != y->anchor() || x->tag() != y->tag() ||
+        !(x->comments() == y->comments()) || x->style != y->style || x->source() != y->source() ||
+        x->explicit_start != y->explicit_start || x->directives() != y->directives() ||
         x->leading_bom != y->leading_bom || x->synthetic != y->synthetic ||
         x->explicit_key != y->explicit_key || x->explicit_end != y->explicit_end ||
-        x->empty_documents_before != y->empty_documents_before ||
-        x->empty_documents_after != y->empty_documents_after || x->items.size() != y->items.size() ||
+        x->empty_documents_before() != y->empty_documents_before() ||
+        x->empty_documents_after() != y->empty_documents_after() || x->items.size() != y->items.size() ||
         x->pairs.size() != y->pairs.size())
       return false;
     for (size_t i = 0; i < x->items.size(); ++i) stack.emplace_back(&x->items[i], &y->items[i]);

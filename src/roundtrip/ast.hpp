@@ -2,15 +2,24 @@
 // tree throws away (positions, styles, anchors, tags as written, comments,
 // blank lines, document markers and directives).
 //
+// A node is kept small (80 bytes): texts read unchanged from the source view
+// it, children sit in one block per collection, positions are packed, and
+// the fields most nodes lack live in a side record (NodeExtra) made only
+// when one of them is set. The root of a composed tree keeps its source text
+// alive, and so does the document holding the tree.
+//
 // Trees can be as deep as expansion and host values allow, so neither
 // destruction nor copying recurses: ~YamlNode releases children with a work
 // stack and the copy constructor clones with one.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "roundtrip/node_list.hpp"
+#include "roundtrip/node_text.hpp"
 #include "scanner/token.hpp"
 
 namespace qf {
@@ -41,11 +50,10 @@ struct Comments {
   // it), and the columns between the node's end and its "#".
   std::optional<std::string> inline_after_value;
   uint32_t inline_after_spaces = 0;
-  uint32_t value_pad = 0;
   bool compact = false;
   // Source text of a literal or folded block scalar, from its indicator
-  // through the line break that ends its last line.
-  std::optional<std::string> raw;
+  // through the line break that ends its last line (a view of the source).
+  std::optional<NodeText> raw;
   std::vector<std::string> foot;
   bool modified = false;
 
@@ -63,35 +71,67 @@ struct IncludeSource {
 
 struct MappingEntry;
 
-struct YamlNode {
-  NodeKind kind = NodeKind::Null;
-  // Scalar: its value text; Alias: the anchor name (without "*").
-  std::string text;
-  ScalarStyle scalar_style = ScalarStyle::Plain;
-  std::vector<YamlNode> items;       // Sequence
-  std::vector<MappingEntry> pairs;   // Mapping, source order, duplicates kept
-
-  Span span;  // first token after the node's properties
-  uint64_t end_offset = 0;
-  uint32_t end_line = 0;
-  uint32_t end_column = 0;
+// What most nodes lack, kept apart so a plain node stays small: comments and
+// layout hints, anchor and tag, the producing directive, and the root-only
+// directives, counters and kept source text.
+struct NodeExtra {
+  Comments comments;
   std::optional<std::string> anchor;
   std::optional<std::string> tag;  // exactly as written
-  Comments comments;
-  CollectionStyle style = CollectionStyle::Block;
   std::optional<IncludeSource> source;
-  bool explicit_start = false;          // roots only
   std::vector<std::string> directives;  // roots only: text after "%"
-  bool leading_bom = false;
-  bool synthetic = false;
-  bool explicit_key = false;
-  // Roots only: the document was closed by "...".
-  bool explicit_end = false;
   // Roots only: empty documents ("---" and nothing) that composition dropped
   // right before / right after this root, so re-emission keeps the count of
   // documents.
   uint32_t empty_documents_before = 0;
   uint32_t empty_documents_after = 0;
+  // Roots composed from text: the bytes the tree's texts view.
+  std::shared_ptr<const std::string> kept_text;
+
+  // Everything but kept_text is at its default.
+  bool empty() const noexcept;
+};
+
+// A position packed in 16 bytes: offsets fit in 32 bits because the scanner
+// refuses texts of 2 GiB or more.
+struct NodeSpan {
+  uint32_t file_id = 0;
+  uint32_t line = 0;
+  uint32_t column = 0;
+  uint32_t offset = 0;
+
+  NodeSpan() = default;
+  NodeSpan(const Span& s) noexcept  // NOLINT: converts like the Span it stands for
+      : file_id(s.file_id), line(s.line), column(s.column), offset(uint32_t(s.offset)) {}
+  operator Span() const noexcept { return Span{file_id, line, column, offset}; }  // NOLINT
+  friend bool operator==(const NodeSpan&, const NodeSpan&) = default;
+  friend bool operator==(const NodeSpan& a, const Span& b) noexcept { return Span(a) == b; }
+};
+
+struct YamlNode {
+  // Scalar: its value text; Alias: the anchor name (without "*").
+  NodeText text;
+  NodeList<YamlNode> items;       // Sequence
+  NodeList<MappingEntry> pairs;   // Mapping, source order, duplicates kept
+ private:
+  std::unique_ptr<NodeExtra> extra_;
+
+ public:
+  NodeSpan span;  // first token after the node's properties
+  uint32_t end_offset = 0;
+  uint32_t end_line = 0;
+  uint32_t end_column = 0;
+  // Columns between a value and the ":" or "-" before it, less one (in the
+  // node itself: nearly every value read from text has one).
+  uint32_t value_pad = 0;
+  NodeKind kind = NodeKind::Null;
+  ScalarStyle scalar_style = ScalarStyle::Plain;
+  CollectionStyle style = CollectionStyle::Block;
+  bool synthetic = false;
+  bool explicit_key = false;
+  bool explicit_start = false;  // roots only
+  bool explicit_end = false;    // roots only: the document was closed by "..."
+  bool leading_bom = false;
 
   YamlNode() = default;
   YamlNode(YamlNode&&) noexcept = default;
@@ -101,8 +141,8 @@ struct YamlNode {
   YamlNode& operator=(const YamlNode& other);
   ~YamlNode();
 
-  static YamlNode scalar(std::string text, ScalarStyle style = ScalarStyle::Plain);
-  static YamlNode alias(std::string name);
+  static YamlNode scalar(std::string_view text, ScalarStyle style = ScalarStyle::Plain);
+  static YamlNode alias(std::string_view name);
   static YamlNode null_at(const Span& span);
   static YamlNode sequence(CollectionStyle style = CollectionStyle::Block);
   static YamlNode mapping(CollectionStyle style = CollectionStyle::Block);
@@ -118,8 +158,40 @@ struct YamlNode {
   // A block collection with at least one entry (written in block form).
   bool is_block_collection() const noexcept;
 
+  // Reads of the rarely present fields: their defaults when the node has no
+  // side record.
+  const Comments& comments() const noexcept { return extra_ ? extra_->comments : empty_extra().comments; }
+  const std::optional<std::string>& anchor() const noexcept { return read().anchor; }
+  const std::optional<std::string>& tag() const noexcept { return read().tag; }
+  const std::optional<IncludeSource>& source() const noexcept { return read().source; }
+  const std::vector<std::string>& directives() const noexcept { return read().directives; }
+  uint32_t empty_documents_before() const noexcept { return read().empty_documents_before; }
+  uint32_t empty_documents_after() const noexcept { return read().empty_documents_after; }
+  bool has_extra() const noexcept { return extra_ != nullptr; }
+  const std::shared_ptr<const std::string>& kept_text() const noexcept { return read().kept_text; }
+
+  // Writes: the side record is made on first use.
+  NodeExtra& extra();
+  Comments& edit_comments() { return extra().comments; }
+  void set_comments(const Comments& c);
+  void set_anchor(std::optional<std::string> v);
+  void set_tag(std::optional<std::string> v);
+  void set_source(std::optional<IncludeSource> v);
+  void set_directives(std::vector<std::string> v);
+  void set_empty_documents_before(uint32_t n);
+  void set_empty_documents_after(uint32_t n);
+  // Keeps `text` alive for as long as this root (its texts may view it).
+  void keep_text(std::shared_ptr<const std::string> text);
+
   // Copies every field but the children.
   void copy_fields_from(const YamlNode& other);
+
+ private:
+  static const NodeExtra& empty_extra() noexcept { return kNoExtra; }
+  static const NodeExtra kNoExtra;
+  const NodeExtra& read() const noexcept { return extra_ ? *extra_ : empty_extra(); }
+  // Drops the side record when it holds nothing.
+  void trim_extra() noexcept;
 };
 
 struct MappingEntry {

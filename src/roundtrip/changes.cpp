@@ -10,14 +10,14 @@ namespace {
 // record below it.
 bool marked_below(const YamlNode& start) {
   return !walk_tree(start, [&](const YamlNode& n) {
-    if (&n != &start && n.source) return Walk::Over;
-    return n.comments.modified ? Walk::Stop : Walk::Into;
+    if (&n != &start && n.source()) return Walk::Over;
+    return n.comments().modified ? Walk::Stop : Walk::Into;
   });
 }
 
 }  // namespace
 
-bool node_has_local_change(const YamlNode& node) { return !node.source && marked_below(node); }
+bool node_has_local_change(const YamlNode& node) { return !node.source() && marked_below(node); }
 
 bool pair_has_local_change(const MappingEntry& pair) {
   return node_has_local_change(pair.key) || node_has_local_change(pair.value);

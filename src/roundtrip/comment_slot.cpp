@@ -51,11 +51,11 @@ std::optional<BasicHeadCommentSlot<Node>> slot_of(Node& root, const NodePath& pa
   }
   size_t at = chain.size() - 1;
   HeadCommentFilter part = HeadCommentFilter::All;
-  if (!path.empty() && path.back().kind == PathSegment::Kind::Index && chain[at]->comments.inline_before_value)
+  if (!path.empty() && path.back().kind == PathSegment::Kind::Index && chain[at]->comments().inline_before_value)
     part = HeadCommentFilter::Above;  // the lines above its "-" line
   while (part != HeadCommentFilter::Below && first[at]) {
     --at;
-    part = chain[at]->comments.inline_before_value ? HeadCommentFilter::Below : HeadCommentFilter::All;
+    part = chain[at]->comments().inline_before_value ? HeadCommentFilter::Below : HeadCommentFilter::All;
   }
   return BasicHeadCommentSlot<Node>{chain[at], part};
 }
@@ -73,7 +73,7 @@ std::optional<MutableHeadCommentSlot> head_comment_slot(YamlNode& root, const No
 }
 
 void write_head_comment_part(const MutableHeadCommentSlot& slot, std::vector<std::string> lines) {
-  std::vector<HeadComment>& head = slot.node->comments.head;
+  std::vector<HeadComment>& head = slot.node->edit_comments().head;
   std::vector<HeadComment> out;
   out.reserve(head.size() + lines.size());
   const bool below = slot.part == HeadCommentFilter::Below;
@@ -87,7 +87,7 @@ void write_head_comment_part(const MutableHeadCommentSlot& slot, std::vector<std
     for (HeadComment& h : head)
       if (h.below_introducer) out.push_back(std::move(h));
   head = std::move(out);
-  slot.node->comments.modified = true;
+  slot.node->edit_comments().modified = true;
 }
 
 }  // namespace qf

@@ -1,6 +1,7 @@
 #include "roundtrip/comments.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <optional>
 
 #include "roundtrip/walk.hpp"
@@ -9,16 +10,16 @@
 
 namespace qf {
 
-PositionHash::PositionHash() : seed(process_hash_seed()) {}
+void IntroducerSet::seal() {
+  if (sorted_) return;
+  std::sort(positions_.begin(), positions_.end());
+  positions_.erase(std::unique(positions_.begin(), positions_.end()), positions_.end());
+  sorted_ = true;
+}
 
-size_t PositionHash::operator()(uint64_t v) const noexcept {
-  uint64_t x = v ^ seed;
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdULL;
-  x ^= x >> 33;
-  x *= 0xc4ceb9fe1a85ec53ULL;
-  x ^= x >> 33;
-  return size_t(x);
+size_t IntroducerSet::count(uint64_t position) const noexcept {
+  assert(sorted_);
+  return std::binary_search(positions_.begin(), positions_.end(), position) ? 1 : 0;
 }
 
 namespace {
@@ -79,18 +80,21 @@ bool is_blank_piece(std::string_view piece) {
   return true;
 }
 
-// Blank lines as a bit vector over LF-separated pieces.
-std::vector<bool> blank_lines(std::string_view text) {
-  std::vector<bool> blank;
+// Blank lines counted over LF-separated pieces: entry i is the number of
+// blank pieces before piece i.
+std::vector<uint32_t> blank_prefix(std::string_view text) {
+  std::vector<uint32_t> prefix;
+  prefix.reserve(text.size() / 24 + 2);
+  prefix.push_back(0);
   size_t start = 0;
   for (;;) {
     size_t lf = text.find('\n', start);
     std::string_view piece = text.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
-    blank.push_back(is_blank_piece(piece));
+    prefix.push_back(prefix.back() + (is_blank_piece(piece) ? 1 : 0));
     if (lf == std::string_view::npos) break;
     start = lf + 1;
   }
-  return blank;
+  return prefix;
 }
 
 enum class IntroKind { None, AfterKey, SequenceItem, ExplicitKey, ExplicitValue };
@@ -113,7 +117,7 @@ class Attacher {
   void leftovers(YamlNode& last_root) {
     for (; next_ < end_; ++next_) {
       const RawComment& c = comments_[next_];
-      trailing_comment_owner(last_root, c.span.column).comments.foot.push_back(c.text);
+      trailing_comment_owner(last_root, c.span.column).edit_comments().foot.push_back(c.text);
     }
   }
 
@@ -158,7 +162,9 @@ class Attacher {
 
   void attach_inner(YamlNode& node, bool is_value, Introducer ctx) {
     const uint32_t L = node.span.line, M = node.span.column;
-    Comments& cm = node.comments;
+    // Most nodes have no comment: their side record is made on first write.
+    auto cm = [&node]() -> const Comments& { return node.comments(); };
+    auto w = [&node]() -> Comments& { return node.edit_comments(); };
     // 1. blank lines before the node
     uint32_t limit = L;
     std::optional<uint32_t> indicator_line;  // of the "-" or "?" when above the node
@@ -178,12 +184,13 @@ class Attacher {
     // them above that entry, where they read back the same.
     const bool to_first_entry = indicator_line && node.is_block_collection() && node.size() > 0;
     if (const RawComment* c = pending(); c && c->span.line < limit) limit = c->span.line;
-    if (has_last_) cm.blank_before = blanks_between(last_line_, limit);
+    if (has_last_)
+      if (uint32_t blanks = blanks_between(last_line_, limit); blanks || node.has_extra()) w().blank_before = blanks;
     // 2. comments above the node
     while (const RawComment* c = pending()) {
       // (After a comment on the indicator line, the lines below it stay with
       // the node: the emitter writes them under that line.)
-      if (c->span.line >= L || (to_first_entry && !cm.inline_before_value && c->span.line > *indicator_line)) break;
+      if (c->span.line >= L || (to_first_entry && !cm().inline_before_value && c->span.line > *indicator_line)) break;
       bool intro = false;
       uint32_t d = 0;
       if (ctx.kind == IntroKind::AfterKey && c->span.line == ctx.line && c->span.column >= ctx.column + 1) {
@@ -194,12 +201,12 @@ class Attacher {
         intro = true;
         d = c->span.column - ctx.column - 1;
       }
-      if (intro && !cm.inline_) {
-        cm.inline_ = c->text;
-        cm.inline_before_value = true;
-        if (!node.anchor && !node.tag) cm.inline_spaces = d;
+      if (intro && !cm().inline_) {
+        w().inline_ = c->text;
+        w().inline_before_value = true;
+        if (!node.anchor() && !node.tag()) w().inline_spaces = d;
       } else {
-        cm.head.push_back(HeadComment{c->text, cm.inline_before_value});
+        w().head.push_back(HeadComment{c->text, cm().inline_before_value});
       }
       note_line(c->span.line);
       ++next_;
@@ -222,10 +229,10 @@ class Attacher {
         // (After an explicit key the ":" need not follow the key, and the
         // value is written on the ":" line with its own spacing.)
         if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.key.explicit_key &&
-            !e.value.anchor && !e.value.tag) {
+            !e.value.anchor() && !e.value.tag()) {
           Position ke = node_end_position(e.key);
           if (ke.first == e.value.span.line && e.value.span.column > ke.second)
-            e.value.comments.value_pad = e.value.span.column - ke.second - 1;
+            e.value.value_pad = e.value.span.column - ke.second - 1;
         }
         Introducer vctx;
         if (node.style == CollectionStyle::Block && e.key.end_line >= L && !e.key.explicit_key)
@@ -238,7 +245,7 @@ class Attacher {
     flow_end_ = outer_flow_end;
     // 5. the node's last line
     uint32_t last;
-    if (cm.raw) last = L + uint32_t(std::count(cm.raw->begin(), cm.raw->end(), '\n'));
+    if (cm().raw) last = L + uint32_t(std::count(cm().raw->begin(), cm().raw->end(), '\n'));
     else last = node_end_position(node).first;
     note_line(last);
     // 6. trailing comment (nothing inside a key takes one)
@@ -258,31 +265,25 @@ class Attacher {
         uint32_t spaces = end.first == c->span.line && end.second < c->span.column ? c->span.column - end.second : 0;
         // A block collection's comment is written after its properties,
         // where spacing from its content would not hold.
-        if (node.is_block_collection() && (node.anchor || node.tag)) spaces = 0;
-        if (cm.inline_ && cm.inline_before_value && node.is_block_collection()) {
+        if (node.is_block_collection() && (node.anchor() || node.tag())) spaces = 0;
+        if (cm().inline_ && cm().inline_before_value && node.is_block_collection()) {
           // On the first line of a block collection whose introducer line
           // has its comment already: kept as a comment line below that one.
-          cm.head.push_back(HeadComment{c->text, true});
-        } else if (cm.inline_ && cm.inline_before_value) {
+          w().head.push_back(HeadComment{c->text, true});
+        } else if (cm().inline_ && cm().inline_before_value) {
           // The introducer line has its comment already: this one follows
           // the node.
-          cm.inline_after_value = c->text;
-          cm.inline_after_spaces = spaces;
+          w().inline_after_value = c->text;
+          w().inline_after_spaces = spaces;
         } else {
-          if (spaces) cm.inline_spaces = spaces;
-          cm.inline_ = c->text;
+          if (spaces) w().inline_spaces = spaces;
+          w().inline_ = c->text;
         }
         ++next_;
       }
     }
   }
 };
-
-std::vector<uint32_t> blank_prefix(const std::vector<bool>& blank) {
-  std::vector<uint32_t> prefix(blank.size() + 1, 0);
-  for (size_t i = 0; i < blank.size(); ++i) prefix[i + 1] = prefix[i] + (blank[i] ? 1 : 0);
-  return prefix;
-}
 
 }  // namespace
 
@@ -311,8 +312,7 @@ std::pair<uint32_t, uint32_t> node_end_position(const YamlNode& node) {
 void attach_comments(std::vector<YamlNode>& roots, const std::vector<RawComment>& comments, std::string_view text,
                      const IntroducerSet& introducers) {
   if (roots.empty()) return;
-  std::vector<bool> blank = blank_lines(text);
-  std::vector<uint32_t> prefix = blank_prefix(blank);
+  std::vector<uint32_t> prefix = blank_prefix(text);
   Attacher a(comments, 0, comments.size(), introducers, &prefix);
   for (YamlNode& root : roots) a.attach(root, true, Introducer{});
   a.leftovers(roots.back());
@@ -322,8 +322,7 @@ void attach_comments_per_document(std::vector<YamlNode>& roots, const std::vecto
                                   const std::vector<RawComment>& comments, std::string_view text,
                                   const IntroducerSet& introducers) {
   if (roots.empty()) return;
-  std::vector<bool> blank = blank_lines(text);
-  std::vector<uint32_t> prefix = blank_prefix(blank);
+  std::vector<uint32_t> prefix = blank_prefix(text);
   size_t begin = 0;
   for (size_t i = 0; i < roots.size(); ++i) {
     uint64_t stop = i + 1 < document_starts.size() ? document_starts[i + 1] : UINT64_MAX;

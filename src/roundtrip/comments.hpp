@@ -3,7 +3,6 @@
 #pragma once
 #include <cstdint>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -14,14 +13,22 @@ namespace qf {
 
 inline uint64_t pack_position(uint32_t line, uint32_t column) { return (uint64_t(line) << 32) | column; }
 
-struct PositionHash {
-  uint64_t seed;
-  PositionHash();
-  size_t operator()(uint64_t v) const noexcept;
-};
+// Positions of "-" indicators (and of ":" and "?" of explicit entries) whose
+// node starts on a later line. The composer records them nearly in text
+// order, so a sorted vector serves: seal() once, then count().
+class IntroducerSet {
+ public:
+  void insert(uint64_t position) {
+    sorted_ = sorted_ && (positions_.empty() || positions_.back() < position);
+    positions_.push_back(position);
+  }
+  void seal();
+  size_t count(uint64_t position) const noexcept;
 
-// Positions of "-" indicators whose item starts on a later line.
-using IntroducerSet = std::unordered_set<uint64_t, PositionHash>;
+ private:
+  std::vector<uint64_t> positions_;
+  bool sorted_ = true;
+};
 
 void attach_comments(std::vector<YamlNode>& roots, const std::vector<RawComment>& comments, std::string_view text,
                      const IntroducerSet& introducers);

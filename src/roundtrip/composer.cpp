@@ -1,6 +1,7 @@
 #include "roundtrip/composer.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -29,12 +30,17 @@ struct ComposeFailure {
 
 class Composer {
  public:
-  Composer(std::string_view text, const std::vector<Token>& tokens) : text_(text), tokens_(tokens) {
+  Composer(std::string_view text, TokenPump& tokens) : text_(text), pump_(tokens) {
     uint64_t start = 0;
     if (text.size() >= 3 && uint8_t(text[0]) == 0xEF && uint8_t(text[1]) == 0xBB && uint8_t(text[2]) == 0xBF)
       start = 3;
     line_starts_.reserve(text.size() / 24 + 2);
     line_starts_.push_back(start);
+    if (text.find('\r', start) == std::string_view::npos) {
+      for (size_t lf = text.find('\n', start); lf != std::string_view::npos; lf = text.find('\n', lf + 1))
+        line_starts_.push_back(lf + 1);
+      return;
+    }
     for (uint64_t i = start; i < text.size(); ++i) {
       char c = text[i];
       if (c == '\n') {
@@ -53,7 +59,10 @@ class Composer {
 
  private:
   std::string_view text_;
-  const std::vector<Token>& tokens_;
+  // Tokens are scanned as composition consumes them, so a large text never
+  // holds its whole token vector beside its tree. A scan can move the
+  // tokens: what is needed across a further read is copied (Token is small).
+  TokenPump& pump_;
   std::vector<uint64_t> line_starts_;
   std::optional<std::string> pending_tag_;
   std::optional<std::string> pending_anchor_;
@@ -65,9 +74,17 @@ class Composer {
   uint64_t close_end_ = 0;
   Span close_span_;
 
-  bool at_end() const { return index_ >= tokens_.size(); }
-  const Token* current() const { return at_end() ? nullptr : &tokens_[index_]; }
-  TokenKind kind() const { return tokens_[index_].kind; }
+  // Token `i`, or nullptr past the end; a scan error ends the composition.
+  const Token* peek(size_t i) {
+    const Token* t = pump_.get(i, index_);
+    if (!t && pump_.error()) [[unlikely]]
+      throw ComposeFailure{*pump_.error()};
+    return t;
+  }
+  bool at_end() { return peek(index_) == nullptr; }
+  // The current token (there must be one), copied.
+  Token tok() { return *peek(index_); }
+  TokenKind kind() { return peek(index_)->kind; }
 
   // Compose into `out` (a fresh node, usually already in place in its
   // parent's vector, so nothing is moved); false when no node stands here.
@@ -89,6 +106,15 @@ class Composer {
     node.end_column = node.span.column;
   }
   static const YamlNode* last_ending_child(const YamlNode& node);
+  // A text that is the source bytes as they stand is viewed, not copied.
+  void set_text(YamlNode& node, std::string_view t) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(t.data());
+    const uintptr_t base = reinterpret_cast<uintptr_t>(text_.data());
+    if (at >= base && at - base <= text_.size() && t.size() <= text_.size() - (at - base))
+      node.text = NodeText::view(t);
+    else
+      node.text.assign(t);
+  }
   static void make_null(YamlNode& n, const Span& at) {
     n.kind = NodeKind::Null;
     n.span = at;
@@ -121,17 +147,13 @@ const YamlNode* Composer::last_ending_child(const YamlNode& node) {
 
 void Composer::set_end_from(YamlNode& node, const Span& from, uint64_t end_offset) {
   if (end_offset >= from.offset && end_offset <= text_.size()) {
-    uint32_t chars = 0;
-    bool one_line = true;
-    for (uint64_t i = from.offset; i < end_offset; ++i) {
-      uint8_t c = uint8_t(text_[i]);
-      if (c == '\n' || c == '\r') {
-        one_line = false;
-        break;
-      }
-      chars += (c & 0xC0) != 0x80;
-    }
+    const char* run = text_.data() + from.offset;
+    const size_t length = end_offset - from.offset;
+    const bool one_line = !std::memchr(run, '\n', length) && !std::memchr(run, '\r', length);
     if (one_line) {
+      // Characters are the bytes that do not continue a UTF-8 sequence.
+      uint32_t chars = 0;
+      for (size_t i = 0; i < length; ++i) chars += (uint8_t(run[i]) & 0xC0) != 0x80;
       node.end_offset = end_offset;
       node.end_line = from.line;
       node.end_column = from.column + chars;
@@ -159,7 +181,7 @@ void Composer::set_end(YamlNode& node, uint64_t end_offset) {
 
 bool Composer::compose_node_guarded(YamlNode& out, bool allow_indentless) {
   if (depth_ + 1 > kMaxComposeDepth) {
-    Span span = at_end() ? Span{} : tokens_[index_].span;
+    Span span = at_end() ? Span{} : tok().span;
     fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", span);
   }
   ++depth_;
@@ -171,10 +193,10 @@ bool Composer::compose_node_guarded(YamlNode& out, bool allow_indentless) {
 bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
   for (;;) {
     if (at_end()) return false;
-    const Token* last_property = nullptr;
+    std::optional<Token> last_property;
     while (!at_end() && (kind() == TokenKind::Tag || kind() == TokenKind::Anchor)) {
-      const Token& t = tokens_[index_];
-      last_property = &t;
+      const Token t = tok();
+      last_property = t;
       if (t.kind == TokenKind::Tag) {
         pending_tag_ = std::string(t.text);
       } else {
@@ -188,7 +210,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
     std::optional<std::string> anchor = std::move(pending_anchor_);
     pending_tag_.reset();
     pending_anchor_.reset();
-    const Token& t = tokens_[index_];
+    const Token t = tok();
     node.span = t.span;
     switch (t.kind) {
       case TokenKind::MappingStart:
@@ -213,7 +235,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
       case TokenKind::Scalar:
         ++index_;
         node.kind = NodeKind::Scalar;
-        node.text.assign(t.text);
+        set_text(node, t.text);
         node.scalar_style = t.style;
         break;
       case TokenKind::Alias:
@@ -221,7 +243,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
         if (!anchors_.count(std::string(t.text))) fail("unknown alias: *" + std::string(t.text), t.span);
         ++index_;
         node.kind = NodeKind::Alias;
-        node.text.assign(t.text);
+        set_text(node, t.text);
         break;
       case TokenKind::StreamStart:
       case TokenKind::Directive:
@@ -237,11 +259,14 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
         break;
     }
     if (anchor) anchors_.insert(*anchor);
-    node.anchor = std::move(anchor);
-    node.tag = std::move(tag);
+    node.set_anchor(std::move(anchor));
+    node.set_tag(std::move(tag));
     switch (node.kind) {
       case NodeKind::Mapping:
       case NodeKind::Sequence:
+        // The children are final: the spare room of their block goes back.
+        node.pairs.shrink_to_fit();
+        node.items.shrink_to_fit();
         // A flow collection ends past its closing bracket, so its range
         // slices the whole collection and a comment after it is measured
         // from the bracket.
@@ -265,7 +290,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
             node.end_offset > node.span.offset && node.end_offset <= text_.size()) {
           auto boundary = [&](uint64_t o) { return o >= text_.size() || (uint8_t(text_[o]) & 0xC0) != 0x80; };
           if (boundary(node.span.offset) && boundary(node.end_offset))
-            node.comments.raw = source_text_slice(text_, node.span.offset, node.end_offset);
+            node.edit_comments().raw = NodeText::view(source_text_slice(text_, node.span.offset, node.end_offset));
         }
         break;
       case NodeKind::Null:
@@ -286,7 +311,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
 
 void Composer::compose_mapping(YamlNode& node, bool flow) {
   while (!at_end()) {
-    const Token& t = tokens_[index_];
+    const Token t = tok();
     switch (t.kind) {
       case TokenKind::StreamEnd:
       case TokenKind::DocumentStart:
@@ -314,8 +339,11 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         if (is_explicit && entry.key.span.line > key_span.line)
           if (track_introducers) introducers.insert(pack_position(key_span.line, key_span.column));
         entry.key.explicit_key = is_explicit;
-        const Token* colon = nullptr;
-        if (!at_end() && kind() == TokenKind::Value) colon = &tokens_[index_++];
+        std::optional<Token> colon;
+        if (!at_end() && kind() == TokenKind::Value) {
+          colon = tok();
+          ++index_;
+        }
         // An empty value sits at its ":", so a comment after it stays there.
         if (!compose_node_guarded(entry.value, true)) make_null(entry.value, colon ? colon->span : Span{});
         // The ":" of an explicit entry introduces a value on a later line.
@@ -329,9 +357,9 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
     size_t entry_start = index_;
     if (!flow) {
       size_t j = index_;
-      while (j < tokens_.size() && (tokens_[j].kind == TokenKind::Anchor || tokens_[j].kind == TokenKind::Tag)) ++j;
-      if (j < tokens_.size()) {
-        const Token& f = tokens_[j];
+      while (peek(j) && (peek(j)->kind == TokenKind::Anchor || peek(j)->kind == TokenKind::Tag)) ++j;
+      if (const Token* next = peek(j)) {
+        const Token f = *next;
         if (((f.kind == TokenKind::MappingStart || f.kind == TokenKind::SequenceStart) && !f.flow()) ||
             f.kind == TokenKind::SequenceEntry)
           fail("a block collection cannot be a mapping key", f.span);
@@ -341,9 +369,10 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
     Span first_span = t.span;
     MappingEntry& entry = node.pairs.emplace_back();
     if (!compose_node_guarded(entry.key, false))
-      make_null(entry.key, !at_end() && kind() == TokenKind::Value ? tokens_[index_].span : Span{});
+      make_null(entry.key, !at_end() && kind() == TokenKind::Value ? tok().span : Span{});
     if (!at_end() && kind() == TokenKind::Value) {
-      const Token& colon = tokens_[index_++];
+      const Token colon = tok();
+      ++index_;
       if (!compose_node_guarded(entry.value, true)) make_null(entry.value, colon.span);
     } else if (!flow && began_with_scalar) {
       fail("expected ':' after mapping key", first_span);
@@ -356,17 +385,17 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
 
 void Composer::finish_entry_item(YamlNode& item, const Span& entry, bool dash) {
   if (item.kind == NodeKind::Sequence && item.style == CollectionStyle::Block && item.span.line == entry.line)
-    item.comments.compact = true;
+    item.edit_comments().compact = true;
   if (!dash) return;
   if ((item.kind == NodeKind::Scalar || item.kind == NodeKind::Alias ||
        (item.is_collection() && item.style == CollectionStyle::Flow)) &&
-      item.span.line == entry.line && item.span.column > entry.column && !item.anchor && !item.tag)
-    item.comments.value_pad = item.span.column - entry.column - 1;
+      item.span.line == entry.line && item.span.column > entry.column && !item.anchor() && !item.tag())
+    item.value_pad = item.span.column - entry.column - 1;
   if (track_introducers && item.span.line > entry.line) introducers.insert(pack_position(entry.line, entry.column));
 }
 
 void Composer::compose_dash_item(YamlNode& seq) {
-  const Token& dash = tokens_[index_];
+  const Token dash = tok();
   Span entry = dash.span;
   ++index_;
   if (at_end()) return;
@@ -390,7 +419,7 @@ void Composer::compose_dash_item(YamlNode& seq) {
 
 void Composer::compose_sequence(YamlNode& node, bool flow) {
   while (!at_end()) {
-    const Token& t = tokens_[index_];
+    const Token t = tok();
     switch (t.kind) {
       case TokenKind::StreamEnd:
       case TokenKind::DocumentStart:
@@ -432,7 +461,7 @@ void Composer::compose_sequence(YamlNode& node, bool flow) {
 
 bool Composer::compose_sequence_entry(YamlNode& out, bool flow) {
   if (at_end()) return false;
-  const Token& t = tokens_[index_];
+  const Token t = tok();
   if (flow && t.kind == TokenKind::Value) {
     ++index_;
     make_pair_mapping(out, t.span);
@@ -480,11 +509,11 @@ void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out)
   // The root is already the last entry of out.roots.
   auto push_root = [&](YamlNode& root, uint64_t start) {
     out.document_starts.push_back(out.roots.size() == 1 ? 0 : start);
-    root.empty_documents_before = empty_pending;
+    root.set_empty_documents_before(empty_pending);
     empty_pending = 0;
   };
   while (!at_end() && !(options.first_document_only && !out.roots.empty())) {
-    const Token& t = tokens_[index_];
+    const Token t = tok();
     switch (t.kind) {
       case TokenKind::StreamStart:
       case TokenKind::StreamEnd:
@@ -503,12 +532,12 @@ void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out)
         YamlNode& root = out.roots.emplace_back();
         if (compose_node_guarded(root, false)) {
           root.explicit_start = true;
-          root.directives = std::move(directives);
+          root.set_directives(std::move(directives));
           push_root(root, start);
         } else if (keep_empty) {
           make_null(root, marker);
           root.explicit_start = true;
-          root.directives = std::move(directives);
+          root.set_directives(std::move(directives));
           push_root(root, start);
         } else {
           out.roots.pop_back();
@@ -532,7 +561,7 @@ void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out)
         YamlNode& root = out.roots.emplace_back();
         if (compose_node_guarded(root, false)) {
           root.explicit_start = !directives.empty();
-          root.directives = std::move(directives);
+          root.set_directives(std::move(directives));
           directives.clear();
           push_root(root, start);
         } else {
@@ -543,12 +572,12 @@ void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out)
       }
     }
   }
-  if (!out.roots.empty()) out.roots.back().empty_documents_after = empty_pending;
+  if (!out.roots.empty()) out.roots.back().set_empty_documents_after(empty_pending);
 }
 
 }  // namespace
 
-std::string source_text_slice(std::string_view text, uint64_t start, uint64_t end) {
+std::string_view source_text_slice(std::string_view text, uint64_t start, uint64_t end) {
   end = std::min<uint64_t>(end, text.size());
   start = std::min(start, end);
   std::string_view slice = text.substr(start, end - start);
@@ -564,30 +593,43 @@ std::string source_text_slice(std::string_view text, uint64_t start, uint64_t en
       if (blanks) slice = slice.substr(0, brk + 1);
     }
   }
-  return std::string(slice);
+  return slice;
 }
 
 ComposeResult compose_text(std::string_view text, const ComposeOptions& options) {
+  return compose_kept_text(std::make_shared<const std::string>(text), options);
+}
+
+ComposeResult compose_kept_text(std::shared_ptr<const std::string> kept, const ComposeOptions& options) {
   ComposeResult result;
+  result.text = kept;
+  const std::string_view text = *kept;
   Scanner scanner(text);
   scanner.keep_comments = options.keep_comments;
   scanner.cursor.file_id = options.file_id;
-  TokenizeResult scanned = tokenize(scanner);
-  if (!scanned.ok()) {
-    result.error = std::move(scanned.error);
-    return result;
-  }
-  std::vector<RawComment> comments = std::move(scanner.comments);
-  Composer composer(text, scanned.tokens);
+  TokenPump pump(scanner);
+  Composer composer(text, pump);
   composer.track_introducers = options.keep_comments;
   try {
     composer.compose_stream(options, result);
   } catch (ComposeFailure& failure) {
     result.roots.clear();
     result.document_starts.clear();
-    result.error = std::move(failure.error);
+    // A scan error anywhere in the text wins over a composition error
+    // before it.
+    if (const std::optional<ScanError>& scan_error = pump.finish()) result.error = *scan_error;
+    else result.error = std::move(failure.error);
     return result;
   }
+  // Composition reads through the stream's end: the text is scanned.
+  if (const std::optional<ScanError>& scan_error = pump.finish()) {
+    result.roots.clear();
+    result.document_starts.clear();
+    result.error = *scan_error;
+    return result;
+  }
+  std::vector<RawComment> comments = std::move(scanner.comments);
+  composer.introducers.seal();
   if (!options.keep_comments) {
     // nothing to attach
   } else if (options.per_document_comments && result.roots.size() > 1) {
@@ -598,6 +640,7 @@ ComposeResult compose_text(std::string_view text, const ComposeOptions& options)
   if (!result.roots.empty() && text.size() >= 3 && uint8_t(text[0]) == 0xEF && uint8_t(text[1]) == 0xBB &&
       uint8_t(text[2]) == 0xBF)
     result.roots.front().leading_bom = true;
+  for (YamlNode& root : result.roots) root.keep_text(kept);
   return result;
 }
 

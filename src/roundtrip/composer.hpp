@@ -3,7 +3,9 @@
 // hints the emitter needs; comments are attached afterwards.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +20,8 @@ struct ComposeResult {
   // always 0). A document's text runs to the next entry, the last to the end.
   std::vector<uint64_t> document_starts;
   std::optional<ScanError> error;
+  // The composed text, which the roots' texts view (each root also keeps it).
+  std::shared_ptr<const std::string> text;
   bool ok() const noexcept { return !error.has_value(); }
 };
 
@@ -46,12 +50,14 @@ ComposeResult compose_documents(std::string_view text);
 ComposeResult compose_documents_keep_empty(std::string_view text);
 // As compose_documents, with the given file id in every span.
 ComposeResult compose_file_documents(std::string_view text, uint32_t file_id);
-// The general entry the three above wrap.
+// The general entry the three above wrap; composes over a kept copy of `text`.
 ComposeResult compose_text(std::string_view text, const ComposeOptions& options);
+// As compose_text, over bytes the caller already keeps (no copy).
+ComposeResult compose_kept_text(std::shared_ptr<const std::string> text, const ComposeOptions& options);
 
-// Copy of text[start, end); when the slice ends before the text does and
+// text[start, end); when the slice ends before the text does and
 // everything after its last line break is blanks, the slice is cut after that
 // break (a block scalar's scan can reach into the next line's indentation).
-std::string source_text_slice(std::string_view text, uint64_t start, uint64_t end);
+std::string_view source_text_slice(std::string_view text, uint64_t start, uint64_t end);
 
 }  // namespace qf

@@ -49,7 +49,7 @@ void walk_aliases(const YamlNode& root, const TreeOverlay* overlay, OnAlias&& on
     const YamlNode& n = *f.node;
     const size_t count = n.is_sequence() ? n.items.size() : n.is_mapping() ? 2 * n.pairs.size() : 0;
     if (f.next >= count) {
-      if (n.anchor) ++bound[*n.anchor];
+      if (n.anchor()) ++bound[*n.anchor()];
       stack.pop_back();
       continue;
     }
@@ -127,7 +127,7 @@ std::vector<std::string> dangling_alias_names(const YamlNode& root) {
   std::vector<std::string> out;
   std::unordered_map<std::string_view, bool, KeyedHash> seen;
   walk_aliases(root, nullptr, [&](const YamlNode& a, bool resolves) {
-    if (!resolves && seen.emplace(a.text, true).second) out.push_back(a.text);
+    if (!resolves && seen.emplace(a.text, true).second) out.push_back(a.text.str());
     return true;
   });
   return out;
@@ -184,19 +184,19 @@ bool tag_keeps_value(std::string_view tag, const YamlNode& node, ResolverMode mo
 }
 
 YamlNode replacement_node(const YamlNode& old, YamlNode fresh, ResolverMode mode) {
-  const Comments& oc = old.comments;
-  Comments& c = fresh.comments;
+  const Comments& oc = old.comments();
+  Comments& c = fresh.edit_comments();
   c.head = oc.head;
   c.foot = oc.foot;
   c.inline_ = oc.inline_;
   c.inline_spaces = oc.inline_spaces;
-  c.value_pad = oc.value_pad;
+  fresh.value_pad = old.value_pad;
   c.inline_before_value = oc.inline_before_value;
   c.inline_after_value = oc.inline_after_value;
   c.inline_after_spaces = oc.inline_after_spaces;
-  fresh.anchor = old.anchor;
-  fresh.tag = old.tag && tag_keeps_value(*old.tag, fresh, mode) ? old.tag : std::nullopt;
   c.modified = true;
+  fresh.set_anchor(old.anchor());
+  fresh.set_tag(old.tag() && tag_keeps_value(*old.tag(), fresh, mode) ? old.tag() : std::nullopt);
   return fresh;
 }
 
@@ -215,16 +215,18 @@ std::optional<EditError> replace_node(YamlNode& root, YamlNode& slot, YamlNode f
 
 void keep_document_fields(const YamlNode& old_root, YamlNode& fresh) {
   fresh.explicit_start = old_root.explicit_start;
-  fresh.directives = old_root.directives;
+  fresh.set_directives(old_root.directives());
   fresh.leading_bom = old_root.leading_bom;
   fresh.explicit_end = old_root.explicit_end;
-  fresh.empty_documents_before = old_root.empty_documents_before;
-  fresh.empty_documents_after = old_root.empty_documents_after;
+  fresh.set_empty_documents_before(old_root.empty_documents_before());
+  fresh.set_empty_documents_after(old_root.empty_documents_after());
+  // Texts of the new root may have been taken from the old tree.
+  if (old_root.kept_text()) fresh.keep_text(old_root.kept_text());
 }
 
 void replace_whole_node(YamlNode& root, YamlNode& slot, YamlNode fresh) {
   if (&slot == &root) keep_document_fields(slot, fresh);
-  fresh.comments.modified = true;
+  fresh.edit_comments().modified = true;
   YamlNode old = std::move(slot);
   slot = std::move(fresh);
   drop_node_tree(std::move(old));
@@ -245,7 +247,7 @@ std::optional<EditError> delete_sequence_item(YamlNode& root, YamlNode& seq, uin
   if (auto err = check_overlay(root, overlay)) return err;
   YamlNode old = std::move(seq.items[index]);
   seq.items.erase(seq.items.begin() + static_cast<ptrdiff_t>(index));
-  seq.comments.modified = true;
+  seq.edit_comments().modified = true;
   drop_node_tree(std::move(old));
   return std::nullopt;
 }
@@ -273,8 +275,8 @@ std::optional<EditError> assign_mapping_value(YamlNode& root, YamlNode& map, siz
 }
 
 void append_mapping_entry(YamlNode& map, YamlNode key, YamlNode value) {
-  key.comments.modified = true;
-  value.comments.modified = true;
+  key.edit_comments().modified = true;
+  value.edit_comments().modified = true;
   map.pairs.push_back(MappingEntry{std::move(key), std::move(value)});
 }
 
@@ -289,7 +291,7 @@ std::optional<EditError> delete_mapping_entries(YamlNode& root, YamlNode& map, s
   }
   if (auto err = check_overlay(root, overlay)) return err;
   if (entries.empty()) return std::nullopt;
-  std::vector<MappingEntry> kept;
+  NodeList<MappingEntry> kept;
   std::vector<MappingEntry> dropped;
   kept.reserve(map.pairs.size() - std::min(entries.size(), map.pairs.size()));
   size_t next = 0;
@@ -302,7 +304,7 @@ std::optional<EditError> delete_mapping_entries(YamlNode& root, YamlNode& map, s
     }
   }
   map.pairs = std::move(kept);
-  map.comments.modified = true;
+  map.edit_comments().modified = true;
   for (MappingEntry& e : dropped) {
     drop_node_tree(std::move(e.key));
     drop_node_tree(std::move(e.value));

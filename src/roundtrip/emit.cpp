@@ -1,5 +1,6 @@
 #include "roundtrip/emit.hpp"
 
+#include <span>
 #include <algorithm>
 #include <vector>
 
@@ -15,10 +16,10 @@ namespace {
 
 bool ends_with_newline(const std::string& out) { return !out.empty() && out.back() == '\n'; }
 
-bool has_properties(const YamlNode& n) { return n.tag.has_value() || n.anchor.has_value(); }
+bool has_properties(const YamlNode& n) { return n.tag().has_value() || n.anchor().has_value(); }
 
 bool has_comments(const YamlNode& n) {
-  const Comments& c = n.comments;
+  const Comments& c = n.comments();
   return !c.head.empty() || c.inline_.has_value() || c.inline_after_value.has_value() || !c.foot.empty();
 }
 
@@ -195,67 +196,67 @@ class Writer {
   }
 
   void head_comments(const YamlNode& n, uint64_t indent, bool skip_below) {
-    for (const HeadComment& h : n.comments.head)
+    for (const HeadComment& h : n.comments().head)
       if (!(skip_below && h.below_introducer)) comment_line(h.text, indent);
   }
   void below_introducer_comments(const YamlNode& n, uint64_t indent) {
-    if (!n.comments.inline_before_value) return;
-    for (const HeadComment& h : n.comments.head)
+    if (!n.comments().inline_before_value) return;
+    for (const HeadComment& h : n.comments().head)
       if (h.below_introducer) comment_line(h.text, indent);
   }
   static bool has_below_introducer_heads(const YamlNode& n) {
-    if (!n.comments.inline_before_value) return false;
-    for (const HeadComment& h : n.comments.head)
+    if (!n.comments().inline_before_value) return false;
+    for (const HeadComment& h : n.comments().head)
       if (h.below_introducer) return true;
     return false;
   }
   void foot_comments(const YamlNode& n, uint64_t indent) {
-    for (const std::string& f : n.comments.foot) comment_line(f, indent);
+    for (const std::string& f : n.comments().foot) comment_line(f, indent);
   }
 
   // `adjust` columns were already written since the position the recorded
   // spacing counts from (a "," after a flow entry, the ":" or "-" before an
   // empty value).
   void inline_comment(const YamlNode& n, uint32_t adjust = 0) {
-    if (!n.comments.inline_ || e_.last_inline_comment_node == &n) return;
-    uint32_t spaces = n.comments.inline_spaces > adjust ? n.comments.inline_spaces - adjust : 0;
+    if (!n.comments().inline_ || e_.last_inline_comment_node == &n) return;
+    uint32_t spaces = n.comments().inline_spaces > adjust ? n.comments().inline_spaces - adjust : 0;
     append_spaces(out_, std::max<uint32_t>(spaces, 1));
     out_.push_back('#');
-    if (!n.comments.inline_->empty()) {
+    if (!n.comments().inline_->empty()) {
       out_.push_back(' ');
-      out_.append(*n.comments.inline_);
+      out_.append(*n.comments().inline_);
     }
     e_.last_inline_comment_node = &n;
   }
 
   void node_properties(const YamlNode& n) {
-    if (n.tag) {
-      out_.append(*n.tag);
+    if (n.tag()) {
+      out_.append(*n.tag());
       out_.push_back(' ');
     }
-    if (n.anchor) {
+    if (n.anchor()) {
       out_.push_back('&');
-      out_.append(*n.anchor);
+      out_.append(*n.anchor());
       out_.push_back(' ');
     }
   }
   void trailing_properties(const YamlNode& n) {
-    if (n.tag) {
+    if (n.tag()) {
       out_.push_back(' ');
-      out_.append(*n.tag);
+      out_.append(*n.tag());
     }
-    if (n.anchor) {
+    if (n.anchor()) {
       out_.append(" &");
-      out_.append(*n.anchor);
+      out_.append(*n.anchor());
     }
   }
   void leading_properties(const YamlNode& n) {
     if (!has_properties(n)) return;
-    if (n.tag) out_.append(*n.tag);
-    if (n.anchor) {
-      if (n.tag) out_.push_back(' ');
+    if (n.tag()) out_.append(*n.tag());
+    if (n.anchor()) {
+      if (n.tag()) out_.push_back(' ');
       out_.push_back('&');
-      out_.append(*n.anchor);
+      out_.append(*n.anchor());
     }
     out_.push_back('\n');
   }
@@ -271,18 +272,18 @@ class Writer {
   static bool properties_only(const YamlNode& n) {
     // A tagged empty value made from None is written as its properties
     // alone too: the tag over "null" would read back as the text "null".
-    return has_properties(n) && (!n.synthetic || (n.is_null() && n.tag)) &&
+    return has_properties(n) && (!n.synthetic || (n.is_null() && n.tag())) &&
            (n.is_null() || (n.is_scalar() && n.scalar_style == ScalarStyle::Plain && n.text.empty()));
   }
 
   // Properties and the node, inline form.
   void props_and_node(const YamlNode& n, uint64_t indent) {
-    if (!n.source && properties_only(n)) {
+    if (!n.source() && properties_only(n)) {
       leading_properties(n);
       out_.pop_back();  // the line feed
       return;
     }
-    if (!n.source) node_properties(n);
+    if (!n.source()) node_properties(n);
     node(n, indent);
   }
 
@@ -291,21 +292,21 @@ class Writer {
     bool empty = n.is_null() || (n.is_scalar() && n.scalar_style == ScalarStyle::Plain && n.text.empty());
     if (!empty) return false;
     if (n.is_null() && !n.synthetic) return true;
-    if (n.comments.inline_) return false;
+    if (n.comments().inline_) return false;
     return !(n.is_null() && n.synthetic && e_.null_style != NullStyle::Default);
   }
 
   void empty_value(const YamlNode& n) {
     trailing_properties(n);
     // Spacing counts from the end of the properties, or from the indicator.
-    if (n.comments.inline_) inline_comment(n, has_properties(n) ? 0 : 1);
+    if (n.comments().inline_) inline_comment(n, has_properties(n) ? 0 : 1);
     out_.push_back('\n');
   }
 
   // The value of a flow-mapping entry or explicit key written without ":"
   // ("{a, b}", "? a"): a Null that no text position was found for.
   static bool absent_value(const YamlNode& v) {
-    return v.is_null() && !v.synthetic && !v.source && !has_properties(v) && !has_comments(v) &&
+    return v.is_null() && !v.synthetic && !v.source() && !has_properties(v) && !has_comments(v) &&
            v.span.offset == 0 && v.span.line == 0 && v.end_offset == 0;
   }
 
@@ -320,11 +321,11 @@ class Writer {
     return false;
   }
 
-  void block_mapping(const std::vector<MappingEntry>& pairs, uint64_t indent, bool compact_first) {
+  void block_mapping(std::span<const MappingEntry> pairs, uint64_t indent, bool compact_first) {
     for (size_t i = 0; i < pairs.size(); ++i) {
       const MappingEntry& e = pairs[i];
       if (!(compact_first && i == 0)) {
-        blank_lines(e.key.comments.blank_before);
+        blank_lines(e.key.comments().blank_before);
         head_comments(e.key, indent, false);
         if (hoists_first_heads(e.key)) lead_heads(&e.key.items[0], indent);
         append_spaces(out_, indent);
@@ -355,7 +356,7 @@ class Writer {
   void explicit_key_entry(const YamlNode& key, const YamlNode& value, uint64_t indent) {
     out_.push_back('?');
     uint64_t ki = indent + step();
-    if (key.is_block_collection() && !key.source) {
+    if (key.is_block_collection() && !key.source()) {
       trailing_properties(key);
       out_.push_back('\n');
       if (key.is_sequence()) {
@@ -379,7 +380,7 @@ class Writer {
     // Comment lines above a value written on the ":" line stand above it
     // (a block collection value has them below the ":" line).
     if (!value.is_block_collection()) {
-      head_comments(value, indent, value.comments.inline_before_value);
+      head_comments(value, indent, value.comments().inline_before_value);
       skip_value_heads_ = true;
     }
     append_spaces(out_, indent);
@@ -395,21 +396,21 @@ class Writer {
     uint64_t a = indent + step();
     const uint32_t colon_gap = colon_gap_;
     colon_gap_ = 0;
-    if (v.source) {
+    if (v.source()) {
       out_.push_back(' ');
-      include_directive(*v.source);
+      include_directive(*v.source());
       inline_comment(v);
       out_.push_back('\n');
       return;
     }
     const bool hoisted = skip_value_heads_;
-    const bool heads = !v.comments.head.empty() && !hoisted;
+    const bool heads = !v.comments().head.empty() && !hoisted;
     skip_value_heads_ = false;
     if (writes_as_nothing(v)) {
       // Comment lines above an empty value that carries properties: the
       // properties go below them, on a line of their own.
       colon_gap_ = colon_gap;
-      if (heads || v.comments.inline_after_value)
+      if (heads || v.comments().inline_after_value)
         value_after_introducer_comment(v, a, heads ? Heads::All : hoisted ? Heads::BelowIntroducer : Heads::None);
       else empty_value(v);
       return;
@@ -419,7 +420,7 @@ class Writer {
       inline_comment(v, colon_gap);
       out_.push_back('\n');
       uint64_t d;
-      if (e_.dumps_layout) d = (e_.indentless && !v.tag) ? indent : a;
+      if (e_.dumps_layout) d = (e_.indentless && !v.tag()) ? indent : a;
       else d = v.span.column > indent ? a : indent;
       if (heads) head_comments(v, d, false);
       block_sequence(v.items, d, false);
@@ -437,11 +438,11 @@ class Writer {
     }
     int64_t saved_parent = parent_indent_;
     parent_indent_ = int64_t(indent);
-    if (v.comments.inline_before_value || heads) {
+    if (v.comments().inline_before_value || heads) {
       colon_gap_ = colon_gap;
       value_after_introducer_comment(v, a, heads ? Heads::All : hoisted ? Heads::BelowIntroducer : Heads::None);
     } else {
-      append_spaces(out_, ignore_value_pad_ ? 1 : std::max<uint32_t>(v.comments.value_pad, 1));
+      append_spaces(out_, ignore_value_pad_ ? 1 : std::max<uint32_t>(v.value_pad, 1));
       props_and_node(v, a);
       inline_comment(v);
       newline_if_needed();
@@ -454,7 +455,7 @@ class Writer {
   enum class Heads { None, BelowIntroducer, All };
   void value_after_introducer_comment(const YamlNode& n, uint64_t indent, Heads heads) {
     if (!properties_only(n)) trailing_properties(n);
-    if (n.comments.inline_before_value) inline_comment(n, colon_gap_);
+    if (n.comments().inline_before_value) inline_comment(n, colon_gap_);
     colon_gap_ = 0;
     out_.push_back('\n');
     if (heads == Heads::All) head_comments(n, indent, false);
@@ -475,45 +476,45 @@ class Writer {
   }
 
   void after_value_comment(const YamlNode& n) {
-    if (!n.comments.inline_after_value) return;
-    append_spaces(out_, std::max<uint32_t>(n.comments.inline_after_spaces, 1));
+    if (!n.comments().inline_after_value) return;
+    append_spaces(out_, std::max<uint32_t>(n.comments().inline_after_spaces, 1));
     out_.push_back('#');
-    if (!n.comments.inline_after_value->empty()) {
+    if (!n.comments().inline_after_value->empty()) {
       out_.push_back(' ');
-      out_.append(*n.comments.inline_after_value);
+      out_.append(*n.comments().inline_after_value);
     }
   }
 
   // A block collection item written on its "- " line ("- k: v", "- - a").
   // An item with a directive record is written as its directive.
   static bool compact_mapping_form(const YamlNode& item) {
-    return !item.source && item.is_mapping() && item.is_block_collection() && !has_properties(item) &&
-           !item.comments.inline_ && !item.comments.inline_before_value;
+    return !item.source() && item.is_mapping() && item.is_block_collection() && !has_properties(item) &&
+           !item.comments().inline_ && !item.comments().inline_before_value;
   }
   static bool compact_sequence_form(const YamlNode& item) {
-    return !item.source && item.is_sequence() && item.is_block_collection() && !has_properties(item) &&
-           item.comments.compact && !item.comments.inline_;
+    return !item.source() && item.is_sequence() && item.is_block_collection() && !has_properties(item) &&
+           item.comments().compact && !item.comments().inline_;
   }
 
   // A block sequence written as an explicit key starts on the line below its
   // "?": comment lines above its first entry would read back as comments
   // above the key, so they are written above the "?".
   static bool hoists_first_heads(const YamlNode& key) {
-    return key.is_sequence() && key.is_block_collection() && !key.source && !key.items.empty();
+    return key.is_sequence() && key.is_block_collection() && !key.source() && !key.items.empty();
   }
 
   // The comment lines written above an item's "- " line: its own, and those
   // of what continues that line ("- k: v", "- - a", "- ? - a").
   void lead_heads(const YamlNode* item, uint64_t indent) {
     for (;;) {
-      head_comments(*item, indent, item->comments.inline_before_value);
+      head_comments(*item, indent, item->comments().inline_before_value);
       const YamlNode* key = nullptr;
       for (const YamlNode* first = item;;) {
         bool mapping = compact_mapping_form(*first);
         if (mapping) first = &first->pairs[0].key;
         else if (compact_sequence_form(*first)) first = &first->items[0];
         else break;
-        head_comments(*first, indent, first->comments.inline_before_value);
+        head_comments(*first, indent, first->comments().inline_before_value);
         if (mapping) {
           key = first;
           break;
@@ -524,13 +525,13 @@ class Writer {
     }
   }
 
-  void block_sequence(const std::vector<YamlNode>& items, uint64_t indent, bool compact_first) {
+  void block_sequence(std::span<const YamlNode> items, uint64_t indent, bool compact_first) {
     const bool skip_first_heads = skip_first_heads_;
     skip_first_heads_ = false;
     for (size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
       if (!(compact_first && i == 0)) {
-        blank_lines(item.comments.blank_before);
+        blank_lines(item.comments().blank_before);
         if (!(skip_first_heads && i == 0)) lead_heads(&item, indent);
         append_spaces(out_, indent);
       }
@@ -545,14 +546,14 @@ class Writer {
   void sequence_item_inner(const YamlNode& item, uint64_t indent) {
     uint64_t c = indent + 2;
     out_.push_back('-');
-    if (item.source) {
+    if (item.source()) {
       out_.push_back(' ');
-      include_directive(*item.source);
+      include_directive(*item.source());
       inline_comment(item);
       out_.push_back('\n');
       return;
     }
-    if (writes_as_nothing(item) && (item.comments.inline_after_value || has_below_introducer_heads(item))) {
+    if (writes_as_nothing(item) && (item.comments().inline_after_value || has_below_introducer_heads(item))) {
       // Properties on a later line than the "-", with a comment after them
       // or comment lines between the "-" line and them.
       value_after_introducer_comment(item, c, Heads::BelowIntroducer);
@@ -560,7 +561,7 @@ class Writer {
     }
     if (writes_as_nothing(item)) {
       trailing_properties(item);
-      if (item.comments.inline_) inline_comment(item, has_properties(item) ? 0 : 1);
+      if (item.comments().inline_) inline_comment(item, has_properties(item) ? 0 : 1);
       out_.push_back('\n');
       return;
     }
@@ -604,10 +605,10 @@ class Writer {
     }
     int64_t saved_parent = parent_indent_;
     parent_indent_ = int64_t(indent);
-    if (item.comments.inline_before_value) {
+    if (item.comments().inline_before_value) {
       value_after_introducer_comment(item, c, Heads::BelowIntroducer);
     } else {
-      append_spaces(out_, std::max<uint32_t>(item.comments.value_pad, 1));
+      append_spaces(out_, std::max<uint32_t>(item.value_pad, 1));
       props_and_node(item, c);
       inline_comment(item);
       newline_if_needed();
@@ -715,8 +716,8 @@ class Writer {
   }
 
   void node_inner(const YamlNode& n, uint64_t indent) {
-    if (n.source) {
-      include_directive(*n.source);
+    if (n.source()) {
+      include_directive(*n.source());
       return;
     }
     switch (n.kind) {
@@ -736,7 +737,7 @@ class Writer {
       case NodeKind::Null:
         // A tagged empty value reads back as the tag over empty text, not
         // over "null".
-        if (n.tag || (!n.synthetic && has_properties(n))) return;
+        if (n.tag() || (!n.synthetic && has_properties(n))) return;
         out_.append(n.synthetic && e_.null_style == NullStyle::Tilde ? "~" : "null");
         return;
     }
@@ -765,12 +766,12 @@ class Writer {
   }
 
   void scalar(const YamlNode& n, uint64_t indent) {
-    const std::string& text = n.text;
-    if (n.comments.raw && !n.comments.modified && e_.flow_depth == 0 && raw_fits(*n.comments.raw, parent_indent_)) {
-      const std::string& raw = *n.comments.raw;
+    const std::string_view text = n.text;
+    if (n.comments().raw && !n.comments().modified && e_.flow_depth == 0 && raw_fits(*n.comments().raw, parent_indent_)) {
+      const std::string_view raw = *n.comments().raw;
       out_.append(raw);
       // A comment on the header line is part of the verbatim text.
-      if (n.comments.inline_ && !n.comments.inline_before_value) e_.last_inline_comment_node = &n;
+      if (n.comments().inline_ && !n.comments().inline_before_value) e_.last_inline_comment_node = &n;
       if (raw.empty() || (raw.back() != '\n' && raw.back() != '\r')) e_.pending_newline_at = out_.size();
       block_scalar_end_ = out_.size();
       return;
@@ -832,10 +833,10 @@ class Writer {
 };
 
 void Writer::document(const YamlNode& root) {
-  uint32_t empties = root.empty_documents_before;
+  uint32_t empties = root.empty_documents_before();
   for (uint32_t i = 0; i < empties; ++i) out_.append("---\n");
-  if (empties && !root.directives.empty()) out_.append("...\n");
-  for (const std::string& d : root.directives) {
+  if (empties && !root.directives().empty()) out_.append("...\n");
+  for (const std::string& d : root.directives()) {
     out_.push_back('%');
     out_.append(d);
     out_.push_back('\n');
@@ -843,31 +844,31 @@ void Writer::document(const YamlNode& root) {
   if (root.explicit_start || empties) out_.append("---\n");
   // Comment lines between a block collection's properties and its first
   // entry are read as its head comments: they are written there.
-  const bool heads_after_properties = !root.source && root.is_block_collection() && has_properties(root);
+  const bool heads_after_properties = !root.source() && root.is_block_collection() && has_properties(root);
   if (!heads_after_properties)
-    for (const HeadComment& h : root.comments.head) comment_line(h.text, 0);
-  bool tagged_synthetic = root.tag && root.synthetic;
+    for (const HeadComment& h : root.comments().head) comment_line(h.text, 0);
+  bool tagged_synthetic = root.tag() && root.synthetic;
   uint64_t s = step();
-  if (root.source) {
-    include_directive(*root.source);
+  if (root.source()) {
+    include_directive(*root.source());
     inline_comment(root);
     out_.push_back('\n');
   } else if (root.is_collection() && root.is_block_collection()) {
     // A comment on the first line of a block collection that none of its
     // entries took: kept on a line of its own above it (below properties,
     // where it reads back as a head comment).
-    if (root.comments.inline_ && !heads_after_properties) comment_line(*root.comments.inline_, 0);
+    if (root.comments().inline_ && !heads_after_properties) comment_line(*root.comments().inline_, 0);
     leading_properties(root);
     if (heads_after_properties) {
-      if (root.comments.inline_) comment_line(*root.comments.inline_, 0);
-      for (const HeadComment& h : root.comments.head) comment_line(h.text, 0);
+      if (root.comments().inline_) comment_line(*root.comments().inline_, 0);
+      for (const HeadComment& h : root.comments().head) comment_line(h.text, 0);
     }
     if (root.is_mapping()) block_mapping(root.pairs, tagged_synthetic ? s : 0, false);
     else block_sequence(root.items, tagged_synthetic && !e_.indentless ? s : 0, false);
-  } else if (root.is_null() && tagged_synthetic && !root.comments.inline_ && !root.anchor &&
+  } else if (root.is_null() && tagged_synthetic && !root.comments().inline_ && !root.anchor() &&
              e_.null_style == NullStyle::Default) {
     leading_properties(root);
-  } else if (root.is_null() && !root.synthetic && !has_properties(root) && !root.comments.inline_ &&
+  } else if (root.is_null() && !root.synthetic && !has_properties(root) && !root.comments().inline_ &&
              (root.explicit_start || empties)) {
     // An empty document stays empty.
   } else {
@@ -875,9 +876,9 @@ void Writer::document(const YamlNode& root) {
     inline_comment(root);
     newline_if_needed();
   }
-  for (const std::string& f : root.comments.foot) comment_line(f, 0);
+  for (const std::string& f : root.comments().foot) comment_line(f, 0);
   if (root.explicit_end) out_.append("...\n");
-  for (uint32_t i = 0; i < root.empty_documents_after; ++i) out_.append("---\n");
+  for (uint32_t i = 0; i < root.empty_documents_after(); ++i) out_.append("---\n");
 }
 
 }  // namespace
@@ -892,12 +893,24 @@ void close_output(RoundTripEmitter& e) {
 }
 
 bool subtree_is_modified(const YamlNode& node) {
-  return any_in_tree(node, [](const YamlNode& n) { return n.comments.modified; });
+  return any_in_tree(node, [](const YamlNode& n) { return n.comments().modified; });
 }
+
+namespace {
+
+// About the length a root renders to when it was read from text: its source
+// range, and a little room for edits (output then grows once at most).
+size_t expected_length(const YamlNode& root) {
+  size_t read = root.end_offset > root.span.offset ? root.end_offset - root.span.offset : 0;
+  return read + read / 16;
+}
+
+}  // namespace
 
 std::string emit_root(const YamlNode& node, NullStyle null_style) {
   RoundTripEmitter e;
   e.null_style = null_style;
+  e.out.reserve(expected_length(node));
   if (node.leading_bom) e.out.append("\xEF\xBB\xBF");
   emit_document(e, node);
   close_output(e);
@@ -906,7 +919,7 @@ std::string emit_root(const YamlNode& node, NullStyle null_style) {
 
 std::string emit_included_root(const YamlNode& node) {
   YamlNode copy(node);
-  copy.source.reset();
+  copy.set_source(std::nullopt);
   return emit_root(copy, NullStyle::Keyword);
 }
 
@@ -921,11 +934,14 @@ std::string render_document(const RoundTripDocument& doc) {
   } else {
     RoundTripEmitter e;
     e.null_style = doc.null_style;
+    size_t expected = 0;
+    for (const YamlNode& root : doc.docs) expected += expected_length(root);
+    e.out.reserve(expected);
     if (!doc.docs.empty() && doc.docs.front().leading_bom) e.out.append("\xEF\xBB\xBF");
     for (size_t i = 0; i < doc.docs.size(); ++i) {
       const YamlNode& root = doc.docs[i];
-      if (i > 0 && root.empty_documents_before == 0) {
-        if (!root.directives.empty()) {
+      if (i > 0 && root.empty_documents_before() == 0) {
+        if (!root.directives().empty()) {
           if (!doc.docs[i - 1].explicit_end) e.out.append("...\n");
         } else if (!root.explicit_start) {
           e.out.append("---\n");

@@ -92,7 +92,7 @@ std::optional<std::string> anchor_name_error(std::string_view name) {
 const YamlNode* first_anchor_carrier(const YamlNode& root, std::string_view name) {
   const YamlNode* found = nullptr;
   walk_tree(root, [&](const YamlNode& n) {
-    if (!n.anchor || *n.anchor != name) return Walk::Into;
+    if (!n.anchor() || *n.anchor() != name) return Walk::Into;
     found = &n;
     return Walk::Stop;
   });
@@ -104,7 +104,7 @@ std::optional<std::string> anchor_referenced_from_outside(const YamlNode& root, 
   std::unordered_set<const YamlNode*> anchored;  // in the subtree
   walk_tree(subtree, [&](const YamlNode& n) {
     const bool is_root = &n == &subtree;
-    if (n.anchor && (is_root ? removed != AnchorsRemoved::Below : removed != AnchorsRemoved::Root))
+    if (n.anchor() && (is_root ? removed != AnchorsRemoved::Below : removed != AnchorsRemoved::Root))
       anchored.insert(&n);
   });
   if (anchored.empty()) return std::nullopt;
@@ -114,7 +114,7 @@ std::optional<std::string> anchor_referenced_from_outside(const YamlNode& root, 
     if (!n.is_alias()) return Walk::Into;
     const YamlNode* t = resolver.target(n);
     if (!t || !anchored.count(t)) return Walk::Into;
-    name = *t->anchor;
+    name = *t->anchor();
     return Walk::Stop;
   });
   return name;
@@ -122,17 +122,17 @@ std::optional<std::string> anchor_referenced_from_outside(const YamlNode& root, 
 
 void rename_anchor(const YamlNode& root, YamlNode& node, std::string name, const AnchorResolver& resolver) {
   std::vector<YamlNode*> referring;
-  if (node.anchor && *node.anchor != name) {
+  if (node.anchor() && *node.anchor() != name) {
     walk_tree(root, [&](const YamlNode& n) {
       if (n.is_alias() && resolver.target(n) == &node) referring.push_back(const_cast<YamlNode*>(&n));
     });
   }
   for (YamlNode* a : referring) {
     a->text = name;
-    a->comments.modified = true;
+    a->edit_comments().modified = true;
   }
-  node.anchor = std::move(name);
-  node.comments.modified = true;
+  node.set_anchor(std::move(name));
+  node.edit_comments().modified = true;
 }
 
 MakeAliasOutcome make_alias_outcome(const YamlNode& root, const YamlNode& node, std::string_view name) {
@@ -144,10 +144,10 @@ MakeAliasOutcome make_alias_outcome(const YamlNode& root, const YamlNode& node, 
   walk_tree(root, [&](const YamlNode& n, uint32_t depth) {
     path.resize(depth);
     path.push_back(&n);
-    if (n.anchor && *n.anchor == name) any = true;
+    if (n.anchor() && *n.anchor() == name) any = true;
     if (&n == &node)
       for (const YamlNode* a : path)
-        if (a->anchor && *a->anchor == name) cycle = true;
+        if (a->anchor() && *a->anchor() == name) cycle = true;
   });
   if (!any) return MakeAliasOutcome::NoAnchor;
   return cycle ? MakeAliasOutcome::Cycle : MakeAliasOutcome::Order;
@@ -162,10 +162,10 @@ void make_alias_in_place(YamlNode& node, std::string name) {
   node.kind = NodeKind::Alias;
   node.text = std::move(name);
   node.scalar_style = ScalarStyle::Plain;
-  node.anchor.reset();
-  node.tag.reset();
-  node.comments.raw.reset();
-  node.comments.modified = true;
+  node.set_anchor(std::nullopt);
+  node.set_tag(std::nullopt);
+  if (node.comments().raw) node.edit_comments().raw.reset();
+  node.edit_comments().modified = true;
   drop_node_tree(std::move(gone));
 }
 

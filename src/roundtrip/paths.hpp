@@ -20,9 +20,9 @@ class AnchorResolver;
 struct KeyForm {
   bool quoted = false;             // any scalar style but plain
   std::optional<std::string> tag;  // as written
-  static KeyForm of(const YamlNode& key) { return {key.scalar_style != ScalarStyle::Plain, key.tag}; }
+  static KeyForm of(const YamlNode& key) { return {key.scalar_style != ScalarStyle::Plain, key.tag()}; }
   bool matches(const YamlNode& key) const {
-    return quoted == (key.scalar_style != ScalarStyle::Plain) && tag == key.tag;
+    return quoted == (key.scalar_style != ScalarStyle::Plain) && tag == key.tag();
   }
   friend bool operator==(const KeyForm&, const KeyForm&) = default;
 };
@@ -42,7 +42,7 @@ struct PathSegment {
   // The step to the value (or, with key_node, to the key) of the entry whose
   // key is this scalar node, its form included.
   static PathSegment key_step_for(const YamlNode& key, bool key_node = false) {
-    return {key_node ? Kind::KeyNode : Kind::Key, key.text, 0, KeyForm::of(key)};
+    return {key_node ? Kind::KeyNode : Kind::Key, key.text.str(), 0, KeyForm::of(key)};
   }
   // A scalar key this Key/KeyNode step selects.
   bool selects_key(const YamlNode& k) const { return k.is_scalar() && k.text == key && (!form || form->matches(k)); }

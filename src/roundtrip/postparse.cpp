@@ -18,7 +18,7 @@ std::string position_text(const Span& s) {
   return "at line " + std::to_string(s.line + 1) + ", column " + std::to_string(s.column + 1);
 }
 
-ScalarTag tag_of(const YamlNode& n) { return n.tag ? ScalarTag(std::string_view(*n.tag)) : std::nullopt; }
+ScalarTag tag_of(const YamlNode& n) { return n.tag() ? ScalarTag(std::string_view(*n.tag())) : std::nullopt; }
 
 bool readings_agree(const ResolvedScalar& a, const ResolvedScalar& b) {
   if (a.kind != b.kind) return false;
@@ -172,7 +172,7 @@ void for_each_duplicate(const YamlNode& root, ResolverMode mode, F&& on_dup) {
 }  // namespace
 
 std::string key_display_text(const YamlNode& key) {
-  if (key.is_scalar()) return key.text;
+  if (key.is_scalar()) return key.text.str();
   std::string out;
   append_debug(key, out);
   return out;
@@ -233,12 +233,12 @@ void upgrade_yaml11_scalars(YamlNode& node, ResolverMode mode) {
         // the text, quoted.
         if (!tag) {
           n.scalar_style = ScalarStyle::DoubleQuoted;
-          n.comments.modified = true;
+          n.edit_comments().modified = true;
         }
         return;
     }
     n.text = std::move(text);
-    n.comments.modified = true;
+    n.edit_comments().modified = true;
   });
 }
 

@@ -25,14 +25,14 @@ inline bool is_include_tag(std::optional<std::string_view> tag) noexcept {
 // tag as written. A standard tag names the node's type, not where it came
 // from, and gives nothing.
 inline std::optional<std::string_view> effective_source_tag(const YamlNode& node) noexcept {
-  if (node.source) return std::string_view(node.source->tag);
-  if (!node.tag || is_standard_tag(*node.tag)) return std::nullopt;
-  return std::string_view(*node.tag);
+  if (node.source()) return std::string_view(node.source()->tag);
+  if (!node.tag() || is_standard_tag(*node.tag())) return std::nullopt;
+  return std::string_view(*node.tag());
 }
 
 // The directive's argument; none for a node no directive produced.
 inline std::optional<std::string_view> effective_source_target(const YamlNode& node) noexcept {
-  if (node.source) return std::string_view(node.source->target);
+  if (node.source()) return std::string_view(node.source()->target);
   return std::nullopt;
 }
 

@@ -19,7 +19,7 @@ class TagHandles {
   // From the "TAG !h! prefix" directives of a document root; the first
   // definition of a handle is kept.
   explicit TagHandles(const YamlNode& root) {
-    for (const std::string& d : root.directives) add(d);
+    for (const std::string& d : root.directives()) add(d);
   }
 
   bool empty() const noexcept { return handles_.empty(); }

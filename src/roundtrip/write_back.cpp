@@ -33,7 +33,7 @@ std::vector<const YamlNode*> included_roots(const RoundTripDocument& doc) {
 // The new text of the file behind an included root: its loaded text while
 // its content is unchanged, else the content written anew.
 std::string included_file_text(const RoundTripDocument& doc, const YamlNode& root, bool changed) {
-  const uint32_t id = *root.source->target_file_id;
+  const uint32_t id = *root.source()->target_file_id;
   const std::optional<std::string>* loaded = id < doc.texts.size() ? &doc.texts[id] : nullptr;
   if (!changed && loaded && *loaded) return **loaded;
   std::string first = emit_included_root(root);
@@ -54,7 +54,7 @@ std::optional<WriteBackError> add_file(std::vector<PlannedWrite>& plan, const Ro
     if (w.bytes() == text) return std::nullopt;
     return conflict_error(path);
   }
-  plan.push_back(PlannedWrite{id, std::string(path), std::move(text), nullptr});
+  plan.push_back(PlannedWrite{id, std::string(path), std::move(text), std::nullopt});
   return std::nullopt;
 }
 
@@ -115,11 +115,11 @@ std::optional<WriteBackError> find_unwritable_edit(const RoundTripDocument& doc)
   while (!stack.empty()) {
     auto [node, owner] = stack.back();
     stack.pop_back();
-    if (node->source && !owner.blocker) {
-      if (node->source->target_file_id) owner.file = *node->source->target_file_id;
-      else owner.blocker = &*node->source;
+    if (node->source() && !owner.blocker) {
+      if (node->source()->target_file_id) owner.file = *node->source()->target_file_id;
+      else owner.blocker = &*node->source();
     }
-    if (owner.blocker && node->comments.modified) {
+    if (owner.blocker && node->comments().modified) {
       std::string message = "cannot write back an edit inside '";
       message.append(owner.blocker->tag).append(" ").append(owner.blocker->target);
       message.append("': only the main text and files read by !include are written");
@@ -147,20 +147,20 @@ WritePlan plan_save(const RoundTripDocument& doc, const std::optional<std::strin
     if (!path && doc.source) return plan;
     if (!path && !doc.origin) return needs_path();
     const std::string& target = path ? *path : *doc.origin;
-    if (doc.source && !doc.declare_yaml_1_2) plan.push_back(PlannedWrite{0, target, {}, &*doc.source});
-    else plan.push_back(PlannedWrite{0, target, render_document(doc), nullptr});
+    if (doc.source && !doc.declare_yaml_1_2) plan.push_back(PlannedWrite{0, target, {}, *doc.source});
+    else plan.push_back(PlannedWrite{0, target, render_document(doc), std::nullopt});
     return plan;
   }
   if (auto refusal = find_unwritable_edit(doc)) return std::move(*refusal);
   for (const YamlNode* root : included_roots(doc)) {
-    const uint32_t id = *root->source->target_file_id;
+    const uint32_t id = *root->source()->target_file_id;
     if (id >= doc.files.size() || !included_root_changed(*root)) continue;
     if (auto conflict = add_file(plan, doc, id, included_file_text(doc, *root, true))) return std::move(*conflict);
   }
   const std::optional<std::string>& target = path ? path : doc.origin;
   if (path || main_text_changed(doc)) {
     if (!target) return needs_path();
-    plan.push_back(PlannedWrite{0, *target, render_document(doc), nullptr});
+    plan.push_back(PlannedWrite{0, *target, render_document(doc), std::nullopt});
   }
   sort_by_file_id(plan);
   return plan;
@@ -173,7 +173,7 @@ WritePlan plan_include_files(const RoundTripDocument& doc) {
   if (auto refusal = find_unwritable_edit(doc)) return std::move(*refusal);
   std::vector<PlannedWrite> plan;
   for (const YamlNode* root : included_roots(doc)) {
-    const uint32_t id = *root->source->target_file_id;
+    const uint32_t id = *root->source()->target_file_id;
     if (id >= doc.files.size()) continue;
     if (auto conflict = add_file(plan, doc, id, included_file_text(doc, *root, included_root_changed(*root))))
       return std::move(*conflict);

@@ -39,8 +39,8 @@ struct PlannedWrite {
   std::string path;
   std::string text;
   // Set when the bytes are the document's kept text, which is not copied.
-  const std::string* kept = nullptr;
-  std::string_view bytes() const noexcept { return kept ? std::string_view(*kept) : std::string_view(text); }
+  std::optional<std::string_view> kept;
+  std::string_view bytes() const noexcept { return kept ? *kept : std::string_view(text); }
 };
 
 struct WriteBackError {

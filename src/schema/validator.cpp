@@ -80,7 +80,7 @@ struct PathStep {
   bool secret;  // the step enters a node inside a !secret copy
 };
 
-bool is_secret_node(const ViewNode& n) { return n.node && n.node->source && n.node->source->tag == "!secret"; }
+bool is_secret_node(const ViewNode& n) { return n.node && n.node->source() && n.node->source()->tag == "!secret"; }
 
 // Whether instance text of `n` may be quoted in a message: never for a node
 // inside a !secret copy.
@@ -276,10 +276,10 @@ class Validator {
       x.text = node.text;
       return x;
     }
-    if (node.is_null() && !node.tag) return x;
+    if (node.is_null() && !node.tag()) return x;
     std::string_view text = node.is_scalar() ? std::string_view(node.text) : std::string_view();
     ScalarStyle style = node.is_scalar() ? node.scalar_style : ScalarStyle::Plain;
-    ScalarTag tag = node.tag ? ScalarTag(std::string_view(*node.tag)) : ScalarTag();
+    ScalarTag tag = node.tag() ? ScalarTag(std::string_view(*node.tag())) : ScalarTag();
     Resolution r = resolve_scalar(view_.mode(), text, style, tag);
     switch (r.kind) {
       case ResolvedKind::Null: break;

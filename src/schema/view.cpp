@@ -11,7 +11,7 @@ namespace qf {
 namespace {
 
 ScalarTag tag_of(const YamlNode& n) {
-  return n.tag ? ScalarTag(std::string_view(*n.tag)) : ScalarTag();
+  return n.tag() ? ScalarTag(std::string_view(*n.tag())) : ScalarTag();
 }
 
 bool is_merge_tag(const std::optional<std::string>& tag) {
@@ -29,7 +29,7 @@ const YamlNode& merge_key_node() {
 Value scalar_to_value(const YamlNode& node, ResolverMode mode) {
   std::string_view text = node.is_scalar() ? std::string_view(node.text) : std::string_view();
   const ScalarStyle style = node.is_scalar() ? node.scalar_style : ScalarStyle::Plain;
-  if (!node.is_scalar() && !node.tag) return Value::null();
+  if (!node.is_scalar() && !node.tag()) return Value::null();
   ResolvedScalar r = resolve_scalar_owned(mode, text, style, tag_of(node));
   switch (r.kind) {
     case ResolvedKind::Null: return Value::null();
@@ -139,7 +139,7 @@ std::optional<ExpansionError> ValidationView::measure() {
     const YamlNode& n = *f.node;
     const size_t count = n.items.size() + 2 * n.pairs.size();
     if (f.next >= count) {
-      if (n.anchor) bound[*n.anchor] = &n;
+      if (n.anchor()) bound[*n.anchor()] = &n;
       stack.pop_back();
       continue;
     }
@@ -172,11 +172,11 @@ bool ValidationView::is_merge_key(const ViewNode& key) const {
   if (!key.node || key.items || key.key_as_string) return false;
   const YamlNode& k = *key.node;
   if (rule_ == MergeKeyRule::SourceTree) {
-    if (is_merge_tag(k.tag)) return true;
-    return !k.tag && k.is_scalar() && k.scalar_style == ScalarStyle::Plain && k.text == "<<";
+    if (is_merge_tag(k.tag())) return true;
+    return !k.tag() && k.is_scalar() && k.scalar_style == ScalarStyle::Plain && k.text == "<<";
   }
   if (k.is_scalar()) return resolve_scalar(mode_, k.text, k.scalar_style, tag_of(k)).is(ResolvedKind::Merge);
-  if (k.is_null() && k.tag)
+  if (k.is_null() && k.tag())
     return resolve_scalar(mode_, std::string_view(), ScalarStyle::Plain, tag_of(k)).is(ResolvedKind::Merge);
   return false;
 }
@@ -188,7 +188,7 @@ ValidationView::Pairs ValidationView::pairs(const ViewNode& map) {
   for (const MappingEntry& e : m.pairs) {
     const YamlNode& k = e.key;
     // Most keys are untagged scalars other than "<<": no merge key.
-    if (!k.is_alias() && !k.tag && (!k.is_scalar() || k.text != "<<")) continue;
+    if (!k.is_alias() && !k.tag() && (!k.is_scalar() || k.text != "<<")) continue;
     if (is_merge_key(resolve(k))) {
       p.merged = &merged(m).pairs;
       return p;

@@ -36,7 +36,7 @@ std::vector<std::string> comment_lines(std::string_view text) {
 }
 
 bool has_any_comment(const YamlNode& n) {
-  const Comments& c = n.comments;
+  const Comments& c = n.comments();
   return !c.head.empty() || c.inline_.has_value() || !c.foot.empty();
 }
 
@@ -71,7 +71,7 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
           d.value, kind == ResolvedKind::Str ? represented_str_style(s, text, key_or_flow) : quoted_for_tag(text));
     } else {
       node = synthetic_scalar(d.value, quoted_for_tag(text));
-      node->tag = std::move(tag);
+      node->set_tag(std::move(tag));
     }
   } else {
     auto style = static_cast<ScalarStyle>(d.style);
@@ -86,7 +86,7 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
       throw_value_error(message);
     }
     node = synthetic_scalar(d.value, style);
-    node->tag = std::move(tag);
+    node->set_tag(std::move(tag));
   }
   attach_descriptor_comments(*node, d.comment_before, d.comment, d.comment_after, depth == 0);
   return std::move(*node);
@@ -146,7 +146,7 @@ YamlNode value_node(const RepresentState& s, Value v, bool key_or_flow) {
     case ValueKind::Tagged: {
       std::string tag = v.tag();
       YamlNode inner = value_to_node(s, v.inner().take(), key_or_flow);
-      inner.tag = std::move(tag);
+      inner.set_tag(std::move(tag));
       return inner;
     }
   }
@@ -189,24 +189,24 @@ void attach_descriptor_comments(YamlNode& node, const std::optional<std::string>
                                 const std::optional<std::string>& after, bool is_root) {
   if (after && !is_root && !node.is_block_collection())
     throw_value_error("comment_after is only supported on a block mapping, a block sequence, or the document root");
-  if (before) node.comments.head = head_comments_from_lines(comment_lines(*before));
-  node.comments.inline_ = inline_comment;
-  if (after) node.comments.foot = comment_lines(*after);
+  if (before) node.edit_comments().head = head_comments_from_lines(comment_lines(*before));
+  if (inline_comment) node.edit_comments().inline_ = inline_comment;
+  if (after) node.edit_comments().foot = comment_lines(*after);
 }
 
 void check_key_comments(const YamlNode& key) {
-  if (key.comments.inline_ || !key.comments.foot.empty())
+  if (key.comments().inline_ || !key.comments().foot.empty())
     throw_value_error("a mapping key cannot carry an inline comment or comment_after");
   if (key.is_collection() && any_in_tree(key, [&](const YamlNode& n) { return &n != &key && has_any_comment(n); }))
     throw_value_error("a comment inside a mapping key is not supported, since the key must stay on one line");
 }
 
-void hoist_value_comments(std::vector<MappingEntry>& pairs) {
+void hoist_value_comments(std::span<MappingEntry> pairs) {
   if (pairs.empty()) return;
   MappingEntry& last = pairs.back();
-  std::vector<HeadComment>& heads = last.value.comments.head;
-  if (heads.empty()) return;
-  auto& key_heads = last.key.comments.head;
+  if (last.value.comments().head.empty()) return;
+  std::vector<HeadComment>& heads = last.value.edit_comments().head;
+  auto& key_heads = last.key.edit_comments().head;
   key_heads.insert(key_heads.end(), std::make_move_iterator(heads.begin()), std::make_move_iterator(heads.end()));
   heads.clear();
 }

@@ -2,6 +2,7 @@
 // to source nodes: the automatic style, the explicit style checks, the tag
 // shorthand, and where descriptor comments may stand.
 #pragma once
+#include <span>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,7 +40,7 @@ void attach_descriptor_comments(YamlNode& node, const std::optional<std::string>
 void check_key_comments(const YamlNode& key);
 
 // Head comments of the last pair's value move above its key.
-void hoist_value_comments(std::vector<MappingEntry>& pairs);
+void hoist_value_comments(std::span<MappingEntry> pairs);
 
 // Fresh nodes of this road, all marked synthetic.
 inline YamlNode synthetic_scalar(std::string text, ScalarStyle style) {

@@ -70,8 +70,8 @@ class NodeWalk {
   }
 
   ScalarTag tag_of(const YamlNode& n, std::string& scratch) const {
-    if (!n.tag) return std::nullopt;
-    return handles_ ? handles_->expand(*n.tag, scratch) : std::string_view(*n.tag);
+    if (!n.tag()) return std::nullopt;
+    return handles_ ? handles_->expand(*n.tag(), scratch) : std::string_view(*n.tag());
   }
 
   // The tag step, then the cache entry of an anchored node (after the tag
@@ -85,7 +85,7 @@ class NodeWalk {
         if (!out) return nullptr;
       }
     }
-    if (n.anchor) cache_.store(&n, out);
+    if (n.anchor()) cache_.store(&n, out);
     return out;
   }
 

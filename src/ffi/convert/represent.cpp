@@ -82,15 +82,15 @@ YamlNode represent_tagged(RepresentState& s, std::string tag, PyObject* value, u
   validate_dump_tag(tag);
   YamlNode node = represent_object(s, value, depth + 1, in_flow, is_key);
   if (node.is_alias()) throw_value_error(kTagOnShared);
-  if (node.tag) throw_already_tagged();
-  if (node.anchor) {
-    if (std::optional<uint64_t> id = provisional_identity(*node.anchor)) {
+  if (node.tag()) throw_already_tagged();
+  if (node.anchor()) {
+    if (std::optional<uint64_t> id = provisional_identity(*node.anchor())) {
       if (s.aliased.contains(*id)) throw_value_error(kTagOnShared);
-      node.anchor.reset();
+      node.set_anchor(std::nullopt);
       s.seen.erase(*id);
     }
   }
-  node.tag = std::move(tag);
+  node.set_tag(std::move(tag));
   return node;
 }
 
@@ -213,19 +213,19 @@ struct AnchorNames {
 
   void name(YamlNode& n) {
     if (aliased.empty()) {
-      n.anchor.reset();
+      n.set_anchor(std::nullopt);
       return;
     }
-    if (n.anchor) {
-      std::optional<uint64_t> id = provisional_identity(*n.anchor);
-      n.anchor.reset();
+    if (n.anchor()) {
+      std::optional<uint64_t> id = provisional_identity(*n.anchor());
+      n.set_anchor(std::nullopt);
       if (id && aliased.contains(*id)) {
         auto [it, fresh] = names.try_emplace(*id);
         if (fresh) {
           std::string digits = std::to_string(++count);
           it->second = "id" + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
         }
-        n.anchor = it->second;
+        n.set_anchor(it->second);
       }
     }
     if (n.is_alias()) {
@@ -275,11 +275,11 @@ YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool
   result.reset();
   const bool derived = std::exchange(s.derived, false);
   if (tracked) {
-    if (derived || node.is_alias() || node.anchor) {
+    if (derived || node.is_alias() || node.anchor()) {
       if (s.aliased.contains(id)) throw_value_error(kRefersToItself);
       s.seen.erase(id);
     } else {
-      node.anchor = provisional_name(id);
+      node.set_anchor(provisional_name(id));
     }
   }
   return node;
@@ -307,7 +307,7 @@ YamlNode represent_mapping(RepresentState& s, PairRefs pairs, uint32_t depth, st
     e.value = represent_object(s, pairs[i].second.get(), depth + 1, w, false);
     hoist_value_comments(m.pairs);
   }
-  m.tag = std::move(tag);
+  m.set_tag(std::move(tag));
   return m;
 }
 
@@ -318,7 +318,7 @@ YamlNode represent_sequence(RepresentState& s, ItemRefs items, uint32_t depth, s
   YamlNode seq = synthetic_collection(false, w);
   seq.items.reserve(items.size());
   for (const PyRef& item : items) seq.items.emplace_back() = represent_object(s, item.get(), depth + 1, w, false);
-  seq.tag = std::move(tag);
+  seq.set_tag(std::move(tag));
   return seq;
 }
 

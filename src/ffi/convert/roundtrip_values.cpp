@@ -79,7 +79,7 @@ uint64_t AliasScope::expanded_size(const YamlNode& node) {
   std::vector<Frame> stack;
   uint64_t result = 0;
   auto finish = [&](const YamlNode* n, uint64_t size) {
-    if (n->anchor) sizes_[n] = size;
+    if (n->anchor()) sizes_[n] = size;
     if (stack.empty()) result = size;
     else stack.back().size = std::min(kSaturated, stack.back().size + size);
   };
@@ -172,7 +172,7 @@ PyObject* resolved_to_python(const Resolution& r, std::string_view text) {
 }
 
 PyObject* scalar_timestamp(const YamlNode& n, const ValueSettings& s) {
-  if (!s.timestamps || n.scalar_style != ScalarStyle::Plain || n.tag || !n.is_scalar()) return nullptr;
+  if (!s.timestamps || n.scalar_style != ScalarStyle::Plain || n.tag() || !n.is_scalar()) return nullptr;
   std::optional<YamlTimestamp> ts = parse_timestamp(n.text);
   if (!ts) return nullptr;
   if (PyObject* d = timestamp_to_datetime(*ts)) return d;
@@ -197,11 +197,11 @@ bool resolves_to_collection(const YamlNode& node, AliasScope& scope) {
 // ---- merge keys ----
 
 bool is_merge_key(const YamlNode& key) {
-  if (key.tag) return *key.tag == "!!merge" || *key.tag == "tag:yaml.org,2002:merge";
+  if (key.tag()) return *key.tag() == "!!merge" || *key.tag() == "tag:yaml.org,2002:merge";
   return key.is_scalar() && key.scalar_style == ScalarStyle::Plain && key.text == "<<";
 }
 
-bool find_merge_key(const std::vector<MappingEntry>& pairs) {
+bool find_merge_key(std::span<const MappingEntry> pairs) {
   for (const MappingEntry& e : pairs)
     if (is_merge_key(e.key)) return true;
   return false;

@@ -8,6 +8,7 @@
 // alias expansion past its limits included); only qf::InternalError and
 // std::bad_alloc are thrown, for the host-call frame to raise.
 #pragma once
+#include <span>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
@@ -118,8 +119,8 @@ PyObject* node_to_hashable_python(const YamlNode& node, const ValueSettings& s, 
 // node's own tag or the one given.
 PyObject* scalar_node_to_python(const YamlNode& node, const ValueSettings& s, ScalarTag tag);
 inline ScalarTag node_scalar_tag(const YamlNode& n) {
-  if (!n.tag) return std::nullopt;
-  return std::string_view(*n.tag);
+  if (!n.tag()) return std::nullopt;
+  return std::string_view(*n.tag());
 }
 inline PyObject* scalar_node_to_python(const YamlNode& node, const ValueSettings& s) {
   return scalar_node_to_python(node, s, node_scalar_tag(node));
@@ -145,7 +146,7 @@ PyObject* document_tree_to_python(const YamlNode& root, const ValueSettings& s, 
 
 // Merge keys: the tag !!merge (either spelling), or an untagged plain "<<".
 bool is_merge_key(const YamlNode& key);
-bool find_merge_key(const std::vector<MappingEntry>& pairs);
+bool find_merge_key(std::span<const MappingEntry> pairs);
 // Inserts the entries of a dict (or of each dict of a list, in order) whose
 // keys are not yet present. `leftover` receives what could not be merged (a
 // list of the unmergeable items of a list), or stays empty. False on a host

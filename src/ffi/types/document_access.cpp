@@ -78,7 +78,7 @@ KeyMatcher::KeyMatcher(PyObject* key, const ValueSettings& s, AliasScope& scope)
 
 bool KeyMatcher::operator()(const YamlNode& k) const {
   if (!k.is_scalar()) return false;
-  if (is_str_ && !k.tag) {
+  if (is_str_ && !k.tag()) {
     if (k.scalar_style != ScalarStyle::Plain) return k.text == text_;
     Resolution r = resolve_scalar(s_.mode, k.text, k.scalar_style);
     if (r.kind != ResolvedKind::Str && r.kind != ResolvedKind::Merge) return false;

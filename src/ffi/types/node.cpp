@@ -105,13 +105,13 @@ PyObject* read_line(NodeRead& r) { return to_py(uint64_t(r.node.span.line) + 1);
 PyObject* read_column(NodeRead& r) { return to_py(uint64_t(r.node.span.column) + 1); }
 PyObject* read_offset(NodeRead& r) { return to_py(uint64_t(r.node.span.offset)); }
 PyObject* read_end_offset(NodeRead& r) { return to_py(uint64_t(r.node.end_offset)); }
-PyObject* read_tag(NodeRead& r) { return to_py(r.node.tag); }
-PyObject* read_anchor(NodeRead& r) { return to_py(r.node.anchor); }
-PyObject* read_comment(NodeRead& r) { return to_py(r.node.comments.inline_); }
+PyObject* read_tag(NodeRead& r) { return to_py(r.node.tag()); }
+PyObject* read_anchor(NodeRead& r) { return to_py(r.node.anchor()); }
+PyObject* read_comment(NodeRead& r) { return to_py(r.node.comments().inline_); }
 PyObject* read_is_alias(NodeRead& r) { return to_py(r.node.is_alias()); }
 
 PyObject* read_comment_after(NodeRead& r) {
-  const std::vector<std::string>& foot = r.node.comments.foot;
+  const std::vector<std::string>& foot = r.node.comments().foot;
   if (foot.empty()) Py_RETURN_NONE;
   std::string text;
   for (size_t i = 0; i < foot.size(); ++i) {
@@ -122,8 +122,8 @@ PyObject* read_comment_after(NodeRead& r) {
 }
 
 PyObject* read_source_target(NodeRead& r) {
-  if (!r.node.source) Py_RETURN_NONE;
-  return to_py(r.node.source->target);
+  if (!r.node.source()) Py_RETURN_NONE;
+  return to_py(r.node.source()->target);
 }
 
 PyObject* read_file(NodeRead& r) {
@@ -167,7 +167,7 @@ AliasFollower follower(AliasScope& scope) {
 PyObject* read_comment_before(NodeRead& r) {
   std::optional<HeadCommentSlot> slot = head_comment_slot(r.root(), r.handle.path, follower(r.scope));
   if (!slot) return stale_node();
-  return to_py(head_comment_text(slot->node->comments.head, slot->part));
+  return to_py(head_comment_text(slot->node->comments().head, slot->part));
 }
 
 PyObject* read_target(NodeRead& r) {
@@ -181,7 +181,7 @@ PyObject* read_target(NodeRead& r) {
 
 PyObject* read_aliases(NodeRead& r) {
   std::vector<NodePath> paths;
-  if (r.node.anchor) paths = collect_aliases_of(r.root(), r.node, r.scope.resolver());
+  if (r.node.anchor()) paths = collect_aliases_of(r.root(), r.node, r.scope.resolver());
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(paths.size())));
   if (!list) return nullptr;
   for (size_t i = 0; i < paths.size(); ++i) {
@@ -325,11 +325,11 @@ int set_anchor(PyObject* self, PyObject* value, void*) {
       if (!name) {
         YamlNode* n = e.find();
         if (!n) return -1;
-        if (!n->anchor) return 0;
+        if (!n->anchor()) return 0;
         if (auto used = anchor_referenced_from_outside(*e.root(), *n, e.scope.resolver(), AnchorsRemoved::Root))
           return raise_edit_error(anchor_removal_error(*used));
-        n->anchor.reset();
-        n->comments.modified = true;
+        n->set_anchor(std::nullopt);
+        n->edit_comments().modified = true;
         return 0;
       }
       const YamlNode* carrier = e.root() ? first_anchor_carrier(*e.root(), *name) : nullptr;
@@ -354,9 +354,9 @@ int set_comment(PyObject* self, PyObject* value, void*) {
       YamlNode* n = e.find();
       if (!n) return -1;
       if (auto err = inline_comment_placement_error(*n, e.is_mapping_key())) return value_error(*err);
-      n->comments.inline_ = std::move(text);
-      n->comments.inline_spaces = 0;
-      n->comments.modified = true;
+      n->edit_comments().inline_ = std::move(text);
+      n->edit_comments().inline_spaces = 0;
+      n->edit_comments().modified = true;
       return 0;
     });
   });
@@ -383,8 +383,8 @@ int set_comment_after(PyObject* self, PyObject* value, void*) {
         return value_error("comment_after is only supported on a block mapping, a block sequence, or the document root");
       std::vector<std::string> lines;
       if (!comment_lines(text, lines)) return -1;
-      n->comments.foot = std::move(lines);
-      n->comments.modified = true;
+      n->edit_comments().foot = std::move(lines);
+      n->edit_comments().modified = true;
       return 0;
     });
   });

@@ -123,7 +123,7 @@ PyObject* snapshot_level(const YamlNode& node, const ValueSettings& s, std::opti
       if (!value) return nullptr;
       for (size_t i = 0; i < node.items.size(); ++i) {
         const YamlNode& item = node.items[i];
-        auto text = head_comment_text(item.comments.head, item.comments.inline_before_value
+        auto text = head_comment_text(item.comments().head, item.comments().inline_before_value
                                                               ? HeadCommentFilter::Above
                                                               : HeadCommentFilter::All);
         PyObject* child = snapshot(item, s, std::move(text), true);
@@ -139,13 +139,13 @@ PyObject* snapshot_level(const YamlNode& node, const ValueSettings& s, std::opti
       if (!value) return nullptr;
       for (size_t i = 0; i < node.pairs.size(); ++i) {
         const MappingEntry& e = node.pairs[i];
-        auto key_before = head_comment_text(e.key.comments.head, HeadCommentFilter::All);
+        auto key_before = head_comment_text(e.key.comments().head, HeadCommentFilter::All);
         // The first value repeats the lines above the mapping itself (only
         // those below its introducer when it is an item with a comment on
         // its dash line); later values repeat their key's lines.
         std::optional<std::string> value_before;
         if (i == 0)
-          value_before = head_comment_text(node.comments.head, is_item && node.comments.inline_before_value
+          value_before = head_comment_text(node.comments().head, is_item && node.comments().inline_before_value
                                                                    ? HeadCommentFilter::Below
                                                                    : HeadCommentFilter::All);
         else
@@ -153,7 +153,7 @@ PyObject* snapshot_level(const YamlNode& node, const ValueSettings& s, std::opti
         // Lines attached to the value itself (above the first item of a
         // block sequence, or the first key of a block mapping, written below
         // "key:") are reported with it too, so no comment is left out.
-        if (auto own = head_comment_text(e.value.comments.head, HeadCommentFilter::All)) {
+        if (auto own = head_comment_text(e.value.comments().head, HeadCommentFilter::All)) {
           if (value_before) {
             value_before->push_back('\n');
             value_before->append(*own);
@@ -172,11 +172,11 @@ PyObject* snapshot_level(const YamlNode& node, const ValueSettings& s, std::opti
       break;
     }
   }
-  f.tag = node.tag;
-  f.anchor = node.anchor;
-  f.comment = node.comments.inline_;
+  f.tag = node.tag();
+  f.anchor = node.anchor();
+  f.comment = node.comments().inline_;
   f.comment_before = std::move(before);
-  f.comment_after = foot_text(node.comments.foot);
+  f.comment_after = foot_text(node.comments().foot);
   f.is_merge_key = is_merge_key(node);
   return new_tree_node(std::move(f), value.release());
 }

@@ -133,9 +133,9 @@ TEST(CommentText, InlineCommentsAreWrittenOrRefused) {
       continue;
     }
     ASSERT_FALSE(refusal) << c.text;
-    target.comments.inline_ = "set here";
-    target.comments.inline_spaces = 1;
-    target.comments.modified = true;
+    target.edit_comments().inline_ = "set here";
+    target.edit_comments().inline_spaces = 1;
+    target.edit_comments().modified = true;
     std::string out = render_document(d);
     EXPECT_NE(out.find("# set here"), std::string::npos) << c.text << "\n--\n" << out;
     ComposeResult again = compose_documents(out);

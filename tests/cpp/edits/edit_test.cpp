@@ -250,7 +250,7 @@ TEST(WholeDocuments, ReplaceKeepsDocumentMarkers) {
   ASSERT_FALSE(replace_document(d.docs, 0, map_of({{"z", "9"}})));
   std::string out = render_document(d);
   EXPECT_EQ(out, "\xEF\xBB\xBF%YAML 1.2\n---\nz: 9\n...\n---\nb: 2\n");
-  EXPECT_TRUE(d.docs[0].comments.modified);
+  EXPECT_TRUE(d.docs[0].comments().modified);
   auto e = replace_document(d.docs, 2, plain("x"));
   ASSERT_TRUE(e);
   EXPECT_EQ(e->kind, EditErrorKind::IndexError);
@@ -283,7 +283,7 @@ YamlNode map_with(std::vector<std::pair<std::string, YamlNode>> entries) {
   return m;
 }
 YamlNode anchored(YamlNode n, std::string name) {
-  n.anchor = std::move(name);
+  n.set_anchor(std::move(name));
   return n;
 }
 
@@ -356,13 +356,13 @@ TEST(Replacement, KeepsCommentsAnchorAndMarks) {
   RoundTripDocument d = load("# head\na: &x !t 1  # in\n# foot\n");
   YamlNode& old = val(root(d), "a");
   YamlNode r = replacement_node(old, plain("2"), ResolverMode::Yaml12);
-  EXPECT_EQ(r.anchor, old.anchor);
-  EXPECT_EQ(r.tag, old.tag);
-  EXPECT_EQ(r.comments.inline_, old.comments.inline_);
-  EXPECT_EQ(r.comments.inline_spaces, old.comments.inline_spaces);
-  EXPECT_TRUE(r.comments.modified);
-  EXPECT_FALSE(old.comments.modified);
-  EXPECT_EQ(r.comments.raw, std::nullopt);
+  EXPECT_EQ(r.anchor(), old.anchor());
+  EXPECT_EQ(r.tag(), old.tag());
+  EXPECT_EQ(r.comments().inline_, old.comments().inline_);
+  EXPECT_EQ(r.comments().inline_spaces, old.comments().inline_spaces);
+  EXPECT_TRUE(r.comments().modified);
+  EXPECT_FALSE(old.comments().modified);
+  EXPECT_EQ(r.comments().raw, std::nullopt);
 }
 
 TEST(Replacement, BlockScalarRawTextNotReused) {

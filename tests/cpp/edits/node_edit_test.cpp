@@ -48,7 +48,7 @@ const YamlNode* no_alias(const YamlNode&) { return nullptr; }
 std::optional<std::string> comment_before(YamlNode& root, const NodePath& path) {
   auto slot = head_comment_slot(root, path, no_alias);
   if (!slot) return "<stale>";
-  return head_comment_text(slot->node->comments.head, slot->part);
+  return head_comment_text(slot->node->comments().head, slot->part);
 }
 
 TEST(CommentSlot, ItemsKeysAndTheFirstKeyOfAMapping) {
@@ -107,7 +107,7 @@ TEST(CommentSlot, WritingOnePartKeepsTheOther) {
     auto slot = head_comment_slot(root, c.path, no_alias);
     ASSERT_TRUE(slot);
     write_head_comment_part(*slot, c.lines);
-    EXPECT_TRUE(slot->node->comments.modified);
+    EXPECT_TRUE(slot->node->comments().modified);
     EXPECT_EQ(render(std::move(root)), c.expected);
   }
 }
@@ -176,7 +176,7 @@ TEST(MakeAlias, NodeBecomesAnAliasKeepingItsComments) {
   YamlNode& b = at(root, {K("b")});
   make_alias_in_place(b, "x");
   EXPECT_TRUE(b.is_alias());
-  EXPECT_FALSE(b.tag);
+  EXPECT_FALSE(b.tag());
   EXPECT_TRUE(b.items.empty());
   EXPECT_EQ(render(std::move(root)), "a: &x 1\n# above\nb: *x # note\n");
 }
@@ -213,7 +213,7 @@ TEST(Detach, CopiesTheDefinitionWithinTheNestingLimit) {
   resolver.add_document(root);
   DetachCopy ok = detach_copy(at(root, {K("b")}), resolver, 1);
   ASSERT_EQ(ok.status, DetachCopy::Status::Ok);
-  EXPECT_FALSE(ok.node.anchor);
+  EXPECT_FALSE(ok.node.anchor());
   EXPECT_EQ(ok.node.pairs.at(0).value.items.at(1).text, "2");  // the inner alias expanded too
   EXPECT_EQ(subtree_height(ok.node), 2u);
   EXPECT_EQ(detach_copy(at(root, {K("b")}), resolver, 997).status, DetachCopy::Status::Ok);
@@ -231,13 +231,13 @@ TEST(ReplaceWhole, RootKeepsWhatBelongsToTheDocument) {
 TEST(SourceTag, DirectiveWinsOverTagAndStandardTagsGiveNothing) {
   YamlNode n = YamlNode::scalar("v");
   EXPECT_EQ(effective_source_tag(n), std::nullopt);
-  n.tag = "!!str";
+  n.set_tag("!!str");
   EXPECT_EQ(effective_source_tag(n), std::nullopt);
-  n.tag = "tag:yaml.org,2002:str";
+  n.set_tag("tag:yaml.org,2002:str");
   EXPECT_EQ(effective_source_tag(n), std::nullopt);
-  n.tag = "!secret";
+  n.set_tag("!secret");
   EXPECT_EQ(effective_source_tag(n), "!secret");
-  n.source = IncludeSource{"!include_dir_named", "conf.d", 2};
+  n.set_source(IncludeSource{"!include_dir_named", "conf.d", 2});
   EXPECT_EQ(effective_source_tag(n), "!include_dir_named");
   for (std::string_view t : {"!include", "!include_dir_list", "!include_dir_named", "!include_dir_merge_list",
                              "!include_dir_merge_named"})

@@ -34,7 +34,7 @@ TEST(NodeProvenance, IncludeSourceWinsOverTagAndFilesComeFromTheTable) {
   d.docs = std::move(r.roots);
   d.files = {"main.yaml", "conf/\xFF" "bad.yaml"};
   qf::YamlNode& inc = d.docs[0].pairs[1].value;
-  inc.source = qf::IncludeSource{"!include", "conf/x.yaml", 1};
+  inc.set_source(qf::IncludeSource{"!include", "conf/x.yaml", 1});
   inc.span.file_id = 1;
   d.docs[0].pairs[2].value.span.file_id = 7;  // not in the table
   PyRef doc = PyRef::steal(qf::py::new_document_object(std::move(d)));

@@ -91,7 +91,7 @@ TEST(Anchors, PathsTellKeysApartByHowTheyWereWritten) {
   for (const auto& [name, path] : anchors) {
     const YamlNode* n = lookup_path(roots, path);
     ASSERT_NE(n, nullptr) << name;
-    EXPECT_EQ(n->anchor, name);
+    EXPECT_EQ(n->anchor(), name);
   }
   EXPECT_NE(anchors[0].second, anchors[2].second);
   EXPECT_EQ(lookup_path(roots, *find_anchor_definition(roots[0], "q"))->text, "quoted");
@@ -107,11 +107,11 @@ TEST(Anchors, ExpansionCopiesAndReplacesAliases) {
   const YamlNode& copy = e.node;
   ASSERT_EQ(copy.items.size(), 2u);
   EXPECT_EQ(copy.items[0].items[1].pairs[0].value.text, "v");
-  EXPECT_FALSE(copy.items[0].anchor.has_value());
+  EXPECT_FALSE(copy.items[0].anchor().has_value());
   EXPECT_EQ(copy.items[0].style, CollectionStyle::Block);
   ExpansionResult d = expand_aliases_for_detach(roots[0].pairs[0].value, r, budget);
   EXPECT_EQ(d.node.style, CollectionStyle::Flow);
-  EXPECT_FALSE(d.node.anchor.has_value());
+  EXPECT_FALSE(d.node.anchor().has_value());
 
   ExpandedAnchorMapBuild map = build_expanded_anchor_map(roots);
   ASSERT_TRUE(map.ok());

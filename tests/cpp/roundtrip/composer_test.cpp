@@ -32,10 +32,10 @@ TEST(Composer, DocumentsAndEmptyStreams) {
 
   std::vector<YamlNode> roots = compose_ok("%YAML 1.2\n---\na: 1\n---\nb\n");
   ASSERT_EQ(roots.size(), 2u);
-  EXPECT_EQ(roots[0].directives, std::vector<std::string>{"YAML 1.2"});
+  EXPECT_EQ(roots[0].directives(), std::vector<std::string>{"YAML 1.2"});
   EXPECT_TRUE(roots[0].explicit_start);
   EXPECT_TRUE(roots[1].explicit_start);
-  EXPECT_TRUE(roots[1].directives.empty());
+  EXPECT_TRUE(roots[1].directives().empty());
   EXPECT_FALSE(compose_one("a: 1\n").explicit_start);
 }
 
@@ -54,8 +54,8 @@ TEST(Composer, DocumentStartsSliceTheStream) {
 TEST(Composer, EmptyDocumentsDroppedAreCounted) {
   std::vector<YamlNode> roots = compose_ok("---\n---\na: 1\n---\n---\n");
   ASSERT_EQ(roots.size(), 1u);
-  EXPECT_EQ(roots[0].empty_documents_before, 1u);
-  EXPECT_EQ(roots[0].empty_documents_after, 2u);
+  EXPECT_EQ(roots[0].empty_documents_before(), 1u);
+  EXPECT_EQ(roots[0].empty_documents_after(), 2u);
 }
 
 TEST(Composer, SpansEndsAndProperties) {
@@ -63,8 +63,8 @@ TEST(Composer, SpansEndsAndProperties) {
   const YamlNode& v = value_of(root, "key");
   EXPECT_EQ(v.span.line, 0u);
   EXPECT_EQ(v.span.column, 11u);  // the scalar, not its properties
-  EXPECT_EQ(v.anchor, "a");
-  EXPECT_EQ(v.tag, "!t");
+  EXPECT_EQ(v.anchor(), "a");
+  EXPECT_EQ(v.tag(), "!t");
   EXPECT_EQ(v.end_column, 16u);
   const YamlNode& q = value_of(root, "other");
   EXPECT_EQ(q.scalar_style, ScalarStyle::SingleQuoted);
@@ -108,7 +108,7 @@ TEST(Composer, Errors) {
       {"a: &x 1\nb: &y *x\n", "an alias node cannot have an anchor or tag @1:6"},
   };
   for (const Case& c : cases) EXPECT_EQ(compose_error(c.text), c.error) << c.text;
-  EXPECT_EQ(compose_one("!a !b x\n").tag, "!b");
+  EXPECT_EQ(compose_one("!a !b x\n").tag(), "!b");
 }
 
 TEST(Composer, FlowEntriesAndMissingValues) {
@@ -154,10 +154,10 @@ TEST(Composer, NestingLimit) {
 
 TEST(Composer, RawBlockScalarText) {
   YamlNode root = compose_one("a: |\n  one\n  two\n\nb: >-\n  x\n");
-  EXPECT_EQ(value_of(root, "a").comments.raw, "|\n  one\n  two\n\n");
-  EXPECT_EQ(value_of(root, "b").comments.raw, ">-\n  x\n");
+  EXPECT_EQ(value_of(root, "a").comments().raw, "|\n  one\n  two\n\n");
+  EXPECT_EQ(value_of(root, "b").comments().raw, ">-\n  x\n");
   YamlNode nested = compose_one("outer:\n  a: |\n    text\n  b: 1\n");
-  EXPECT_EQ(value_of(value_of(nested, "outer"), "a").comments.raw, "|\n    text\n");
+  EXPECT_EQ(value_of(value_of(nested, "outer"), "a").comments().raw, "|\n    text\n");
 }
 
 TEST(Composer, LineBreaksAndByteOrderMark) {
@@ -174,8 +174,8 @@ TEST(Composer, LineBreaksAndByteOrderMark) {
 
 TEST(Composer, LayoutHints) {
   YamlNode root = compose_one("- - a\n-   b\n-\n  c\n");
-  EXPECT_TRUE(root.items[0].comments.compact);
-  EXPECT_EQ(root.items[1].comments.value_pad, 3u);  // columns after "-", less one
+  EXPECT_TRUE(root.items[0].comments().compact);
+  EXPECT_EQ(root.items[1].value_pad, 3u);  // columns after "-", less one
   EXPECT_EQ(root.items[2].span.line, 3u);
   YamlNode key = compose_one("? a\n: b\n");
   EXPECT_TRUE(key.pairs[0].key.explicit_key);

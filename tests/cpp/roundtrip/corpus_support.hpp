@@ -63,7 +63,7 @@ inline void mark_all_modified(YamlNode& root) {
   while (!stack.empty()) {
     YamlNode* n = stack.back();
     stack.pop_back();
-    n->comments.modified = true;
+    n->edit_comments().modified = true;
     for (YamlNode& item : n->items) stack.push_back(&item);
     for (MappingEntry& e : n->pairs) {
       stack.push_back(&e.key);
@@ -74,9 +74,9 @@ inline void mark_all_modified(YamlNode& root) {
 
 // What a scalar or null node means under a resolver mode.
 inline ResolvedScalar meaning(const YamlNode& n, ResolverMode mode) {
-  ScalarTag tag = n.tag ? ScalarTag(std::string_view(*n.tag)) : std::nullopt;
+  ScalarTag tag = n.tag() ? ScalarTag(std::string_view(*n.tag())) : std::nullopt;
   if (n.is_null()) {
-    if (!n.tag) {
+    if (!n.tag()) {
       ResolvedScalar null_value;
       null_value.kind = ResolvedKind::Null;
       return null_value;
@@ -118,8 +118,8 @@ inline bool same_values(const YamlNode& x, const YamlNode& y, std::string* why) 
                " ('" + a->text + "' vs '" + b->text + "')";
       return false;
     };
-    if (a->anchor != b->anchor) return differ("anchor");
-    if (a->tag != b->tag) return differ("tag");
+    if (a->anchor() != b->anchor()) return differ("anchor");
+    if (a->tag() != b->tag()) return differ("tag");
     bool a_leaf = a->is_scalar() || a->is_null(), b_leaf = b->is_scalar() || b->is_null();
     if (a_leaf && b_leaf) {
       for (ResolverMode m : {ResolverMode::Yaml12, ResolverMode::Yaml11})

@@ -81,7 +81,7 @@ TEST(Emitter, ValuesNeverChangeOnReemission) {
   });
   YamlNode flow = compose_one("k: [x]\n");
   flow.pairs[0].value.items[0].text = "a, b";
-  flow.pairs[0].value.items[0].comments.modified = true;
+  flow.pairs[0].value.items[0].edit_comments().modified = true;
   EXPECT_EQ(test::render({flow}), "k: [\"a, b\"]\n");
 }
 
@@ -97,7 +97,7 @@ TEST(Emitter, EmptyAndTaggedEmptyNodes) {
   YamlNode synthetic = compose_one("k: 1\n");
   synthetic.pairs[0].value = YamlNode::null_at(Span{});
   synthetic.pairs[0].value.synthetic = true;
-  synthetic.pairs[0].value.comments.modified = true;
+  synthetic.pairs[0].value.edit_comments().modified = true;
   for (auto [style, out] : {std::pair{NullStyle::Default, "k:\n"}, {NullStyle::Keyword, "k: null\n"},
                             {NullStyle::Tilde, "k: ~\n"}})
     EXPECT_EQ(emit_root(synthetic, style), out);
@@ -124,33 +124,33 @@ TEST(Emitter, BlockScalarTextIsPastedOnlyWhereItFits) {
   std::vector<YamlNode> roots = compose_ok(text);
   YamlNode& d = roots[0].pairs[0].value.pairs[0].value.pairs[1].value;
   d.text = "2";
-  d.comments.modified = true;
+  d.edit_comments().modified = true;
   EXPECT_EQ(render(std::move(roots)), "a:\n  b:\n    c: |\n      text\n    d: 2\n");
 
   std::string fits = "a:\n    c: |\n        text\n    d: 1\n";
   std::vector<YamlNode> kept = compose_ok(fits);
-  kept[0].pairs[0].value.pairs[1].value.comments.modified = true;
+  kept[0].pairs[0].value.pairs[1].value.edit_comments().modified = true;
   EXPECT_EQ(render(std::move(kept)), "a:\n  c: |\n        text\n  d: 1\n");
 
   // An explicit indentation indicator would change meaning elsewhere.
   std::vector<YamlNode> indicator = compose_ok("a:\n  c: |2\n     lead\n  d: 1\n");
-  indicator[0].pairs[0].value.pairs[1].value.comments.modified = true;
+  indicator[0].pairs[0].value.pairs[1].value.edit_comments().modified = true;
   EXPECT_EQ(render(std::move(indicator)), "a:\n  c: \" lead\\n\"\n  d: 1\n");
 
   // Verbatim text without a final line break keeps lacking it.
   std::vector<YamlNode> last = compose_ok("x: 1\nk: |\n  no break");
-  last[0].pairs[0].value.comments.modified = true;
+  last[0].pairs[0].value.edit_comments().modified = true;
   EXPECT_EQ(render(std::move(last)), "x: 1\nk: |\n  no break");
 }
 
 TEST(Emitter, DirectiveProducedNodesAreWrittenAsTheirDirective) {
   YamlNode root = compose_one("a: x\nb: [y]\n");
-  root.pairs[0].value.source = IncludeSource{"!include", "a.yaml", 1};
-  root.pairs[1].value.items[0].source = IncludeSource{"!secret", "pw", std::nullopt};
-  root.pairs[0].value.comments.modified = true;
+  root.pairs[0].value.set_source(IncludeSource{"!include", "a.yaml", 1});
+  root.pairs[1].value.items[0].set_source(IncludeSource{"!secret", "pw", std::nullopt});
+  root.pairs[0].value.edit_comments().modified = true;
   EXPECT_EQ(render({root}), "a: !include a.yaml\nb: [!secret pw]\n");
   YamlNode included = compose_one("k: v\n");
-  included.source = IncludeSource{"!include", "k.yaml", 1};
+  included.set_source(IncludeSource{"!include", "k.yaml", 1});
   EXPECT_EQ(emit_root(included, NullStyle::Default), "!include k.yaml\n");
   EXPECT_EQ(emit_included_root(included), "k: v\n");
 }
@@ -216,9 +216,9 @@ TEST(Emitter, SplitDocumentsKeepTheirCommentsAndMarkers) {
   ComposeResult r = compose_text(text, o);
   ASSERT_TRUE(r.ok());
   ASSERT_EQ(r.roots.size(), 4u);
-  EXPECT_EQ(r.roots[0].comments.foot, std::vector<std::string>{"after a"});
+  EXPECT_EQ(r.roots[0].comments().foot, std::vector<std::string>{"after a"});
   EXPECT_TRUE(r.roots[0].explicit_end);
-  EXPECT_EQ(r.roots[1].comments.foot, std::vector<std::string>{"after b"});
+  EXPECT_EQ(r.roots[1].comments().foot, std::vector<std::string>{"after b"});
   EXPECT_TRUE(r.roots[2].is_null());
   std::vector<std::string> texts;
   for (size_t i = 0; i < r.roots.size(); ++i) {

@@ -48,8 +48,8 @@ TEST(PostParse, UpgradeRewritesWhatChangesMeaning) {
     const YamlNode& v = roots[0].pairs[0].value;
     EXPECT_EQ(v.text, c.text) << c.in;
     EXPECT_EQ(v.scalar_style, c.style) << c.in;
-    EXPECT_EQ(v.comments.modified, c.modified) << c.in;
-    EXPECT_FALSE(roots[0].pairs[0].key.comments.modified);
+    EXPECT_EQ(v.comments().modified, c.modified) << c.in;
+    EXPECT_FALSE(roots[0].pairs[0].key.comments().modified);
   }
 }
 

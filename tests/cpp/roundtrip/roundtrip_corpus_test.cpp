@@ -28,8 +28,8 @@ void mark_first_plain_scalar(std::vector<YamlNode>& roots) {
     while (!stack.empty()) {
       YamlNode* n = stack.back();
       stack.pop_back();
-      if (n->is_scalar() && !n->comments.raw) {
-        n->comments.modified = true;
+      if (n->is_scalar() && !n->comments().raw) {
+        n->edit_comments().modified = true;
         return;
       }
       for (YamlNode& item : n->items) stack.push_back(&item);

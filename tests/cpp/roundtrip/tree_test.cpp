@@ -31,7 +31,7 @@ TEST(SourceTree, DeepTreesAreCopiedComparedAndReleasedWithoutRecursion) {
     YamlNode* leaf = &copy;
     while (leaf->is_collection()) leaf = leaf->is_sequence() ? &leaf->items.front() : &leaf->pairs.front().value;
     EXPECT_EQ(leaf->text, "leaf");
-    leaf->anchor = "x";
+    leaf->set_anchor("x");
     EXPECT_FALSE(nodes_equal(tree, copy));
     drop_node_tree(std::move(copy));
     YamlNode assigned;
@@ -46,23 +46,23 @@ TEST(SourceTree, CopyKeepsEveryField) {
   n.end_offset = 9;
   n.end_line = 7;
   n.end_column = 8;
-  n.anchor = "a";
-  n.tag = "!t";
-  n.comments.head.push_back({"above", true});
-  n.comments.inline_ = "after";
-  n.comments.raw = "|\n  text\n";
-  n.comments.foot.push_back("foot");
-  n.comments.modified = true;
-  n.source = IncludeSource{"!include", "x.yaml", 2};
-  n.directives = {"YAML 1.2"};
+  n.set_anchor("a");
+  n.set_tag("!t");
+  n.edit_comments().head.push_back({"above", true});
+  n.edit_comments().inline_ = "after";
+  n.edit_comments().raw = "|\n  text\n";
+  n.edit_comments().foot.push_back("foot");
+  n.edit_comments().modified = true;
+  n.set_source(IncludeSource{"!include", "x.yaml", 2});
+  n.set_directives({"YAML 1.2"});
   n.explicit_start = n.leading_bom = n.synthetic = n.explicit_key = n.explicit_end = true;
   YamlNode root = YamlNode::sequence(CollectionStyle::Flow);
   root.items.push_back(n);
   YamlNode copy = clone_node(root);
   ASSERT_EQ(copy.items.size(), 1u);
   EXPECT_TRUE(nodes_equal(copy, root));
-  EXPECT_EQ(copy.items[0].comments, n.comments);
-  EXPECT_EQ(copy.items[0].source, n.source);
+  EXPECT_EQ(copy.items[0].comments(), n.comments());
+  EXPECT_EQ(copy.items[0].source(), n.source());
 }
 
 }  // namespace

@@ -26,12 +26,12 @@ YamlNode included(std::string_view text, uint32_t id, std::string target) {
   ComposeResult r = compose_file_documents(text, id);
   EXPECT_TRUE(r.ok());
   YamlNode root = r.roots.empty() ? YamlNode::mapping() : std::move(r.roots.front());
-  root.source = IncludeSource{"!include", std::move(target), id};
+  root.set_source(IncludeSource{"!include", std::move(target), id});
   return root;
 }
 
 YamlNode directive_value(std::string_view tag, std::string target, YamlNode content) {
-  content.source = IncludeSource{std::string(tag), std::move(target), std::nullopt};
+  content.set_source(IncludeSource{std::string(tag), std::move(target), std::nullopt});
   return content;
 }
 
@@ -59,7 +59,7 @@ struct Tree {
     value_at(root, "home") = directive_value("!env_var", "HOME", YamlNode::scalar("/root", ScalarStyle::SingleQuoted));
     YamlNode listing = YamlNode::sequence();
     listing.items.push_back(included("k: v\n", 3, ""));
-    listing.items[0].source.reset();  // documents of a listing carry no record
+    listing.items[0].set_source(std::nullopt);  // documents of a listing carry no record
     value_at(root, "all") = directive_value("!include_dir_list", "conf", std::move(listing));
     value_at(root, "list").items[1] = directive_value("!secret", "db", YamlNode::scalar("hunter2"));
   }
@@ -71,7 +71,7 @@ struct Tree {
 void set_text(YamlNode& node, std::string text) {
   node.text = std::move(text);
   node.scalar_style = ScalarStyle::Plain;
-  node.comments.modified = true;
+  node.edit_comments().modified = true;
 }
 
 std::vector<PlannedWrite> plan_ok(const WritePlan& p) {
@@ -132,7 +132,7 @@ TEST(WriteBack, AWholeDocumentIncludeLeavesTheMainTextAlone) {
   RoundTripDocument doc;
   doc.source = "!include a.yaml\n";
   doc.files = {"main.yaml", "a.yaml"};
-  doc.texts = {*doc.source, "# a\nk: 1\n"};
+  doc.texts = {std::string(*doc.source), "# a\nk: 1\n"};
   doc.docs.push_back(included("# a\nk: 1\n", 1, "a.yaml"));
   set_text(doc.docs[0].pairs[0].value, "2");
   EXPECT_FALSE(main_text_changed(doc));
@@ -151,9 +151,9 @@ TEST(WriteBack, EditsThatBelongToNoFileAreRefusedBeforeAnyWrite) {
   };
   const Case cases[] = {
       {"inside a secret", [](Tree& t) { set_text(value_at(value_at(t.root(), "pw"), "user"), "x"); }, "!secret db"},
-      {"a secret node itself", [](Tree& t) { value_at(t.root(), "home").comments.modified = true; },
+      {"a secret node itself", [](Tree& t) { value_at(t.root(), "home").edit_comments().modified = true; },
        "!env_var HOME"},
-      {"a secret in flow", [](Tree& t) { value_at(t.root(), "list").items[1].comments.modified = true; },
+      {"a secret in flow", [](Tree& t) { value_at(t.root(), "list").items[1].edit_comments().modified = true; },
        "!secret db"},
       {"a directory listing", [](Tree& t) { set_text(value_at(value_at(t.root(), "all").items[0], "k"), "w"); },
        "!include_dir_list conf"},
@@ -175,7 +175,7 @@ TEST(WriteBack, EditsThatBelongToNoFileAreRefusedBeforeAnyWrite) {
   // A secret inside an included file is reported with that file.
   Tree t;
   value_at(t.a(), "x") = directive_value("!secret", "s", YamlNode::scalar("v"));
-  value_at(t.a(), "x").comments.modified = true;
+  value_at(t.a(), "x").edit_comments().modified = true;
   auto p = plan_save(t.doc, std::nullopt);
   ASSERT_TRUE(std::holds_alternative<WriteBackError>(p));
   EXPECT_EQ(std::get<WriteBackError>(p).file, "a.yaml");
@@ -187,7 +187,7 @@ TEST(WriteBack, OneFileIncludedTwice) {
     doc.source = "p: !include c.yaml\nq: !include c.yaml\n";
     doc.docs = compose_ok(*doc.source);
     doc.files = {"main.yaml", "c.yaml", "c.yaml"};  // read (and registered) once per include
-    doc.texts = {*doc.source, "v: 1\n", "v: 1\n"};
+    doc.texts = {std::string(*doc.source), "v: 1\n", "v: 1\n"};
     value_at(doc.docs[0], "p") = included("v: 1\n", 1, "c.yaml");
     value_at(doc.docs[0], "q") = included("v: 1\n", 2, "c.yaml");
     return doc;
@@ -222,15 +222,15 @@ TEST(WriteBack, AFileWithoutADocumentKeepsItsCommentsAboveTheNewContent) {
   doc.source = "e: !include empty.yaml\n";
   doc.docs = compose_ok(*doc.source);
   doc.files = {"main.yaml", "empty.yaml"};
-  doc.texts = {*doc.source, "# nothing yet"};
+  doc.texts = {std::string(*doc.source), "# nothing yet"};
   YamlNode empty = YamlNode::mapping();  // stands in at the directive, in main.yaml
-  empty.source = IncludeSource{"!include", "empty.yaml", 1};
+  empty.set_source(IncludeSource{"!include", "empty.yaml", 1});
   YamlNode key = YamlNode::scalar("k");
   key.synthetic = true;
   YamlNode v = YamlNode::scalar("v");
   v.synthetic = true;
   empty.pairs.push_back({std::move(key), std::move(v)});
-  empty.comments.modified = true;
+  empty.edit_comments().modified = true;
   value_at(doc.docs[0], "e") = std::move(empty);
   EXPECT_EQ(writes(plan_save(doc, std::nullopt)), (Writes{{"empty.yaml", "# nothing yet\nk: v\n"}}));
 }
@@ -269,7 +269,7 @@ TEST(WriteBack, EveryWriterWritesDirectivesNotTheirContent) {
   YamlNode seq = YamlNode::sequence();
   seq.items.push_back(directive_value("!secret", "s", compose_ok("user: hunter2\npass: x\n")[0]));
   seq.items.push_back(directive_value("!env_var", "V", YamlNode::scalar("hunter2")));
-  seq.comments.modified = true;
+  seq.edit_comments().modified = true;
   EXPECT_EQ(emit_root(seq, NullStyle::Default), "- !secret s\n- !env_var V\n");
   seq.style = CollectionStyle::Flow;
   EXPECT_EQ(emit_root(seq, NullStyle::Default), "[!secret s, !env_var V]\n");

@@ -178,8 +178,8 @@ TEST(SchemaValidator, SecretTextStaysOutOfMessages) {
   ComposeResult r = compose_documents("a: 70000\nb: {k: 1}\nc: 70000\n");
   ASSERT_TRUE(r.ok());
   YamlNode& root = r.roots.front();
-  root.pairs[0].value.source = IncludeSource{"!secret", "port", std::nullopt};
-  root.pairs[1].value.source = IncludeSource{"!secret", "map", std::nullopt};
+  root.pairs[0].value.set_source(IncludeSource{"!secret", "port", std::nullopt});
+  root.pairs[1].value.set_source(IncludeSource{"!secret", "map", std::nullopt});
   auto message = [&](std::string_view schema) {
     SchemaOutcome o = validate_document(root, schema_of(schema), ResolverMode::Yaml12, MergeKeyRule::SourceTree);
     return o.violation ? o.violation->message : std::string();
