@@ -52,6 +52,16 @@ except Exception:  # pragma: no cover - optional peer
     RuamelYAML = None
 
 
+def optional_orjson():
+    """orjson when installed, imported where its figures are taken: its import
+    leaves objects behind that a leak checker running the tests would report."""
+    try:
+        import orjson
+    except Exception:  # pragma: no cover - optional peer
+        return None
+    return orjson
+
+
 def best_time(fn, repeat: int, min_time: float = 0.2) -> float:
     """Best of `repeat` rounds; each round loops until it has run min_time."""
     best = float("inf")
@@ -95,6 +105,11 @@ def generated_document(size_mb: float) -> str:
     return "".join(parts)
 
 
+def small_scalars_document(entries: int) -> str:
+    """Many small mappings of short scalars: the shape where per-node work shows."""
+    return "".join(f"key_{i}: {{name: item {i}, tags: [a, b], value: {i}}}\n" for i in range(entries))
+
+
 def jsonable(x):
     return json.loads(json.dumps(x, default=str))
 
@@ -126,7 +141,7 @@ def peers_can_load(text: str) -> bool:
         return False
 
 
-def bench_set(label: str, texts: list[str], repeat: int) -> None:
+def bench_set(label: str, texts: list[str], repeat: int, loads_only: bool = False) -> None:
     kept = [t for t in texts if peers_can_load(t)]
     if len(kept) != len(texts):
         print(f"\n({len(texts) - len(kept)} text(s) left out: a peer library cannot load them)")
@@ -145,9 +160,15 @@ def bench_set(label: str, texts: list[str], repeat: int) -> None:
             peers["ruamel-safe"] = best_time(lambda: [list(ry.load_all(t)) for t in texts], repeat)
         as_json = [json.dumps(jsonable(d)) for d in data]
         peers["json.loads"] = best_time(lambda: [json.loads(j) for j in as_json], repeat)
+        orjson = optional_orjson()
+        if orjson:
+            peers["orjson"] = best_time(lambda: [orjson.loads(j) for j in as_json], repeat)
         row("loads_all", ours, peers)
     else:
         print("loads_all: not available yet")
+
+    if loads_only:
+        return
 
     # annotated results: the first document (loads) and every document
     ann = getattr(quillfern, "OPT_ANNOTATED", None)
@@ -560,6 +581,9 @@ def main() -> None:
         bench_save(args.repeat)
         return
     bench_set("corpus", corpus_texts(), args.repeat)
+    for entries in (1_000, 10_000, 100_000):
+        bench_set(f"small scalars, {entries:,} entries", [small_scalars_document(entries)],
+                  args.repeat, loads_only=True)
     big = generated_document(args.size_mb)
     bench_set(f"generated {args.size_mb:g} MB", [big], max(1, args.repeat - 1))
     # A file of this run's own: runs side by side must not overwrite it.

@@ -198,7 +198,7 @@ void ScanEngine::scan_plain_scalar() {
         fail("an implicit mapping key cannot span multiple lines", start);
       // A ":" left of the scalar belongs to an outer level: not a key.
     } else {
-      if (!s_.flow_kinds.empty() && !s_.flow_kinds.back() && c_.line != start.line)
+      if (!s_.flow_levels.empty() && !s_.flow_levels.back().mapping && c_.line != start.line)
         fail("the implicit key of a flow sequence pair must be on one line", start);
       return make_flow_key(text, ScalarStyle::Plain, start, content_end);
     }

@@ -82,7 +82,15 @@ class ScanEngine {
   void unroll_indent(int32_t column);
   // Queues a BlockEnd at the cursor and pops one indentation level.
   void close_block_level();
-  void roll_indent(int32_t column, Span span, TokenKind kind);
+  // Opens a block level at `column` when it is deeper than the current one.
+  // Most calls (every key of a mapping after its first) change nothing, so
+  // that test is inline and the rest out of line.
+  void roll_indent(int32_t column, Span span, TokenKind kind) {
+    if (s_.flow_level != 0) return;
+    if (s_.document_start_line || s_.indent < column) [[unlikely]]
+      open_block_level(column, span, kind);
+  }
+  [[gnu::noinline]] void open_block_level(int32_t column, Span span, TokenKind kind);
   void save_possible_key();
   void scan_block_entry(bool after_entry);
   void scan_value_indicator();

@@ -25,7 +25,7 @@ std::string_view TextArena::store(std::string_view s) {
   if (s.empty()) return std::string_view();
   if (s.size() > left_) {
     size_t size = std::max<size_t>(s.size(), 16 * 1024);
-    chunks_.push_back(std::make_unique<char[]>(size));
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));  // not zeroed: written before read
     cur_ = chunks_.back().get();
     left_ = size;
   }
@@ -585,8 +585,8 @@ void ScanEngine::flow_dispatch() {
                          ((ch == '-' || ch == '?') && indicator_form);
   if (!separates && s_.flow_node_seen)
     fail("missing ',' between flow collection entries", c_.span());
-  if (ch == ':' && s_.flow_node_seen && !s_.flow_explicit_key && !s_.flow_kinds.empty() &&
-      !s_.flow_kinds.back() && c_.line != s_.last_flow_node_line)
+  if (ch == ':' && s_.flow_node_seen && !s_.flow_explicit_key && !s_.flow_levels.empty() &&
+      !s_.flow_levels.back().mapping && c_.line != s_.last_flow_node_line)
     fail("the implicit key of a flow sequence pair must be on one line", c_.span());
 
   switch (ch) {
@@ -605,7 +605,7 @@ void ScanEngine::flow_dispatch() {
       s_.flow_entry_present = false;
       s_.flow_node_seen = false;
       s_.flow_explicit_key = false;
-      s_.flow_value_taken.back() = false;
+      s_.flow_levels.back().value_taken = false;
       push(TokenKind::FlowEntry, at, at.offset);
       return;
     }
@@ -680,8 +680,7 @@ void ScanEngine::unroll_indent(int32_t column) {
   }
 }
 
-void ScanEngine::roll_indent(int32_t column, Span span, TokenKind kind) {
-  if (s_.flow_level != 0) return;
+void ScanEngine::open_block_level(int32_t column, Span span, TokenKind kind) {
   if (s_.document_start_line) fail("a block collection cannot start on the same line as ---", span);
   if (s_.indent >= column) return;
   s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
@@ -751,8 +750,8 @@ void ScanEngine::scan_value_indicator() {
     }
   } else {
     // One ":" per flow entry: a second one means a "," is missing.
-    if (s_.flow_value_taken.back()) fail("missing ',' between flow collection entries", at);
-    s_.flow_value_taken.back() = true;
+    if (s_.flow_levels.back().value_taken) fail("missing ',' between flow collection entries", at);
+    s_.flow_levels.back().value_taken = true;
   }
   advance_bytes(1);
   skip_one_space();
@@ -791,8 +790,8 @@ void ScanEngine::make_flow_key(std::string_view text, ScalarStyle style, Span st
   push_flag(TokenKind::Key, start, false);
   push_text(TokenKind::Scalar, start, end, text, style);
   const Span colon = c_.span();
-  if (s_.flow_value_taken.back()) fail("missing ',' between flow collection entries", colon);
-  s_.flow_value_taken.back() = true;
+  if (s_.flow_levels.back().value_taken) fail("missing ',' between flow collection entries", colon);
+  s_.flow_levels.back().value_taken = true;
   advance_bytes(1);
   skip_one_space();
   push(TokenKind::Value, colon, colon.offset);
@@ -812,8 +811,7 @@ void ScanEngine::scan_flow_collection_start(bool mapping) {
   }
   advance_bytes(1);
   ++s_.flow_level;
-  s_.flow_kinds.push_back(mapping);
-  s_.flow_value_taken.push_back(false);
+  s_.flow_levels.push_back(FlowLevel{mapping, false});
   s_.simple_key_allowed = true;
   s_.flow_entry_present = false;
   s_.flow_node_seen = false;
@@ -829,9 +827,8 @@ void ScanEngine::scan_flow_collection_end(unsigned char closer) {
     fail(std::string("unexpected '") + char(closer) + "' with no open flow collection", at);
   advance_bytes(1);
   --s_.flow_level;
-  const bool was_mapping = s_.flow_kinds.back();
-  s_.flow_kinds.pop_back();
-  s_.flow_value_taken.pop_back();
+  const bool was_mapping = s_.flow_levels.back().mapping;
+  s_.flow_levels.pop_back();
   const bool closes_mapping = closer == '}';
   if (was_mapping != closes_mapping)
     fail(std::string("mismatched flow collection: '") + char(closer) + "' cannot close a '" +

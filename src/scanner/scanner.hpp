@@ -37,6 +37,14 @@ class TextArena {
   size_t left_ = 0;
 };
 
+// An open flow collection: "{" or "[", and whether a ":" has been taken
+// since the last "," (or the opening) at its level. One record per level, so
+// the checks of a flow token read one byte each.
+struct FlowLevel {
+  bool mapping;
+  bool value_taken;
+};
+
 // An enclosing block collection: its indentation and whether it is a
 // sequence.
 struct IndentLevel {
@@ -96,10 +104,8 @@ struct Scanner {
   // The enclosing block levels, innermost last (the current one is
   // indent/in_sequence).
   IndentStack indents;
-  std::vector<bool> flow_kinds;  // true for "{", false for "["
-  // Per open flow collection: a ":" has been taken since the last "," (or the
-  // opening) at that level.
-  std::vector<bool> flow_value_taken;
+  // The open flow collections, innermost last.
+  std::vector<FlowLevel> flow_levels;
   std::vector<RawComment> comments;
   TextCursor cursor;
   PossibleSimpleKey possible_key;

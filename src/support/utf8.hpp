@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,24 @@ inline Utf8Check check_utf8(std::string_view s) noexcept { return check_utf8(s.d
 // Describes a failed check: "invalid utf-8 sequence of {} bytes from index {}"
 // or "incomplete utf-8 byte sequence from index {}".
 std::string describe_utf8_error(const Utf8Check& check);
+
+// Whether every byte is below 0x80: eight bytes a time, the tail in one
+// overlapping word when there are at least eight.
+inline bool is_ascii(const char* p, size_t n) noexcept {
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  uint64_t acc = 0, w;
+  if (n >= 8) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      std::memcpy(&w, p + i, 8);
+      acc |= w;
+    }
+    std::memcpy(&w, p + n - 8, 8);
+    return ((acc | w) & kHigh) == 0;
+  }
+  for (size_t i = 0; i < n; ++i) acc |= static_cast<unsigned char>(p[i]);
+  return (acc & 0x80) == 0;
+}
 
 // Number of bytes of the UTF-8 sequence led by `lead` (1 for ASCII and for
 // bytes that cannot lead a sequence).

@@ -12,10 +12,26 @@
 #include "resolver/big_int.hpp"
 #include "support/hash.hpp"
 #include "support/stack_guard.hpp"
+#include "support/utf8.hpp"
 
 namespace qf::py {
 
 // ---------------------------------------------------------------- key cache
+
+namespace {
+// A str from checked UTF-8. ASCII texts (most keys and values) are copied
+// into a fresh compact str with no decoding; one-byte texts keep the
+// interpreter's shared one-character strs.
+inline PyObject* str_from_utf8(std::string_view s) {
+  const auto n = static_cast<Py_ssize_t>(s.size());
+  if (n > 1 && is_ascii(s.data(), s.size())) {
+    PyObject* str = PyUnicode_New(n, 127);
+    if (str) std::memcpy(PyUnicode_1BYTE_DATA(str), s.data(), s.size());
+    return str;
+  }
+  return PyUnicode_DecodeUTF8(s.data(), n, nullptr);
+}
+}  // namespace
 
 namespace {
 // 28 keys before the first growth (7/8 load); 1 KiB, which the allocator
@@ -157,7 +173,7 @@ PyObject* KeyInternCache::get(std::string_view text) {
       return Py_NewRef(s.str);
     i = (i + 1) & mask_;
   }
-  PyObject* str = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+  PyObject* str = str_from_utf8(text);
   if (!str) return nullptr;
   PyUnicode_InternInPlace(&str);
   // The slot compares against the str's own UTF-8 (its data when ASCII, else
@@ -281,10 +297,8 @@ inline PyObject* scalar_to_python(const Value& v) {
       return big_int_value_to_python(v);
     case ValueKind::Float:
       return PyFloat_FromDouble(v.as_float());
-    case ValueKind::String: {
-      const std::string_view s = v.as_string();
-      return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
-    }
+    case ValueKind::String:
+      return str_from_utf8(v.as_string());
     case ValueKind::Timestamp:
       return timestamp_to_datetime(v.as_timestamp());
     default:

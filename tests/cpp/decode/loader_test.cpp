@@ -625,7 +625,10 @@ TEST(Anchors, ManyDocumentsAfterOneWithManyAnchors) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
   ASSERT_TRUE(out.ok());
   EXPECT_EQ(out.documents.size(), 150001u);
-  EXPECT_LT(ms, 2000);
+  // Linear work is well under a second even under the sanitizers; clearing the
+  // whole table per document would be 1.5e10 steps, far beyond this bound on
+  // any machine, so a busy one cannot fail it.
+  EXPECT_LT(ms, 10000);
 }
 
 }  // namespace

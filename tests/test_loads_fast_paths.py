@@ -1,0 +1,104 @@
+"""The plain road's conversion shortcuts (ASCII texts copied without decoding,
+keys from the cache) give the same objects as the round-trip road's general
+conversion: over the test suite, the corpus, fuzz-mutated texts and texts
+with a non-ASCII character at every offset of the word-wise ASCII check."""
+
+import math
+import os
+import random
+
+import pytest
+
+import quillfern as q
+from quillfern import exceptions as qe
+
+from helpers import corpus_files, suite_cases
+from test_loads_fuzz import mutate
+
+RT = q.OPT_ROUND_TRIP
+SANITIZED = os.environ.get("QUILLFERN_SANITIZED") == "1"
+
+
+def same(a, b):
+    """Equal values of the same types all the way down (NaN equal to NaN)."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float) and math.isnan(a):
+        return math.isnan(b)
+    if isinstance(a, dict):
+        return len(a) == len(b) and all(
+            type(ka) is type(kb) and ka == kb and same(va, vb)
+            for (ka, va), (kb, vb) in zip(a.items(), b.items())
+        )
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    return a == b
+
+
+def both_roads(text):
+    """(plain, general) for a text both roads load, else None."""
+    try:
+        plain = q.loads_all(text)
+    except (qe.QuillfernError, ValueError):
+        return None
+    try:
+        general = [d.to_dict() for d in q.loads_all(text, option=RT)]
+    except (qe.QuillfernError, ValueError):
+        return None
+    return plain, general
+
+
+def seeds():
+    return [(d / "in.yaml").read_bytes() for d in suite_cases()] + [p.read_bytes() for p in corpus_files()]
+
+
+def test_suite_and_corpus_agree_with_the_general_conversion():
+    compared = 0
+    for text in seeds():
+        pair = both_roads(text)
+        if pair is None:
+            continue
+        assert same(*pair), text[:300]
+        compared += 1
+    # Every corpus file loads on both roads, and most suite cases do.
+    assert compared >= len(corpus_files()) + 250
+
+
+def test_mutated_texts_agree_with_the_general_conversion():
+    rnd = random.Random(1912)
+    pool = seeds()
+    compared = 0
+    for _ in range(300 if SANITIZED else 3000):
+        text = mutate(rnd, rnd.choice(pool)[:3000])
+        pair = both_roads(text)
+        if pair is None:
+            continue
+        assert same(*pair), text[:300]
+        compared += 1
+    assert compared > (50 if SANITIZED else 500)
+
+
+def texts_around_words():
+    # A non-ASCII character (2, 3 and 4 bytes) at each offset of texts of 0 to
+    # 40 bytes: every position in and after whole 8-byte words, as keys and
+    # as values; and the same texts all ASCII.
+    for n in range(41):
+        yield "k" * n
+        for ch in ("é", "€", "😀"):
+            for i in range(n + 1):
+                yield "k" * i + ch + "k" * (n - i)
+
+
+@pytest.mark.parametrize("quote", ["", "'", '"'])
+def test_texts_around_word_boundaries(quote):
+    texts = list(dict.fromkeys(texts_around_words()))
+    doc = "".join(f"{quote}{t}{quote}: {quote}{t}{quote}\n" for t in texts if t)
+    loaded = q.loads(doc)
+    assert list(loaded.items()) == [(t, t) for t in texts if t]
+    for k, v in loaded.items():
+        assert k.isascii() == v.isascii() == all(ord(c) < 128 for c in k)
+        assert k.encode("utf-8").decode("utf-8") == k
+    assert same([loaded], [d.to_dict() for d in q.loads_all(doc, option=RT)])
+    # In sequences, one-character texts and empty quoted texts too.
+    items = q.loads("- " + "\n- ".join(f'"{t}"' for t in texts) + "\n")
+    assert items == texts
