@@ -35,7 +35,11 @@ PyObject* bytes_from(const std::string& text) {
 // nesting error it stands for, with the original as its cause.
 YamlNode represent_tree(PyObject* obj, PyObject* represent, const EncodeContext& ctx, const EmitSettings& settings) {
   RepresentState state;
+  // Objects the callback leaves to the plain conversion are written in full
+  // wherever they recur: one budget covers all of them.
+  SharedObjects shared;
   state.encode = ctx;
+  state.encode.shared = &shared;
   state.represent = represent;
   state.sort_keys = settings.sort_keys;
   state.flow_style = settings.flow_style;

@@ -93,9 +93,7 @@ ExpansionResult expand(const YamlNode& root, const AnchorResolver& resolver, Exp
       src = t;
     }
     if (budget.remaining == 0) {
-      result.error = ExpansionError{"alias expansion exceeded the budget of " +
-                                        std::to_string(kAliasExpansionBudget) + " nodes",
-                                    src->span};
+      result.error = ExpansionError{expansion_budget_message(), src->span};
       return result;
     }
     --budget.remaining;
@@ -144,6 +142,10 @@ ExpansionResult expand(const YamlNode& root, const AnchorResolver& resolver, Exp
 }
 
 }  // namespace
+
+std::string expansion_budget_message() {
+  return "alias expansion exceeded the budget of " + std::to_string(kAliasExpansionBudget) + " nodes";
+}
 
 AnchorResolver::AnchorResolver(const std::vector<YamlNode>& roots) {
   for (const YamlNode& r : roots) add_document(r);

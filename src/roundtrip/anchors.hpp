@@ -51,6 +51,8 @@ struct ExpansionError {
 struct ExpansionBudget {
   uint64_t remaining = kAliasExpansionBudget;
 };
+// "alias expansion exceeded the budget of 1000000 nodes"
+std::string expansion_budget_message();
 
 // A copy of `node` in which every alias is replaced by the expanded copy of
 // the node it refers to. Copies keep scalar text and style, tag and the whole

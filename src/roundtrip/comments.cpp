@@ -167,6 +167,7 @@ class Attacher {
     auto w = [&node]() -> Comments& { return node.edit_comments(); };
     // 1. blank lines before the node
     uint32_t limit = L;
+    std::optional<uint32_t> indicator_line;  // of the "-" or "?" when above the node
     if ((ctx.kind == IntroKind::SequenceItem || ctx.kind == IntroKind::ExplicitKey) && has_last_) {
       // Blank lines between an item's "-" (or a key's "?") and the node
       // itself are not before the entry: count only those above the
@@ -174,15 +175,22 @@ class Attacher {
       for (uint32_t l = L; l > last_line_; --l)
         if (introducers_.count(pack_position(l - 1, ctx.column))) {
           limit = l - 1;
+          indicator_line = l - 1;
           break;
         }
     }
+    // Comment lines between that indicator and a block collection starting
+    // below it belong to the collection's first entry: the emitter writes
+    // them above that entry, where they read back the same.
+    const bool to_first_entry = indicator_line && node.is_block_collection() && node.size() > 0;
     if (const RawComment* c = pending(); c && c->span.line < limit) limit = c->span.line;
     if (has_last_)
       if (uint32_t blanks = blanks_between(last_line_, limit); blanks || node.has_extra()) w().blank_before = blanks;
     // 2. comments above the node
     while (const RawComment* c = pending()) {
-      if (c->span.line >= L) break;
+      // (After a comment on the indicator line, the lines below it stay with
+      // the node: the emitter writes them under that line.)
+      if (c->span.line >= L || (to_first_entry && !cm().inline_before_value && c->span.line > *indicator_line)) break;
       bool intro = false;
       uint32_t d = 0;
       if (ctx.kind == IntroKind::AfterKey && c->span.line == ctx.line && c->span.column >= ctx.column + 1) {
@@ -218,7 +226,10 @@ class Attacher {
         ++key_depth_;
         attach(e.key, false, e.key.explicit_key ? Introducer{IntroKind::ExplicitKey, 0, M} : Introducer{});
         --key_depth_;
-        if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.value.anchor() && !e.value.tag()) {
+        // (After an explicit key the ":" need not follow the key, and the
+        // value is written on the ":" line with its own spacing.)
+        if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.key.explicit_key &&
+            !e.value.anchor() && !e.value.tag()) {
           Position ke = node_end_position(e.key);
           if (ke.first == e.value.span.line && e.value.span.column > ke.second)
             e.value.value_pad = e.value.span.column - ke.second - 1;

@@ -173,6 +173,14 @@ size_t utf8_from_wide(const Ch* src, Py_ssize_t n, char* dst) {
 
 // ---- collections ----
 
+// Entries of a collection built in this call, for the expansion budget.
+inline void count_entries(const EncodeContext& ctx, size_t n) {
+  if (ctx.shared) ctx.shared->produced += n;
+}
+
+// python_to_value of an object that our own snapshot holds one reference to.
+Value snapshot_item_to_value(PyObject* obj, const EncodeContext& ctx);
+
 // Converts the scalars that cannot run host code (None, exact str, int,
 // float, bool) into `out`; false for anything else.
 inline bool try_plain_scalar(PyObject* o, Value& out) {
@@ -221,6 +229,7 @@ class RefList {
 Value encode_list(PyObject* list, const EncodeContext& child) {
   Py_ssize_t n = PyList_GET_SIZE(list);
   if (n > 0 && child.depth >= kMaxEncodeDepth) throw_too_deep();
+  count_entries(child, static_cast<size_t>(n));
   ValueList items;
   items.reserve(static_cast<size_t>(n));
   Py_ssize_t i = 0;
@@ -235,7 +244,7 @@ Value encode_list(PyObject* list, const EncodeContext& child) {
   RefList rest;
   rest.reserve(static_cast<size_t>(n - i));
   for (Py_ssize_t j = i; j < n; ++j) rest.push(PyList_GET_ITEM(list, j));
-  for (size_t j = 0; j < rest.size(); ++j) items.push_back(python_to_value(rest[j], child));
+  for (size_t j = 0; j < rest.size(); ++j) items.push_back(snapshot_item_to_value(rest[j], child));
   return Value::sequence(std::move(items));
 }
 
@@ -244,6 +253,7 @@ Value encode_list(PyObject* list, const EncodeContext& child) {
 Value encode_tuple(PyObject* tuple, const EncodeContext& child) {
   Py_ssize_t n = PyTuple_GET_SIZE(tuple);
   if (n > 0 && child.depth >= kMaxEncodeDepth) throw_too_deep();
+  count_entries(child, static_cast<size_t>(n));
   ValueList items;
   items.reserve(static_cast<size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
@@ -261,6 +271,7 @@ Value encode_tuple(PyObject* tuple, const EncodeContext& child) {
 Value encode_dict(PyObject* dict, const EncodeContext& child) {
   Py_ssize_t n = PyDict_GET_SIZE(dict);
   if (n > 0 && child.depth >= kMaxEncodeDepth) throw_too_deep();
+  count_entries(child, 2 * static_cast<size_t>(n));
   PairList pairs;
   pairs.reserve(static_cast<size_t>(n));
   Py_ssize_t pos = 0;
@@ -289,8 +300,8 @@ Value encode_dict(PyObject* dict, const EncodeContext& child) {
     rest.push(value);
   }
   for (size_t j = 0; j < rest.size(); j += 2) {
-    Value k = python_to_value(rest[j], child);
-    Value v = python_to_value(rest[j + 1], child);
+    Value k = snapshot_item_to_value(rest[j], child);
+    Value v = snapshot_item_to_value(rest[j + 1], child);
     pairs.emplace_back(std::move(k), std::move(v));
   }
   return Value::mapping(std::move(pairs));
@@ -311,6 +322,7 @@ Value encode_iterable(PyObject* obj, const EncodeContext& child) {
     }
     items.push_back(python_to_value(item.get(), child));
   }
+  count_entries(child, items.size());
   return Value::sequence(std::move(items));
 }
 
@@ -568,6 +580,7 @@ Handled encode_fallback(PyObject* obj, const EncodeContext& ctx) {
         Value v = python_to_value(field.get(), ctx);
         pairs.emplace_back(std::move(k), std::move(v));
       }
+      count_entries(ctx, 2 * pairs.size());
       return Value::mapping(std::move(pairs));
     }
   }
@@ -596,14 +609,9 @@ Handled encode_fallback(PyObject* obj, const EncodeContext& ctx) {
 
 namespace {
 
-Value convert(PyObject* obj, const EncodeContext& ctx) {
-  if (ctx.depth >= kMaxEncodeDepth) throw_too_deep();
+// Everything but the five commonest scalars.
+Value convert_object(PyObject* obj, const EncodeContext& ctx) {
   PyTypeObject* tp = Py_TYPE(obj);
-  if (obj == Py_None) return Value::null();
-  if (tp == &PyUnicode_Type) return encode_str(obj);
-  if (tp == &PyLong_Type) return encode_int(obj);
-  if (tp == &PyFloat_Type) return Value::floating(PyFloat_AS_DOUBLE(obj));
-  if (tp == &PyBool_Type) return Value::boolean(obj == Py_True);
   const EncodeContext child = ctx.child();
   if (tp == &PyList_Type) return encode_list(obj, child);
   if (tp == &PyDict_Type) return encode_dict(obj, child);
@@ -648,10 +656,67 @@ Value convert(PyObject* obj, const EncodeContext& ctx) {
   throw Error::lazy(ExcClass::UnserializableError, std::move(message));
 }
 
+// An object that may be reached more than once in this call. Its first
+// conversion records how many entries it produced; a repeat is refused up
+// front when that many would pass the budget, and is charged what it
+// actually produced (callbacks may have changed it meanwhile).
+Value convert_shared(PyObject* obj, const EncodeContext& ctx) {
+  SharedObjects& s = *ctx.shared;
+  if (s.repeating) return convert_object(obj, ctx);  // charged with the outer repeat
+  const uint64_t before = s.produced;
+  const uint64_t seen = s.find(obj);
+  if (seen == SharedObjects::kNotSeen) {
+    Value v = convert_object(obj, ctx);
+    s.insert(obj, s.produced - before);
+    return v;
+  }
+  if (seen > kMaxSharedExpansion - s.charged) throw_shared_expansion_error();
+  struct Repeat {
+    SharedObjects& s;
+    explicit Repeat(SharedObjects& s) : s(s) { ++s.repeating; }
+    ~Repeat() { --s.repeating; }
+  };
+  Value v;
+  {
+    Repeat r(s);
+    v = convert_object(obj, ctx);
+  }
+  const uint64_t made = s.produced - before;
+  if (made > kMaxSharedExpansion - s.charged) throw_shared_expansion_error();
+  s.charged += made;
+  return v;
+}
+
+// `held`: references to obj that the conversion itself holds (a snapshot of
+// a list's items), which do not make it shared.
+Value convert(PyObject* obj, const EncodeContext& ctx, Py_ssize_t held) {
+  if (ctx.depth >= kMaxEncodeDepth) throw_too_deep();
+  PyTypeObject* tp = Py_TYPE(obj);
+  if (obj == Py_None) return Value::null();
+  if (tp == &PyUnicode_Type) return encode_str(obj);
+  if (tp == &PyLong_Type) return encode_int(obj);
+  if (tp == &PyFloat_Type) return Value::floating(PyFloat_AS_DOUBLE(obj));
+  if (tp == &PyBool_Type) return Value::boolean(obj == Py_True);
+  if (ctx.shared && Py_REFCNT(obj) > 1 + held) return convert_shared(obj, ctx);
+  return convert_object(obj, ctx);
+}
+
+Value snapshot_item_to_value(PyObject* obj, const EncodeContext& ctx) {
+  return ensure_stack([&]() -> Value { return convert(obj, ctx, 1); });
+}
+
 }  // namespace
 
 Value python_to_value(PyObject* obj, const EncodeContext& ctx) {
-  return ensure_stack([&]() -> Value { return convert(obj, ctx); });
+  if (!ctx.shared) {
+    // A caller without a budget of its own (a schema, say) gets one for this
+    // conversion.
+    SharedObjects shared;
+    EncodeContext budgeted = ctx;
+    budgeted.shared = &shared;
+    return ensure_stack([&]() -> Value { return convert(obj, budgeted, 0); });
+  }
+  return ensure_stack([&]() -> Value { return convert(obj, ctx, 0); });
 }
 
 }  // namespace qf::py

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "decode/value.hpp"
+#include "ffi/convert/shared_objects.hpp"
 #include "ffi/py.hpp"
 #include "ffi/pyref.hpp"
 
@@ -30,6 +31,9 @@ inline constexpr uint32_t kMaxEncodeDepth = 1000;
 struct EncodeContext {
   PyObject* default_fn = nullptr;   // borrowed; the caller keeps it alive
   PyObject* serializers = nullptr;  // borrowed dict (or subclass)
+  // The call's expansion budget, shared by every conversion of one dumps
+  // call; nullptr gives each python_to_value call a budget of its own.
+  SharedObjects* shared = nullptr;
   uint32_t depth = 0;
   bool serialize_numpy = false;
   bool omit_microseconds = false;
@@ -49,7 +53,9 @@ struct EncodeContext {
 // nullptr; the six flags come from bits 27 to 32 of the option word.
 EncodeContext encode_context_from_options(uint64_t option, PyObject* default_fn, PyObject* serializers);
 
-// The conversion. Requires the interpreter lock; throws on failure.
+// The conversion. Requires the interpreter lock; throws on failure (also
+// "object expands to too many nodes (shared references)" when containers
+// reached again add more than kMaxSharedExpansion nodes).
 Value python_to_value(PyObject* obj, const EncodeContext& ctx);
 
 // ---- pieces shared with the represent road ----

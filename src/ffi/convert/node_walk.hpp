@@ -51,12 +51,14 @@ class NodeWalk {
   PyObject* convert_here(const YamlNode& n) {
     switch (n.kind) {
       case NodeKind::Alias: {
-        if (const YamlNode* t = scope_.target(n))
-          if (PyObject* hit = cache_.find(t)) return Py_NewRef(hit);
+        const YamlNode* t = scope_.target(n);
+        if (!t) Py_RETURN_NONE;
+        if (PyObject* hit = cache_.find(t)) return Py_NewRef(hit);
         const YamlNode* copy = nullptr;
         if (!scope_.expand(n, copy)) return nullptr;
-        if (!copy) Py_RETURN_NONE;
-        return convert(*copy);
+        PyObject* out = convert(*copy);
+        if (out) cache_.store(t, out);  // later aliases of t give this very object
+        return out;
       }
       case NodeKind::Sequence: return finish(n, sequence(n));
       case NodeKind::Mapping: return finish(n, mapping(n));
@@ -186,12 +188,29 @@ class NodeWalk {
     return ensure_stack([&]() -> PyObject* { return hashable_here(start, level); });
   }
 
+  // An alias's hashable form is made once per anchor; hashing a key walks
+  // all of it, so each further use is charged the copy's size again.
   PyObject* hashable_here(const YamlNode& start, size_t level) {
-    const YamlNode* n = &start;
-    if (n->is_alias()) {
-      if (!scope_.expand(*n, n)) return nullptr;  // copies hold no aliases
-      if (!n) Py_RETURN_NONE;
+    if (!start.is_alias()) return hashable_form(&start, level);
+    const YamlNode* t = scope_.target(start);
+    if (!t) Py_RETURN_NONE;
+    size_t below = 0;
+    if (PyObject* hit = cache_.find_hashable(t, below)) {
+      if (!scope_.charge_again(start)) return nullptr;
+      key_depth_ = std::max(key_depth_, level + below);
+      return Py_NewRef(hit);
     }
+    const YamlNode* copy = nullptr;
+    if (!scope_.expand(start, copy)) return nullptr;  // copies hold no aliases
+    const size_t outer = key_depth_;
+    key_depth_ = level;
+    PyObject* out = hashable_form(copy, level);
+    if (out) cache_.store_hashable(t, out, key_depth_ - level);
+    key_depth_ = std::max(outer, key_depth_);
+    return out;
+  }
+
+  PyObject* hashable_form(const YamlNode* n, size_t level) {
     key_depth_ = std::max(key_depth_, level);
     std::string scratch;
     const ScalarTag tag = tag_of(*n, scratch);

@@ -1,5 +1,6 @@
 #include "ffi/convert/roundtrip_values.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -39,15 +40,75 @@ bool AliasScope::expand(const YamlNode& alias, const YamlNode*& out) {
   if (!t) return true;
   auto it = copies_.find(t);
   if (it == copies_.end()) {
+    if (expanded_size(*t) > budget_.remaining) return budget_error(alias);
+    const uint64_t before = budget_.remaining;
     ExpansionResult r = expand_aliases(*t, resolver(), budget_);
     if (!r.ok()) {
       raise(position_error(ExcClass::ParseError, r.error->message, r.error->span.line, r.error->span.column));
       return false;
     }
-    it = copies_.emplace(t, std::move(r.node)).first;
+    it = copies_.emplace(t, Copy{std::move(r.node), before - budget_.remaining}).first;
   }
-  out = &it->second;
+  out = &it->second.node;
   return true;
+}
+
+bool AliasScope::charge_again(const YamlNode& alias) {
+  const YamlNode* t = target(alias);
+  auto it = t ? copies_.find(t) : copies_.end();
+  if (it == copies_.end()) return true;
+  if (it->second.nodes > budget_.remaining) return budget_error(alias);
+  budget_.remaining -= it->second.nodes;
+  return true;
+}
+
+bool AliasScope::budget_error(const YamlNode& at) {
+  raise(position_error(ExcClass::ParseError, expansion_budget_message(), at.span.line, at.span.column));
+  return false;
+}
+
+uint64_t AliasScope::expanded_size(const YamlNode& node) {
+  // Post-order over the node and, through their aliases, the targets not
+  // sized yet (a target precedes its aliases, so there are no cycles).
+  constexpr uint64_t kSaturated = ~uint64_t{0} / 2;
+  struct Frame {
+    const YamlNode* node;
+    size_t next;  // next child slot: items, then key and value per pair
+    uint64_t size;
+  };
+  std::vector<Frame> stack;
+  uint64_t result = 0;
+  auto finish = [&](const YamlNode* n, uint64_t size) {
+    if (n->anchor()) sizes_[n] = size;
+    if (stack.empty()) result = size;
+    else stack.back().size = std::min(kSaturated, stack.back().size + size);
+  };
+  auto enter = [&](const YamlNode* n) {
+    while (n->is_alias()) {
+      const YamlNode* t = resolver().target(*n);
+      if (!t) break;  // a dangling alias copies as one null
+      if (auto it = sizes_.find(t); it != sizes_.end()) return finish(n, it->second);
+      n = t;
+    }
+    if (n->is_alias() || (n->items.empty() && n->pairs.empty())) return finish(n, 1);
+    stack.push_back({n, 0, 1});
+  };
+  enter(&node);
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    const YamlNode& n = *f.node;
+    if (f.next < n.items.size()) {
+      enter(&n.items[f.next++]);
+    } else if (f.next < n.items.size() + 2 * n.pairs.size()) {
+      const size_t k = f.next++ - n.items.size();
+      enter(k % 2 == 0 ? &n.pairs[k / 2].key : &n.pairs[k / 2].value);
+    } else {
+      Frame done = f;
+      stack.pop_back();
+      finish(done.node, done.size);
+    }
+  }
+  return result;
 }
 
 // ---- object cache ----
@@ -70,6 +131,18 @@ PyObject* AnchorObjectCache::find(const YamlNode* anchored) const {
 
 void AnchorObjectCache::store(const YamlNode* anchored, PyObject* value) {
   objects_[anchored] = PyRef::borrow(value);
+}
+
+PyObject* AnchorObjectCache::find_hashable(const YamlNode* anchored, size_t& depth) const {
+  if (hashables_.empty()) return nullptr;
+  auto it = hashables_.find(anchored);
+  if (it == hashables_.end()) return nullptr;
+  depth = it->second.depth;
+  return it->second.value.get();
+}
+
+void AnchorObjectCache::store_hashable(const YamlNode* anchored, PyObject* value, size_t depth) {
+  hashables_[anchored] = Hashable{PyRef::borrow(value), depth};
 }
 
 // ---- scalars ----

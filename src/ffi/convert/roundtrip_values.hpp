@@ -42,21 +42,39 @@ class AliasScope {
   const YamlNode* final_target(const YamlNode& node);
   // Sets `out` to an alias-free copy of what the alias refers to (nullptr
   // when it dangles). Past the alias depth or the node budget: false with a
-  // QuillfernParseError raised that names the limit.
+  // QuillfernParseError raised that names the limit. A copy that would pass
+  // the budget is refused before any of it is made, so an alias bomb costs
+  // the size of its text.
   bool expand(const YamlNode& alias, const YamlNode*& out);
+  // Charges the budget once more for the alias's copy (its size), for uses
+  // whose work grows with the copy each time, such as hashing a key that
+  // holds it; false with the budget error raised past it.
+  bool charge_again(const YamlNode& alias);
   // The links of every alias of the document, built on first call.
   const AnchorResolver& resolver();
 
  private:
+  // Nodes a copy of `node` with its aliases expanded would hold, saturating.
+  uint64_t expanded_size(const YamlNode& node);
+  bool budget_error(const YamlNode& at);  // raises, returns false
+
+  struct Copy {
+    YamlNode node;
+    uint64_t nodes;  // budget it took
+  };
   const YamlNode* root_ = nullptr;
   std::optional<AnchorResolver> resolver_;
-  std::unordered_map<const YamlNode*, YamlNode> copies_;
+  std::unordered_map<const YamlNode*, Copy> copies_;
+  std::unordered_map<const YamlNode*, uint64_t> sizes_;  // expanded_size of alias targets
   ExpansionBudget budget_;
 };
 
 // Anchored node -> the host object already made for it in this conversion,
-// so every alias of one definition yields that very object. Holds strong
-// references, released with the cache.
+// so every alias of one definition yields that very object and an anchor is
+// converted once however many aliases name it (the output stays as small as
+// the document). The hashable form of mapping keys (tuples, with the key
+// nesting below them) is kept apart. Holds strong references, released with
+// the cache.
 class AnchorObjectCache {
  public:
   AnchorObjectCache() = default;
@@ -65,6 +83,8 @@ class AnchorObjectCache {
 
   PyObject* find(const YamlNode* anchored) const;  // borrowed, or nullptr
   void store(const YamlNode* anchored, PyObject* value);  // replaces an entry
+  PyObject* find_hashable(const YamlNode* anchored, size_t& depth) const;
+  void store_hashable(const YamlNode* anchored, PyObject* value, size_t depth);
 
  private:
   struct PtrHash {
@@ -72,7 +92,12 @@ class AnchorObjectCache {
     PtrHash();
     size_t operator()(const YamlNode* p) const noexcept;
   };
+  struct Hashable {
+    PyRef value;
+    size_t depth;
+  };
   std::unordered_map<const YamlNode*, PyRef, PtrHash> objects_;
+  std::unordered_map<const YamlNode*, Hashable, PtrHash> hashables_;
 };
 
 struct ValueSettings {

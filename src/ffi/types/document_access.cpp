@@ -167,10 +167,10 @@ bool for_each_distinct_key(const YamlNode& m, const ValueSettings& s, AliasScope
 PyObject* distinct_keys_to_py(const YamlNode& m, const ValueSettings& s, AliasScope& scope) {
   PyRef list = PyRef::steal(PyList_New(0));
   if (!list) return nullptr;
+  AnchorObjectCache objects;  // collection keys share the values of their aliases
   bool ok = for_each_distinct_key(m, s, scope, [&](const YamlNode& k, PyRef& h) {
     if (k.is_scalar() || k.is_null()) return PyList_Append(list.get(), h.get()) == 0;
-    AnchorObjectCache fresh;
-    PyRef v = PyRef::steal(node_to_python(k, s, scope, fresh));
+    PyRef v = PyRef::steal(node_to_python(k, s, scope, objects));
     return v && PyList_Append(list.get(), v.get()) == 0;
   });
   return ok ? list.release() : nullptr;
@@ -211,6 +211,9 @@ PyObject* walk_to_py(const YamlNode& node, const ValueSettings& s, AliasScope& s
     PyRef obj;
   };
   std::vector<Cached> cached;
+  // One cache for the whole walk: alias leaves of one anchor share its value,
+  // so the result stays as small as the document however many aliases it has.
+  AnchorObjectCache objects;
   bool ok = walk_scalar_leaves(node, [&](const std::vector<WalkStep>& steps, const YamlNode& leaf) -> bool {
     size_t keep = 0;
     while (keep < cached.size() && keep < steps.size() && cached[keep].step.is_index == steps[keep].is_index &&
@@ -222,8 +225,7 @@ PyObject* walk_to_py(const YamlNode& node, const ValueSettings& s, AliasScope& s
       if (steps[i].is_index) {
         o = PyRef::steal(PyLong_FromUnsignedLongLong(steps[i].index));
       } else {
-        AnchorObjectCache fresh;
-        o = PyRef::steal(node_to_python(*steps[i].key, s, scope, fresh));
+        o = PyRef::steal(node_to_python(*steps[i].key, s, scope, objects));
       }
       if (!o) return false;
       cached.push_back({steps[i], std::move(o)});
@@ -232,8 +234,7 @@ PyObject* walk_to_py(const YamlNode& node, const ValueSettings& s, AliasScope& s
     if (!path) return false;
     for (size_t i = 0; i < steps.size(); ++i)
       PyTuple_SET_ITEM(path.get(), static_cast<Py_ssize_t>(i), Py_NewRef(cached[i].obj.get()));
-    AnchorObjectCache fresh;
-    PyRef value = PyRef::steal(node_to_python(leaf, s, scope, fresh));
+    PyRef value = PyRef::steal(node_to_python(leaf, s, scope, objects));
     if (!value) return false;
     PyRef pair = PyRef::steal(PyTuple_Pack(2, path.get(), value.get()));
     return pair && PyList_Append(out.get(), pair.get()) == 0;

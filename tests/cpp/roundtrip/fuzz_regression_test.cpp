@@ -40,6 +40,10 @@ TEST(RoundTripRegressions, FormerlyBrokenInputs) {
       "?\n-\n# o\n  x\n", "- ? -\n    # o\n      x\n", "?\n-\n# o\n  ?\n  -\n  # p\n    x\n",
       // comment lines between a "-" with a comment and an empty node with properties on a later line
       "- #\n#\n &a", "- # a\n  # b\n  &x\n- z\n", "- - # a\n    # b\n    !t\n",
+      // comment lines between a "-" or "?" and a block collection starting below it
+      "-\n -\n#\n  U\n", "?\n ? #\n t\n", "-\n  #\n  - U\n", "-\n  # c\n  a: 1\n  b: 2\n",
+      // an explicit key with its ":" and value on the key's line
+      "&a ? &d ; : b", "? a   :   b\n",
       // block scalars re-emitted from their value
       "---\na: >2\n   moindented\n  regular\nb: >2\n!\n\n   more indented\n  regular\n", "--- |1\n# documentation.0\n",
       "a: |+\n  keep\n\n\nb: 1\n",
