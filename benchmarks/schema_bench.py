@@ -27,6 +27,7 @@ import time
 import quillfern
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from bench import best_time  # noqa: E402
 from k8s_schema import SCHEMA  # noqa: E402
 
 import fastjsonschema  # noqa: E402
@@ -35,21 +36,6 @@ import jsonschema  # noqa: E402
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 K8S = ROOT.parent / "shared" / "corpus" / "k8s"
 RT = quillfern.OPT_ROUND_TRIP
-
-
-def best_time(fn, repeat: int, min_time: float = 0.2) -> float:
-    best = float("inf")
-    for _ in range(repeat):
-        n = 0
-        start = time.perf_counter()
-        while True:
-            fn()
-            n += 1
-            elapsed = time.perf_counter() - start
-            if elapsed >= min_time:
-                break
-        best = min(best, elapsed / n)
-    return best
 
 
 def first_documents() -> list[str]:

@@ -10,7 +10,6 @@
 
 namespace qf::directives {
 
-// Numbered as the exception layer maps them.
 enum class DirectiveErrorKind : uint8_t {
   IncludeNotFound = 0,
   CircularInclude = 1,

@@ -239,29 +239,19 @@ YamlNode merge_included_mappings(DirectiveContext& ctx, const YamlNode& node, co
   return map;
 }
 
+// A listing's result carries the directive that made it.
+YamlNode with_source(YamlNode r, const YamlNode& node, std::string_view tag) {
+  r.set_source(source_of(node, tag));
+  return r;
+}
+
 YamlNode handle(DirectiveContext& ctx, Directive d, const YamlNode& node, const IncludeChain& chain) {
   switch (d) {
     case Directive::Include: return include_file(ctx, node, chain);
-    case Directive::DirList: {
-      YamlNode r = include_dir_list(ctx, node, chain);
-      r.set_source(source_of(node, "!include_dir_list"));
-      return r;
-    }
-    case Directive::DirNamed: {
-      YamlNode r = include_dir_named(ctx, node, chain);
-      r.set_source(source_of(node, "!include_dir_named"));
-      return r;
-    }
-    case Directive::DirMergeList: {
-      YamlNode r = flatten_included_lists(ctx, node, chain);
-      r.set_source(source_of(node, "!include_dir_merge_list"));
-      return r;
-    }
-    case Directive::DirMergeNamed: {
-      YamlNode r = merge_included_mappings(ctx, node, chain);
-      r.set_source(source_of(node, "!include_dir_merge_named"));
-      return r;
-    }
+    case Directive::DirList: return with_source(include_dir_list(ctx, node, chain), node, "!include_dir_list");
+    case Directive::DirNamed: return with_source(include_dir_named(ctx, node, chain), node, "!include_dir_named");
+    case Directive::DirMergeList: return with_source(flatten_included_lists(ctx, node, chain), node, "!include_dir_merge_list");
+    case Directive::DirMergeNamed: return with_source(merge_included_mappings(ctx, node, chain), node, "!include_dir_merge_named");
     case Directive::Secret: return resolve_secret(ctx, node, chain);
     case Directive::EnvVar: return resolve_env_var(ctx, node, chain);
     case Directive::None: break;

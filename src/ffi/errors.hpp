@@ -12,6 +12,7 @@
 #include <string_view>
 #include <variant>
 
+#include "directives/directive_error.hpp"
 #include "ffi/py.hpp"
 #include "ffi/pyref.hpp"
 
@@ -104,16 +105,7 @@ Error position_error(ExcClass cls, std::string_view message, uint32_t line0, uin
                      std::optional<std::string_view> file = std::nullopt);
 
 // Directive failures (include / secret / env_var expansion and write-back).
-enum class DirectiveErrorKind : uint8_t {
-  IncludeNotFound = 0,
-  CircularInclude = 1,
-  IncludeDepth = 2,
-  IncludeConfinement = 3,
-  SecretNotFound = 4,
-  EnvVar = 5,
-  Parse = 6,
-  Include = 7,
-};
+using directives::DirectiveErrorKind;
 
 // One step of an include chain: the included file's path (bytes; invalid
 // UTF-8 is shown with replacement characters) and the 0-based line of the

@@ -31,7 +31,7 @@ void raise_directive_error(const d::DirectiveError& e) {
   frames.reserve(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) frames.push_back(IncludeFrameView{paths[i], e.include_stack[i].line});
   const std::string file = path::path_text(e.file);
-  DirectiveErrorView v{static_cast<DirectiveErrorKind>(e.kind), e.message, std::nullopt, file, frames};
+  DirectiveErrorView v{e.kind, e.message, std::nullopt, file, frames};
   if (e.position) v.position = std::make_pair(e.position->line, e.position->column);
   raise(directive_error_to_exception(v));
 }
