@@ -445,16 +445,11 @@ def peak_memory(text_path: str, how: str = "loads") -> float | None:
         "import quillfern, sys\n"
         + ("import ruamel.yaml\n" if how.startswith("ruamel") else "")
         + ("import ryml\n" if how.startswith("ryml") else "")
-        + "def status(field):\n"
-        "    with open('/proc/self/status') as f:\n"
-        "        for line in f:\n"
-        "            if line.startswith(field + ':'):\n"
-        "                return int(line.split()[1])\n"
-        "with open(sys.argv[1], 'rb') as f:\n"
+        + _STATUS
+        + "with open(sys.argv[1], 'rb') as f:\n"
         "    t = f.read()\n"
         + ("files = [open(p, 'rb').read() for p in t.decode().splitlines()]\n" if how.endswith("of each file") else "")
-        + "with open('/proc/self/clear_refs', 'w') as f:\n"
-        "    f.write('5')\n"
+        + "reset()\n"
         "base = status('VmRSS')\n"
         + {**LOADERS, **ROUNDTRIP_LOADERS}[how] + "\n"
         "print(base, status('VmHWM'))\n"

@@ -27,7 +27,7 @@ import time
 import quillfern
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from bench import best_time  # noqa: E402
+from bench import _STATUS, best_time  # noqa: E402
 from k8s_schema import SCHEMA  # noqa: E402
 
 import fastjsonschema  # noqa: E402
@@ -142,16 +142,11 @@ PEAK = (
     "import quillfern, sys\n"
     "sys.path.insert(0, sys.argv[3])\n"
     "from k8s_schema import SCHEMA\n"
-    "def status(field):\n"
-    "    with open('/proc/self/status') as f:\n"
-    "        for line in f:\n"
-    "            if line.startswith(field + ':'):\n"
-    "                return int(line.split()[1])\n"
-    "with open(sys.argv[1], 'rb') as f:\n"
+    + _STATUS
+    + "with open(sys.argv[1], 'rb') as f:\n"
     "    t = f.read()\n"
     "kw = {'schema': SCHEMA} if sys.argv[2] == 'schema' else {'option': quillfern.OPT_ROUND_TRIP}\n"
-    "with open('/proc/self/clear_refs', 'w') as f:\n"
-    "    f.write('5')\n"
+    "reset()\n"
     "base = status('VmRSS')\n"
     "try:\n"
     "    x = quillfern.loads(t, **kw)\n"
