@@ -90,6 +90,10 @@ FileDocuments read_included_file(DirectiveContext& ctx, const std::string& p, st
   ComposeOptions co;
   co.file_id = out.file_id;
   co.keep_comments = ctx.round_trip;
+  // Write-back replaces only the first document and keeps the loaded text
+  // from the second on: comments before the second document's start must
+  // stay with the first.
+  co.per_document_comments = ctx.round_trip;
   ComposeResult c = compose_text(ctx.texts[out.file_id], co);
   if (!c.ok()) {
     DirectiveError e;
@@ -279,9 +283,11 @@ void expand_in_place(DirectiveContext& ctx, YamlNode& node, const IncludeChain& 
     // carried stays with it, never the other file's parts: its anchor binds
     // to the result, its comments are written back beside the directive, a
     // document root keeps its document's markers and directives.
+    // The file held a document when its content was read from it, or when
+    // its root was itself a directive (a chained record).
     IncludedRootFields own = take_own_fields(replacement);
-    if (replacement.source() && replacement.source()->target_file_id &&
-        replacement.span.file_id == *replacement.source()->target_file_id)
+    if (const std::optional<IncludeSource>& s = replacement.source();
+        s && s->target_file_id && (replacement.span.file_id == *s->target_file_id || !s->inner.empty()))
       replacement.extra().source->included_root = std::move(own);
     put_own_fields(replacement, take_own_fields(node));
     node = std::move(replacement);

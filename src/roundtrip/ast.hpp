@@ -90,6 +90,14 @@ struct IncludeSource {
   // `!include` of a file that held a document: that root's own fields.
   std::optional<IncludedRootFields> included_root;
 
+  // The last record of the chain: an `!include` there owns the node's
+  // content; any other record means that no file does.
+  const IncludeSource& innermost() const noexcept {
+    const IncludeSource* s = this;
+    while (!s->inner.empty()) s = &s->inner.front();
+    return *s;
+  }
+
   // This record or one it chains is a !secret: the node is secret text.
   bool is_secret() const noexcept {
     for (const IncludeSource* s = this;; s = &s->inner.front()) {

@@ -18,9 +18,11 @@ bool pair_has_local_change(const MappingEntry& pair);
 // for the included file only).
 bool roots_have_local_change(const std::vector<YamlNode>& roots);
 
-// A node that replaced an `!include`: the root of that file's content.
+// A node that replaced an `!include`: the root of that file's content (of
+// the innermost file when the included file's root was itself an
+// `!include`; of no file when it was another directive).
 inline bool is_included_root(const YamlNode& node) {
-  return node.source().has_value() && node.source()->target_file_id.has_value();
+  return node.source().has_value() && node.source()->innermost().target_file_id.has_value();
 }
 // The included file's own content changed: as node_has_local_change, but
 // the root's own record does not stop the search.

@@ -935,10 +935,12 @@ std::string emit_root(const YamlNode& node, NullStyle null_style) {
 
 std::string emit_included_root(const YamlNode& node) {
   YamlNode copy(node);
-  if (node.source() && node.source()->included_root) {
-    // The file's own anchor, comments and markers, not the directive's.
+  // The file's own anchor, comments and markers, not the directive's: those
+  // of the innermost file of a chain, whose content the node is.
+  const IncludeSource* s = node.source() ? &node.source()->innermost() : nullptr;
+  if (s && s->included_root) {
     const bool modified = node.comments().modified;
-    put_own_fields(copy, *node.source()->included_root);
+    put_own_fields(copy, *s->included_root);
     copy.edit_comments().modified = modified;
   }
   copy.set_source(std::nullopt);

@@ -18,32 +18,58 @@ std::string_view file_path(const RoundTripDocument& doc, uint32_t id) {
   return id < doc.files.size() ? std::string_view(doc.files[id]) : std::string_view();
 }
 
-// Every included-file root of every document, in pre-order (an including
-// file's root before the roots of what it includes).
-std::vector<const YamlNode*> included_roots(const RoundTripDocument& doc) {
-  std::vector<const YamlNode*> out;
+// One `!include` record of a node's chain. The innermost record's file owns
+// the node's content; the files before it hold the next directive as their
+// root.
+struct IncludedFile {
+  const YamlNode* node;
+  const IncludeSource* record;
+  bool owns_content;
+};
+
+// Every included file of every document, in pre-order (an including file
+// before what it includes, a chain from the outside in).
+std::vector<IncludedFile> included_files(const RoundTripDocument& doc) {
+  std::vector<IncludedFile> out;
   if (!has_directive_records(doc)) return out;
   for (const YamlNode& root : doc.docs)
     walk_tree(root, [&](const YamlNode& n) {
-      if (is_included_root(n)) out.push_back(&n);
+      if (!n.source()) return;
+      for (const IncludeSource* s = &*n.source(); s->target_file_id; s = &s->inner.front()) {
+        out.push_back(IncludedFile{&n, s, s->inner.empty()});
+        if (s->inner.empty()) break;
+      }
     });
   return out;
 }
 
+const std::optional<std::string>* loaded_text(const RoundTripDocument& doc, uint32_t id) {
+  return id < doc.texts.size() && doc.texts[id] ? &doc.texts[id] : nullptr;
+}
+
 // The new text of the file behind an included root: its loaded text while
 // its content is unchanged, else the content written anew.
-std::string included_file_text(const RoundTripDocument& doc, const YamlNode& root, bool changed) {
-  const uint32_t id = *root.source()->target_file_id;
-  const std::optional<std::string>* loaded = id < doc.texts.size() ? &doc.texts[id] : nullptr;
-  if (!changed && loaded && *loaded) return **loaded;
+std::string included_file_text(const RoundTripDocument& doc, const YamlNode& root, uint32_t id, bool changed) {
+  const std::optional<std::string>* loaded = loaded_text(doc, id);
+  if (!changed && loaded) return **loaded;
   std::string first = emit_included_root(root);
   // A file without a document is stood for by an empty mapping at the
   // directive's position, in the including file.
   const bool held_document = root.span.file_id == id;
   const std::optional<uint64_t> rest =
       id < doc.second_document_offsets.size() ? doc.second_document_offsets[id] : std::nullopt;
-  if (loaded && *loaded) return splice_first_document(first, **loaded, rest, held_document);
+  if (loaded) return splice_first_document(first, **loaded, rest, held_document);
   return first;
+}
+
+// A file of a chain whose root is the next directive: that directive as it
+// was written there, never the content it stands for.
+std::string chained_file_text(const RoundTripDocument& doc, const IncludeSource& record) {
+  if (const std::optional<std::string>* loaded = loaded_text(doc, *record.target_file_id)) return **loaded;
+  YamlNode directive;
+  if (record.included_root) put_own_fields(directive, *record.included_root);
+  directive.set_source(record.inner.front());
+  return emit_root(directive, NullStyle::Keyword);
 }
 
 // Adds one included file's text, keeping one write per path: equal texts
@@ -118,8 +144,16 @@ std::optional<WriteBackError> find_unwritable_edit(const RoundTripDocument& doc)
     auto [node, owner] = stack.back();
     stack.pop_back();
     if (node->source() && !owner.blocker) {
-      if (node->source()->target_file_id) owner.file = *node->source()->target_file_id;
-      else owner.blocker = &*node->source();
+      // Down a chain, each `!include` moves ownership to its file, until a
+      // record that reads no file (held by the file before it).
+      for (const IncludeSource* s = &*node->source();; s = &s->inner.front()) {
+        if (!s->target_file_id) {
+          owner.blocker = s;
+          break;
+        }
+        owner.file = *s->target_file_id;
+        if (s->inner.empty()) break;
+      }
     }
     if (owner.blocker && node->comments().modified) {
       std::string message = "cannot write back an edit inside '";
@@ -154,10 +188,11 @@ WritePlan plan_save(const RoundTripDocument& doc, const std::optional<std::strin
     return plan;
   }
   if (auto refusal = find_unwritable_edit(doc)) return std::move(*refusal);
-  for (const YamlNode* root : included_roots(doc)) {
-    const uint32_t id = *root->source()->target_file_id;
-    if (id >= doc.files.size() || !included_root_changed(*root)) continue;
-    if (auto conflict = add_file(plan, doc, id, included_file_text(doc, *root, true))) return std::move(*conflict);
+  for (const IncludedFile& f : included_files(doc)) {
+    const uint32_t id = *f.record->target_file_id;
+    if (!f.owns_content || id >= doc.files.size() || !included_root_changed(*f.node)) continue;
+    if (auto conflict = add_file(plan, doc, id, included_file_text(doc, *f.node, id, true)))
+      return std::move(*conflict);
   }
   const std::optional<std::string>& target = path ? path : doc.origin;
   if (path || main_text_changed(doc)) {
@@ -174,11 +209,12 @@ WritePlan plan_include_files(const RoundTripDocument& doc) {
                           "document was not loaded with OPT_INCLUDES; nothing to write back", {}};
   if (auto refusal = find_unwritable_edit(doc)) return std::move(*refusal);
   std::vector<PlannedWrite> plan;
-  for (const YamlNode* root : included_roots(doc)) {
-    const uint32_t id = *root->source()->target_file_id;
+  for (const IncludedFile& f : included_files(doc)) {
+    const uint32_t id = *f.record->target_file_id;
     if (id >= doc.files.size()) continue;
-    if (auto conflict = add_file(plan, doc, id, included_file_text(doc, *root, included_root_changed(*root))))
-      return std::move(*conflict);
+    std::string text = f.owns_content ? included_file_text(doc, *f.node, id, included_root_changed(*f.node))
+                                      : chained_file_text(doc, *f.record);
+    if (auto conflict = add_file(plan, doc, id, std::move(text))) return std::move(*conflict);
   }
   sort_by_file_id(plan);
   return plan;

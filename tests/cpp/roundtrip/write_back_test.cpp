@@ -181,6 +181,50 @@ TEST(WriteBack, EditsThatBelongToNoFileAreRefusedBeforeAnyWrite) {
   EXPECT_EQ(std::get<WriteBackError>(p).file, "a.yaml");
 }
 
+// main.yaml includes b.yaml, whose root is itself a directive: the node's
+// record chains b.yaml's record to that directive's.
+TEST(WriteBack, AChainOfDirectivesWritesEachFileItsOwnText) {
+  auto make = [](IncludeSource inner, YamlNode content) {
+    RoundTripDocument doc;
+    doc.source = "c: !include b.yaml\n";
+    doc.docs = compose_ok(*doc.source);
+    doc.files = {"main.yaml", "b.yaml", "c.yaml"};
+    doc.texts = {std::string(*doc.source), std::nullopt, "x: 1\n"};  // b.yaml rendered from its record
+    IncludeSource outer{"!include", "b.yaml", 1};
+    IncludedRootFields own;
+    own.anchor = "an";
+    own.comments.head.push_back(HeadComment{"b"});
+    outer.included_root = std::move(own);
+    outer.inner.push_back(std::move(inner));
+    content.set_source(std::move(outer));
+    value_at(doc.docs[0], "c") = std::move(content);
+    return doc;
+  };
+  YamlNode c = included("x: 1\n", 2, "c.yaml");
+  IncludeSource to_c = *c.source();
+  c.set_source(std::nullopt);
+  RoundTripDocument doc = make(to_c, std::move(c));
+  set_text(value_at(value_at(doc.docs[0], "c"), "x"), "2");
+  EXPECT_EQ(render_document(doc), *doc.source);
+  EXPECT_EQ(writes(plan_save(doc, std::nullopt)), (Writes{{"c.yaml", "x: 2\n"}}));
+  EXPECT_EQ(writes(plan_include_files(doc)), (Writes{{"b.yaml", "# b\n&an !include c.yaml\n"}, {"c.yaml", "x: 2\n"}}));
+
+  for (const char* tag : {"!secret", "!env_var", "!include_dir_named"}) {
+    SCOPED_TRACE(tag);
+    RoundTripDocument held = make(IncludeSource{tag, "s", std::nullopt}, compose_ok("user: hunter2\n")[0]);
+    EXPECT_EQ(writes(plan_include_files(held)), (Writes{{"b.yaml", std::string("# b\n&an ") + tag + " s\n"}}));
+    set_text(value_at(value_at(held.docs[0], "c"), "user"), "x");
+    for (const WritePlan& p : {plan_save(held, std::nullopt), plan_include_files(held)}) {
+      ASSERT_TRUE(std::holds_alternative<WriteBackError>(p));
+      const WriteBackError& e = std::get<WriteBackError>(p);
+      EXPECT_EQ(e.kind, WriteBackError::Kind::Unwritable);
+      EXPECT_EQ(e.message, std::string("cannot write back an edit inside '") + tag +
+                               " s': only the main text and files read by !include are written");
+      EXPECT_EQ(e.file, "b.yaml");
+    }
+  }
+}
+
 TEST(WriteBack, OneFileIncludedTwice) {
   auto make = [] {
     RoundTripDocument doc;
