@@ -21,11 +21,13 @@ DirectiveContext new_directive_context(std::string include_dir, bool includes, b
   return ctx;
 }
 
-uint32_t register_source_file(DirectiveContext& ctx, std::string p, std::string text) {
+uint32_t register_source_file(DirectiveContext& ctx, std::string p, std::string text,
+                              std::optional<FileIdentity> identity) {
   const auto id = static_cast<uint32_t>(ctx.files.size());
   ctx.files.push_back(std::move(p));
   ctx.texts.push_back(std::move(text));
   ctx.second_document_offsets.emplace_back();
+  ctx.identities.push_back(identity);
   return id;
 }
 

@@ -14,6 +14,7 @@
 #include "directives/directive_error.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/ast.hpp"
+#include "support/file_identity.hpp"
 
 namespace qf::directives {
 
@@ -45,6 +46,8 @@ struct DirectiveContext {
   // Per file id: where a file's second document starts, when it has one
   // (write-back replaces only the first).
   std::vector<std::optional<uint64_t>> second_document_offsets;
+  // Per file id: the file read (none for the main text).
+  std::vector<std::optional<FileIdentity>> identities;
   std::vector<std::string> warnings;
   std::vector<MissingValue> missing_secrets;
   std::vector<MissingValue> missing_env_vars;
@@ -63,7 +66,8 @@ struct DirectiveContext {
 
 DirectiveContext new_directive_context(std::string include_dir, bool includes, bool secrets, bool env_var);
 
-uint32_t register_source_file(DirectiveContext& ctx, std::string path, std::string text);
+uint32_t register_source_file(DirectiveContext& ctx, std::string path, std::string text,
+                              std::optional<FileIdentity> identity = std::nullopt);
 // The table path of a file id, or include_dir for an id outside the table.
 const std::string& source_file_path(const DirectiveContext& ctx, uint32_t file_id);
 

@@ -86,7 +86,7 @@ FileDocuments read_included_file(DirectiveContext& ctx, const std::string& p, st
     throw_directive_error(DirectiveErrorKind::IncludeNotFound,
                           "cannot read included file '" + path::path_text(naming) + "': " + r.message, p, chain);
   FileDocuments out;
-  out.file_id = register_source_file(ctx, p, std::move(r.text));
+  out.file_id = register_source_file(ctx, p, std::move(r.text), r.identity);
   ComposeOptions co;
   co.file_id = out.file_id;
   co.keep_comments = ctx.round_trip;

@@ -103,6 +103,7 @@ FileRead read_confined_file(const std::string& p, const std::string& root) {
   if (!descriptor_inside(f.fd, st, p, root)) return fail(AccessFailure::Outside, {});
   if (S_ISDIR(st.st_mode)) return fail(AccessFailure::Os, os_error_text(EISDIR));
   if (!S_ISREG(st.st_mode)) return fail(AccessFailure::NotRegular, "not a regular file");
+  out.identity = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   if (st.st_size > 0) out.text.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
   for (;;) {

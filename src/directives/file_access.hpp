@@ -10,6 +10,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "support/file_identity.hpp"
+
 namespace qf::directives {
 
 // "{strerror} (os error {n})".
@@ -41,6 +43,7 @@ enum class AccessFailure : uint8_t {
 
 struct FileRead {
   std::string text;
+  FileIdentity identity;  // of the file read
   AccessFailure failure = AccessFailure::None;
   std::string message;
   bool ok() const noexcept { return failure == AccessFailure::None; }

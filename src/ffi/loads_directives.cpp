@@ -86,6 +86,7 @@ bool load_directive_sources(const InputText& text, const LoadSettings& s, const 
   out.files = std::move(ctx.files);
   out.texts = std::move(ctx.texts);
   out.second_document_offsets = std::move(ctx.second_document_offsets);
+  out.identities = std::move(ctx.identities);
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include "ffi/load_settings.hpp"
 #include "ffi/loads_args.hpp"
 #include "roundtrip/ast.hpp"
+#include "support/file_identity.hpp"
 #include "support/options.hpp"
 
 namespace qf::py {
@@ -21,6 +22,7 @@ struct DirectiveSources {
   std::vector<std::string> files;  // by file id; 0 is the main text
   std::vector<std::string> texts;
   std::vector<std::optional<uint64_t>> second_document_offsets;
+  std::vector<std::optional<FileIdentity>> identities;
 };
 
 // False with the host exception set.

@@ -100,6 +100,7 @@ PyObject* loads_round_trip(const InputText& text, const LoadSettings& s, PyObjec
     content.texts.reserve(expanded.texts.size());
     for (std::string& t : expanded.texts) content.texts.emplace_back(std::move(t));
     content.second_document_offsets = std::move(expanded.second_document_offsets);
+    content.file_identities = FileIdentities(std::move(expanded.identities));
     validate_roots(content.docs, schema, content.resolver_mode, MergeKeyRule::SourceTree);
     return new_document_object(std::move(content));
   }

@@ -68,12 +68,17 @@ const std::vector<PlannedWrite>* planned(const WritePlan& plan) {
 
 // Writes the plan as one unit with the lock released; `written` receives the
 // indexes written. A failure raises `exc_type` "cannot write {path}: {why}",
-// or the conflict error when two writes reach one file.
-bool write_plan(const std::vector<PlannedWrite>& plan, PyObject* exc_type, std::vector<size_t>& written) {
+// or the conflict error when two writes reach one file. Included files that
+// were replaced are recorded as the document's files from then on.
+bool write_plan(RoundTripDocument& doc, const std::vector<PlannedWrite>& plan, PyObject* exc_type,
+                std::vector<size_t>& written) {
   std::vector<FileWrite> writes;
   writes.reserve(plan.size());
-  for (const PlannedWrite& w : plan) writes.push_back(FileWrite{w.path, w.bytes()});
-  std::optional<BatchFailure> failure = without_gil([&] { return replace_files(writes, written); });
+  for (const PlannedWrite& w : plan) writes.push_back(FileWrite{w.path, w.bytes(), w.loaded});
+  std::vector<FileIdentity> now;
+  std::optional<BatchFailure> failure = without_gil([&] { return replace_files(writes, written, &now); });
+  for (size_t k = 0; k < written.size(); ++k)
+    if (const std::optional<FileIdentity>& was = plan[written[k]].loaded) doc.file_identities.replace(*was, now[k]);
   if (!failure) return true;
   const std::string& path = plan[failure->index].path;
   if (failure->error.kind == FileError::Kind::SameFile) {
@@ -127,14 +132,14 @@ PyObject* document_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         if (!arg_str(a[0], "path", p) || !check_no_nul(p, "path")) return nullptr;
         path = std::move(p);
       }
-      const RoundTripDocument& doc = document_content(self);
+      RoundTripDocument& doc = document_content(self);
       const WritePlan plan = plan_save(doc, path, known_unmarked(self, doc));
       const std::vector<PlannedWrite>* writes = planned(plan);
       if (!writes) return nullptr;
       for (const PlannedWrite& w : *writes)
         if (!check_no_nul(w.path, nullptr)) return nullptr;  // an origin set with NUL in it
       std::vector<size_t> written;
-      if (!write_plan(*writes, PyExc_OSError, written)) return nullptr;
+      if (!write_plan(doc, *writes, PyExc_OSError, written)) return nullptr;
       PyRef list = PyRef::steal(PyList_New(0));
       if (!list) return nullptr;
       for (size_t i : written) {
@@ -153,11 +158,12 @@ PyObject* dump_includes_entry(const CallArgs& args) {
   // every included file's path.
   std::optional<std::string> include_dir;
   if (!arg_path(args[dump_includes_param::include_dir], "include_dir", include_dir)) return nullptr;
-  const WritePlan plan = plan_include_files(document_content(args[dump_includes_param::doc]));
+  RoundTripDocument& doc = document_content(args[dump_includes_param::doc]);
+  const WritePlan plan = plan_include_files(doc);
   const std::vector<PlannedWrite>* writes = planned(plan);
   if (!writes) return nullptr;
   std::vector<size_t> written;
-  if (!write_plan(*writes, PyExc_ValueError, written)) return nullptr;
+  if (!write_plan(doc, *writes, PyExc_ValueError, written)) return nullptr;
   Py_RETURN_NONE;
 }
 

@@ -2,6 +2,7 @@
 // table, the kept input text and the rendering settings.
 #pragma once
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "encode/settings.hpp"  // NullStyle
 #include "resolver/resolver.hpp"
 #include "roundtrip/ast.hpp"
+#include "support/file_identity.hpp"
 
 namespace qf {
 
@@ -38,6 +40,30 @@ class SourceText {
   std::string_view view_;
 };
 
+// Per file id: the file that was read, so that write-back replaces that
+// file and never one a link swapped in since. Write-back refreshes it (a
+// replaced file is a new inode) under a shared borrow: hence the lock.
+class FileIdentities {
+ public:
+  FileIdentities() = default;
+  explicit FileIdentities(std::vector<std::optional<FileIdentity>> ids) : ids_(std::move(ids)) {}
+
+  std::optional<FileIdentity> get(uint32_t id) const {
+    std::lock_guard<std::mutex> hold(*lock_);
+    return id < ids_.size() ? ids_[id] : std::nullopt;
+  }
+  // Every file id recorded as `was` is now `now`.
+  void replace(const FileIdentity& was, const FileIdentity& now) {
+    std::lock_guard<std::mutex> hold(*lock_);
+    for (std::optional<FileIdentity>& i : ids_)
+      if (i == was) i = now;
+  }
+
+ private:
+  std::unique_ptr<std::mutex> lock_ = std::make_unique<std::mutex>();
+  std::vector<std::optional<FileIdentity>> ids_;
+};
+
 struct RoundTripDocument {
   std::vector<YamlNode> docs;
   // Source-file table: entry i is the path of file id i (0: the main text);
@@ -47,6 +73,7 @@ struct RoundTripDocument {
   // Per file id: where the loaded text's second document starts, for files
   // of several documents (write-back replaces only the first).
   std::vector<std::optional<uint64_t>> second_document_offsets;
+  FileIdentities file_identities;
   // The decoded input, so that an unchanged document renders byte for byte
   // (dropped once the document is re-emitted from its trees).
   SourceText source;

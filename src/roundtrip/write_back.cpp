@@ -82,7 +82,7 @@ std::optional<WriteBackError> add_file(std::vector<PlannedWrite>& plan, const Ro
     if (w.bytes() == text) return std::nullopt;
     return conflict_error(path);
   }
-  plan.push_back(PlannedWrite{id, std::string(path), std::move(text), std::nullopt});
+  plan.push_back(PlannedWrite{id, std::string(path), std::move(text), doc.file_identities.get(id), std::nullopt});
   return std::nullopt;
 }
 
@@ -183,8 +183,8 @@ WritePlan plan_save(const RoundTripDocument& doc, const std::optional<std::strin
     if (!path && doc.source) return plan;
     if (!path && !doc.origin) return needs_path();
     const std::string& target = path ? *path : *doc.origin;
-    if (doc.source && !doc.declare_yaml_1_2) plan.push_back(PlannedWrite{0, target, {}, *doc.source});
-    else plan.push_back(PlannedWrite{0, target, render_document(doc), std::nullopt});
+    if (doc.source && !doc.declare_yaml_1_2) plan.push_back(PlannedWrite{0, target, {}, std::nullopt, *doc.source});
+    else plan.push_back(PlannedWrite{0, target, render_document(doc), std::nullopt, std::nullopt});
     return plan;
   }
   if (auto refusal = find_unwritable_edit(doc)) return std::move(*refusal);
@@ -197,7 +197,7 @@ WritePlan plan_save(const RoundTripDocument& doc, const std::optional<std::strin
   const std::optional<std::string>& target = path ? path : doc.origin;
   if (path || main_text_changed(doc)) {
     if (!target) return needs_path();
-    plan.push_back(PlannedWrite{0, *target, render_document(doc), std::nullopt});
+    plan.push_back(PlannedWrite{0, *target, render_document(doc), std::nullopt, std::nullopt});
   }
   sort_by_file_id(plan);
   return plan;

@@ -38,6 +38,8 @@ struct PlannedWrite {
   uint32_t file_id = 0;  // 0: the main text
   std::string path;
   std::string text;
+  // An included file: the file that was read, the only one to replace.
+  std::optional<FileIdentity> loaded;
   // Set when the bytes are the document's kept text, which is not copied.
   std::optional<std::string_view> kept;
   std::string_view bytes() const noexcept { return kept ? *kept : std::string_view(text); }

@@ -168,6 +168,7 @@ bool same_file(const ReplaceTarget& a, const ReplaceTarget& b) {
 PendingReplace::PendingReplace(PendingReplace&& o) noexcept
     : target_(std::move(o.target_)),
       temp_(std::move(o.temp_)),
+      written_(o.written_),
       live_(std::exchange(o.live_, false)),
       renamed_(o.renamed_) {}
 
@@ -176,6 +177,7 @@ PendingReplace& PendingReplace::operator=(PendingReplace&& o) noexcept {
     abort();
     target_ = std::move(o.target_);
     temp_ = std::move(o.temp_);
+    written_ = o.written_;
     live_ = std::exchange(o.live_, false);
     renamed_ = o.renamed_;
   }
@@ -226,14 +228,15 @@ std::optional<FileError> prepare_replace(const ReplaceTarget& target, std::strin
     out.abort();
     return err;
   };
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return fail(FileError::os(errno));
+  out.written_ = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   if (target.exists) {
     if (int e = hook(ReplaceStep::Chmod, temp)) return fail(FileError::os(e));
     // Only a privileged process can give a file away; keeping the group
     // works where the caller is a member. Either is best effort. Metadata
     // already right is left alone: each change is one more journal entry to
     // sync.
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return fail(FileError::os(errno));
     if ((st.st_uid != target.uid || st.st_gid != target.gid) && ::fchown(fd, target.uid, target.gid) != 0 &&
         errno != EPERM && errno != EINVAL)
       return fail(FileError::os(errno));
@@ -259,12 +262,16 @@ std::optional<FileError> write_file_atomically(std::string_view path, std::strin
   return pending.commit();
 }
 
-std::optional<BatchFailure> replace_files(std::span<const FileWrite> writes, std::vector<size_t>& written) {
+std::optional<BatchFailure> replace_files(std::span<const FileWrite> writes, std::vector<size_t>& written,
+                                          std::vector<FileIdentity>* now) {
   written.clear();
+  if (now) now->clear();
   std::vector<ReplaceTarget> targets(writes.size());
   std::vector<size_t> todo;
   for (size_t i = 0; i < writes.size(); ++i) {
     if (auto err = resolve_target(writes[i].path, targets[i])) return BatchFailure{i, std::move(*err)};
+    if (writes[i].loaded && (!targets[i].exists || FileIdentity{targets[i].dev, targets[i].ino} != *writes[i].loaded))
+      return BatchFailure{i, fixed(FileError::Kind::NotLoaded, "it no longer resolves to the file that was loaded")};
     bool duplicate = false;
     for (size_t j : todo) {
       if (!same_file(targets[j], targets[i])) continue;
@@ -282,7 +289,10 @@ std::optional<BatchFailure> replace_files(std::span<const FileWrite> writes, std
   }
   for (size_t k = 0; k < todo.size(); ++k) {
     auto err = pending[k].commit();
-    if (pending[k].renamed()) written.push_back(todo[k]);
+    if (pending[k].renamed()) {
+      written.push_back(todo[k]);
+      if (now) now->push_back(pending[k].written());
+    }
     if (err) return BatchFailure{todo[k], std::move(*err)};
   }
   return std::nullopt;

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/file_identity.hpp"
+
 namespace qf {
 
 struct FileError {
@@ -27,6 +29,7 @@ struct FileError {
     ShortWrite,  // write() reported zero bytes
     NotRegular,  // the target exists and is not a regular file
     SameFile,    // two writes of different bytes reach one file
+    NotLoaded,   // the target is no longer the file the caller read
   };
   Kind kind = Kind::Os;
   int os_errno = 0;
@@ -72,6 +75,8 @@ class PendingReplace {
 
   const ReplaceTarget& target() const noexcept { return target_; }
   const std::string& temp_path() const noexcept { return temp_; }
+  // The temporary's identity: the target's once renamed.
+  const FileIdentity& written() const noexcept { return written_; }
   // The rename of commit() took place (even when the directory sync failed).
   bool renamed() const noexcept { return renamed_; }
 
@@ -87,6 +92,7 @@ class PendingReplace {
   friend std::optional<FileError> prepare_replace(const ReplaceTarget&, std::string_view, PendingReplace&);
   ReplaceTarget target_;
   std::string temp_;
+  FileIdentity written_;
   bool live_ = false;
   bool renamed_ = false;
 };
@@ -102,16 +108,22 @@ std::optional<FileError> write_file_atomically(std::string_view path, std::strin
 // written and synced before the first rename, so a failure up to then
 // changes no file. A later write that reaches the same file as an earlier
 // one is skipped when its bytes are equal and refused (SameFile) otherwise.
+// A write with `loaded` replaces only that file: a path that now leads
+// elsewhere (a link swapped in, the file replaced or removed) is refused
+// (NotLoaded) before anything is created.
 struct FileWrite {
   std::string_view path;
   std::string_view bytes;
+  std::optional<FileIdentity> loaded;
 };
 struct BatchFailure {
   size_t index;  // of the write that failed
   FileError error;
 };
-// `written` receives the indexes of the writes carried out, in order.
-std::optional<BatchFailure> replace_files(std::span<const FileWrite> writes, std::vector<size_t>& written);
+// `written` receives the indexes of the writes carried out, in order, and
+// `now`, when given, the identity of the file each of them put in place.
+std::optional<BatchFailure> replace_files(std::span<const FileWrite> writes, std::vector<size_t>& written,
+                                          std::vector<FileIdentity>* now = nullptr);
 
 // Test support: a hook called before each step of a replacement, with the
 // temporary's path (empty before it exists). A non-zero return fails the

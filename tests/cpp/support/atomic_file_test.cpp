@@ -371,4 +371,66 @@ TEST(AtomicFile, TwoWritesReachingOneFileAreOneWriteOrARefusal) {
   EXPECT_EQ(failure->error.kind, FileError::Kind::SameFile);
 }
 
+qf::FileIdentity identity_of(const std::string& p) {
+  struct stat st {};
+  EXPECT_EQ(::stat(p.c_str(), &st), 0);
+  return qf::FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+// A write that names the file it expects replaces that file only, and learns
+// which file it put in place (the next write expects that one).
+TEST(AtomicFile, AWriteOfALoadedFileRefusesAnotherFileAtItsPath) {
+  TempDir dir;
+  write_plain(dir / "a.yaml", "a0\n");
+  const std::string a = dir / "a.yaml", main = dir / "main.yaml";
+  std::vector<size_t> written;
+  std::vector<qf::FileIdentity> now;
+  std::vector<qf::FileWrite> writes{{main, "m\n"}, {a, "a1\n", identity_of(a)}};
+  ASSERT_FALSE(qf::replace_files(writes, written, &now));
+  ASSERT_EQ(now.size(), 2u);
+  EXPECT_EQ(now[1], identity_of(a));
+  EXPECT_NE(*writes[1].loaded, now[1]);
+  auto failure = qf::replace_files(writes, written, &now);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->error.kind, FileError::Kind::NotLoaded);
+  writes[1].loaded = identity_of(a);
+  ASSERT_FALSE(qf::replace_files(writes, written, &now));
+
+  // Swapped for a link, replaced by another file, removed: refused before
+  // anything is created.
+  struct Swap {
+    const char* what;
+    void (*run)(const TempDir&);
+  };
+  const Swap cases[] = {
+      {"a link", [](const TempDir& d) {
+         ASSERT_EQ(::rename((d / "a.yaml").c_str(), (d / "a.old").c_str()), 0);
+         ASSERT_EQ(::symlink("other.yaml", (d / "a.yaml").c_str()), 0);
+       }},
+      {"another file", [](const TempDir& d) {
+         write_plain(d / "new.yaml", "n\n");
+         ASSERT_EQ(::rename((d / "new.yaml").c_str(), (d / "a.yaml").c_str()), 0);
+       }},
+      {"removed", [](const TempDir& d) { ASSERT_EQ(::unlink((d / "a.yaml").c_str()), 0); }},
+  };
+  for (const Swap& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir d;
+    write_plain(d / "a.yaml", "a0\n");
+    write_plain(d / "other.yaml", "o0\n");
+    const std::string path = d / "a.yaml", m = d / "main.yaml";
+    std::vector<qf::FileWrite> w{{m, "m\n"}, {path, "a1\n", identity_of(path)}};
+    c.run(d);
+    const std::vector<std::string> before = d.entries();
+    failure = qf::replace_files(w, written, &now);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->index, 1u);
+    EXPECT_EQ(failure->error.kind, FileError::Kind::NotLoaded);
+    EXPECT_EQ(failure->error.text, "it no longer resolves to the file that was loaded");
+    EXPECT_TRUE(written.empty());
+    EXPECT_EQ(d.entries(), before);
+    EXPECT_EQ(read_file(d / "other.yaml"), "o0\n");
+  }
+}
+
 }  // namespace
