@@ -289,7 +289,9 @@ void expand_in_place(DirectiveContext& ctx, YamlNode& node, const IncludeChain& 
     if (const std::optional<IncludeSource>& s = replacement.source();
         s && s->target_file_id && (replacement.span.file_id == *s->target_file_id || !s->inner.empty()))
       replacement.extra().source->included_root = std::move(own);
-    put_own_fields(replacement, take_own_fields(node));
+    IncludedRootFields directive = take_own_fields(node);
+    if (replacement.source()) replacement.extra().source->directive_fields = directive;
+    put_own_fields(replacement, std::move(directive));
     node = std::move(replacement);
     return;
   }

@@ -89,6 +89,9 @@ struct IncludeSource {
   std::vector<IncludeSource> inner;
   // `!include` of a file that held a document: that root's own fields.
   std::optional<IncludedRootFields> included_root;
+  // The directive's own fields as loaded, which the node carries for the
+  // including text: a node whose fields differ was edited there.
+  std::optional<IncludedRootFields> directive_fields;
 
   // The last record of the chain: an `!include` there owns the node's
   // content; any other record means that no file does.

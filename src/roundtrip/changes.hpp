@@ -2,7 +2,9 @@
 // they touch and marks never propagate upward, so a change is found by
 // searching below a node. A node with a directive record (`source`) stands
 // for content of another file (or of none): the searches stop there, so each
-// file counts only its own edits.
+// file counts only its own edits. The node's own anchor, comments and
+// document markers are the directive's, in the including file: an edit of
+// those counts there.
 #pragma once
 #include <vector>
 
@@ -10,8 +12,12 @@
 
 namespace qf {
 
-// Content of the node's own file was edited at or below it. False at a node
-// with a directive record.
+// The anchor, comments or document markers that a node with a directive
+// record carries for its directive differ from those loaded.
+bool directive_fields_edited(const YamlNode& node);
+
+// Content of the node's own file was edited at or below it. At a node with
+// a directive record: its directive's fields were.
 bool node_has_local_change(const YamlNode& node);
 bool pair_has_local_change(const MappingEntry& pair);
 // Any root's own content changed (a root that is itself an include counts

@@ -937,10 +937,13 @@ std::string emit_included_root(const YamlNode& node) {
   YamlNode copy(node);
   // The file's own anchor, comments and markers, not the directive's: those
   // of the innermost file of a chain, whose content the node is.
+  // A file that held no document is stood for by a mapping at the
+  // directive, in the including file: it has no fields of its own.
   const IncludeSource* s = node.source() ? &node.source()->innermost() : nullptr;
-  if (s && s->included_root) {
+  const bool stand_in = s && s->target_file_id && node.span.file_id != *s->target_file_id;
+  if (s && (s->included_root || stand_in)) {
     const bool modified = node.comments().modified;
-    put_own_fields(copy, *s->included_root);
+    put_own_fields(copy, s->included_root ? *s->included_root : IncludedRootFields{});
     copy.edit_comments().modified = modified;
   }
   copy.set_source(std::nullopt);

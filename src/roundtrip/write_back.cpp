@@ -86,6 +86,20 @@ std::optional<WriteBackError> add_file(std::vector<PlannedWrite>& plan, const Ro
   return std::nullopt;
 }
 
+// Lines holding only blanks at the end of a text.
+size_t trailing_blank_lines(std::string_view text) {
+  size_t n = 0;
+  size_t end = text.size();  // just past the line break of the line looked at
+  while (end >= 2 && text[end - 1] == '\n') {
+    const size_t brk = text.rfind('\n', end - 2);
+    if (brk == std::string_view::npos) break;
+    if (text.substr(brk + 1, end - brk - 1).find_first_not_of(" \t\r\n") != std::string_view::npos) break;
+    ++n;
+    end = brk + 1;
+  }
+  return n;
+}
+
 WriteBackError needs_path() {
   return WriteBackError{WriteBackError::Kind::NeedsPath, "save() needs a path: this document was not loaded from a file",
                         {}};
@@ -113,6 +127,10 @@ std::string splice_first_document(std::string_view first, std::string_view loade
   out.assign(first);
   if (rest_offset && *rest_offset < loaded.size()) {
     if (!out.empty() && out.back() != '\n') out.push_back('\n');
+    // Blank lines that ended the first document are layout no tree holds.
+    for (size_t n = trailing_blank_lines(loaded.substr(0, *rest_offset)), have = trailing_blank_lines(out);
+         have < n; ++have)
+      out.push_back('\n');
     out.append(loaded.substr(*rest_offset));
   }
   return out;

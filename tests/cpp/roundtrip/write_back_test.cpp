@@ -285,6 +285,12 @@ TEST(WriteBack, LaterDocumentsOfAFileFollowItsNewFirstDocument) {
   EXPECT_EQ(splice_first_document("a: 9\n", loaded, second, true), "a: 9\n# between\n---\nb: 2\n...\n");
   EXPECT_EQ(splice_first_document("a: |-\n  x", loaded, second, true), "a: |-\n  x\n# between\n---\nb: 2\n...\n");
   EXPECT_EQ(splice_first_document("a: 9\n", loaded, std::nullopt, true), "a: 9\n");
+  // Blank lines that ended the first document stay, once.
+  const std::string blanks = "a: 1\n\n \r\n---\nb: 2\n";
+  const uint64_t marker = blanks.find("---");
+  EXPECT_EQ(splice_first_document("a: 9\n", blanks, marker, true), "a: 9\n\n\n---\nb: 2\n");
+  EXPECT_EQ(splice_first_document("a: 9\n\n", blanks, marker, true), "a: 9\n\n\n---\nb: 2\n");
+  EXPECT_EQ(splice_first_document("a: 9", blanks, marker, true), "a: 9\n\n\n---\nb: 2\n");
   EXPECT_EQ(splice_first_document("a: 9\n", "", std::nullopt, false), "a: 9\n");
   EXPECT_EQ(splice_first_document("a: 9\n", "# c\n", std::nullopt, false), "# c\na: 9\n");
 }
