@@ -307,6 +307,27 @@ def test_no_file_of_the_tree_ever_holds_a_secret_or_a_variable(tmp_path):
     assert "!secret pw" in (conf / "b.yaml").read_text() and "!env_var QF_WB" in (conf / "main.yaml").read_text()
 
 
+def test_a_detached_copy_of_a_secret_or_a_variable_is_its_directive(tmp_path):
+    main = ("pw: &p !secret pw\nenv: &e !env_var QF_WB\nm: &m {s: !secret pw, k: 1}\nsm: &sm !secret map\n"
+            "uses: [*p, *e, *m]\nblock:\n  use_p: *p\n  use_e: *e\n  use_sm: *sm\n")
+    conf, doc = load_tree(tmp_path, {"main.yaml": main, "secrets.yaml": f"pw: {SECRET}\nmap: {{x: {SECRET}}}\n"})
+    for i in range(3):
+        doc.node["uses"][i].detach()
+    for key in ("use_p", "use_e", "use_sm"):
+        doc.node["block"][key].detach()
+    assert doc["uses"].to_dict() == [SECRET, ENV, {"s": SECRET, "k": 1}]
+    assert written(conf, doc.save()) == ["main.yaml"]
+    assert (conf / "main.yaml").read_text() == (
+        "pw: &p !secret pw\nenv: &e !env_var QF_WB\nm: &m {s: !secret pw, k: 1}\nsm: &sm !secret map\n"
+        "uses: [!secret pw, !env_var QF_WB, {s: !secret pw, k: 1}]\nblock:\n  use_p: !secret pw\n"
+        "  use_e: !env_var QF_WB\n  use_sm: !secret map\n")
+    assert reload(conf) == doc.to_dict()
+    # The copy's content still belongs to no file.
+    doc["block"]["use_sm"]["x"] = 2
+    with pytest.raises(q.QuillfernIncludeError, match="cannot write back an edit inside '!secret map'"):
+        doc.save()
+
+
 # ---- which file is replaced ----
 
 

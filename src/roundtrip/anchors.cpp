@@ -66,6 +66,16 @@ void walk_with_paths(const YamlNode& root, Visit&& visit) {
 
 YamlNode placeholder(const YamlNode& of) { return YamlNode::null_at(of.span); }
 
+// A secret or an environment value, directly or through included files: no
+// file holds its value, so a copy written anywhere must be its directive.
+bool stands_for_a_value(const YamlNode& n) {
+  if (!n.source()) return false;
+  for (const IncludeSource* s = &*n.source();; s = &s->inner.front()) {
+    if (s->tag == "!secret" || s->tag == "!env_var") return true;
+    if (s->inner.empty()) return false;
+  }
+}
+
 ExpansionResult expand(const YamlNode& root, const AnchorResolver& resolver, ExpansionBudget& budget, bool detach) {
   ExpansionResult result;
   struct Job {
@@ -123,6 +133,13 @@ ExpansionResult expand(const YamlNode& root, const AnchorResolver& resolver, Exp
     if (detach) {
       d.set_comments(src->comments());
       d.style = src->style;
+      if (stands_for_a_value(*src)) {
+        // Its directive's fields are those it is copied with.
+        IncludeSource record = *src->source();
+        record.directive_fields = IncludedRootFields{};
+        record.directive_fields->comments = d.comments();
+        d.set_source(std::move(record));
+      }
     } else if (src->is_scalar() || src->is_null()) {
       d.style = src->style;
     }

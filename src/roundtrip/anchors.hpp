@@ -66,7 +66,9 @@ struct ExpansionResult {
 };
 ExpansionResult expand_aliases(const YamlNode& node, const AnchorResolver& resolver, ExpansionBudget& budget);
 // The copy that replaces an alias when it is detached: keeps comments
-// (modified mark included) and collection style, drops anchors.
+// (modified mark included) and collection style, drops anchors. A secret or
+// an environment value keeps its directive record: its copy is written as
+// the directive, never as the value.
 ExpansionResult expand_aliases_for_detach(const YamlNode& node, const AnchorResolver& resolver,
                                           ExpansionBudget& budget);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "roundtrip/composer.hpp"
+#include "roundtrip/edit.hpp"
 #include "roundtrip/walk.hpp"
 #include "support/utf8.hpp"
 
@@ -167,6 +168,18 @@ void make_alias_in_place(YamlNode& node, std::string name) {
   if (node.comments().raw) node.edit_comments().raw.reset();
   node.edit_comments().modified = true;
   drop_node_tree(std::move(gone));
+}
+
+void place_detached_copy(YamlNode& root, YamlNode& slot, YamlNode copy) {
+  replace_whole_node(root, slot, std::move(copy));
+  if (!slot.source()) return;
+  slot.edit_comments().modified = false;
+  walk_tree(root, [&](YamlNode& n) {
+    for (YamlNode& item : n.items)
+      if (&item == &slot) n.edit_comments().modified = true;
+    for (MappingEntry& e : n.pairs)
+      if (&e.key == &slot || &e.value == &slot) n.edit_comments().modified = true;
+  });
 }
 
 uint32_t subtree_height(const YamlNode& node) {

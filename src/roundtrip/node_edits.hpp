@@ -71,6 +71,12 @@ inline constexpr std::string_view kDetachTooDeepMessage =
 // root itself).
 DetachCopy detach_copy(const YamlNode& alias, const AnchorResolver& resolver, uint32_t alias_depth);
 
+// Puts a detached copy in the alias's place (`slot`), marked as an edit. A
+// copy that is a directive (a secret, an environment value) is written as
+// that directive: its place is the edit, so the mark goes on its parent and
+// a later edit of its content is still refused.
+void place_detached_copy(YamlNode& root, YamlNode& slot, YamlNode copy);
+
 // Levels below `node` down to its deepest descendant (0 for a leaf).
 uint32_t subtree_height(const YamlNode& node);
 

@@ -464,7 +464,7 @@ PyObject* node_detach(PyObject* self, PyObject*) {
         }
         case DetachCopy::Status::TooDeep: return value_error(kDetachTooDeepMessage);
       }
-      replace_whole_node(root, *n, std::move(copy.node));
+      place_detached_copy(root, *n, std::move(copy.node));
       return 0;
     });
     if (rc < 0) return nullptr;
