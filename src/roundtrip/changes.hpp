@@ -21,15 +21,9 @@ bool directive_fields_edited(const YamlNode& node);
 bool node_has_local_change(const YamlNode& node);
 bool pair_has_local_change(const MappingEntry& pair);
 // Any root's own content changed (a root that is itself an include counts
-// for the included file only).
+// for the included file, but for an edit of its directive's fields).
 bool roots_have_local_change(const std::vector<YamlNode>& roots);
 
-// A node that replaced an `!include`: the root of that file's content (of
-// the innermost file when the included file's root was itself an
-// `!include`; of no file when it was another directive).
-inline bool is_included_root(const YamlNode& node) {
-  return node.source().has_value() && node.source()->innermost().target_file_id.has_value();
-}
 // The included file's own content changed: as node_has_local_change, but
 // the root's own record does not stop the search.
 bool included_root_changed(const YamlNode& root);
