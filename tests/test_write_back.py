@@ -47,7 +47,7 @@ def reload(conf, main="main.yaml"):
 
 def test_each_file_is_written_for_its_own_edits(tmp_path):
     files = {
-        "main.yaml": "# main\nname: app  # kept\nsub: !include sub/b.yaml\n",
+        "main.yaml": "# main\nname: app  # kept\nsub: !include sub/b.yaml\nopts: { a: 1 ,  b: 2 }\n",
         "sub/b.yaml": "b: 1  # b note\nnested: !include c.yaml\n",
         "sub/c.yaml": "- c1\n- c2\n",
     }
@@ -62,6 +62,11 @@ def test_each_file_is_written_for_its_own_edits(tmp_path):
     doc["sub"]["nested"][1] = "changed"
     assert written(conf, doc.save()) == ["sub/c.yaml"]
     assert snapshot(conf) == {**before, "sub/c.yaml": b"- c1\n- changed\n"}
+    # Only included content changed: the main text is its loaded bytes.
+    assert doc.to_yaml() == before["main.yaml"]
+    assert written(conf, doc.save(str(conf / "copy.yaml"))) == ["copy.yaml", "sub/c.yaml"]
+    assert (conf / "copy.yaml").read_bytes() == before["main.yaml"]
+    (conf / "copy.yaml").unlink()
 
     doc["sub"]["b"] = 2
     assert written(conf, doc.save()) == ["sub/b.yaml", "sub/c.yaml"]
@@ -69,8 +74,9 @@ def test_each_file_is_written_for_its_own_edits(tmp_path):
 
     doc["name"] = "other"
     assert written(conf, doc.save()) == ["main.yaml", "sub/b.yaml", "sub/c.yaml"]
-    assert (conf / "main.yaml").read_bytes() == b"# main\nname: other  # kept\nsub: !include sub/b.yaml\n"
-    assert reload(conf) == {"name": "other", "sub": {"b": 2, "nested": ["c1", "changed"]}}
+    assert (conf / "main.yaml").read_bytes() == (b"# main\nname: other  # kept\nsub: !include sub/b.yaml\n"
+                                                 b"opts: {a: 1, b: 2}\n")
+    assert reload(conf) == {"name": "other", "sub": {"b": 2, "nested": ["c1", "changed"]}, "opts": {"a": 1, "b": 2}}
 
 
 def test_an_edit_of_a_document_without_origin_needs_a_path_before_any_file_is_written(tmp_path):
