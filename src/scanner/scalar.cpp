@@ -75,7 +75,62 @@ void append_utf8(std::string& out, char32_t cp) {
 // ---------------------------------------------------------------------------
 // Plain scalars
 
+// The usual block scalar, one line of ASCII text: a key ending at ": ", or
+// a value ending at a line break after which the text goes on no deeper
+// than the enclosing block level. Anything else returns false having changed
+// nothing, for the general scan.
+bool ScanEngine::scan_plain_block_line() {
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  const uint64_t from = c_.position;
+  const uint64_t pos = find_plain_stop(t, from, len, false, kPlainStopBlock);
+  if (pos >= len) return false;
+  uint64_t end = pos;
+  while (end > from && is_blank(static_cast<unsigned char>(t[end - 1]))) --end;
+  if (end == from) return false;
+  const unsigned char b = static_cast<unsigned char>(t[pos]);
+  const Span start = c_.span();
+  const bool key_allowed = s_.simple_key_allowed;
+  if (b == ':') {
+    if (!kBlankBreakEnd[pos + 1 < len ? static_cast<unsigned char>(t[pos + 1]) : 0]) return false;
+    c_.position = pos;
+    c_.column += static_cast<uint32_t>(pos - from);
+    s_.simple_key_allowed = false;
+    if (s_.possible_key.state != SimpleKeyState::Absent &&
+        s_.possible_key.line != static_cast<int32_t>(start.line))
+      s_.possible_key.state = SimpleKeyState::Absent;
+    if (key_allowed) {
+      make_scalar_key(view(from, end), ScalarStyle::Plain, start, end, s_.tab_before);
+    } else {
+      push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+    }
+    return true;
+  }
+  if (!is_break(b)) return false;
+  // The next line: its indentation (SPACEs and TABs count one column each)
+  // must end at a character that closes the scalar.
+  uint64_t q = pos + 1;
+  if (b == '\r' && q < len && t[q] == '\n') ++q;
+  const uint64_t indent_from = q;
+  while (q < len && is_blank(static_cast<unsigned char>(t[q]))) ++q;
+  const uint32_t column = static_cast<uint32_t>(q - indent_from);
+  if (q < len) {
+    const unsigned char first = static_cast<unsigned char>(t[q]);
+    if (is_break(first) || first == ':' || static_cast<int32_t>(column) > s_.indent) return false;
+  }
+  c_.position = q;
+  c_.line = start.line + 1;
+  c_.column = column;
+  s_.simple_key_allowed = true;
+  if (s_.possible_key.state != SimpleKeyState::Absent &&
+      s_.possible_key.line != static_cast<int32_t>(c_.line))
+    s_.possible_key.state = SimpleKeyState::Absent;
+  push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+  return true;
+}
+
 void ScanEngine::scan_plain_scalar() {
+  if (s_.flow_level == 0 && s_.fast_paths && scan_plain_block_line()) return;
   const Span start = c_.span();
   const int32_t block_indent = s_.indent;
   const bool key_allowed = s_.simple_key_allowed;

@@ -113,6 +113,7 @@ class ScanEngine {
 
   // scalars (scalar.cpp)
   void scan_plain_scalar();
+  bool scan_plain_block_line();
   void scan_single_quoted();
   void scan_double_quoted();
   void push_quoted_scalar(std::string_view text, ScalarStyle style, Span start, Span after,
@@ -145,6 +146,13 @@ class ScanEngine {
     if (s_.queue_size == s_.queue.size()) [[unlikely]]
       extend_queue();
     return s_.queue[s_.queue_size++];
+  }
+  // Room for `n` tokens at the end of the queue, to be counted in by the
+  // caller once written.
+  Token* room(uint64_t n) {
+    while (s_.queue_size + n > s_.queue.size()) [[unlikely]]
+      extend_queue();
+    return s_.queue.data() + s_.queue_size;
   }
   // Adds room for a few more tokens past the end of the queue.
   [[gnu::noinline]] void extend_queue();

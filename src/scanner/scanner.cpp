@@ -13,6 +13,9 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
@@ -298,15 +301,75 @@ constexpr ByteTable kControlCheck = make_table([](int c) {
   return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F || c == 0xC2 || c == 0xEF;
 });
 
-// Thirty-two bytes at a time (in halves where the CPU has no 32-byte
-// vectors; a second copy of the loop is made for AVX2 and picked when the
-// program loads): the position of the first byte from `p` that needs a
-// closer look, or where fewer than 32 bytes remain.
+// The position of the first byte from `p` that needs a closer look, or
+// where too few bytes remain for a whole block. On x86-64: SSE2 compares,
+// or AVX2 where the CPU has it (picked once), two vectors tested together;
+// elsewhere portable vector code.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Marks bytes <= 0x1F other than TAB, LF and CR, and 0x7F, 0xC2, 0xEF.
+inline __m128i suspicious16(__m128i v) {
+  const __m128i ok = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+      _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
+  const __m128i ctl = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+  const __m128i odd = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
+                   _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2)))),
+      _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xEF))));
+  return _mm_or_si128(_mm_andnot_si128(ok, ctl), odd);
+}
+
+[[gnu::target("avx2")]] inline __m256i suspicious32(__m256i v) {
+  const __m256i ok = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t')),
+                                                     _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))),
+                                     _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')));
+  const __m256i ctl = _mm256_cmpeq_epi8(_mm256_min_epu8(v, _mm256_set1_epi8(0x1F)), v);
+  const __m256i odd =
+      _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x7F)),
+                                      _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0xC2)))),
+                      _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0xEF))));
+  return _mm256_or_si256(_mm256_andnot_si256(ok, ctl), odd);
+}
+
+uint64_t skip_unsuspicious_sse2(const unsigned char* t, uint64_t p, uint64_t len) {
+  while (p + 32 <= len) {
+    const __m128i la = suspicious16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p)));
+    const __m128i lb = suspicious16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p + 16)));
+    if (_mm_movemask_epi8(_mm_or_si128(la, lb)) != 0) {
+      const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(la)) |
+                         (static_cast<unsigned>(_mm_movemask_epi8(lb)) << 16);
+      return p + static_cast<unsigned>(__builtin_ctz(m));
+    }
+    p += 32;
+  }
+  return p;
+}
+
+[[gnu::target("avx2")]] uint64_t skip_unsuspicious_avx2(const unsigned char* t, uint64_t p,
+                                                        uint64_t len) {
+  while (p + 64 <= len) {
+    const __m256i la = suspicious32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + p)));
+    const __m256i lb =
+        suspicious32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + p + 32)));
+    const __m256i any = _mm256_or_si256(la, lb);
+    if (!_mm256_testz_si256(any, any)) {
+      const uint64_t m = static_cast<uint32_t>(_mm256_movemask_epi8(la)) |
+                         (uint64_t(static_cast<uint32_t>(_mm256_movemask_epi8(lb))) << 32);
+      return p + static_cast<unsigned>(__builtin_ctzll(m));
+    }
+    p += 64;
+  }
+  return skip_unsuspicious_sse2(t, p, len);
+}
+
+using SkipFn = uint64_t (*)(const unsigned char*, uint64_t, uint64_t);
+const SkipFn skip_unsuspicious = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") ? skip_unsuspicious_avx2 : skip_unsuspicious_sse2;
+}();
+#else
 typedef signed char Bytes32 __attribute__((vector_size(32)));
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-[[gnu::target_clones("avx2", "default")]]
-#endif
 uint64_t skip_unsuspicious(const unsigned char* t, uint64_t p, uint64_t len) {
   while (p + 32 <= len) {
     Bytes32 v;
@@ -322,6 +385,7 @@ uint64_t skip_unsuspicious(const unsigned char* t, uint64_t p, uint64_t len) {
   }
   return p;
 }
+#endif
 }  // namespace
 
 void ScanEngine::check_control_characters() {
@@ -774,14 +838,19 @@ void ScanEngine::make_scalar_key(std::string_view text, ScalarStyle style, Span 
                                  uint64_t end, bool tab_before) {
   if (tab_before) fail("a tab cannot be used for indentation", start);
   roll_indent(static_cast<int32_t>(start.column), start, TokenKind::MappingStart);
-  push_flag(TokenKind::Key, start, false);
-  push_text(TokenKind::Scalar, start, end, text, style);
-  s_.implicit_key_line = static_cast<int32_t>(c_.line);
-  s_.after_block_value = true;
+  // Key, the key's scalar and Value written in one go.
+  Token* q = room(3);
   const Span colon = c_.span();
+  q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(start.offset),
+               start, std::string_view()};
+  q[1] = Token{TokenKind::Scalar, style, false, static_cast<uint32_t>(end), start, text};
+  q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(colon.offset),
+               colon, std::string_view()};
+  s_.queue_size += 3;
+  s_.implicit_key_line = static_cast<int32_t>(colon.line);
+  s_.after_block_value = true;
   advance_bytes(1);
   skip_one_space();
-  push(TokenKind::Value, colon, colon.offset);
   s_.flow_node_seen = false;
 }
 
