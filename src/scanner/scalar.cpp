@@ -3,6 +3,7 @@
 // view of it; anything folded or escaped is built in a scratch buffer and
 // kept in the scanner's arena.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -53,6 +54,25 @@ inline uint64_t find_plain_stop(const char* t, uint64_t pos, uint64_t len, bool 
   return pos;
 }
 
+// First byte at or after `pos` that is not a SPACE, eight bytes at a time
+// (indentation runs are often long).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+inline uint64_t skip_space_run(const char* t, uint64_t pos, uint64_t len) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (pos + 8 <= len) {
+      uint64_t w;
+      std::memcpy(&w, t + pos, 8);
+      w ^= 0x2020202020202020ULL;
+      if (w != 0) return pos + (static_cast<uint64_t>(std::countr_zero(w)) >> 3);
+      pos += 8;
+    }
+  }
+  while (pos < len && t[pos] == ' ') ++pos;
+  return pos;
+}
+#pragma GCC diagnostic pop
+
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -100,7 +120,22 @@ bool ScanEngine::scan_plain_block_line() {
         s_.possible_key.line != static_cast<int32_t>(start.line))
       s_.possible_key.state = SimpleKeyState::Absent;
     if (key_allowed) {
-      make_scalar_key(view(from, end), ScalarStyle::Plain, start, end, s_.tab_before);
+      // make_scalar_key, its stores side by side.
+      if (s_.tab_before) fail("a tab cannot be used for indentation", start);
+      roll_indent(static_cast<int32_t>(start.column), start, TokenKind::MappingStart);
+      Token* q = room(3);
+      q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(from), start,
+                   std::string_view()};
+      q[1] = Token{TokenKind::Scalar, ScalarStyle::Plain, false, static_cast<uint32_t>(end), start,
+                   view(from, end)};
+      q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(pos), c_.span(),
+                   std::string_view()};
+      s_.queue_size += 3;
+      s_.implicit_key_line = static_cast<int32_t>(start.line);
+      s_.after_block_value = true;
+      s_.flow_node_seen = false;
+      advance_bytes(1);
+      skip_one_space();
     } else {
       push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
     }
@@ -112,6 +147,7 @@ bool ScanEngine::scan_plain_block_line() {
   uint64_t q = pos + 1;
   if (b == '\r' && q < len && t[q] == '\n') ++q;
   const uint64_t indent_from = q;
+  q = skip_space_run(t, q, len);
   while (q < len && is_blank(static_cast<unsigned char>(t[q]))) ++q;
   const uint32_t column = static_cast<uint32_t>(q - indent_from);
   if (q < len) {
@@ -129,8 +165,7 @@ bool ScanEngine::scan_plain_block_line() {
   return true;
 }
 
-void ScanEngine::scan_plain_scalar() {
-  if (s_.flow_level == 0 && s_.fast_paths && scan_plain_block_line()) return;
+void ScanEngine::scan_plain_general() {
   const Span start = c_.span();
   const int32_t block_indent = s_.indent;
   const bool key_allowed = s_.simple_key_allowed;

@@ -75,7 +75,14 @@ class ScanEngine {
   // main loop, block structure (scanner.cpp)
   void check_control_characters();
   void step();
-  void skip_to_next_token();
+  // Most tokens start right where the previous one ended (after ": ", or
+  // after the indentation a plain scalar consumed): that case is inline.
+  void skip_to_next_token() {
+    s_.tab_before = false;
+    if (c_.position < c_.length && static_cast<unsigned char>(c_.text[c_.position]) > '#') return;
+    skip_blanks_and_comments();
+  }
+  void skip_blanks_and_comments();
   void scan_comment();
   void block_dispatch();
   void flow_dispatch();
@@ -112,8 +119,12 @@ class ScanEngine {
   std::string_view scan_name();
 
   // scalars (scalar.cpp)
-  void scan_plain_scalar();
+  void scan_plain_scalar() {
+    if (s_.flow_level == 0 && s_.fast_paths && scan_plain_block_line()) return;
+    scan_plain_general();
+  }
   bool scan_plain_block_line();
+  void scan_plain_general();
   void scan_single_quoted();
   void scan_double_quoted();
   void push_quoted_scalar(std::string_view text, ScalarStyle style, Span start, Span after,

@@ -480,8 +480,7 @@ void ScanEngine::step() {
     block_dispatch();
 }
 
-void ScanEngine::skip_to_next_token() {
-  s_.tab_before = false;
+void ScanEngine::skip_blanks_and_comments() {
   const char* t = c_.text;
   const uint64_t len = c_.length;
   const bool block = s_.flow_level == 0;
