@@ -84,7 +84,7 @@ class ScanEngine {
   }
   void skip_blanks_and_comments();
   void scan_comment();
-  void block_dispatch();
+  [[gnu::always_inline]] inline void block_dispatch();
   void flow_dispatch();
   void unroll_indent(int32_t column);
   // Queues a BlockEnd at the cursor and pops one indentation level.

@@ -359,7 +359,15 @@ uint64_t skip_unsuspicious_sse2(const unsigned char* t, uint64_t p, uint64_t len
     }
     p += 64;
   }
-  return skip_unsuspicious_sse2(t, p, len);
+  // No call into SSE code from here: a tail call would skip the vzeroupper,
+  // and legacy SSE instructions after it pay for the dirty upper halves.
+  while (p + 32 <= len) {
+    const __m256i l = suspicious32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + p)));
+    const unsigned m = static_cast<uint32_t>(_mm256_movemask_epi8(l));
+    if (m != 0) return p + static_cast<unsigned>(__builtin_ctz(m));
+    p += 32;
+  }
+  return p;
 }
 
 using SkipFn = uint64_t (*)(const unsigned char*, uint64_t, uint64_t);
@@ -432,6 +440,72 @@ void ScanEngine::check_control_characters() {
 
 // ---------------------------------------------------------------------------
 // Main loop
+
+namespace {
+// The characters block_dispatch looks at before taking a plain scalar.
+constexpr ByteTable kBlockIndicator = make_table([](int c) {
+  return std::string_view("!&*\"'|>[]{}#,@`-:?").find(static_cast<char>(c)) !=
+         std::string_view::npos;
+});
+}  // namespace
+
+inline void ScanEngine::block_dispatch() {
+  const unsigned char ch = c_.cur();
+  if (ch != '!' && ch != '&') s_.after_block_value = false;
+  const bool after_entry = s_.after_entry;
+  s_.after_entry = false;
+  if (c_.column == 0) {
+    if (ch == '.' && c_.is_document_marker()) return scan_document_end();
+    if (ch == '%') return scan_directive();
+  }
+  s_.directives_enabled = false;
+  // Most tokens are plain scalars starting with an ordinary character.
+  if (!kBlockIndicator[ch]) return scan_plain_scalar();
+  switch (ch) {
+    case '!':
+      return scan_tag();
+    case '&':
+      return scan_anchor();
+    case '*':
+      return scan_alias();
+    case '"':
+      return scan_double_quoted();
+    case '\'':
+      return scan_single_quoted();
+    case '|':
+      return scan_block_scalar(true);
+    case '>':
+      return scan_block_scalar(false);
+    case '[':
+      return scan_flow_collection_start(false);
+    case '{':
+      return scan_flow_collection_start(true);
+    case ']':
+    case '}':
+      return scan_flow_collection_end(ch);
+    case '#':
+      fail("a comment must be preceded by whitespace", c_.span());
+    case ',':
+      fail("a plain scalar cannot start with ','", c_.span());
+    case '@':
+    case '`':
+      fail(std::string("'") + char(ch) + "' is a reserved indicator and cannot start a plain scalar",
+           c_.span());
+    case '-':
+      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_block_entry(after_entry);
+      if (c_.column == 0 && c_.is_document_marker()) return scan_document_start();
+      break;
+    case ':':
+      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_value_indicator();
+      break;
+    case '?':
+      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_explicit_key();
+      break;
+    default:
+      break;
+  }
+  scan_plain_scalar();
+}
 
 void ScanEngine::begin() {
   s_.stream_started = true;
@@ -568,72 +642,6 @@ void ScanEngine::scan_comment() {
     body = body.substr(0, trim_white_space(body));
     s_.comments.push_back(RawComment{std::string(body), at});
   }
-}
-
-namespace {
-// The characters block_dispatch looks at before taking a plain scalar.
-constexpr ByteTable kBlockIndicator = make_table([](int c) {
-  return std::string_view("!&*\"'|>[]{}#,@`-:?").find(static_cast<char>(c)) !=
-         std::string_view::npos;
-});
-}  // namespace
-
-void ScanEngine::block_dispatch() {
-  const unsigned char ch = c_.cur();
-  if (ch != '!' && ch != '&') s_.after_block_value = false;
-  const bool after_entry = s_.after_entry;
-  s_.after_entry = false;
-  if (c_.column == 0) {
-    if (ch == '.' && c_.is_document_marker()) return scan_document_end();
-    if (ch == '%') return scan_directive();
-  }
-  s_.directives_enabled = false;
-  // Most tokens are plain scalars starting with an ordinary character.
-  if (!kBlockIndicator[ch]) return scan_plain_scalar();
-  switch (ch) {
-    case '!':
-      return scan_tag();
-    case '&':
-      return scan_anchor();
-    case '*':
-      return scan_alias();
-    case '"':
-      return scan_double_quoted();
-    case '\'':
-      return scan_single_quoted();
-    case '|':
-      return scan_block_scalar(true);
-    case '>':
-      return scan_block_scalar(false);
-    case '[':
-      return scan_flow_collection_start(false);
-    case '{':
-      return scan_flow_collection_start(true);
-    case ']':
-    case '}':
-      return scan_flow_collection_end(ch);
-    case '#':
-      fail("a comment must be preceded by whitespace", c_.span());
-    case ',':
-      fail("a plain scalar cannot start with ','", c_.span());
-    case '@':
-    case '`':
-      fail(std::string("'") + char(ch) + "' is a reserved indicator and cannot start a plain scalar",
-           c_.span());
-    case '-':
-      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_block_entry(after_entry);
-      if (c_.column == 0 && c_.is_document_marker()) return scan_document_start();
-      break;
-    case ':':
-      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_value_indicator();
-      break;
-    case '?':
-      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_explicit_key();
-      break;
-    default:
-      break;
-  }
-  scan_plain_scalar();
 }
 
 void ScanEngine::flow_dispatch() {
