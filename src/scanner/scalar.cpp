@@ -122,7 +122,11 @@ bool ScanEngine::scan_plain_block_line() {
     if (key_allowed) {
       // make_scalar_key, its stores side by side.
       if (s_.tab_before) fail("a tab cannot be used for indentation", start);
-      roll_indent(static_cast<int32_t>(start.column), start, TokenKind::MappingStart);
+      // roll_indent, the Span copied only when a level opens: a copy made
+      // ahead of the test stalls on the narrower stores that just built it.
+      if (s_.document_start_line || s_.indent < static_cast<int32_t>(start.column)) [[unlikely]]
+        open_block_level(static_cast<int32_t>(start.column), start,
+                         TokenKind::MappingStart);
       Token* q = room(3);
       q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(from), start,
                    std::string_view()};
@@ -162,6 +166,41 @@ bool ScanEngine::scan_plain_block_line() {
       s_.possible_key.line != static_cast<int32_t>(c_.line))
     s_.possible_key.state = SimpleKeyState::Absent;
   push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+  return true;
+}
+
+// The usual flow scalar: ASCII text ending on its line at ",", "]", "}" or
+// at a ":" that makes it a key. Anything else returns false having changed
+// nothing, for the general scan.
+bool ScanEngine::scan_plain_flow_line() {
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  const uint64_t from = c_.position;
+  const uint64_t pos = find_plain_stop(t, from, len, true, kPlainStopFlow);
+  if (pos >= len) return false;
+  const unsigned char b = static_cast<unsigned char>(t[pos]);
+  bool at_value = false;
+  if (b == ':') {
+    const unsigned char n = pos + 1 < len ? static_cast<unsigned char>(t[pos + 1]) : 0;
+    if (!kBlankBreakEndFlowInd[n]) return false;
+    at_value = true;
+  } else if (!(b == ',' || b == ']' || b == '}')) {
+    return false;
+  }
+  uint64_t end = pos;
+  while (end > from && is_blank(static_cast<unsigned char>(t[end - 1]))) --end;
+  if (end == from) return false;
+  const Span start = c_.span();
+  const bool key_allowed = s_.simple_key_allowed;
+  c_.position = pos;
+  c_.column += static_cast<uint32_t>(pos - from);
+  s_.simple_key_allowed = false;
+  const std::string_view text = view(from, end);
+  if (at_value && key_allowed && !s_.flow_explicit_key)
+    return make_flow_key(text, ScalarStyle::Plain, start, end), true;
+  push_text(TokenKind::Scalar, start, end, text, ScalarStyle::Plain);
+  s_.flow_node_seen = true;
+  s_.last_flow_node_line = start.line;
   return true;
 }
 

@@ -120,10 +120,12 @@ class ScanEngine {
 
   // scalars (scalar.cpp)
   void scan_plain_scalar() {
-    if (s_.flow_level == 0 && s_.fast_paths && scan_plain_block_line()) return;
+    if (s_.fast_paths && (s_.flow_level == 0 ? scan_plain_block_line() : scan_plain_flow_line()))
+      return;
     scan_plain_general();
   }
   bool scan_plain_block_line();
+  bool scan_plain_flow_line();
   void scan_plain_general();
   void scan_single_quoted();
   void scan_double_quoted();

@@ -644,8 +644,25 @@ void ScanEngine::scan_comment() {
   }
 }
 
+namespace {
+// The characters flow_dispatch treats apart; any other starts a plain scalar.
+constexpr ByteTable kFlowSpecial = make_table([](int c) {
+  return std::string_view(":,-?#@`[{]}!&*\"'").find(static_cast<char>(c)) != std::string_view::npos;
+});
+}  // namespace
+
 void ScanEngine::flow_dispatch() {
   const unsigned char ch = c_.cur();
+  if (!kFlowSpecial[ch] && s_.fast_paths) {
+    // The general steps below, for a character that starts a plain scalar.
+    if (c_.column == 0 && c_.is_document_marker())
+      fail("a document marker is not allowed inside a flow collection", c_.span());
+    s_.flow_adjacent_value = false;
+    if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
+    scan_plain_scalar();
+    s_.flow_entry_present = true;
+    return;
+  }
   if (c_.column == 0 && c_.is_document_marker())
     fail("a document marker is not allowed inside a flow collection", c_.span());
   const bool adjacent = s_.flow_adjacent_value;

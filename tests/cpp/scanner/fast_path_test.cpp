@@ -76,8 +76,9 @@ std::string compare(const std::string& text) {
 // Small edits aimed at the shortcuts' borders: line breaks, indentation,
 // blanks before ":" and "#", TABs, non-ASCII text, cut ends.
 std::string mutate(std::string text, std::mt19937_64& rng) {
-  static const char* const kBits[] = {"\n", "\r\n", "\r", " ", "  ", "\t", ": ", ":", " #c",
-                                      "#", "\xC3\xA9", "- ", "? ", "\n\n", "a", "[", "{", ","};
+  static const char* const kBits[] = {"\n", "\r\n", "\r", " ",  "  ",  "\t", ": ",
+                                      ":",  "#",    " #c", "a", "- ", "? ", "\n\n",
+                                      "[",  "{",    ",",   "]", "}",  "---", "\xC3\xA9"};
   auto pick = [&](size_t n) { return n == 0 ? size_t(0) : size_t(rng() % n); };
   const int rounds = 1 + static_cast<int>(rng() % 3);
   for (int i = 0; i < rounds; ++i) {
@@ -110,6 +111,12 @@ TEST(ScannerFastPaths, SameAsGeneralOnMutatedTexts) {
   for (std::string& t : read_texts(QF_SOURCE_DIR "/../shared/corpus", false))
     if (t.size() < 4096) seeds.push_back(std::move(t));
   if (seeds.empty()) GTEST_SKIP() << "no seed texts";
+  // The many-small-mappings shape, flow collections in a block mapping.
+  std::string small;
+  for (int i = 0; i < 20; ++i)
+    small += "key_" + std::to_string(i) + ": {name: item " + std::to_string(i) +
+             ", tags: [a, b], value: " + std::to_string(i) + "}\n";
+  seeds.insert(seeds.end(), 50, small);
   std::mt19937_64 rng(0x19f);
   size_t failed = 0;
   for (int i = 0; i < 60000; ++i) {
@@ -124,7 +131,7 @@ TEST(ScannerFastPaths, SameAsGeneralOnMutatedTexts) {
 
 TEST(ScannerFastPaths, SameAsGeneralOnRandomLines) {
   std::mt19937_64 rng(7);
-  const std::string alphabet = "ab  :#-?\t\n\r\xC3\xA9[],'";
+  const std::string alphabet = "ab  :#-?\t\n\r\xC3\xA9[]{},'";
   for (int i = 0; i < 100000; ++i) {
     std::string text;
     const size_t n = rng() % 40;
