@@ -880,14 +880,19 @@ void ScanEngine::make_scalar_key(std::string_view text, ScalarStyle style, Span 
 
 void ScanEngine::make_flow_key(std::string_view text, ScalarStyle style, Span start,
                                uint64_t end) {
-  push_flag(TokenKind::Key, start, false);
-  push_text(TokenKind::Scalar, start, end, text, style);
   const Span colon = c_.span();
-  if (s_.flow_levels.back().value_taken) fail("missing ',' between flow collection entries", colon);
-  s_.flow_levels.back().value_taken = true;
+  FlowLevel& level = s_.flow_levels.back();
+  if (level.value_taken) fail("missing ',' between flow collection entries", colon);
+  level.value_taken = true;
+  Token* q = room(3);
+  q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(start.offset),
+               start, std::string_view()};
+  q[1] = Token{TokenKind::Scalar, style, false, static_cast<uint32_t>(end), start, text};
+  q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(colon.offset),
+               colon, std::string_view()};
+  s_.queue_size += 3;
   advance_bytes(1);
   skip_one_space();
-  push(TokenKind::Value, colon, colon.offset);
   s_.flow_node_seen = false;
 }
 
