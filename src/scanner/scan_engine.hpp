@@ -107,6 +107,7 @@ class ScanEngine {
   void make_flow_key(std::string_view text, ScalarStyle style, Span start, uint64_t end);
   void scan_flow_collection_start(bool mapping);
   void scan_flow_collection_end(unsigned char closer);
+  void scan_flow_entry();  // ","
   void scan_directive();
   void scan_document_start();
   void scan_document_end();

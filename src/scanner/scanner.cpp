@@ -660,15 +660,34 @@ constexpr ByteTable kFlowSpecial = make_table([](int c) {
 
 void ScanEngine::flow_dispatch() {
   const unsigned char ch = c_.cur();
-  if (!kFlowSpecial[ch] && s_.fast_paths) {
-    // The general steps below, for a character that starts a plain scalar.
-    if (c_.column == 0 && c_.is_document_marker())
-      fail("a document marker is not allowed inside a flow collection", c_.span());
-    s_.flow_adjacent_value = false;
-    if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
-    scan_plain_scalar();
-    s_.flow_entry_present = true;
-    return;
+  if (s_.fast_paths) {
+    // The general steps below for the most frequent characters: those that
+    // start a plain scalar, then "," and the brackets.
+    if (!kFlowSpecial[ch]) {
+      if (c_.column == 0 && c_.is_document_marker())
+        fail("a document marker is not allowed inside a flow collection", c_.span());
+      s_.flow_adjacent_value = false;
+      if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
+      scan_plain_scalar();
+      s_.flow_entry_present = true;
+      return;
+    }
+    switch (ch) {
+      case ',':
+        s_.flow_adjacent_value = false;
+        return scan_flow_entry();
+      case ']':
+      case '}':
+        s_.flow_adjacent_value = false;
+        return scan_flow_collection_end(ch);
+      case '[':
+      case '{':
+        s_.flow_adjacent_value = false;
+        if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
+        return scan_flow_collection_start(ch == '{');
+      default:
+        break;
+    }
   }
   if (c_.column == 0 && c_.is_document_marker())
     fail("a document marker is not allowed inside a flow collection", c_.span());
@@ -692,18 +711,8 @@ void ScanEngine::flow_dispatch() {
       scan_plain_scalar();
       s_.flow_entry_present = true;
       return;
-    case ',': {
-      if (!s_.flow_entry_present) fail("empty flow entry (stray ',')", c_.span());
-      const Span at = c_.span();
-      advance_bytes(1);
-      s_.simple_key_allowed = true;
-      s_.flow_entry_present = false;
-      s_.flow_node_seen = false;
-      s_.flow_explicit_key = false;
-      s_.flow_levels.back().value_taken = false;
-      push(TokenKind::FlowEntry, at, at.offset);
-      return;
-    }
+    case ',':
+      return scan_flow_entry();
     case '-':
       if (indicator_form) fail("a plain scalar cannot be a bare '-' here", c_.span());
       scan_plain_scalar();
@@ -924,6 +933,18 @@ void ScanEngine::scan_flow_collection_start(bool mapping) {
   // A flag left by an earlier collection must not reach into this one.
   s_.flow_adjacent_value = false;
   push_flag(mapping ? TokenKind::MappingStart : TokenKind::SequenceStart, at, true);
+}
+
+void ScanEngine::scan_flow_entry() {
+  if (!s_.flow_entry_present) fail("empty flow entry (stray ',')", c_.span());
+  const Span at = c_.span();
+  advance_bytes(1);
+  s_.simple_key_allowed = true;
+  s_.flow_entry_present = false;
+  s_.flow_node_seen = false;
+  s_.flow_explicit_key = false;
+  s_.flow_levels.back().value_taken = false;
+  push(TokenKind::FlowEntry, at, at.offset);
 }
 
 void ScanEngine::scan_flow_collection_end(unsigned char closer) {
