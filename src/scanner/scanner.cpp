@@ -377,11 +377,14 @@ uint64_t skip_unsuspicious_sse2(const unsigned char* t, uint64_t p, uint64_t len
   return p;
 }
 
-using SkipFn = uint64_t (*)(const unsigned char*, uint64_t, uint64_t);
-const SkipFn skip_unsuspicious = [] {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? skip_unsuspicious_avx2 : skip_unsuspicious_sse2;
-}();
+uint64_t skip_unsuspicious(const unsigned char* t, uint64_t p, uint64_t len) {
+  using SkipFn = uint64_t (*)(const unsigned char*, uint64_t, uint64_t);
+  static const SkipFn pick = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? skip_unsuspicious_avx2 : skip_unsuspicious_sse2;
+  }();
+  return pick(t, p, len);
+}
 #else
 typedef signed char Bytes32 __attribute__((vector_size(32)));
 
