@@ -140,6 +140,20 @@ bool ScanEngine::scan_plain_block_line() {
       s_.flow_node_seen = false;
       advance_bytes(1);
       skip_one_space();
+      // A plain scalar right after the ": " is taken here: the step that
+      // would take it next (at a column right of the key, with nothing
+      // pending) has nothing else to do but what is written out below.
+      if (c_.position < len) {
+        const unsigned char ch = static_cast<unsigned char>(t[c_.position]);
+        if (ch > '#' && !kBlockIndicator[ch] && !s_.property_check_pending) {
+          s_.tab_before = false;
+          s_.dedented = false;
+          s_.after_block_value = false;
+          s_.after_entry = false;
+          s_.directives_enabled = false;
+          scan_plain_scalar();
+        }
+      }
     } else {
       push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
     }

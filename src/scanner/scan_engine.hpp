@@ -42,6 +42,11 @@ inline constexpr ByteTable kPlainStopBlock = make_table([](int c) {
 });
 inline constexpr ByteTable kPlainStopFlow =
     make_table([](int c) { return kPlainStopBlock[c] || kFlowIndicator[c]; });
+// The characters block_dispatch looks at before taking a plain scalar.
+inline constexpr ByteTable kBlockIndicator = make_table([](int c) {
+  return std::string_view("!&*\"'|>[]{}#,@`-:?").find(static_cast<char>(c)) !=
+         std::string_view::npos;
+});
 // Anchor and alias names end here.
 inline constexpr ByteTable kNameStop = kBlankBreakEndFlowInd;
 // A verbatim tag's URI ends at its ">" (or, unterminated, at white space).

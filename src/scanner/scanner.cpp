@@ -451,14 +451,6 @@ void ScanEngine::check_control_characters() {
 // ---------------------------------------------------------------------------
 // Main loop
 
-namespace {
-// The characters block_dispatch looks at before taking a plain scalar.
-constexpr ByteTable kBlockIndicator = make_table([](int c) {
-  return std::string_view("!&*\"'|>[]{}#,@`-:?").find(static_cast<char>(c)) !=
-         std::string_view::npos;
-});
-}  // namespace
-
 inline void ScanEngine::block_dispatch() {
   const unsigned char ch = c_.cur();
   if (ch != '!' && ch != '&') s_.after_block_value = false;
