@@ -575,6 +575,7 @@ void ScanEngine::skip_blanks_and_comments() {
           s_.possible_key.line != static_cast<int32_t>(c_.line))
         s_.possible_key.state = SimpleKeyState::Absent;
       if (block) s_.simple_key_allowed = true;
+      c_.skip_spaces();  // the indentation, straight away
     } else if (ch > '#') {
       return;
     } else if (ch == '#') {
