@@ -132,8 +132,8 @@ bool ScanEngine::scan_plain_block_line() {
                    std::string_view()};
       q[1] = Token{TokenKind::Scalar, ScalarStyle::Plain, false, static_cast<uint32_t>(end), start,
                    view(from, end)};
-      q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(pos), c_.span(),
-                   std::string_view()};
+      q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(pos),
+                   c_.span(), std::string_view()};
       s_.queue_size += 3;
       s_.implicit_key_line = static_cast<int32_t>(start.line);
       s_.after_block_value = true;

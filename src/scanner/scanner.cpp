@@ -359,8 +359,10 @@ uint64_t skip_unsuspicious_sse2(const unsigned char* t, uint64_t p, uint64_t len
     const __m256i any = _mm256_or_si256(la, lb);
     if (!_mm256_testz_si256(any, any)) {
       const __m256i zero = _mm256_setzero_si256();
-      const uint64_t clean_a = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(la, zero)));
-      const uint64_t clean_b = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lb, zero)));
+      const uint64_t clean_a =
+          static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(la, zero)));
+      const uint64_t clean_b =
+          static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lb, zero)));
       return p + static_cast<unsigned>(__builtin_ctzll(~(clean_a | (clean_b << 32))));
     }
     p += 64;
