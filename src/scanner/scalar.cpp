@@ -210,8 +210,22 @@ bool ScanEngine::scan_plain_flow_line() {
   c_.column += static_cast<uint32_t>(pos - from);
   s_.simple_key_allowed = false;
   const std::string_view text = view(from, end);
-  if (at_value && key_allowed && !s_.flow_explicit_key)
-    return make_flow_key(text, ScalarStyle::Plain, start, end), true;
+  if (at_value && key_allowed && !s_.flow_explicit_key) {
+    make_flow_key(text, ScalarStyle::Plain, start, end);
+    // A plain scalar right after the ": " is taken here, as the step after
+    // this one would take it (the entry is then present, as the dispatch
+    // of this key would record on return).
+    if (c_.position < len) {
+      const unsigned char ch = static_cast<unsigned char>(t[c_.position]);
+      if (ch > ' ' && !kFlowSpecial[ch] && !s_.property_check_pending) {
+        s_.flow_entry_present = true;
+        s_.tab_before = false;
+        s_.flow_adjacent_value = false;
+        scan_plain_scalar();
+      }
+    }
+    return true;
+  }
   push_text(TokenKind::Scalar, start, end, text, ScalarStyle::Plain);
   s_.flow_node_seen = true;
   s_.last_flow_node_line = start.line;

@@ -47,6 +47,10 @@ inline constexpr ByteTable kBlockIndicator = make_table([](int c) {
   return std::string_view("!&*\"'|>[]{}#,@`-:?").find(static_cast<char>(c)) !=
          std::string_view::npos;
 });
+// The characters flow_dispatch treats apart; any other starts a plain scalar.
+inline constexpr ByteTable kFlowSpecial = make_table([](int c) {
+  return std::string_view(":,-?#@`[{]}!&*\"'").find(static_cast<char>(c)) != std::string_view::npos;
+});
 // Anchor and alias names end here.
 inline constexpr ByteTable kNameStop = kBlankBreakEndFlowInd;
 // A verbatim tag's URI ends at its ">" (or, unterminated, at white space).

@@ -649,13 +649,6 @@ void ScanEngine::scan_comment() {
   }
 }
 
-namespace {
-// The characters flow_dispatch treats apart; any other starts a plain scalar.
-constexpr ByteTable kFlowSpecial = make_table([](int c) {
-  return std::string_view(":,-?#@`[{]}!&*\"'").find(static_cast<char>(c)) != std::string_view::npos;
-});
-}  // namespace
-
 void ScanEngine::flow_dispatch() {
   const unsigned char ch = c_.cur();
   if (s_.fast_paths) {
