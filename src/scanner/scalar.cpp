@@ -3,6 +3,7 @@
 // view of it; anything folded or escaped is built in a scratch buffer and
 // kept in the scanner's arena.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -53,6 +54,25 @@ inline uint64_t find_plain_stop(const char* t, uint64_t pos, uint64_t len, bool 
   return pos;
 }
 
+// First byte at or after `pos` that is not a SPACE, eight bytes at a time
+// (indentation runs are often long).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+inline uint64_t skip_space_run(const char* t, uint64_t pos, uint64_t len) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (pos + 8 <= len) {
+      uint64_t w;
+      std::memcpy(&w, t + pos, 8);
+      w ^= 0x2020202020202020ULL;
+      if (w != 0) return pos + (static_cast<uint64_t>(std::countr_zero(w)) >> 3);
+      pos += 8;
+    }
+  }
+  while (pos < len && t[pos] == ' ') ++pos;
+  return pos;
+}
+#pragma GCC diagnostic pop
+
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -75,7 +95,144 @@ void append_utf8(std::string& out, char32_t cp) {
 // ---------------------------------------------------------------------------
 // Plain scalars
 
-void ScanEngine::scan_plain_scalar() {
+// The usual block scalar, one line of ASCII text: a key ending at ": ", or
+// a value ending at a line break after which the text goes on no deeper
+// than the enclosing block level. Anything else returns false having changed
+// nothing, for the general scan.
+bool ScanEngine::scan_plain_block_line() {
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  const uint64_t from = c_.position;
+  const uint64_t pos = find_plain_stop(t, from, len, false, kPlainStopBlock);
+  if (pos >= len) return false;
+  uint64_t end = pos;
+  while (end > from && is_blank(static_cast<unsigned char>(t[end - 1]))) --end;
+  if (end == from) return false;
+  const unsigned char b = static_cast<unsigned char>(t[pos]);
+  const Span start = c_.span();
+  const bool key_allowed = s_.simple_key_allowed;
+  if (b == ':') {
+    if (!kBlankBreakEnd[pos + 1 < len ? static_cast<unsigned char>(t[pos + 1]) : 0]) return false;
+    c_.position = pos;
+    c_.column += static_cast<uint32_t>(pos - from);
+    s_.simple_key_allowed = false;
+    if (s_.possible_key.state != SimpleKeyState::Absent &&
+        s_.possible_key.line != static_cast<int32_t>(start.line))
+      s_.possible_key.state = SimpleKeyState::Absent;
+    if (key_allowed) {
+      // make_scalar_key, its stores side by side.
+      if (s_.tab_before) fail("a tab cannot be used for indentation", start);
+      // roll_indent, the Span copied only when a level opens: a copy made
+      // ahead of the test stalls on the narrower stores that just built it.
+      if (s_.document_start_line || s_.indent < static_cast<int32_t>(start.column)) [[unlikely]]
+        open_block_level(static_cast<int32_t>(start.column), start,
+                         TokenKind::MappingStart);
+      Token* q = room(3);
+      q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(from), start,
+                   std::string_view()};
+      q[1] = Token{TokenKind::Scalar, ScalarStyle::Plain, false, static_cast<uint32_t>(end), start,
+                   view(from, end)};
+      q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(pos),
+                   c_.span(), std::string_view()};
+      s_.queue_size += 3;
+      s_.implicit_key_line = static_cast<int32_t>(start.line);
+      s_.after_block_value = true;
+      s_.flow_node_seen = false;
+      advance_bytes(1);
+      skip_one_space();
+      // A plain scalar right after the ": " is taken here: the step that
+      // would take it next (at a column right of the key, with nothing
+      // pending) has nothing else to do but what is written out below.
+      if (c_.position < len) {
+        const unsigned char ch = static_cast<unsigned char>(t[c_.position]);
+        if (ch > '#' && !kBlockIndicator[ch] && !s_.property_check_pending) {
+          s_.tab_before = false;
+          s_.dedented = false;
+          s_.after_block_value = false;
+          s_.after_entry = false;
+          s_.directives_enabled = false;
+          scan_plain_scalar();
+        }
+      }
+    } else {
+      push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+    }
+    return true;
+  }
+  if (!is_break(b)) return false;
+  // The next line: its indentation (SPACEs and TABs count one column each)
+  // must end at a character that closes the scalar.
+  uint64_t q = pos + 1;
+  if (b == '\r' && q < len && t[q] == '\n') ++q;
+  const uint64_t indent_from = q;
+  q = skip_space_run(t, q, len);
+  while (q < len && is_blank(static_cast<unsigned char>(t[q]))) ++q;
+  const uint32_t column = static_cast<uint32_t>(q - indent_from);
+  if (q < len) {
+    const unsigned char first = static_cast<unsigned char>(t[q]);
+    if (is_break(first) || first == ':' || static_cast<int32_t>(column) > s_.indent) return false;
+  }
+  c_.position = q;
+  c_.line = start.line + 1;
+  c_.column = column;
+  s_.simple_key_allowed = true;
+  if (s_.possible_key.state != SimpleKeyState::Absent &&
+      s_.possible_key.line != static_cast<int32_t>(c_.line))
+    s_.possible_key.state = SimpleKeyState::Absent;
+  push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+  return true;
+}
+
+// The usual flow scalar: ASCII text ending on its line at ",", "]", "}" or
+// at a ":" that makes it a key. Anything else returns false having changed
+// nothing, for the general scan.
+bool ScanEngine::scan_plain_flow_line() {
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  const uint64_t from = c_.position;
+  const uint64_t pos = find_plain_stop(t, from, len, true, kPlainStopFlow);
+  if (pos >= len) return false;
+  const unsigned char b = static_cast<unsigned char>(t[pos]);
+  bool at_value = false;
+  if (b == ':') {
+    const unsigned char n = pos + 1 < len ? static_cast<unsigned char>(t[pos + 1]) : 0;
+    if (!kBlankBreakEndFlowInd[n]) return false;
+    at_value = true;
+  } else if (!(b == ',' || b == ']' || b == '}')) {
+    return false;
+  }
+  uint64_t end = pos;
+  while (end > from && is_blank(static_cast<unsigned char>(t[end - 1]))) --end;
+  if (end == from) return false;
+  const Span start = c_.span();
+  const bool key_allowed = s_.simple_key_allowed;
+  c_.position = pos;
+  c_.column += static_cast<uint32_t>(pos - from);
+  s_.simple_key_allowed = false;
+  const std::string_view text = view(from, end);
+  if (at_value && key_allowed && !s_.flow_explicit_key) {
+    make_flow_key(text, ScalarStyle::Plain, start, end);
+    // A plain scalar right after the ": " is taken here, as the step after
+    // this one would take it (the entry is then present, as the dispatch
+    // of this key would record on return).
+    if (c_.position < len) {
+      const unsigned char ch = static_cast<unsigned char>(t[c_.position]);
+      if (ch > ' ' && !kFlowSpecial[ch] && !s_.property_check_pending) {
+        s_.flow_entry_present = true;
+        s_.tab_before = false;
+        s_.flow_adjacent_value = false;
+        scan_plain_scalar();
+      }
+    }
+    return true;
+  }
+  push_text(TokenKind::Scalar, start, end, text, ScalarStyle::Plain);
+  s_.flow_node_seen = true;
+  s_.last_flow_node_line = start.line;
+  return true;
+}
+
+void ScanEngine::scan_plain_general() {
   const Span start = c_.span();
   const int32_t block_indent = s_.indent;
   const bool key_allowed = s_.simple_key_allowed;

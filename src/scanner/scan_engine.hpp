@@ -42,6 +42,15 @@ inline constexpr ByteTable kPlainStopBlock = make_table([](int c) {
 });
 inline constexpr ByteTable kPlainStopFlow =
     make_table([](int c) { return kPlainStopBlock[c] || kFlowIndicator[c]; });
+// The characters block_dispatch looks at before taking a plain scalar.
+inline constexpr ByteTable kBlockIndicator = make_table([](int c) {
+  return std::string_view("!&*\"'|>[]{}#,@`-:?").find(static_cast<char>(c)) !=
+         std::string_view::npos;
+});
+// The characters flow_dispatch treats apart; any other starts a plain scalar.
+inline constexpr ByteTable kFlowSpecial = make_table([](int c) {
+  return std::string_view(":,-?#@`[{]}!&*\"'").find(static_cast<char>(c)) != std::string_view::npos;
+});
 // Anchor and alias names end here.
 inline constexpr ByteTable kNameStop = kBlankBreakEndFlowInd;
 // A verbatim tag's URI ends at its ">" (or, unterminated, at white space).
@@ -75,9 +84,16 @@ class ScanEngine {
   // main loop, block structure (scanner.cpp)
   void check_control_characters();
   void step();
-  void skip_to_next_token();
+  // Most tokens start right where the previous one ended (after ": ", or
+  // after the indentation a plain scalar consumed): that case is inline.
+  void skip_to_next_token() {
+    s_.tab_before = false;
+    if (c_.position < c_.length && static_cast<unsigned char>(c_.text[c_.position]) > '#') return;
+    skip_blanks_and_comments();
+  }
+  void skip_blanks_and_comments();
   void scan_comment();
-  void block_dispatch();
+  [[gnu::always_inline]] inline void block_dispatch();
   void flow_dispatch();
   void unroll_indent(int32_t column);
   // Queues a BlockEnd at the cursor and pops one indentation level.
@@ -100,6 +116,7 @@ class ScanEngine {
   void make_flow_key(std::string_view text, ScalarStyle style, Span start, uint64_t end);
   void scan_flow_collection_start(bool mapping);
   void scan_flow_collection_end(unsigned char closer);
+  void scan_flow_entry();  // ","
   void scan_directive();
   void scan_document_start();
   void scan_document_end();
@@ -112,7 +129,14 @@ class ScanEngine {
   std::string_view scan_name();
 
   // scalars (scalar.cpp)
-  void scan_plain_scalar();
+  void scan_plain_scalar() {
+    if (s_.fast_paths && (s_.flow_level == 0 ? scan_plain_block_line() : scan_plain_flow_line()))
+      return;
+    scan_plain_general();
+  }
+  bool scan_plain_block_line();
+  bool scan_plain_flow_line();
+  void scan_plain_general();
   void scan_single_quoted();
   void scan_double_quoted();
   void push_quoted_scalar(std::string_view text, ScalarStyle style, Span start, Span after,
@@ -145,6 +169,13 @@ class ScanEngine {
     if (s_.queue_size == s_.queue.size()) [[unlikely]]
       extend_queue();
     return s_.queue[s_.queue_size++];
+  }
+  // Room for `n` tokens at the end of the queue, to be counted in by the
+  // caller once written.
+  Token* room(uint64_t n) {
+    while (s_.queue_size + n > s_.queue.size()) [[unlikely]]
+      extend_queue();
+    return s_.queue.data() + s_.queue_size;
   }
   // Adds room for a few more tokens past the end of the queue.
   [[gnu::noinline]] void extend_queue();

@@ -13,6 +13,9 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
@@ -298,15 +301,95 @@ constexpr ByteTable kControlCheck = make_table([](int c) {
   return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F || c == 0xC2 || c == 0xEF;
 });
 
-// Thirty-two bytes at a time (in halves where the CPU has no 32-byte
-// vectors; a second copy of the loop is made for AVX2 and picked when the
-// program loads): the position of the first byte from `p` that needs a
-// closer look, or where fewer than 32 bytes remain.
+// The position of the first byte from `p` that needs a closer look, or
+// where too few bytes remain for a whole block. On x86-64: SSE2 compares,
+// or AVX2 where the CPU has it (picked once), two vectors tested together;
+// elsewhere portable vector code.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Marks bytes <= 0x1F other than TAB, LF and CR, and 0x7F, 0xC2, 0xEF.
+inline __m128i suspicious16(__m128i v) {
+  const __m128i ok = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+      _mm_cmpeq_epi8(v, _mm_set1_epi8('\r')));
+  const __m128i ctl = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+  const __m128i odd = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
+                   _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2)))),
+      _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xEF))));
+  return _mm_or_si128(_mm_andnot_si128(ok, ctl), odd);
+}
+
+// The same with two table lookups, one per nibble, whose bits meet only for
+// the marked bytes: bit 0 for 0x00-0x0F but TAB, LF and CR, bit 1 for
+// 0x10-0x1F, bits 2, 3 and 4 for 0x7F, 0xC2 and 0xEF.
+[[gnu::target("avx2")]] inline __m256i suspicious32(__m256i v) {
+  const __m256i by_low = _mm256_setr_epi8(
+      3, 3, 11, 3, 3, 3, 3, 3, 3, 2, 2, 3, 3, 2, 3, 23,  //
+      3, 3, 11, 3, 3, 3, 3, 3, 3, 2, 2, 3, 3, 2, 3, 23);
+  const __m256i by_high = _mm256_setr_epi8(
+      1, 2, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 8, 0, 16, 0,  //
+      1, 2, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 8, 0, 16, 0);
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i low = _mm256_shuffle_epi8(by_low, _mm256_and_si256(v, nibble));
+  const __m256i high =
+      _mm256_shuffle_epi8(by_high, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
+  return _mm256_and_si256(low, high);
+}
+
+uint64_t skip_unsuspicious_sse2(const unsigned char* t, uint64_t p, uint64_t len) {
+  while (p + 32 <= len) {
+    const __m128i la = suspicious16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p)));
+    const __m128i lb = suspicious16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p + 16)));
+    if (_mm_movemask_epi8(_mm_or_si128(la, lb)) != 0) {
+      const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(la)) |
+                         (static_cast<unsigned>(_mm_movemask_epi8(lb)) << 16);
+      return p + static_cast<unsigned>(__builtin_ctz(m));
+    }
+    p += 32;
+  }
+  return p;
+}
+
+[[gnu::target("avx2")]] uint64_t skip_unsuspicious_avx2(const unsigned char* t, uint64_t p,
+                                                        uint64_t len) {
+  while (p + 64 <= len) {
+    const __m256i la = suspicious32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + p)));
+    const __m256i lb =
+        suspicious32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + p + 32)));
+    const __m256i any = _mm256_or_si256(la, lb);
+    if (!_mm256_testz_si256(any, any)) {
+      const __m256i zero = _mm256_setzero_si256();
+      const uint64_t clean_a =
+          static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(la, zero)));
+      const uint64_t clean_b =
+          static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lb, zero)));
+      return p + static_cast<unsigned>(__builtin_ctzll(~(clean_a | (clean_b << 32))));
+    }
+    p += 64;
+  }
+  // No call into SSE code from here: a tail call would skip the vzeroupper,
+  // and legacy SSE instructions after it pay for the dirty upper halves.
+  while (p + 32 <= len) {
+    const __m256i l = suspicious32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + p)));
+    const unsigned clean =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(l, _mm256_setzero_si256())));
+    if (clean != 0xFFFFFFFFu) return p + static_cast<unsigned>(__builtin_ctz(~clean));
+    p += 32;
+  }
+  return p;
+}
+
+uint64_t skip_unsuspicious(const unsigned char* t, uint64_t p, uint64_t len) {
+  using SkipFn = uint64_t (*)(const unsigned char*, uint64_t, uint64_t);
+  static const SkipFn pick = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? skip_unsuspicious_avx2 : skip_unsuspicious_sse2;
+  }();
+  return pick(t, p, len);
+}
+#else
 typedef signed char Bytes32 __attribute__((vector_size(32)));
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-[[gnu::target_clones("avx2", "default")]]
-#endif
 uint64_t skip_unsuspicious(const unsigned char* t, uint64_t p, uint64_t len) {
   while (p + 32 <= len) {
     Bytes32 v;
@@ -322,6 +405,7 @@ uint64_t skip_unsuspicious(const unsigned char* t, uint64_t p, uint64_t len) {
   }
   return p;
 }
+#endif
 }  // namespace
 
 void ScanEngine::check_control_characters() {
@@ -368,6 +452,64 @@ void ScanEngine::check_control_characters() {
 
 // ---------------------------------------------------------------------------
 // Main loop
+
+inline void ScanEngine::block_dispatch() {
+  const unsigned char ch = c_.cur();
+  if (ch != '!' && ch != '&') s_.after_block_value = false;
+  const bool after_entry = s_.after_entry;
+  s_.after_entry = false;
+  if (c_.column == 0) {
+    if (ch == '.' && c_.is_document_marker()) return scan_document_end();
+    if (ch == '%') return scan_directive();
+  }
+  s_.directives_enabled = false;
+  // Most tokens are plain scalars starting with an ordinary character.
+  if (!kBlockIndicator[ch]) return scan_plain_scalar();
+  switch (ch) {
+    case '!':
+      return scan_tag();
+    case '&':
+      return scan_anchor();
+    case '*':
+      return scan_alias();
+    case '"':
+      return scan_double_quoted();
+    case '\'':
+      return scan_single_quoted();
+    case '|':
+      return scan_block_scalar(true);
+    case '>':
+      return scan_block_scalar(false);
+    case '[':
+      return scan_flow_collection_start(false);
+    case '{':
+      return scan_flow_collection_start(true);
+    case ']':
+    case '}':
+      return scan_flow_collection_end(ch);
+    case '#':
+      fail("a comment must be preceded by whitespace", c_.span());
+    case ',':
+      fail("a plain scalar cannot start with ','", c_.span());
+    case '@':
+    case '`':
+      fail(std::string("'") + char(ch) + "' is a reserved indicator and cannot start a plain scalar",
+           c_.span());
+    case '-':
+      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_block_entry(after_entry);
+      if (c_.column == 0 && c_.is_document_marker()) return scan_document_start();
+      break;
+    case ':':
+      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_value_indicator();
+      break;
+    case '?':
+      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_explicit_key();
+      break;
+    default:
+      break;
+  }
+  scan_plain_scalar();
+}
 
 void ScanEngine::begin() {
   s_.stream_started = true;
@@ -416,8 +558,7 @@ void ScanEngine::step() {
     block_dispatch();
 }
 
-void ScanEngine::skip_to_next_token() {
-  s_.tab_before = false;
+void ScanEngine::skip_blanks_and_comments() {
   const char* t = c_.text;
   const uint64_t len = c_.length;
   const bool block = s_.flow_level == 0;
@@ -436,6 +577,7 @@ void ScanEngine::skip_to_next_token() {
           s_.possible_key.line != static_cast<int32_t>(c_.line))
         s_.possible_key.state = SimpleKeyState::Absent;
       if (block) s_.simple_key_allowed = true;
+      c_.skip_spaces();  // the indentation, straight away
     } else if (ch > '#') {
       return;
     } else if (ch == '#') {
@@ -507,74 +649,37 @@ void ScanEngine::scan_comment() {
   }
 }
 
-namespace {
-// The characters block_dispatch looks at before taking a plain scalar.
-constexpr ByteTable kBlockIndicator = make_table([](int c) {
-  return std::string_view("!&*\"'|>[]{}#,@`-:?").find(static_cast<char>(c)) !=
-         std::string_view::npos;
-});
-}  // namespace
-
-void ScanEngine::block_dispatch() {
-  const unsigned char ch = c_.cur();
-  if (ch != '!' && ch != '&') s_.after_block_value = false;
-  const bool after_entry = s_.after_entry;
-  s_.after_entry = false;
-  if (c_.column == 0) {
-    if (ch == '.' && c_.is_document_marker()) return scan_document_end();
-    if (ch == '%') return scan_directive();
-  }
-  s_.directives_enabled = false;
-  // Most tokens are plain scalars starting with an ordinary character.
-  if (!kBlockIndicator[ch]) return scan_plain_scalar();
-  switch (ch) {
-    case '!':
-      return scan_tag();
-    case '&':
-      return scan_anchor();
-    case '*':
-      return scan_alias();
-    case '"':
-      return scan_double_quoted();
-    case '\'':
-      return scan_single_quoted();
-    case '|':
-      return scan_block_scalar(true);
-    case '>':
-      return scan_block_scalar(false);
-    case '[':
-      return scan_flow_collection_start(false);
-    case '{':
-      return scan_flow_collection_start(true);
-    case ']':
-    case '}':
-      return scan_flow_collection_end(ch);
-    case '#':
-      fail("a comment must be preceded by whitespace", c_.span());
-    case ',':
-      fail("a plain scalar cannot start with ','", c_.span());
-    case '@':
-    case '`':
-      fail(std::string("'") + char(ch) + "' is a reserved indicator and cannot start a plain scalar",
-           c_.span());
-    case '-':
-      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_block_entry(after_entry);
-      if (c_.column == 0 && c_.is_document_marker()) return scan_document_start();
-      break;
-    case ':':
-      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_value_indicator();
-      break;
-    case '?':
-      if (kBlankBreakEnd[c_.byte_at(1)]) return scan_explicit_key();
-      break;
-    default:
-      break;
-  }
-  scan_plain_scalar();
-}
-
 void ScanEngine::flow_dispatch() {
   const unsigned char ch = c_.cur();
+  if (s_.fast_paths) {
+    // The general steps below for the most frequent characters: those that
+    // start a plain scalar, then "," and the brackets.
+    if (!kFlowSpecial[ch]) {
+      if (c_.column == 0 && c_.is_document_marker())
+        fail("a document marker is not allowed inside a flow collection", c_.span());
+      s_.flow_adjacent_value = false;
+      if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
+      scan_plain_scalar();
+      s_.flow_entry_present = true;
+      return;
+    }
+    switch (ch) {
+      case ',':
+        s_.flow_adjacent_value = false;
+        return scan_flow_entry();
+      case ']':
+      case '}':
+        s_.flow_adjacent_value = false;
+        return scan_flow_collection_end(ch);
+      case '[':
+      case '{':
+        s_.flow_adjacent_value = false;
+        if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
+        return scan_flow_collection_start(ch == '{');
+      default:
+        break;
+    }
+  }
   if (c_.column == 0 && c_.is_document_marker())
     fail("a document marker is not allowed inside a flow collection", c_.span());
   const bool adjacent = s_.flow_adjacent_value;
@@ -597,18 +702,8 @@ void ScanEngine::flow_dispatch() {
       scan_plain_scalar();
       s_.flow_entry_present = true;
       return;
-    case ',': {
-      if (!s_.flow_entry_present) fail("empty flow entry (stray ',')", c_.span());
-      const Span at = c_.span();
-      advance_bytes(1);
-      s_.simple_key_allowed = true;
-      s_.flow_entry_present = false;
-      s_.flow_node_seen = false;
-      s_.flow_explicit_key = false;
-      s_.flow_levels.back().value_taken = false;
-      push(TokenKind::FlowEntry, at, at.offset);
-      return;
-    }
+    case ',':
+      return scan_flow_entry();
     case '-':
       if (indicator_form) fail("a plain scalar cannot be a bare '-' here", c_.span());
       scan_plain_scalar();
@@ -774,27 +869,37 @@ void ScanEngine::make_scalar_key(std::string_view text, ScalarStyle style, Span 
                                  uint64_t end, bool tab_before) {
   if (tab_before) fail("a tab cannot be used for indentation", start);
   roll_indent(static_cast<int32_t>(start.column), start, TokenKind::MappingStart);
-  push_flag(TokenKind::Key, start, false);
-  push_text(TokenKind::Scalar, start, end, text, style);
-  s_.implicit_key_line = static_cast<int32_t>(c_.line);
-  s_.after_block_value = true;
+  // Key, the key's scalar and Value written in one go.
+  Token* q = room(3);
   const Span colon = c_.span();
+  q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(start.offset),
+               start, std::string_view()};
+  q[1] = Token{TokenKind::Scalar, style, false, static_cast<uint32_t>(end), start, text};
+  q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(colon.offset),
+               colon, std::string_view()};
+  s_.queue_size += 3;
+  s_.implicit_key_line = static_cast<int32_t>(colon.line);
+  s_.after_block_value = true;
   advance_bytes(1);
   skip_one_space();
-  push(TokenKind::Value, colon, colon.offset);
   s_.flow_node_seen = false;
 }
 
 void ScanEngine::make_flow_key(std::string_view text, ScalarStyle style, Span start,
                                uint64_t end) {
-  push_flag(TokenKind::Key, start, false);
-  push_text(TokenKind::Scalar, start, end, text, style);
   const Span colon = c_.span();
-  if (s_.flow_levels.back().value_taken) fail("missing ',' between flow collection entries", colon);
-  s_.flow_levels.back().value_taken = true;
+  FlowLevel& level = s_.flow_levels.back();
+  if (level.value_taken) fail("missing ',' between flow collection entries", colon);
+  level.value_taken = true;
+  Token* q = room(3);
+  q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(start.offset),
+               start, std::string_view()};
+  q[1] = Token{TokenKind::Scalar, style, false, static_cast<uint32_t>(end), start, text};
+  q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(colon.offset),
+               colon, std::string_view()};
+  s_.queue_size += 3;
   advance_bytes(1);
   skip_one_space();
-  push(TokenKind::Value, colon, colon.offset);
   s_.flow_node_seen = false;
 }
 
@@ -819,6 +924,18 @@ void ScanEngine::scan_flow_collection_start(bool mapping) {
   // A flag left by an earlier collection must not reach into this one.
   s_.flow_adjacent_value = false;
   push_flag(mapping ? TokenKind::MappingStart : TokenKind::SequenceStart, at, true);
+}
+
+void ScanEngine::scan_flow_entry() {
+  if (!s_.flow_entry_present) fail("empty flow entry (stray ',')", c_.span());
+  const Span at = c_.span();
+  advance_bytes(1);
+  s_.simple_key_allowed = true;
+  s_.flow_entry_present = false;
+  s_.flow_node_seen = false;
+  s_.flow_explicit_key = false;
+  s_.flow_levels.back().value_taken = false;
+  push(TokenKind::FlowEntry, at, at.offset);
 }
 
 void ScanEngine::scan_flow_collection_end(unsigned char closer) {

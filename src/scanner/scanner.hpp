@@ -141,6 +141,9 @@ struct Scanner {
   bool stream_ended = false;
   bool simple_key_allowed = true;
   bool keep_comments = false;
+  // Off: every token goes through the general routines, which give the same
+  // tokens and errors more slowly (for differential tests).
+  bool fast_paths = true;
 };
 
 // Incremental form of tokenize for a reader that walks the tokens once, in

@@ -60,6 +60,45 @@ TEST(ScannerErrors, ControlCharactersAtEveryOffset) {
   EXPECT_TRUE(qf::tokenize(tail).ok());
 }
 
+// Every byte value (and every second byte after 0xC2, and the neighbours of
+// the refused three-byte characters) at the offsets of a text several vector
+// blocks long: the check's byte classes are complete, each refused character
+// found at its exact position.
+TEST(ScannerErrors, ControlCharactersEveryByteValue) {
+  struct Probe {
+    std::string bytes;
+    bool refused;
+  };
+  std::vector<Probe> cases;
+  for (int c = 0; c < 0x80; ++c)
+    cases.push_back({std::string(1, static_cast<char>(c)),
+                     (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F});
+  for (int c = 0x80; c < 0xC0; ++c)
+    cases.push_back({std::string("\xC2") + static_cast<char>(c), c <= 0x9F && c != 0x85});
+  cases.push_back({"\xEF\xBF\xBE", true});
+  cases.push_back({"\xEF\xBF\xBF", true});
+  cases.push_back({"\xEF\xBF\xBD", false});
+  cases.push_back({"\xEF\xBB\xBF", false});
+  cases.push_back({"\xC3\xA9", false});
+  for (const Probe& c : cases) {
+    for (size_t at = 0; at < 140; at += (at < 70 ? 1 : 7)) {
+      std::string text(160, 'x');
+      text[40] = '\n';
+      text.insert(at, c.bytes);
+      qf::Scanner s(text);
+      const qf::TokenizeResult r = qf::tokenize(s);
+      const bool found = r.error && r.error->message.starts_with("disallowed control character");
+      ASSERT_EQ(found, c.refused) << "byte " << int(static_cast<unsigned char>(c.bytes.back()))
+                                  << " at " << at;
+      if (found) {
+        EXPECT_EQ(r.error->span.offset, at);
+        EXPECT_EQ(r.error->span.line, at <= 40 ? 0u : 1u);
+        EXPECT_EQ(r.error->span.column, at <= 40 ? at : at - 41);
+      }
+    }
+  }
+}
+
 TEST(ScannerErrors, Indentation) {
   run_table({
       {"\t- a", "ERR 1:2 a tab cannot be used for indentation"},

@@ -1,0 +1,144 @@
+// The scanner's shortcuts for common shapes against its general routines:
+// the same tokens (kinds, spans, end offsets, texts), comments and errors
+// over the test suite, the corpus, mutated texts and small random texts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../../fuzz/scanner_fuzz_check.hpp"
+#include "../test_files.hpp"
+#include "scanner/scanner.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> read_texts(const fs::path& root, bool suite) {
+  std::vector<std::string> out;
+  if (!fs::exists(root)) return out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (!e.is_regular_file()) continue;
+    const fs::path& p = e.path();
+    if (suite ? p.filename() != "in.yaml" : (p.extension() != ".yaml" && p.extension() != ".yml"))
+      continue;
+    out.push_back(qf::test::read_file(p));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+struct Scan {
+  qf::TokenizeResult result;
+  std::vector<std::string> texts;  // token texts, copied while the scanner lives
+  std::vector<qf::RawComment> comments;
+};
+
+Scan scan(const std::string& text, bool fast) {
+  qf::Scanner s(text);
+  s.keep_comments = true;
+  s.fast_paths = fast;
+  Scan out{qf::tokenize(s), {}, {}};
+  for (const qf::Token& t : out.result.tokens) out.texts.emplace_back(t.text);
+  out.comments = std::move(s.comments);
+  return out;
+}
+
+// Empty when both roads agree, else what differs first.
+std::string compare(const std::string& text) {
+  const Scan a = scan(text, true), b = scan(text, false);
+  if (a.result.error.has_value() != b.result.error.has_value()) return "one road failed";
+  if (a.result.error) {
+    const qf::ScanError &x = *a.result.error, &y = *b.result.error;
+    if (x.message != y.message || !(x.span == y.span))
+      return "errors differ: " + x.message + " / " + y.message;
+    return "";
+  }
+  const auto& ta = a.result.tokens;
+  const auto& tb = b.result.tokens;
+  if (ta.size() != tb.size()) return "token counts differ";
+  for (size_t i = 0; i < ta.size(); ++i) {
+    const qf::Token &x = ta[i], &y = tb[i];
+    if (x.kind != y.kind || x.style != y.style || x.flag != y.flag ||
+        x.end_offset != y.end_offset || !(x.span == y.span) || a.texts[i] != b.texts[i])
+      return "token " + std::to_string(i) + " differs";
+  }
+  if (a.comments.size() != b.comments.size()) return "comment counts differ";
+  for (size_t i = 0; i < a.comments.size(); ++i)
+    if (a.comments[i].text != b.comments[i].text || !(a.comments[i].span == b.comments[i].span))
+      return "comment " + std::to_string(i) + " differs";
+  return "";
+}
+
+// Small edits aimed at the shortcuts' borders: line breaks, indentation,
+// blanks before ":" and "#", TABs, non-ASCII text, cut ends.
+std::string mutate(std::string text, std::mt19937_64& rng) {
+  static const char* const kBits[] = {"\n", "\r\n", "\r", " ",  "  ",  "\t", ": ",
+                                      ":",  "#",    " #c", "a", "- ", "? ", "\n\n",
+                                      "[",  "{",    ",",   "]", "}",  "---", "\xC3\xA9"};
+  auto pick = [&](size_t n) { return n == 0 ? size_t(0) : size_t(rng() % n); };
+  const int rounds = 1 + static_cast<int>(rng() % 3);
+  for (int i = 0; i < rounds; ++i) {
+    switch (rng() % 4) {
+      case 0:
+        text.resize(pick(text.size() + 1));
+        break;
+      case 1:
+        text.erase(pick(text.size() + 1), pick(4) + 1);
+        break;
+      default:
+        text.insert(pick(text.size() + 1), kBits[pick(std::size(kBits))]);
+        break;
+    }
+  }
+  return qf::fuzz::make_valid_utf8(text);
+}
+
+TEST(ScannerFastPaths, SameAsGeneralOnSuiteAndCorpus) {
+  std::vector<std::string> texts = read_texts(QF_SOURCE_DIR "/../shared/yaml-test-suite", true);
+  const size_t suite = texts.size();
+  for (std::string& t : read_texts(QF_SOURCE_DIR "/../shared/corpus", false))
+    texts.push_back(std::move(t));
+  if (suite == 0 || texts.size() == suite) GTEST_SKIP() << "test suite or corpus not found";
+  for (const std::string& t : texts) EXPECT_EQ(compare(t), "") << t.substr(0, 200);
+}
+
+TEST(ScannerFastPaths, SameAsGeneralOnMutatedTexts) {
+  std::vector<std::string> seeds = read_texts(QF_SOURCE_DIR "/../shared/yaml-test-suite", true);
+  for (std::string& t : read_texts(QF_SOURCE_DIR "/../shared/corpus", false))
+    if (t.size() < 4096) seeds.push_back(std::move(t));
+  if (seeds.empty()) GTEST_SKIP() << "no seed texts";
+  // The many-small-mappings shape, flow collections in a block mapping.
+  std::string small;
+  for (int i = 0; i < 20; ++i)
+    small += "key_" + std::to_string(i) + ": {name: item " + std::to_string(i) +
+             ", tags: [a, b], value: " + std::to_string(i) + "}\n";
+  seeds.insert(seeds.end(), 50, small);
+  std::mt19937_64 rng(0x19f);
+  size_t failed = 0;
+  for (int i = 0; i < 60000; ++i) {
+    const std::string text = mutate(seeds[rng() % seeds.size()], rng);
+    const std::string diff = compare(text);
+    ASSERT_EQ(diff, "") << text;
+    qf::Scanner s(text);
+    failed += !qf::tokenize(s).ok();
+  }
+  EXPECT_GT(failed, 1000u);  // the edits reach the error paths too
+}
+
+TEST(ScannerFastPaths, SameAsGeneralOnRandomLines) {
+  std::mt19937_64 rng(7);
+  const std::string alphabet = "ab  :#-?\t\n\r\xC3\xA9[]{},'";
+  for (int i = 0; i < 100000; ++i) {
+    std::string text;
+    const size_t n = rng() % 40;
+    for (size_t k = 0; k < n; ++k) text += alphabet[rng() % alphabet.size()];
+    text = qf::fuzz::make_valid_utf8(text);
+    ASSERT_EQ(compare(text), "") << text;
+  }
+}
+
+}  // namespace
