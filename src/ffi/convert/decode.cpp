@@ -236,15 +236,21 @@ bool interning_keeps_strs_mortal() {
 
 }  // namespace
 
-PyObject* KeyInternCache::get(std::string_view text) {
-  if (!seed_) seed_ = process_hash_seed() | 1;
+// Inline: every mapping key of a conversion comes through here, and most
+// are found in the table kept between calls.
+inline PyObject* KeyInternCache::get(std::string_view text) {
+  if (!seed_) [[unlikely]]
+    seed_ = process_hash_seed() | 1;
   const uint64_t h = hash_bytes(text, seed_);
 #ifndef Py_GIL_DISABLED
-  const bool shareable = text.size() <= kSharedKeyMaxBytes;
-  if (shareable) {
+  if (text.size() <= kSharedKeyMaxBytes) {
     if (PyObject* str = find_shared_key(h, text)) return Py_NewRef(str);
   }
 #endif
+  return get_unshared(text, h);
+}
+
+PyObject* KeyInternCache::get_unshared(std::string_view text, uint64_t h) {
   if (!slots_) grow();
   size_t i = h & mask_;
   for (;;) {
@@ -268,7 +274,7 @@ PyObject* KeyInternCache::get(std::string_view text) {
   }
   slots_[i] = Slot{h, utf8, static_cast<size_t>(n), str};  // the cache's reference
 #ifndef Py_GIL_DISABLED
-  if (shareable) remember_shared_key(h, str);
+  if (text.size() <= kSharedKeyMaxBytes) remember_shared_key(h, str);
 #endif
   if (++used_ * 8 > (mask_ + 1) * 7) grow();
   return Py_NewRef(str);
@@ -366,6 +372,10 @@ PyObject* convert_node(Value& v, const TagContext& ctx, KeyInternCache& cache, u
 
 inline bool is_scalar_kind(ValueKind k) noexcept { return k <= ValueKind::Timestamp; }
 
+[[noreturn, gnu::cold, gnu::noinline]] void scalar_reached_collection() {
+  throw InternalError("scalar conversion reached a collection");
+}
+
 inline PyObject* scalar_to_python(const Value& v) {
   switch (v.kind()) {
     case ValueKind::Null:
@@ -385,7 +395,7 @@ inline PyObject* scalar_to_python(const Value& v) {
     default:
       break;
   }
-  throw InternalError("scalar conversion reached a collection");
+  scalar_reached_collection();
 }
 
 // `depth` is the level of `v`; containers move to a fresh stack when little
@@ -395,7 +405,7 @@ inline PyObject* scalar_to_python(const Value& v) {
 // the cache: its items are leaves or containers already emptied the same
 // way, so the tree is left with empty containers and its owner's release is
 // cheap. A failed conversion leaves the rest of the tree to its owner.
-inline PyObject* convert_at(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+[[gnu::always_inline]] inline PyObject* convert_at(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   if (is_scalar_kind(v.kind())) return scalar_to_python(v);
   if ((depth & 7u) == 0) return ensure_stack([&] { return convert_node(v, ctx, cache, depth); });
   return convert_node(v, ctx, cache, depth);
@@ -613,8 +623,9 @@ PyObject* complex_key_node(Value& v, const TagContext& ctx, size_t level, size_t
 CollectorPause::CollectorPause(const TagContext& ctx) noexcept {
 #ifndef Py_GIL_DISABLED
   if (!ctx.tags && !ctx.tag_handler) {
-    datetime_api();  // its first import runs host code; do it before pausing
-    PyErr_Clear();   // a failed import is reported again where it is needed
+    // Its first import runs host code: done before pausing. A failed import
+    // is reported again where it is needed.
+    if (!datetime_api()) PyErr_Clear();
     paused_ = PyGC_Disable() == 1;
   }
 #else
