@@ -439,15 +439,16 @@ inline void tuple_store(PyObject* tuple, Py_ssize_t i, PyObject* item) {
   Py_DECREF(old);
 }
 
-// Whether host code can run while a conversion fills its containers: only a
-// tag callable runs any (the collector is paused without one), and on
-// free-threaded builds other threads run meanwhile.
+// Whether host code can run while a conversion fills its containers: a tag
+// callable, or a collector callback when the collector is on (the
+// conversions pause it unless a tag callable may run); on free-threaded
+// builds other threads run meanwhile.
 inline bool host_code_may_run(const TagContext& ctx) noexcept {
 #ifdef Py_GIL_DISABLED
   (void)ctx;
   return true;
 #else
-  return ctx.tags || ctx.tag_handler;
+  return ctx.tags || ctx.tag_handler || PyGC_IsEnabled();
 #endif
 }
 
