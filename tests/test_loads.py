@@ -554,6 +554,28 @@ def test_distinct_keys_leave_memory_flat():
     assert int(out.stdout) < 4_000_000
 
 
+def test_keys_kept_between_calls_outlast_a_larger_vocabulary():
+    # A document with more distinct keys than are kept between calls must not
+    # replace the kept ones wholesale on every call (the next call would find
+    # few of them), and a new vocabulary must still move in. A kept key has
+    # one reference more than the key too long to be kept.
+    code = """if True:
+        import sys, quillfern as q
+        def kept(doc, calls):
+            for _ in range(calls):
+                keys = list(q.loads(doc))
+            alone = sys.getrefcount(keys[-1])
+            return sum(sys.getrefcount(k) > alone for k in keys[:-1]) / (len(keys) - 1)
+        big = "".join(f"key_{i}: {i}\\n" for i in range(10_000)) + "x" * 80 + ": 0\\n"
+        small = "".join(f"field_{i}: {i}\\n" for i in range(1_000)) + "y" * 80 + ": 0\\n"
+        print(kept(big, 3), kept(small, 10))
+    """
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr
+    big, small = map(float, out.stdout.split())
+    assert big > 0.6 and small > 0.85, (big, small)
+
+
 def test_shared_keys_are_released_at_exit():
     # Keys kept between calls are released by the exit functions, while the
     # interpreter still runs; loads called afterwards keeps nothing more.

@@ -20,16 +20,50 @@ namespace qf::py {
 
 namespace {
 // A str from checked UTF-8. ASCII texts (most keys and values) are copied
-// into a fresh compact str with no decoding; one-byte texts keep the
-// interpreter's shared one-character strs.
+// into a fresh compact str with no decoding; empty and one-character ASCII
+// texts are the interpreter's shared strs.
 inline PyObject* str_from_utf8(std::string_view s) {
   const auto n = static_cast<Py_ssize_t>(s.size());
-  if (n > 1 && is_ascii(s.data(), s.size())) {
-    PyObject* str = PyUnicode_New(n, 127);
-    if (str) std::memcpy(PyUnicode_1BYTE_DATA(str), s.data(), s.size());
-    return str;
+  if (n > 1) {
+    if (is_ascii(s.data(), s.size())) {
+      PyObject* str = PyUnicode_New(n, 127);
+      if (str) std::memcpy(PyUnicode_1BYTE_DATA(str), s.data(), s.size());
+      return str;
+    }
+  } else if (n == 1) {
+    if (static_cast<unsigned char>(s[0]) < 0x80) return PyUnicode_FromOrdinal(static_cast<unsigned char>(s[0]));
+  } else {
+    return PyUnicode_New(0, 0);
   }
   return PyUnicode_DecodeUTF8(s.data(), n, nullptr);
+}
+
+// Byte equality of two texts of `n` bytes, for the short texts of keys: a
+// few word compares instead of a call.
+inline bool same_bytes(const char* a, const char* b, size_t n) noexcept {
+  uint64_t x, y;
+  if (n >= 8) {
+    size_t i = 0;
+    for (; i + 8 < n; i += 8) {
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if (x != y) return false;
+    }
+    std::memcpy(&x, a + n - 8, 8);
+    std::memcpy(&y, b + n - 8, 8);
+    return x == y;
+  }
+  if (n >= 4) {
+    uint32_t p, q, r, t;
+    std::memcpy(&p, a, 4);
+    std::memcpy(&q, b, 4);
+    std::memcpy(&r, a + n - 4, 4);
+    std::memcpy(&t, b + n - 4, 4);
+    return p == q && r == t;
+  }
+  for (size_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
 }
 }  // namespace
 
@@ -65,12 +99,16 @@ void KeyInternCache::grow() {
 namespace {
 
 // Keys recur across calls (the field names of one kind of document), so
-// short ASCII key strs are also kept between calls: one str per slot,
-// replaced on collision, checked against the str's own bytes. The
-// table has room for the key vocabulary of a varied set of documents (a
-// thousand or more distinct field names) without evicting itself. Only
-// with the interpreter lock serialising every access; the module is not
-// shared between interpreters.
+// short ASCII key strs are also kept between calls, in buckets of four
+// checked against the str's own bytes. The table has room for the key
+// vocabulary of a varied set of documents (several thousand distinct field
+// names). Only with the interpreter lock serialising every access; the
+// module is not shared between interpreters.
+//
+// A document with more distinct keys than the table holds would replace
+// every key on every call and find few of them on the next: a full bucket
+// takes a new key only on every fourth miss, so most keys stay, and a new
+// vocabulary still moves in within a few calls.
 //
 // The references are released by an `atexit` callback, which runs while the
 // interpreter is still whole (a Py_AtExit hook runs after finalization, when
@@ -79,23 +117,28 @@ namespace {
 // from later exit code or finalizers would otherwise refill it); the low-level
 // hook reopens it for an embedding host that initializes again.
 #ifndef Py_GIL_DISABLED
-constexpr size_t kSharedKeySlots = 4096;
+constexpr size_t kSharedKeyWays = 4;
+constexpr size_t kSharedKeyBuckets = 2048;  // 8,192 keys
 constexpr size_t kSharedKeyMaxBytes = 64;
-struct SharedKeySlot {
-  uint64_t hash;
-  PyObject* str;  // strong reference, or nullptr
+struct alignas(64) SharedKeyBucket {
+  uint64_t hash[kSharedKeyWays];
+  PyObject* str[kSharedKeyWays];  // strong references, or nullptr
 };
-SharedKeySlot g_shared_keys[kSharedKeySlots];
+SharedKeyBucket g_shared_keys[kSharedKeyBuckets];
+uint32_t g_shared_key_full_misses = 0;
 
 enum class SharedKeysState : uint8_t { Unregistered, Open, Closed };
 SharedKeysState g_shared_keys_state = SharedKeysState::Unregistered;
 
 PyObject* release_shared_keys(PyObject*, PyObject*) {
   g_shared_keys_state = SharedKeysState::Closed;
-  for (SharedKeySlot& s : g_shared_keys) {
-    PyObject* str = s.str;
-    s = SharedKeySlot{0, nullptr};
-    Py_XDECREF(str);
+  for (SharedKeyBucket& b : g_shared_keys) {
+    for (size_t w = 0; w < kSharedKeyWays; ++w) {
+      PyObject* str = b.str[w];
+      b.hash[w] = 0;
+      b.str[w] = nullptr;
+      Py_XDECREF(str);
+    }
   }
   Py_RETURN_NONE;
 }
@@ -103,7 +146,7 @@ PyObject* release_shared_keys(PyObject*, PyObject*) {
 void reopen_shared_keys() {
   // Empty by now unless the atexit callback never ran; its references
   // cannot be released any more, so they are only forgotten.
-  for (SharedKeySlot& s : g_shared_keys) s = SharedKeySlot{0, nullptr};
+  for (SharedKeyBucket& b : g_shared_keys) b = SharedKeyBucket{};
   g_shared_keys_state = SharedKeysState::Unregistered;
 }
 
@@ -137,17 +180,32 @@ bool open_shared_keys() {
   return true;
 }
 
-inline bool shared_key_matches(const SharedKeySlot& s, uint64_t h, std::string_view text) {
-  return s.str && s.hash == h && PyUnicode_GET_LENGTH(s.str) == static_cast<Py_ssize_t>(text.size()) &&
-         std::memcmp(PyUnicode_1BYTE_DATA(s.str), text.data(), text.size()) == 0;
+// Borrowed: the table's str for `text`, or nullptr.
+inline PyObject* find_shared_key(uint64_t h, std::string_view text) noexcept {
+  const SharedKeyBucket& b = g_shared_keys[h & (kSharedKeyBuckets - 1)];
+  for (size_t w = 0; w < kSharedKeyWays; ++w) {
+    PyObject* str = b.str[w];
+    if (b.hash[w] == h && str && PyUnicode_GET_LENGTH(str) == static_cast<Py_ssize_t>(text.size()) &&
+        same_bytes(static_cast<const char*>(PyUnicode_DATA(str)), text.data(), text.size()))
+      return str;
+  }
+  return nullptr;
 }
 
 void remember_shared_key(uint64_t h, PyObject* str) {
   if (!PyUnicode_IS_ASCII(str)) return;
   if (!open_shared_keys()) return;
-  SharedKeySlot& s = g_shared_keys[h & (kSharedKeySlots - 1)];
-  PyObject* old = s.str;
-  s = SharedKeySlot{h, Py_NewRef(str)};
+  SharedKeyBucket& b = g_shared_keys[h & (kSharedKeyBuckets - 1)];
+  size_t w = 0;
+  while (w < kSharedKeyWays && b.str[w]) ++w;
+  if (w == kSharedKeyWays) {
+    const uint32_t n = ++g_shared_key_full_misses;
+    if (n & 3) return;
+    w = (n >> 2) & (kSharedKeyWays - 1);
+  }
+  PyObject* old = b.str[w];
+  b.hash[w] = h;
+  b.str[w] = Py_NewRef(str);
   Py_XDECREF(old);
 }
 #endif
@@ -178,22 +236,27 @@ bool interning_keeps_strs_mortal() {
 
 }  // namespace
 
-PyObject* KeyInternCache::get(std::string_view text) {
-  if (!seed_) seed_ = process_hash_seed() | 1;
+// Inline: every mapping key of a conversion comes through here, and most
+// are found in the table kept between calls.
+inline PyObject* KeyInternCache::get(std::string_view text) {
+  if (!seed_) [[unlikely]]
+    seed_ = process_hash_seed() | 1;
   const uint64_t h = hash_bytes(text, seed_);
 #ifndef Py_GIL_DISABLED
-  const bool shareable = text.size() <= kSharedKeyMaxBytes;
-  if (shareable) {
-    const SharedKeySlot& s = g_shared_keys[h & (kSharedKeySlots - 1)];
-    if (shared_key_matches(s, h, text)) return Py_NewRef(s.str);
+  if (text.size() <= kSharedKeyMaxBytes) {
+    if (PyObject* str = find_shared_key(h, text)) return Py_NewRef(str);
   }
 #endif
+  return get_unshared(text, h);
+}
+
+PyObject* KeyInternCache::get_unshared(std::string_view text, uint64_t h) {
   if (!slots_) grow();
   size_t i = h & mask_;
   for (;;) {
     const Slot& s = slots_[i];
     if (!s.str) break;
-    if (s.hash == h && s.size == text.size() && std::memcmp(s.data, text.data(), text.size()) == 0)
+    if (s.hash == h && s.size == text.size() && same_bytes(s.data, text.data(), text.size()))
       return Py_NewRef(s.str);
     i = (i + 1) & mask_;
   }
@@ -211,7 +274,7 @@ PyObject* KeyInternCache::get(std::string_view text) {
   }
   slots_[i] = Slot{h, utf8, static_cast<size_t>(n), str};  // the cache's reference
 #ifndef Py_GIL_DISABLED
-  if (shareable) remember_shared_key(h, str);
+  if (text.size() <= kSharedKeyMaxBytes) remember_shared_key(h, str);
 #endif
   if (++used_ * 8 > (mask_ + 1) * 7) grow();
   return Py_NewRef(str);
@@ -309,6 +372,10 @@ PyObject* convert_node(Value& v, const TagContext& ctx, KeyInternCache& cache, u
 
 inline bool is_scalar_kind(ValueKind k) noexcept { return k <= ValueKind::Timestamp; }
 
+[[noreturn, gnu::cold, gnu::noinline]] void scalar_reached_collection() {
+  throw InternalError("scalar conversion reached a collection");
+}
+
 inline PyObject* scalar_to_python(const Value& v) {
   switch (v.kind()) {
     case ValueKind::Null:
@@ -328,7 +395,7 @@ inline PyObject* scalar_to_python(const Value& v) {
     default:
       break;
   }
-  throw InternalError("scalar conversion reached a collection");
+  scalar_reached_collection();
 }
 
 // `depth` is the level of `v`; containers move to a fresh stack when little
@@ -338,7 +405,7 @@ inline PyObject* scalar_to_python(const Value& v) {
 // the cache: its items are leaves or containers already emptied the same
 // way, so the tree is left with empty containers and its owner's release is
 // cheap. A failed conversion leaves the rest of the tree to its owner.
-inline PyObject* convert_at(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
+[[gnu::always_inline]] inline PyObject* convert_at(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   if (is_scalar_kind(v.kind())) return scalar_to_python(v);
   if ((depth & 7u) == 0) return ensure_stack([&] { return convert_node(v, ctx, cache, depth); });
   return convert_node(v, ctx, cache, depth);
@@ -372,16 +439,40 @@ inline void tuple_store(PyObject* tuple, Py_ssize_t i, PyObject* item) {
   Py_DECREF(old);
 }
 
+// Whether host code can run while a conversion fills its containers: a tag
+// callable, or a collector callback when the collector is on (the
+// conversions pause it unless a tag callable may run); on free-threaded
+// builds other threads run meanwhile.
+inline bool host_code_may_run(const TagContext& ctx) noexcept {
+#ifdef Py_GIL_DISABLED
+  (void)ctx;
+  return true;
+#else
+  return ctx.tags || ctx.tag_handler || PyGC_IsEnabled();
+#endif
+}
+
 PyObject* sequence_to_python(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   ValueList& items = v.items();
   const auto n = static_cast<Py_ssize_t>(items.size());
   PyRef list = PyRef::steal(PyList_New(n));
   if (!list) return nullptr;
-  prefill(reinterpret_cast<PyListObject*>(list.get())->ob_item, n);
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* o = convert_at(items[static_cast<size_t>(i)], ctx, cache, depth + 1);
-    if (!o) return nullptr;
-    list_store(list.get(), i, o);
+  PyObject** slots = reinterpret_cast<PyListObject*>(list.get())->ob_item;
+  if (host_code_may_run(ctx)) {
+    prefill(slots, n);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      PyObject* o = convert_at(items[static_cast<size_t>(i)], ctx, cache, depth + 1);
+      if (!o) return nullptr;
+      list_store(list.get(), i, o);
+    }
+  } else {
+    // Nothing can see the list before it is full; a failure drops it with
+    // its empty slots, which the list's release skips.
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      PyObject* o = convert_at(items[static_cast<size_t>(i)], ctx, cache, depth + 1);
+      if (!o) return nullptr;
+      slots[i] = o;
+    }
   }
   ValueList().swap(items);
   return list.release();
@@ -420,16 +511,24 @@ int dict_set_deep(PyObject* dict, PyObject* key, PyObject* value, size_t key_dep
   return c.rc;
 }
 
-}  // namespace
-
-bool set_mapping_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
-  const int rc = key_depth < 64 ? PyDict_SetItem(dict, key, value) : dict_set_deep(dict, key, value, key_depth);
-  if (rc == 0) [[likely]]
-    return true;
+// A dict refused the key: the exception becomes the decode error.
+[[gnu::cold]] void raise_unhashable_key() {
   rethrow_if_internal_error();
   PyErr_Clear();
   raise(decode_error_from_message("mapping key is not hashable in Python"));
+}
+
+inline bool set_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
+  const int rc = key_depth < 64 ? PyDict_SetItem(dict, key, value) : dict_set_deep(dict, key, value, key_depth);
+  if (rc == 0) [[likely]]
+    return true;
+  raise_unhashable_key();
   return false;
+}
+}  // namespace
+
+bool set_mapping_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
+  return set_item(dict, key, value, key_depth);
 }
 
 namespace {
@@ -451,7 +550,7 @@ PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cac
     if (!key) return nullptr;
     PyRef val = PyRef::steal(convert_at(pair.value, ctx, cache, depth + 1));
     if (!val) return nullptr;
-    if (!set_mapping_item(dict.get(), key.get(), val.get(), key_depth)) [[unlikely]]
+    if (!set_item(dict.get(), key.get(), val.get(), key_depth)) [[unlikely]]
       return nullptr;
   }
   PairList().swap(pairs);
@@ -525,8 +624,9 @@ PyObject* complex_key_node(Value& v, const TagContext& ctx, size_t level, size_t
 CollectorPause::CollectorPause(const TagContext& ctx) noexcept {
 #ifndef Py_GIL_DISABLED
   if (!ctx.tags && !ctx.tag_handler) {
-    datetime_api();  // its first import runs host code; do it before pausing
-    PyErr_Clear();   // a failed import is reported again where it is needed
+    // Its first import runs host code: done before pausing. A failed import
+    // is reported again where it is needed.
+    if (!datetime_api()) PyErr_Clear();
     paused_ = PyGC_Disable() == 1;
   }
 #else

@@ -38,7 +38,8 @@ class KeyInternCache {
   KeyInternCache& operator=(const KeyInternCache&) = delete;
 
   // New reference to the shared str for `text`; nullptr with the host
-  // exception set when the str cannot be made.
+  // exception set when the str cannot be made. Inline in decode.cpp, the
+  // only place that converts keys.
   PyObject* get(std::string_view text);
 
  private:
@@ -48,6 +49,7 @@ class KeyInternCache {
     size_t size;
     PyObject* str;
   };
+  PyObject* get_unshared(std::string_view text, uint64_t hash);
   void grow();
 
   Slot* slots_ = nullptr;
