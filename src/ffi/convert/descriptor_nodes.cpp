@@ -55,7 +55,9 @@ bool core_tag_matches(std::string_view tag, ResolvedKind kind) {
 }
 
 YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, bool key_or_flow) {
-  std::optional<std::string> tag = normalize_represent_tag(d.tag);
+  const std::string* normalized = normalized_tag(s, d.tag);
+  std::optional<std::string> tag;
+  if (normalized) tag = *normalized;
   const std::string_view text = d.value;
   std::optional<YamlNode> node;
   if (d.style < 0 && !tag) {
@@ -97,17 +99,42 @@ std::optional<bool> flow_override(const CollectionDescriptorObject& d) {
   return d.flow == 1;
 }
 
-// Every pair's shape is checked before any key or value is represented.
+// The stored items of an exact list or tuple, which iterate as stored; any
+// other object (a subclass may iterate differently) through its iteration.
+ItemRefs entry_refs(PyObject* entries) {
+  const bool list = PyList_CheckExact(entries);
+  if (!list && !PyTuple_CheckExact(entries)) return iterate_refs(entries);
+  const Py_ssize_t n = list ? PyList_GET_SIZE(entries) : PyTuple_GET_SIZE(entries);
+  ItemRefs items;
+  items.reserve(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i)
+    items.push_back(PyRef::borrow(list ? PyList_GET_ITEM(entries, i) : PyTuple_GET_ITEM(entries, i)));
+  return items;
+}
+
+void add_pair(PairRefs& pairs, PyObject* item) {
+  if (!PyTuple_Check(item)) throw_value_error("a QuillfernMapping pair must be a (key, value) tuple");
+  if (PyTuple_GET_SIZE(item) != 2)
+    throw_value_error("a QuillfernMapping pair must be a (key, value) tuple of exactly two items");
+  pairs.emplace_back(PyRef::borrow(PyTuple_GET_ITEM(item, 0)), PyRef::borrow(PyTuple_GET_ITEM(item, 1)));
+}
+
+// Every pair's shape is checked before any key or value is represented. The
+// pairs hold their key and value, so the tuples may go while they are
+// represented.
 PairRefs pair_refs(PyObject* entries) {
-  ItemRefs items = iterate_refs(entries);
   PairRefs pairs;
-  pairs.reserve(items.size());
-  for (const PyRef& item : items) {
-    if (!PyTuple_Check(item.get())) throw_value_error("a QuillfernMapping pair must be a (key, value) tuple");
-    if (PyTuple_GET_SIZE(item.get()) != 2)
-      throw_value_error("a QuillfernMapping pair must be a (key, value) tuple of exactly two items");
-    pairs.emplace_back(PyRef::borrow(PyTuple_GET_ITEM(item.get(), 0)), PyRef::borrow(PyTuple_GET_ITEM(item.get(), 1)));
+  const bool list = PyList_CheckExact(entries);
+  if (list || PyTuple_CheckExact(entries)) {
+    // Nothing here runs host code, so the stored items stay put.
+    const Py_ssize_t n = list ? PyList_GET_SIZE(entries) : PyTuple_GET_SIZE(entries);
+    pairs.reserve(static_cast<size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) add_pair(pairs, list ? PyList_GET_ITEM(entries, i) : PyTuple_GET_ITEM(entries, i));
+    return pairs;
   }
+  ItemRefs items = iterate_refs(entries);
+  pairs.reserve(items.size());
+  for (const PyRef& item : items) add_pair(pairs, item.get());
   return pairs;
 }
 
@@ -124,7 +151,7 @@ YamlNode value_node(const RepresentState& s, Value v, bool key_or_flow) {
     case ValueKind::Float: return plain(format_yaml_float(v.as_float()));
     case ValueKind::String: {
       std::string_view text = v.as_string();
-      return synthetic_scalar(std::string(text), represented_str_style(s, text, key_or_flow));
+      return synthetic_scalar(text, represented_str_style(s, text, key_or_flow));
     }
     case ValueKind::Timestamp: return plain(format_timestamp(v.as_timestamp()));
     case ValueKind::Sequence: {
@@ -172,7 +199,7 @@ YamlNode node_from_descriptor(RepresentState& s, PyObject* descriptor, uint32_t 
   }
   const auto& d = *reinterpret_cast<CollectionDescriptorObject*>(descriptor);
   PyRef entries = PyRef::borrow(d.entries ? d.entries : Py_None);
-  YamlNode node = sequence ? represent_sequence(s, iterate_refs(entries.get()), depth, d.tag, flow_override(d),
+  YamlNode node = sequence ? represent_sequence(s, entry_refs(entries.get()), depth, d.tag, flow_override(d),
                                                 in_flow, is_key)
                            : represent_mapping(s, pair_refs(entries.get()), depth, d.tag, flow_override(d),
                                                in_flow, is_key);
