@@ -144,25 +144,31 @@ YamlNode represent_default(RepresentState& s, PyObject* obj, uint32_t depth, boo
   if (PyBool_Check(obj) || PyFloat_Check(obj) || PyLong_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj))
     return value_to_node(s, python_to_value(obj, s.encode), in_flow || is_key);
   if (PyDict_Check(obj)) {
-    PairRefs pairs;
-    pairs.reserve(static_cast<size_t>(PyDict_GET_SIZE(obj)));
+    EntryMark mark(s);
+    s.entries.reserve(mark.begin() + 2 * static_cast<size_t>(PyDict_GET_SIZE(obj)));
     Py_ssize_t pos = 0;
     PyObject *key, *value;
-    while (PyDict_Next(obj, &pos, &key, &value)) pairs.emplace_back(PyRef::borrow(key), PyRef::borrow(value));
-    return represent_mapping(s, std::move(pairs), depth, std::nullopt, std::nullopt, in_flow, is_key);
+    while (PyDict_Next(obj, &pos, &key, &value)) {
+      s.entries.push_back(PyRef::borrow(key));
+      s.entries.push_back(PyRef::borrow(value));
+    }
+    return represent_mapping(s, mark, depth, std::nullopt, std::nullopt, in_flow, is_key);
   }
   if (PyList_Check(obj) || PyTuple_Check(obj)) {
     // The stored items, also of a subclass that iterates differently.
     const bool list = PyList_Check(obj);
     const Py_ssize_t n = list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj);
-    ItemRefs items;
-    items.reserve(static_cast<size_t>(n));
+    EntryMark mark(s);
+    s.entries.reserve(mark.begin() + static_cast<size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i)
-      items.push_back(PyRef::borrow(list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i)));
-    return represent_sequence(s, std::move(items), depth, std::nullopt, std::nullopt, in_flow, is_key);
+      s.entries.push_back(PyRef::borrow(list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i)));
+    return represent_sequence(s, mark, depth, std::nullopt, std::nullopt, in_flow, is_key);
   }
-  if (PyAnySet_Check(obj))
-    return represent_sequence(s, iterate_refs(obj), depth, std::nullopt, std::nullopt, in_flow, is_key);
+  if (PyAnySet_Check(obj)) {
+    EntryMark mark(s);
+    push_iterated(s, obj);
+    return represent_sequence(s, mark, depth, std::nullopt, std::nullopt, in_flow, is_key);
+  }
   if (PyObject_TypeCheck(obj, tag_type_cell().require())) {
     auto [tag, value] = read_tag_object(obj);
     return represent_tagged(s, std::move(tag), value.get(), depth, in_flow, is_key);
@@ -179,8 +185,14 @@ YamlNode represent_default(RepresentState& s, PyObject* obj, uint32_t depth, boo
     return represent_derived(s, value.get(), depth, in_flow, is_key);
   }
   if (!s.encode.passthrough_dataclass) {
-    if (std::optional<PairRefs> fields = dataclass_field_pairs(obj))
-      return represent_mapping(s, std::move(*fields), depth, std::nullopt, std::nullopt, in_flow, is_key);
+    if (std::optional<PairRefs> fields = dataclass_field_pairs(obj)) {
+      EntryMark mark(s);
+      for (auto& [key, value] : *fields) {
+        s.entries.push_back(std::move(key));
+        s.entries.push_back(std::move(value));
+      }
+      return represent_mapping(s, mark, depth, std::nullopt, std::nullopt, in_flow, is_key);
+    }
   }
   if (s.encode.serialize_numpy) {
     if (PyRef plain = numpy_to_plain(obj)) return represent_derived(s, plain.get(), depth, in_flow, is_key);
@@ -223,14 +235,12 @@ void throw_value_error(const std::string& message) {
   throw ErrorAlreadySet{};
 }
 
-ItemRefs iterate_refs(PyObject* obj) {
+void push_iterated(RepresentState& s, PyObject* obj) {
   PyRef it = PyRef::steal(PyObject_GetIter(obj));
   if (!it) throw ErrorAlreadySet{};
-  ItemRefs items;
-  if (PyAnySet_Check(obj)) items.reserve(static_cast<size_t>(PySet_GET_SIZE(obj)));
-  while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) items.push_back(std::move(item));
+  if (PyAnySet_Check(obj)) s.entries.reserve(s.entries.size() + static_cast<size_t>(PySet_GET_SIZE(obj)));
+  while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) s.entries.push_back(std::move(item));
   if (PyErr_Occurred()) throw ErrorAlreadySet{};
-  return items;
 }
 
 void set_stack_floor(RepresentState& s) noexcept {
@@ -271,46 +281,52 @@ YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool
   return node;
 }
 
-YamlNode represent_mapping(RepresentState& s, PairRefs pairs, uint32_t depth, const std::optional<std::string>& tag,
-                           std::optional<bool> flow, bool in_flow, bool is_key) {
+YamlNode represent_mapping(RepresentState& s, const EntryMark& mark, uint32_t depth,
+                           const std::optional<std::string>& tag, std::optional<bool> flow, bool in_flow, bool is_key) {
   const std::string* normalized = normalized_tag(s, tag);
   std::optional<std::string> node_tag;
   if (normalized) node_tag = *normalized;
   const bool w = children_in_flow(s, flow, in_flow, is_key);
+  const size_t base = mark.begin();
+  const size_t n = mark.count() / 2;
   YamlNode m = synthetic_collection(true, w);
-  m.pairs.reserve(pairs.size());
-  auto add_pair = [&](const std::pair<PyRef, PyRef>& p) {
+  m.pairs.reserve(n);
+  // By index: the entries grow (and move) while children are represented.
+  auto add_pair = [&](size_t i) {
     MappingEntry& e = m.pairs.emplace_back();
-    e.key = represent_object(s, p.first.get(), depth + 1, w, true);
+    e.key = represent_object(s, s.entries[base + 2 * i].get(), depth + 1, w, true);
     check_key_comments(e.key);
-    e.value = represent_object(s, p.second.get(), depth + 1, w, false);
+    e.value = represent_object(s, s.entries[base + 2 * i + 1].get(), depth + 1, w, false);
     hoist_value_comments(m.pairs);
   };
-  if (s.sort_keys && pairs.size() > 1) {
-    std::vector<size_t> order(pairs.size());
+  if (s.sort_keys && n > 1) {
+    std::vector<size_t> order(n);
     std::iota(order.begin(), order.end(), size_t{0});
     std::vector<Value> records;
-    records.reserve(pairs.size());
-    for (const auto& p : pairs) records.push_back(represent_key_record(p.first.get()));
+    records.reserve(n);
+    for (size_t i = 0; i < n; ++i) records.push_back(represent_key_record(s.entries[base + 2 * i].get()));
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return compare_represent_keys(records[a], records[b]); });
-    for (size_t i : order) add_pair(pairs[i]);
+    for (size_t i : order) add_pair(i);
   } else {
-    for (const auto& p : pairs) add_pair(p);
+    for (size_t i = 0; i < n; ++i) add_pair(i);
   }
   m.set_tag(std::move(node_tag));
   return m;
 }
 
-YamlNode represent_sequence(RepresentState& s, ItemRefs items, uint32_t depth, const std::optional<std::string>& tag,
-                            std::optional<bool> flow, bool in_flow, bool is_key) {
+YamlNode represent_sequence(RepresentState& s, const EntryMark& mark, uint32_t depth,
+                            const std::optional<std::string>& tag, std::optional<bool> flow, bool in_flow, bool is_key) {
   const std::string* normalized = normalized_tag(s, tag);
   std::optional<std::string> node_tag;
   if (normalized) node_tag = *normalized;
   const bool w = children_in_flow(s, flow, in_flow, is_key);
+  const size_t base = mark.begin();
+  const size_t n = mark.count();
   YamlNode seq = synthetic_collection(false, w);
-  seq.items.reserve(items.size());
-  for (const PyRef& item : items) seq.items.emplace_back() = represent_object(s, item.get(), depth + 1, w, false);
+  seq.items.reserve(n);
+  for (size_t i = 0; i < n; ++i)
+    seq.items.emplace_back() = represent_object(s, s.entries[base + i].get(), depth + 1, w, false);
   seq.set_tag(std::move(node_tag));
   return seq;
 }

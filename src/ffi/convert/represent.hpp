@@ -35,6 +35,10 @@ inline constexpr uint32_t kMaxRepresentDepth = 999;
 
 struct RepresentState {
   std::vector<PyRef> held;  // every tracked object, until the state is dropped
+  // The snapshots of the collections being represented, innermost last: each
+  // collection's entries (a mapping's as key, value) are pushed before any of
+  // them is represented and popped when it is done (see EntryMark).
+  std::vector<PyRef> entries;
   EncodeContext encode;     // its default_fn is cleared while a default result is represented
   PyObject* represent = nullptr;  // borrowed from the call's arguments
   IdentitySet seen;     // identities of tracked objects whose node may still get an anchor
@@ -56,12 +60,28 @@ struct RepresentState {
   ResolverMode resolver_mode = ResolverMode::Yaml12;
 };
 
+// Pops the entries pushed since it was made, on every way out.
+class EntryMark {
+ public:
+  explicit EntryMark(RepresentState& s) noexcept : s_(s), begin_(s.entries.size()) {}
+  ~EntryMark() { s_.entries.resize(begin_); }
+  EntryMark(const EntryMark&) = delete;
+  EntryMark& operator=(const EntryMark&) = delete;
+
+  size_t begin() const noexcept { return begin_; }
+  size_t count() const noexcept { return s_.entries.size() - begin_; }
+
+ private:
+  RepresentState& s_;
+  size_t begin_;
+};
+
 // ValueError with the message, thrown.
 [[noreturn]] void throw_value_error(const std::string& message);
 
-// Strong references to the items an iteration of `obj` gives (set sizes are
-// reserved ahead); the iteration's errors are thrown.
-ItemRefs iterate_refs(PyObject* obj);
+// Strong references to the items an iteration of `obj` gives, pushed on the
+// state's entries; the iteration's errors are thrown.
+void push_iterated(RepresentState& s, PyObject* obj);
 
 // Sets the state's stack floor from the current thread's stack.
 void set_stack_floor(RepresentState& s) noexcept;
@@ -77,13 +97,14 @@ inline void set_provisional_identity(YamlNode& n, uint64_t id) noexcept {
   n.span.column = uint32_t(id);
 }
 
-// The children are represented at depth + 1. `flow` overrides the block or
-// flow decision (a key is flow by default, then OPT_FLOW_STYLE decides);
-// inside a flow collection everything is flow.
-YamlNode represent_mapping(RepresentState& s, PairRefs pairs, uint32_t depth, const std::optional<std::string>& tag,
-                           std::optional<bool> flow, bool in_flow, bool is_key);
-YamlNode represent_sequence(RepresentState& s, ItemRefs items, uint32_t depth, const std::optional<std::string>& tag,
-                            std::optional<bool> flow, bool in_flow, bool is_key);
+// The entries pushed since `mark` (a mapping's as key, value) as a
+// collection; the children are represented at depth + 1. `flow` overrides
+// the block or flow decision (a key is flow by default, then OPT_FLOW_STYLE
+// decides); inside a flow collection everything is flow.
+YamlNode represent_mapping(RepresentState& s, const EntryMark& mark, uint32_t depth,
+                           const std::optional<std::string>& tag, std::optional<bool> flow, bool in_flow, bool is_key);
+YamlNode represent_sequence(RepresentState& s, const EntryMark& mark, uint32_t depth,
+                            const std::optional<std::string>& tag, std::optional<bool> flow, bool in_flow, bool is_key);
 
 // "tag:yaml.org,2002:x" becomes "!!x"; then the dump tag checks
 // (QuillfernEncodeError).
