@@ -188,7 +188,7 @@ class Writer {
 
   // Used by emit_document for roots.
   void node(const YamlNode& n, uint64_t indent) {
-    ensure_stack([&] { node_inner(n, indent); });
+    nested([&] { node_inner(n, indent); });
   }
 
  private:
@@ -208,6 +208,21 @@ class Writer {
   // Output length right after a block scalar: blank lines written there
   // would be read as the scalar's trailing lines.
   size_t block_scalar_end_ = SIZE_MAX;
+  // Nesting of the recursive steps below.
+  uint32_t depth_ = 0;
+
+  // A recursive step. The stack is checked every fourth level only (the
+  // check reads a thread-local): a few levels take far less than the
+  // reserve it keeps.
+  template <class F>
+  void nested(F&& f) {
+    struct Level {
+      uint32_t& d;
+      ~Level() { --d; }
+    } level{++depth_};
+    if (depth_ % 4 != 0) f();
+    else ensure_stack(f);
+  }
 
   void blank_lines(uint32_t count) {
     if (out_.size() != block_scalar_end_) out_.append(count, '\n');
@@ -439,7 +454,7 @@ class Writer {
   }
 
   void mapping_value(const YamlNode& v, uint64_t indent) {
-    ensure_stack([&] { mapping_value_inner(v, indent); });
+    nested([&] { mapping_value_inner(v, indent); });
   }
 
   void mapping_value_inner(const YamlNode& v, uint64_t indent) {
@@ -590,7 +605,7 @@ class Writer {
   }
 
   void sequence_item(const YamlNode& item, uint64_t indent) {
-    ensure_stack([&] { sequence_item_inner(item, indent); });
+    nested([&] { sequence_item_inner(item, indent); });
   }
 
   void sequence_item_inner(const YamlNode& item, uint64_t indent) {

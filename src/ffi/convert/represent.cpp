@@ -28,14 +28,18 @@ constexpr const char* kTagOnShared = "cannot attach a tag to a self-referential 
 
 uint64_t identity_of(PyObject* obj) noexcept { return reinterpret_cast<uintptr_t>(obj); }
 
-// Objects that are never aliased: their repeats are written in full.
-bool is_untracked(PyObject* obj) noexcept {
-  return obj == Py_None || PyBool_Check(obj) || PyFloat_Check(obj) || PyLong_Check(obj) || PyUnicode_Check(obj) ||
-         PyBytes_Check(obj) || (PyTuple_Check(obj) && PyTuple_GET_SIZE(obj) == 0);
-}
-
 bool is_exact_scalar(PyTypeObject* tp) noexcept {
   return tp == &PyUnicode_Type || tp == &PyLong_Type || tp == &PyFloat_Type || tp == &PyBool_Type;
+}
+
+// Objects that are never aliased: their repeats are written in full. The
+// exact types come first: a subclass test walks the type's bases.
+bool is_untracked(PyObject* obj) noexcept {
+  PyTypeObject* tp = Py_TYPE(obj);
+  if (is_exact_scalar(tp) || obj == Py_None) return true;
+  if (tp == &PyDict_Type || tp == &PyList_Type) return false;
+  return PyLong_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj) || PyFloat_Check(obj) ||
+         (PyTuple_Check(obj) && PyTuple_GET_SIZE(obj) == 0);
 }
 
 // The node of an exact str, int, float or bool, built straight from the
