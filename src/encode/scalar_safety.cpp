@@ -33,7 +33,12 @@ constexpr auto kInnerSpecial = make_inner_table();
 
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-inline bool eq(std::string_view a, const char* b) { return a == std::string_view(b); }
+// Against a literal: the length is a constant, so the comparison compiles to
+// a few loads instead of strlen and memcmp calls.
+template <size_t N>
+inline bool eq(std::string_view a, const char (&b)[N]) {
+  return a.size() == N - 1 && std::memcmp(a.data(), b, N - 1) == 0;
+}
 
 // Non-printable multi-byte character starting at i (only 0xC2 and 0xEF leads
 // can start one): C1 controls except NEL, U+FFFE, U+FFFF.

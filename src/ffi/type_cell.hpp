@@ -11,7 +11,7 @@ class TypeCell {
  public:
   // `base` is the single base class, or nullptr for object. `vectorcall`,
   // when given, makes calls of the class skip the tuple and dict of tp_new
-  // (the spec has no slot for it).
+  // (no type slot sets it).
   TypeCell(PyType_Spec* spec, PyTypeObject* base = nullptr, vectorcallfunc vectorcall = nullptr) noexcept
       : spec_(spec), base_(base), vectorcall_(vectorcall) {}
 

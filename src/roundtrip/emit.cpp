@@ -44,7 +44,7 @@ bool looks_like_indicator(std::string_view s) {
 // too), or in flow context a flow indicator, would not read back as written.
 // One pass with a table: nearly every byte is none of these.
 bool plain_text_breaks(std::string_view s, bool in_flow) {
-  static constexpr auto kSpecial = [] {
+  static constexpr auto kNotable = [] {
     std::array<uint8_t, 256> t{};
     for (unsigned char c : std::string_view("\r\n:#")) t[c] = 1;
     for (unsigned char c : std::string_view("[]{},")) t[c] = 2;
@@ -52,7 +52,7 @@ bool plain_text_breaks(std::string_view s, bool in_flow) {
   }();
   const size_t n = s.size();
   for (size_t i = 0; i < n; ++i) {
-    const uint8_t kind = kSpecial[uint8_t(s[i])];
+    const uint8_t kind = kNotable[uint8_t(s[i])];
     if (kind == 0) [[likely]]
       continue;
     if (kind == 2) {
