@@ -1,5 +1,6 @@
 #include "encode/scalar_safety.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -196,7 +197,10 @@ bool needs_quotes(std::string_view text, ResolverMode mode) {
 bool is_single_line_printable(std::string_view text) { return !has_nonprintable_char(text); }
 
 bool fits_literal_block(std::string_view text) {
-  if (text.find('\n') == std::string_view::npos) return false;
+  // Most texts are short and single-line: a plain loop beats a memchr call.
+  if (text.size() <= 32 ? std::find(text.begin(), text.end(), '\n') == text.end()
+                        : text.find('\n') == std::string_view::npos)
+    return false;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
   for (size_t i = 0; i < n; ++i) {

@@ -299,9 +299,10 @@ YamlNode represent_mapping(RepresentState& s, const EntryMark& mark, uint32_t de
   auto add_pair = [&](size_t i) {
     MappingEntry& e = m.pairs.emplace_back();
     e.key = represent_object(s, s.entries[base + 2 * i].get(), depth + 1, w, true);
-    check_key_comments(e.key);
+    // Comments live in side records: a scalar without one has none to check.
+    if (e.key.has_extra() || e.key.is_collection()) check_key_comments(e.key);
     e.value = represent_object(s, s.entries[base + 2 * i + 1].get(), depth + 1, w, false);
-    hoist_value_comments(m.pairs);
+    if (e.value.has_extra()) hoist_value_comments(m.pairs);
   };
   if (s.sort_keys && n > 1) {
     std::vector<size_t> order(n);
