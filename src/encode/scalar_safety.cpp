@@ -1,5 +1,6 @@
 #include "encode/scalar_safety.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -33,7 +34,12 @@ constexpr auto kInnerSpecial = make_inner_table();
 
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-inline bool eq(std::string_view a, const char* b) { return a == std::string_view(b); }
+// Against a literal: the length is a constant, so the comparison compiles to
+// a few loads instead of strlen and memcmp calls.
+template <size_t N>
+inline bool eq(std::string_view a, const char (&b)[N]) {
+  return a.size() == N - 1 && std::memcmp(a.data(), b, N - 1) == 0;
+}
 
 // Non-printable multi-byte character starting at i (only 0xC2 and 0xEF leads
 // can start one): C1 controls except NEL, U+FFFE, U+FFFF.
@@ -191,7 +197,10 @@ bool needs_quotes(std::string_view text, ResolverMode mode) {
 bool is_single_line_printable(std::string_view text) { return !has_nonprintable_char(text); }
 
 bool fits_literal_block(std::string_view text) {
-  if (text.find('\n') == std::string_view::npos) return false;
+  // Most texts are short and single-line: a plain loop beats a memchr call.
+  if (text.size() <= 32 ? std::find(text.begin(), text.end(), '\n') == text.end()
+                        : text.find('\n') == std::string_view::npos)
+    return false;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
   for (size_t i = 0; i < n; ++i) {

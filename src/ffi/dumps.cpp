@@ -45,6 +45,7 @@ YamlNode represent_tree(PyObject* obj, PyObject* represent, const EncodeContext&
   state.flow_style = settings.flow_style;
   state.prefer_double_quotes = settings.prefer_double_quotes;
   state.resolver_mode = settings.resolver_mode;
+  set_stack_floor(state);
   try {
     YamlNode root = represent_object(state, obj, 0, false, false);
     assign_shared_anchors(root, state.aliased);

@@ -45,6 +45,7 @@ PyTypeObject* TypeCell::get() noexcept {
   PyObject* bases = base_ ? reinterpret_cast<PyObject*>(base_) : nullptr;
   PyObject* created = create_quietly(spec_, bases);
   if (!created) return nullptr;
+  if (vectorcall_) reinterpret_cast<PyTypeObject*>(created)->tp_vectorcall = vectorcall_;
   PyTypeObject* expected = nullptr;
   if (!cell->compare_exchange_strong(expected, reinterpret_cast<PyTypeObject*>(created), std::memory_order_acq_rel)) {
     Py_DECREF(created);  // another thread stored one first

@@ -9,8 +9,11 @@ namespace qf::py {
 
 class TypeCell {
  public:
-  // `base` is the single base class, or nullptr for object.
-  TypeCell(PyType_Spec* spec, PyTypeObject* base = nullptr) noexcept : spec_(spec), base_(base) {}
+  // `base` is the single base class, or nullptr for object. `vectorcall`,
+  // when given, makes calls of the class skip the tuple and dict of tp_new
+  // (no type slot sets it).
+  TypeCell(PyType_Spec* spec, PyTypeObject* base = nullptr, vectorcallfunc vectorcall = nullptr) noexcept
+      : spec_(spec), base_(base), vectorcall_(vectorcall) {}
 
   // The type object, created on first use; nullptr with the host exception
   // set when it cannot be created (module_exec reports that as the import's
@@ -23,6 +26,7 @@ class TypeCell {
  private:
   PyType_Spec* spec_;
   PyTypeObject* base_;
+  vectorcallfunc vectorcall_;
   std::atomic<PyTypeObject*> type_{nullptr};
 };
 

@@ -54,8 +54,9 @@ YamlNode::~YamlNode() {
 
 bool NodeExtra::empty() const noexcept {
   static const Comments none;
-  return comments == none && !anchor && !tag && !source && directives.empty() && empty_documents_before == 0 &&
-         empty_documents_after == 0;
+  // The comments, the costliest to compare, last.
+  return !anchor && !tag && !source && directives.empty() && empty_documents_before == 0 &&
+         empty_documents_after == 0 && comments == none;
 }
 
 constinit const NodeExtra YamlNode::kNoExtra{};

@@ -114,6 +114,34 @@ struct IncludeSource {
 
 struct MappingEntry;
 
+// An optional field that few records set, kept behind a pointer so the
+// record stays small; copies are deep.
+template <class T>
+class BoxedOptional {
+ public:
+  BoxedOptional() noexcept = default;
+  BoxedOptional(const BoxedOptional& o) : p_(o.p_ ? std::make_unique<std::optional<T>>(*o.p_) : nullptr) {}
+  BoxedOptional(BoxedOptional&&) noexcept = default;
+  BoxedOptional& operator=(const BoxedOptional& o) {
+    if (this != &o) p_ = o.p_ ? std::make_unique<std::optional<T>>(*o.p_) : nullptr;
+    return *this;
+  }
+  BoxedOptional& operator=(BoxedOptional&&) noexcept = default;
+  BoxedOptional& operator=(std::optional<T> v) {
+    if (v) p_ = std::make_unique<std::optional<T>>(std::move(v));
+    else p_.reset();
+    return *this;
+  }
+
+  const std::optional<T>& get() const noexcept { return p_ ? *p_ : kNone; }
+  explicit operator bool() const noexcept { return p_ && p_->has_value(); }
+  T* operator->() noexcept { return &**p_; }
+
+ private:
+  static inline const std::optional<T> kNone{};
+  std::unique_ptr<std::optional<T>> p_;
+};
+
 // What most nodes lack, kept apart so a plain node stays small: comments and
 // layout hints, anchor and tag, the producing directive, and the root-only
 // directives, counters and kept source text.
@@ -121,7 +149,7 @@ struct NodeExtra {
   Comments comments;
   std::optional<std::string> anchor;
   std::optional<std::string> tag;  // exactly as written
-  std::optional<IncludeSource> source;
+  BoxedOptional<IncludeSource> source;
   std::vector<std::string> directives;  // roots only: text after "%"
   // Roots only: empty documents ("---" and nothing) that composition dropped
   // right before / right after this root, so re-emission keeps the count of
@@ -206,7 +234,7 @@ struct YamlNode {
   const Comments& comments() const noexcept { return extra_ ? extra_->comments : empty_extra().comments; }
   const std::optional<std::string>& anchor() const noexcept { return read().anchor; }
   const std::optional<std::string>& tag() const noexcept { return read().tag; }
-  const std::optional<IncludeSource>& source() const noexcept { return read().source; }
+  const std::optional<IncludeSource>& source() const noexcept { return read().source.get(); }
   const std::vector<std::string>& directives() const noexcept { return read().directives; }
   uint32_t empty_documents_before() const noexcept { return read().empty_documents_before; }
   uint32_t empty_documents_after() const noexcept { return read().empty_documents_after; }

@@ -2,6 +2,7 @@
 
 #include <span>
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "encode/scalar_safety.hpp"
@@ -37,6 +38,39 @@ bool looks_like_document_marker(std::string_view s) {
 bool looks_like_indicator(std::string_view s) {
   return !s.empty() && (s[0] == '-' || s[0] == '?' || s[0] == ':') &&
          (s.size() == 1 || s[1] == ' ' || s[1] == '\t');
+}
+
+// A plain scalar holding a line break, ": " or " #" (a tab for the blank
+// too), or in flow context a flow indicator, would not read back as written.
+// One pass with a table: nearly every byte is none of these.
+bool plain_text_breaks(std::string_view s, bool in_flow) {
+  static constexpr auto kNotable = [] {
+    std::array<uint8_t, 256> t{};
+    for (unsigned char c : std::string_view("\r\n:#")) t[c] = 1;
+    for (unsigned char c : std::string_view("[]{},")) t[c] = 2;
+    return t;
+  }();
+  const size_t n = s.size();
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t kind = kNotable[uint8_t(s[i])];
+    if (kind == 0) [[likely]]
+      continue;
+    if (kind == 2) {
+      if (in_flow) return true;
+      continue;
+    }
+    switch (s[i]) {
+      case ':':
+        if (i + 1 < n && (s[i + 1] == ' ' || s[i + 1] == '\t')) return true;
+        break;
+      case '#':
+        if (i > 0 && (s[i - 1] == ' ' || s[i - 1] == '\t')) return true;
+        break;
+      default:
+        return true;  // a line break
+    }
+  }
+  return false;
 }
 
 bool starts_with_bom(std::string_view s) {
@@ -154,7 +188,7 @@ class Writer {
 
   // Used by emit_document for roots.
   void node(const YamlNode& n, uint64_t indent) {
-    ensure_stack([&] { node_inner(n, indent); });
+    nested([&] { node_inner(n, indent); });
   }
 
  private:
@@ -174,6 +208,21 @@ class Writer {
   // Output length right after a block scalar: blank lines written there
   // would be read as the scalar's trailing lines.
   size_t block_scalar_end_ = SIZE_MAX;
+  // Nesting of the recursive steps below.
+  uint32_t depth_ = 0;
+
+  // A recursive step. The stack is checked every fourth level only (the
+  // check reads a thread-local): a few levels take far less than the
+  // reserve it keeps.
+  template <class F>
+  void nested(F&& f) {
+    struct Level {
+      uint32_t& d;
+      ~Level() { --d; }
+    } level{++depth_};
+    if (depth_ % 4 != 0) f();
+    else ensure_stack(f);
+  }
 
   void blank_lines(uint32_t count) {
     if (out_.size() != block_scalar_end_) out_.append(count, '\n');
@@ -405,7 +454,7 @@ class Writer {
   }
 
   void mapping_value(const YamlNode& v, uint64_t indent) {
-    ensure_stack([&] { mapping_value_inner(v, indent); });
+    nested([&] { mapping_value_inner(v, indent); });
   }
 
   void mapping_value_inner(const YamlNode& v, uint64_t indent) {
@@ -556,7 +605,7 @@ class Writer {
   }
 
   void sequence_item(const YamlNode& item, uint64_t indent) {
-    ensure_stack([&] { sequence_item_inner(item, indent); });
+    nested([&] { sequence_item_inner(item, indent); });
   }
 
   void sequence_item_inner(const YamlNode& item, uint64_t indent) {
@@ -825,16 +874,9 @@ class Writer {
     }
     // Folding a multi-line plain scalar onto one line can bring ": " or " #"
     // together, or leave a final ":", which would read differently.
-    bool requote = starts_with_bom(text) || text.find_first_of("\r\n") != std::string::npos ||
-                   looks_like_indicator(text) ||
-                   text.find(": ") != std::string::npos || text.find(" #") != std::string::npos ||
-                   text.find(":\t") != std::string::npos || text.find("\t#") != std::string::npos ||
-                   text.back() == ':' ||
+    bool requote = starts_with_bom(text) || looks_like_indicator(text) || (!text.empty() && text.back() == ':') ||
+                   plain_text_breaks(text, e_.flow_depth != 0) ||
                    ((looks_like_document_marker(text) || text[0] == '%') && column() == 0);
-    if (!requote && e_.flow_depth != 0) {
-      requote = text.find_first_of("[]{},") != std::string::npos || text.find(": ") != std::string::npos ||
-                (!text.empty() && text.back() == ':');
-    }
     if (!requote && e_.width != 0 && !e_.in_key && column() + text.size() > e_.width &&
         has_single_inner_space(text))
       requote = true;

@@ -55,7 +55,9 @@ bool core_tag_matches(std::string_view tag, ResolvedKind kind) {
 }
 
 YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, bool key_or_flow) {
-  std::optional<std::string> tag = normalize_represent_tag(d.tag);
+  const std::string* normalized = normalized_tag(s, d.tag);
+  std::optional<std::string> tag;
+  if (normalized) tag = *normalized;
   const std::string_view text = d.value;
   std::optional<YamlNode> node;
   if (d.style < 0 && !tag) {
@@ -97,18 +99,55 @@ std::optional<bool> flow_override(const CollectionDescriptorObject& d) {
   return d.flow == 1;
 }
 
-// Every pair's shape is checked before any key or value is represented.
-PairRefs pair_refs(PyObject* entries) {
-  ItemRefs items = iterate_refs(entries);
-  PairRefs pairs;
-  pairs.reserve(items.size());
-  for (const PyRef& item : items) {
-    if (!PyTuple_Check(item.get())) throw_value_error("a QuillfernMapping pair must be a (key, value) tuple");
-    if (PyTuple_GET_SIZE(item.get()) != 2)
-      throw_value_error("a QuillfernMapping pair must be a (key, value) tuple of exactly two items");
-    pairs.emplace_back(PyRef::borrow(PyTuple_GET_ITEM(item.get(), 0)), PyRef::borrow(PyTuple_GET_ITEM(item.get(), 1)));
+// The stored items of an exact list or tuple, which iterate as stored; any
+// other object (a subclass may iterate differently) through its iteration.
+void push_entries(RepresentState& s, PyObject* entries) {
+  const bool list = PyList_CheckExact(entries);
+  if (!list && !PyTuple_CheckExact(entries)) {
+    push_iterated(s, entries);
+    return;
   }
-  return pairs;
+  const Py_ssize_t n = list ? PyList_GET_SIZE(entries) : PyTuple_GET_SIZE(entries);
+  s.entries.reserve(s.entries.size() + static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i)
+    s.entries.push_back(PyRef::borrow(list ? PyList_GET_ITEM(entries, i) : PyTuple_GET_ITEM(entries, i)));
+}
+
+void check_pair(PyObject* item) {
+  if (!PyTuple_Check(item)) throw_value_error("a QuillfernMapping pair must be a (key, value) tuple");
+  if (PyTuple_GET_SIZE(item) != 2)
+    throw_value_error("a QuillfernMapping pair must be a (key, value) tuple of exactly two items");
+}
+
+// Every pair's shape is checked before any key or value is represented. The
+// entries hold each key and value, so the tuples may go while they are
+// represented.
+void push_pairs(RepresentState& s, PyObject* entries) {
+  const bool list = PyList_CheckExact(entries);
+  if (list || PyTuple_CheckExact(entries)) {
+    // Nothing here runs host code, so the stored items stay put.
+    const Py_ssize_t n = list ? PyList_GET_SIZE(entries) : PyTuple_GET_SIZE(entries);
+    s.entries.reserve(s.entries.size() + 2 * static_cast<size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      PyObject* item = list ? PyList_GET_ITEM(entries, i) : PyTuple_GET_ITEM(entries, i);
+      check_pair(item);
+      s.entries.push_back(PyRef::borrow(PyTuple_GET_ITEM(item, 0)));
+      s.entries.push_back(PyRef::borrow(PyTuple_GET_ITEM(item, 1)));
+    }
+    return;
+  }
+  // The items are read first (iteration runs host code), then split.
+  const size_t first = s.entries.size();
+  push_iterated(s, entries);
+  const size_t n = s.entries.size() - first;
+  for (size_t i = first; i < first + n; ++i) check_pair(s.entries[i].get());
+  s.entries.reserve(first + 3 * n);
+  for (size_t i = first; i < first + n; ++i) {
+    PyObject* item = s.entries[i].get();
+    s.entries.push_back(PyRef::borrow(PyTuple_GET_ITEM(item, 0)));
+    s.entries.push_back(PyRef::borrow(PyTuple_GET_ITEM(item, 1)));
+  }
+  s.entries.erase(s.entries.begin() + std::ptrdiff_t(first), s.entries.begin() + std::ptrdiff_t(first + n));
 }
 
 YamlNode value_node(const RepresentState& s, Value v, bool key_or_flow) {
@@ -124,7 +163,7 @@ YamlNode value_node(const RepresentState& s, Value v, bool key_or_flow) {
     case ValueKind::Float: return plain(format_yaml_float(v.as_float()));
     case ValueKind::String: {
       std::string_view text = v.as_string();
-      return synthetic_scalar(std::string(text), represented_str_style(s, text, key_or_flow));
+      return synthetic_scalar(text, represented_str_style(s, text, key_or_flow));
     }
     case ValueKind::Timestamp: return plain(format_timestamp(v.as_timestamp()));
     case ValueKind::Sequence: {
@@ -161,10 +200,13 @@ ScalarStyle represented_str_style(const RepresentState& s, std::string_view text
 }
 
 YamlNode node_from_descriptor(RepresentState& s, PyObject* descriptor, uint32_t depth, bool in_flow, bool is_key) {
-  if (PyObject_TypeCheck(descriptor, scalar_type_cell().require()))
+  // The classes cannot be subclassed: their exact types decide.
+  PyTypeObject* tp = Py_TYPE(descriptor);
+  PyTypeObject* mapping_type = mapping_type_cell().require();
+  if (tp != mapping_type && tp == scalar_type_cell().require())
     return scalar_node(s, *reinterpret_cast<ScalarObject*>(descriptor), depth, in_flow || is_key);
-  const bool sequence = PyObject_TypeCheck(descriptor, sequence_type_cell().require());
-  if (!sequence && !PyObject_TypeCheck(descriptor, mapping_type_cell().require())) {
+  const bool sequence = tp != mapping_type && tp == sequence_type_cell().require();
+  if (!sequence && tp != mapping_type) {
     PyErr_SetString(PyExc_TypeError,
                     "a represent callback must return a quillfern.QuillfernScalar, quillfern.QuillfernSequence, "
                     "quillfern.QuillfernMapping, or None");
@@ -172,10 +214,11 @@ YamlNode node_from_descriptor(RepresentState& s, PyObject* descriptor, uint32_t 
   }
   const auto& d = *reinterpret_cast<CollectionDescriptorObject*>(descriptor);
   PyRef entries = PyRef::borrow(d.entries ? d.entries : Py_None);
-  YamlNode node = sequence ? represent_sequence(s, iterate_refs(entries.get()), depth, d.tag, flow_override(d),
-                                                in_flow, is_key)
-                           : represent_mapping(s, pair_refs(entries.get()), depth, d.tag, flow_override(d),
-                                               in_flow, is_key);
+  EntryMark mark(s);
+  if (sequence) push_entries(s, entries.get());
+  else push_pairs(s, entries.get());
+  YamlNode node = sequence ? represent_sequence(s, mark, depth, d.tag, flow_override(d), in_flow, is_key)
+                           : represent_mapping(s, mark, depth, d.tag, flow_override(d), in_flow, is_key);
   attach_descriptor_comments(node, d.comment_before, d.comment, d.comment_after, depth == 0);
   return node;
 }

@@ -43,8 +43,8 @@ void check_key_comments(const YamlNode& key);
 void hoist_value_comments(std::span<MappingEntry> pairs);
 
 // Fresh nodes of this road, all marked synthetic.
-inline YamlNode synthetic_scalar(std::string text, ScalarStyle style) {
-  YamlNode n = YamlNode::scalar(std::move(text), style);
+inline YamlNode synthetic_scalar(std::string_view text, ScalarStyle style) {
+  YamlNode n = YamlNode::scalar(text, style);
   n.synthetic = true;
   return n;
 }
@@ -54,8 +54,8 @@ inline YamlNode synthetic_null() {
   n.synthetic = true;
   return n;
 }
-inline YamlNode synthetic_alias(std::string name) {
-  YamlNode n = YamlNode::alias(std::move(name));
+inline YamlNode synthetic_alias(std::string_view name) {
+  YamlNode n = YamlNode::alias(name);
   n.synthetic = true;
   return n;
 }

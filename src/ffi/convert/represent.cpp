@@ -28,25 +28,18 @@ constexpr const char* kTagOnShared = "cannot attach a tag to a self-referential 
 
 uint64_t identity_of(PyObject* obj) noexcept { return reinterpret_cast<uintptr_t>(obj); }
 
-std::string provisional_name(uint64_t id) { return std::to_string(id); }
-
-// The identity a provisional anchor or alias name stands for.
-std::optional<uint64_t> provisional_identity(std::string_view name) noexcept {
-  if (name.empty() || (name.size() > 1 && name[0] == '0')) return std::nullopt;
-  uint64_t id = 0;
-  auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), id);
-  if (ec != std::errc() || end != name.data() + name.size()) return std::nullopt;
-  return id;
-}
-
-// Objects that are never aliased: their repeats are written in full.
-bool is_untracked(PyObject* obj) noexcept {
-  return obj == Py_None || PyBool_Check(obj) || PyFloat_Check(obj) || PyLong_Check(obj) || PyUnicode_Check(obj) ||
-         PyBytes_Check(obj) || (PyTuple_Check(obj) && PyTuple_GET_SIZE(obj) == 0);
-}
-
 bool is_exact_scalar(PyTypeObject* tp) noexcept {
   return tp == &PyUnicode_Type || tp == &PyLong_Type || tp == &PyFloat_Type || tp == &PyBool_Type;
+}
+
+// Objects that are never aliased: their repeats are written in full. The
+// exact types come first: a subclass test walks the type's bases.
+bool is_untracked(PyObject* obj) noexcept {
+  PyTypeObject* tp = Py_TYPE(obj);
+  if (is_exact_scalar(tp) || obj == Py_None) return true;
+  if (tp == &PyDict_Type || tp == &PyList_Type) return false;
+  return PyLong_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj) || PyFloat_Check(obj) ||
+         (PyTuple_Check(obj) && PyTuple_GET_SIZE(obj) == 0);
 }
 
 // The node of an exact str, int, float or bool, built straight from the
@@ -57,7 +50,7 @@ YamlNode exact_scalar_node(const RepresentState& s, PyObject* obj, bool key_or_f
   if (tp == &PyUnicode_Type && PyUnicode_IS_ASCII(obj)) {
     std::string_view text(static_cast<const char*>(PyUnicode_DATA(obj)),
                           static_cast<size_t>(PyUnicode_GET_LENGTH(obj)));
-    return synthetic_scalar(std::string(text), represented_str_style(s, text, key_or_flow));
+    return synthetic_scalar(text, represented_str_style(s, text, key_or_flow));
   }
   if (tp == &PyLong_Type) {
     int overflow = 0;
@@ -83,12 +76,10 @@ YamlNode represent_tagged(RepresentState& s, std::string tag, PyObject* value, u
   YamlNode node = represent_object(s, value, depth + 1, in_flow, is_key);
   if (node.is_alias()) throw_value_error(kTagOnShared);
   if (node.tag()) throw_already_tagged();
-  if (node.anchor()) {
-    if (std::optional<uint64_t> id = provisional_identity(*node.anchor())) {
-      if (s.aliased.contains(*id)) throw_value_error(kTagOnShared);
-      node.set_anchor(std::nullopt);
-      s.seen.erase(*id);
-    }
+  if (const uint64_t id = provisional_identity(node)) {
+    if (s.aliased.contains(id)) throw_value_error(kTagOnShared);
+    set_provisional_identity(node, 0);
+    s.seen.erase(id);
   }
   node.set_tag(std::move(tag));
   return node;
@@ -157,25 +148,31 @@ YamlNode represent_default(RepresentState& s, PyObject* obj, uint32_t depth, boo
   if (PyBool_Check(obj) || PyFloat_Check(obj) || PyLong_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj))
     return value_to_node(s, python_to_value(obj, s.encode), in_flow || is_key);
   if (PyDict_Check(obj)) {
-    PairRefs pairs;
-    pairs.reserve(static_cast<size_t>(PyDict_GET_SIZE(obj)));
+    EntryMark mark(s);
+    s.entries.reserve(mark.begin() + 2 * static_cast<size_t>(PyDict_GET_SIZE(obj)));
     Py_ssize_t pos = 0;
     PyObject *key, *value;
-    while (PyDict_Next(obj, &pos, &key, &value)) pairs.emplace_back(PyRef::borrow(key), PyRef::borrow(value));
-    return represent_mapping(s, std::move(pairs), depth, std::nullopt, std::nullopt, in_flow, is_key);
+    while (PyDict_Next(obj, &pos, &key, &value)) {
+      s.entries.push_back(PyRef::borrow(key));
+      s.entries.push_back(PyRef::borrow(value));
+    }
+    return represent_mapping(s, mark, depth, std::nullopt, std::nullopt, in_flow, is_key);
   }
   if (PyList_Check(obj) || PyTuple_Check(obj)) {
     // The stored items, also of a subclass that iterates differently.
     const bool list = PyList_Check(obj);
     const Py_ssize_t n = list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj);
-    ItemRefs items;
-    items.reserve(static_cast<size_t>(n));
+    EntryMark mark(s);
+    s.entries.reserve(mark.begin() + static_cast<size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i)
-      items.push_back(PyRef::borrow(list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i)));
-    return represent_sequence(s, std::move(items), depth, std::nullopt, std::nullopt, in_flow, is_key);
+      s.entries.push_back(PyRef::borrow(list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i)));
+    return represent_sequence(s, mark, depth, std::nullopt, std::nullopt, in_flow, is_key);
   }
-  if (PyAnySet_Check(obj))
-    return represent_sequence(s, iterate_refs(obj), depth, std::nullopt, std::nullopt, in_flow, is_key);
+  if (PyAnySet_Check(obj)) {
+    EntryMark mark(s);
+    push_iterated(s, obj);
+    return represent_sequence(s, mark, depth, std::nullopt, std::nullopt, in_flow, is_key);
+  }
   if (PyObject_TypeCheck(obj, tag_type_cell().require())) {
     auto [tag, value] = read_tag_object(obj);
     return represent_tagged(s, std::move(tag), value.get(), depth, in_flow, is_key);
@@ -192,8 +189,14 @@ YamlNode represent_default(RepresentState& s, PyObject* obj, uint32_t depth, boo
     return represent_derived(s, value.get(), depth, in_flow, is_key);
   }
   if (!s.encode.passthrough_dataclass) {
-    if (std::optional<PairRefs> fields = dataclass_field_pairs(obj))
-      return represent_mapping(s, std::move(*fields), depth, std::nullopt, std::nullopt, in_flow, is_key);
+    if (std::optional<PairRefs> fields = dataclass_field_pairs(obj)) {
+      EntryMark mark(s);
+      for (auto& [key, value] : *fields) {
+        s.entries.push_back(std::move(key));
+        s.entries.push_back(std::move(value));
+      }
+      return represent_mapping(s, mark, depth, std::nullopt, std::nullopt, in_flow, is_key);
+    }
   }
   if (s.encode.serialize_numpy) {
     if (PyRef plain = numpy_to_plain(obj)) return represent_derived(s, plain.get(), depth, in_flow, is_key);
@@ -212,27 +215,19 @@ struct AnchorNames {
   uint64_t count = 0;
 
   void name(YamlNode& n) {
-    if (aliased.empty()) {
-      n.set_anchor(std::nullopt);
-      return;
-    }
-    if (n.anchor()) {
-      std::optional<uint64_t> id = provisional_identity(*n.anchor());
-      n.set_anchor(std::nullopt);
-      if (id && aliased.contains(*id)) {
-        auto [it, fresh] = names.try_emplace(*id);
-        if (fresh) {
-          std::string digits = std::to_string(++count);
-          it->second = "id" + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
-        }
-        n.set_anchor(it->second);
-      }
-    }
+    const uint64_t id = provisional_identity(n);
+    if (id == 0) return;
+    set_provisional_identity(n, 0);
     if (n.is_alias()) {
-      if (std::optional<uint64_t> id = provisional_identity(n.text)) {
-        auto it = names.find(*id);
-        if (it != names.end()) n.text = it->second;
+      auto it = names.find(id);
+      n.text = it != names.end() ? it->second : std::to_string(id);
+    } else if (aliased.contains(id)) {
+      auto [it, fresh] = names.try_emplace(id);
+      if (fresh) {
+        std::string digits = std::to_string(++count);
+        it->second = "id" + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
       }
+      n.set_anchor(it->second);
     }
   }
 };
@@ -244,28 +239,33 @@ void throw_value_error(const std::string& message) {
   throw ErrorAlreadySet{};
 }
 
-ItemRefs iterate_refs(PyObject* obj) {
+void push_iterated(RepresentState& s, PyObject* obj) {
   PyRef it = PyRef::steal(PyObject_GetIter(obj));
   if (!it) throw ErrorAlreadySet{};
-  ItemRefs items;
-  if (PyAnySet_Check(obj)) items.reserve(static_cast<size_t>(PySet_GET_SIZE(obj)));
-  while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) items.push_back(std::move(item));
+  if (PyAnySet_Check(obj)) s.entries.reserve(s.entries.size() + static_cast<size_t>(PySet_GET_SIZE(obj)));
+  while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) s.entries.push_back(std::move(item));
   if (PyErr_Occurred()) throw ErrorAlreadySet{};
-  return items;
+}
+
+void set_stack_floor(RepresentState& s) noexcept {
+  const size_t left = remaining_stack();
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  s.stack_floor = left > here ? 0 : here - left + kStackReserve;
 }
 
 YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow, bool is_key) {
-  if (depth > kMaxRepresentDepth || remaining_stack() <= kStackReserve)
+  if (depth > kMaxRepresentDepth || reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) <= s.stack_floor)
     throw Error::lazy(ExcClass::UnserializableError,
                       "object is too deeply nested to serialize (possible self-reference)");
   const bool tracked = !is_untracked(obj);
   const uint64_t id = identity_of(obj);
   if (tracked) {
-    if (s.seen.contains(id)) {
+    if (!s.seen.insert(id)) {
       s.aliased.insert(id);
-      return synthetic_alias(provisional_name(id));
+      YamlNode alias = synthetic_alias({});
+      set_provisional_identity(alias, id);
+      return alias;
     }
-    s.seen.insert(id);
     s.held.push_back(PyRef::borrow(obj));
   }
   PyRef result = PyRef::steal(PyObject_CallOneArg(s.represent, obj));
@@ -275,50 +275,64 @@ YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool
   result.reset();
   const bool derived = std::exchange(s.derived, false);
   if (tracked) {
-    if (derived || node.is_alias() || node.anchor()) {
+    if (derived || node.is_alias() || provisional_identity(node) != 0) {
       if (s.aliased.contains(id)) throw_value_error(kRefersToItself);
       s.seen.erase(id);
     } else {
-      node.set_anchor(provisional_name(id));
+      set_provisional_identity(node, id);
     }
   }
   return node;
 }
 
-YamlNode represent_mapping(RepresentState& s, PairRefs pairs, uint32_t depth, std::optional<std::string> tag,
-                           std::optional<bool> flow, bool in_flow, bool is_key) {
-  tag = normalize_represent_tag(std::move(tag));
+YamlNode represent_mapping(RepresentState& s, const EntryMark& mark, uint32_t depth,
+                           const std::optional<std::string>& tag, std::optional<bool> flow, bool in_flow, bool is_key) {
+  const std::string* normalized = normalized_tag(s, tag);
+  std::optional<std::string> node_tag;
+  if (normalized) node_tag = *normalized;
   const bool w = children_in_flow(s, flow, in_flow, is_key);
-  std::vector<size_t> order(pairs.size());
-  std::iota(order.begin(), order.end(), size_t{0});
-  if (s.sort_keys && pairs.size() > 1) {
+  const size_t base = mark.begin();
+  const size_t n = mark.count() / 2;
+  YamlNode m = synthetic_collection(true, w);
+  m.pairs.reserve(n);
+  // By index: the entries grow (and move) while children are represented.
+  auto add_pair = [&](size_t i) {
+    MappingEntry& e = m.pairs.emplace_back();
+    e.key = represent_object(s, s.entries[base + 2 * i].get(), depth + 1, w, true);
+    // Comments live in side records: a scalar without one has none to check.
+    if (e.key.has_extra() || e.key.is_collection()) check_key_comments(e.key);
+    e.value = represent_object(s, s.entries[base + 2 * i + 1].get(), depth + 1, w, false);
+    if (e.value.has_extra()) hoist_value_comments(m.pairs);
+  };
+  if (s.sort_keys && n > 1) {
+    std::vector<size_t> order(n);
+    std::iota(order.begin(), order.end(), size_t{0});
     std::vector<Value> records;
-    records.reserve(pairs.size());
-    for (const auto& p : pairs) records.push_back(represent_key_record(p.first.get()));
+    records.reserve(n);
+    for (size_t i = 0; i < n; ++i) records.push_back(represent_key_record(s.entries[base + 2 * i].get()));
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return compare_represent_keys(records[a], records[b]); });
+    for (size_t i : order) add_pair(i);
+  } else {
+    for (size_t i = 0; i < n; ++i) add_pair(i);
   }
-  YamlNode m = synthetic_collection(true, w);
-  m.pairs.reserve(pairs.size());
-  for (size_t i : order) {
-    MappingEntry& e = m.pairs.emplace_back();
-    e.key = represent_object(s, pairs[i].first.get(), depth + 1, w, true);
-    check_key_comments(e.key);
-    e.value = represent_object(s, pairs[i].second.get(), depth + 1, w, false);
-    hoist_value_comments(m.pairs);
-  }
-  m.set_tag(std::move(tag));
+  m.set_tag(std::move(node_tag));
   return m;
 }
 
-YamlNode represent_sequence(RepresentState& s, ItemRefs items, uint32_t depth, std::optional<std::string> tag,
-                            std::optional<bool> flow, bool in_flow, bool is_key) {
-  tag = normalize_represent_tag(std::move(tag));
+YamlNode represent_sequence(RepresentState& s, const EntryMark& mark, uint32_t depth,
+                            const std::optional<std::string>& tag, std::optional<bool> flow, bool in_flow, bool is_key) {
+  const std::string* normalized = normalized_tag(s, tag);
+  std::optional<std::string> node_tag;
+  if (normalized) node_tag = *normalized;
   const bool w = children_in_flow(s, flow, in_flow, is_key);
+  const size_t base = mark.begin();
+  const size_t n = mark.count();
   YamlNode seq = synthetic_collection(false, w);
-  seq.items.reserve(items.size());
-  for (const PyRef& item : items) seq.items.emplace_back() = represent_object(s, item.get(), depth + 1, w, false);
-  seq.set_tag(std::move(tag));
+  seq.items.reserve(n);
+  for (size_t i = 0; i < n; ++i)
+    seq.items.emplace_back() = represent_object(s, s.entries[base + i].get(), depth + 1, w, false);
+  seq.set_tag(std::move(node_tag));
   return seq;
 }
 
@@ -328,6 +342,15 @@ std::optional<std::string> normalize_represent_tag(std::optional<std::string> ta
   if (tag->starts_with(kCorePrefix)) tag = "!!" + tag->substr(kCorePrefix.size());
   validate_dump_tag(*tag);
   return tag;
+}
+
+const std::string* normalized_tag(RepresentState& s, const std::optional<std::string>& tag) {
+  if (!tag) return nullptr;
+  if (s.last_tag != tag) {
+    s.last_normalized_tag = *normalize_represent_tag(tag);
+    s.last_tag = tag;
+  }
+  return &s.last_normalized_tag;
 }
 
 Value represent_key_record(PyObject* key) {
@@ -364,6 +387,9 @@ Value represent_key_record(PyObject* key) {
 bool compare_represent_keys(const Value& a, const Value& b) { return compare_sort_keys(a, b); }
 
 void assign_shared_anchors(YamlNode& root, const IdentitySet& aliased) {
+  // Without an alias there is nothing to name, and the identities left in
+  // the tree's position fields are never read.
+  if (aliased.empty()) return;
   AnchorNames table{aliased, {}, 0};
   walk_tree(root, [&](YamlNode& n) { table.name(n); });
 }

@@ -105,39 +105,51 @@ struct CommentArgs {
 const char* const kScalarParams[] = {"value", "tag", "style", "comment", "comment_before", "comment_after"};
 const ArgSpec kScalarSpec{"QuillfernScalar.__new__()", kScalarParams, 1, 0, 1, 5};
 
+PyObject* make_scalar(PyTypeObject* tp, const CallArgs& a) {
+  std::string value;
+  std::optional<std::string> tag, style_name;
+  CommentArgs comments;
+  if (!arg_str(a[0], "value", value) || !arg_opt_str(a[1], "tag", tag) || !arg_opt_str(a[2], "style", style_name) ||
+      !comments.convert(a[3], a[4], a[5]))
+    return nullptr;
+  int8_t style = -1;
+  if (style_name) {
+    static constexpr std::string_view kNames[] = {"auto", "plain", "single", "double", "literal", "folded"};
+    style = -2;
+    for (size_t i = 0; i < std::size(kNames); ++i)
+      if (*style_name == kNames[i]) style = static_cast<int8_t>(int(i) - 1);
+    if (style == -2) {
+      std::string message = "invalid scalar style " + debug_quoted(*style_name) +
+                            ": expected one of 'auto', 'plain', 'single', 'double', 'literal', 'folded'";
+      PyErr_SetString(PyExc_ValueError, message.c_str());
+      return nullptr;
+    }
+  }
+  if (!comments.check()) return nullptr;
+  auto* o = reinterpret_cast<ScalarObject*>(tp->tp_alloc(tp, 0));
+  if (!o) return nullptr;
+  std::construct_at(&o->value, std::move(value));
+  std::construct_at(&o->tag, std::move(tag));
+  std::construct_at(&o->comment, std::move(comments.comment));
+  std::construct_at(&o->comment_before, std::move(comments.before));
+  std::construct_at(&o->comment_after, std::move(comments.after));
+  o->style = style;
+  return reinterpret_cast<PyObject*>(o);
+}
+
 PyObject* scalar_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     CallArgs a;
     if (!parse_args(kScalarSpec, args, kwargs, a)) return nullptr;
-    std::string value;
-    std::optional<std::string> tag, style_name;
-    CommentArgs comments;
-    if (!arg_str(a[0], "value", value) || !arg_opt_str(a[1], "tag", tag) ||
-        !arg_opt_str(a[2], "style", style_name) || !comments.convert(a[3], a[4], a[5]))
-      return nullptr;
-    int8_t style = -1;
-    if (style_name) {
-      static constexpr std::string_view kNames[] = {"auto", "plain", "single", "double", "literal", "folded"};
-      style = -2;
-      for (size_t i = 0; i < std::size(kNames); ++i)
-        if (*style_name == kNames[i]) style = static_cast<int8_t>(int(i) - 1);
-      if (style == -2) {
-        std::string message = "invalid scalar style " + debug_quoted(*style_name) +
-                              ": expected one of 'auto', 'plain', 'single', 'double', 'literal', 'folded'";
-        PyErr_SetString(PyExc_ValueError, message.c_str());
-        return nullptr;
-      }
-    }
-    if (!comments.check()) return nullptr;
-    auto* o = reinterpret_cast<ScalarObject*>(tp->tp_alloc(tp, 0));
-    if (!o) return nullptr;
-    std::construct_at(&o->value, std::move(value));
-    std::construct_at(&o->tag, std::move(tag));
-    std::construct_at(&o->comment, std::move(comments.comment));
-    std::construct_at(&o->comment_before, std::move(comments.before));
-    std::construct_at(&o->comment_after, std::move(comments.after));
-    o->style = style;
-    return reinterpret_cast<PyObject*>(o);
+    return make_scalar(tp, a);
+  });
+}
+
+PyObject* scalar_vectorcall(PyObject* tp, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    CallArgs a;
+    if (!parse_args(kScalarSpec, args, static_cast<Py_ssize_t>(nargsf), kwnames, a)) return nullptr;
+    return make_scalar(reinterpret_cast<PyTypeObject*>(tp), a);
   });
 }
 
@@ -201,31 +213,44 @@ const ArgSpec kMappingSpec{"QuillfernMapping.__new__()", kMappingParams, 1, 0, 1
 const char* const kSequenceParams[] = {"items", "tag", "flow", "comment", "comment_before", "comment_after"};
 const ArgSpec kSequenceSpec{"QuillfernSequence.__new__()", kSequenceParams, 1, 0, 1, 5};
 
+PyObject* make_collection(PyTypeObject* tp, const CallArgs& a) {
+  std::optional<std::string> tag;
+  std::optional<bool> flow;
+  CommentArgs comments;
+  if (!arg_opt_str(a[1], "tag", tag) || !arg_opt_bool(a[2], "flow", flow) || !comments.convert(a[3], a[4], a[5]))
+    return nullptr;
+  // A list or tuple is kept as that very object (the caller may still
+  // change a list); anything else is read once into a new list.
+  PyRef entries = PyList_Check(a[0]) || PyTuple_Check(a[0])
+                      ? PyRef::borrow(a[0])
+                      : PyRef::steal(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyList_Type), a[0]));
+  if (!entries || !comments.check()) return nullptr;
+  auto* o = reinterpret_cast<CollectionDescriptorObject*>(tp->tp_alloc(tp, 0));
+  if (!o) return nullptr;
+  std::construct_at(&o->tag, std::move(tag));
+  std::construct_at(&o->comment, std::move(comments.comment));
+  std::construct_at(&o->comment_before, std::move(comments.before));
+  std::construct_at(&o->comment_after, std::move(comments.after));
+  o->flow = flow ? uint8_t(*flow) : uint8_t{2};
+  o->entries = entries.release();
+  return reinterpret_cast<PyObject*>(o);
+}
+
 template <const ArgSpec& Spec>
 PyObject* collection_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     CallArgs a;
     if (!parse_args(Spec, args, kwargs, a)) return nullptr;
-    std::optional<std::string> tag;
-    std::optional<bool> flow;
-    CommentArgs comments;
-    if (!arg_opt_str(a[1], "tag", tag) || !arg_opt_bool(a[2], "flow", flow) || !comments.convert(a[3], a[4], a[5]))
-      return nullptr;
-    // A list or tuple is kept as that very object (the caller may still
-    // change a list); anything else is read once into a new list.
-    PyRef entries = PyList_Check(a[0]) || PyTuple_Check(a[0])
-                        ? PyRef::borrow(a[0])
-                        : PyRef::steal(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyList_Type), a[0]));
-    if (!entries || !comments.check()) return nullptr;
-    auto* o = reinterpret_cast<CollectionDescriptorObject*>(tp->tp_alloc(tp, 0));
-    if (!o) return nullptr;
-    std::construct_at(&o->tag, std::move(tag));
-    std::construct_at(&o->comment, std::move(comments.comment));
-    std::construct_at(&o->comment_before, std::move(comments.before));
-    std::construct_at(&o->comment_after, std::move(comments.after));
-    o->flow = flow ? uint8_t(*flow) : uint8_t{2};
-    o->entries = entries.release();
-    return reinterpret_cast<PyObject*>(o);
+    return make_collection(tp, a);
+  });
+}
+
+template <const ArgSpec& Spec>
+PyObject* collection_vectorcall(PyObject* tp, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    CallArgs a;
+    if (!parse_args(Spec, args, static_cast<Py_ssize_t>(nargsf), kwnames, a)) return nullptr;
+    return make_collection(reinterpret_cast<PyTypeObject*>(tp), a);
   });
 }
 
@@ -316,15 +341,15 @@ PyType_Spec sequence_spec = {"quillfern.QuillfernSequence", sizeof(CollectionDes
 }  // namespace
 
 TypeCell& scalar_type_cell() {
-  static TypeCell cell(&scalar_spec);
+  static TypeCell cell(&scalar_spec, nullptr, scalar_vectorcall);
   return cell;
 }
 TypeCell& mapping_type_cell() {
-  static TypeCell cell(&mapping_spec);
+  static TypeCell cell(&mapping_spec, nullptr, collection_vectorcall<kMappingSpec>);
   return cell;
 }
 TypeCell& sequence_type_cell() {
-  static TypeCell cell(&sequence_spec);
+  static TypeCell cell(&sequence_spec, nullptr, collection_vectorcall<kSequenceSpec>);
   return cell;
 }
 
