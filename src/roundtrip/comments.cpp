@@ -111,7 +111,7 @@ class Attacher {
       : comments_(comments), next_(begin), end_(end), introducers_(introducers), prefix_(prefix) {}
 
   void attach(YamlNode& node, bool is_value, Introducer ctx) {
-    ensure_stack([&] { attach_inner(node, is_value, ctx); });
+    stack_.run([&] { attach_inner(node, is_value, ctx); });
   }
 
   void leftovers(YamlNode& last_root) {
@@ -127,6 +127,7 @@ class Attacher {
   size_t end_;
   const IntroducerSet& introducers_;
   const std::vector<uint32_t>* prefix_;  // prefix counts of blank lines
+  StackWatch stack_;
   bool has_last_ = false;
   uint32_t last_line_ = 0;
   uint32_t key_depth_ = 0;  // nesting of mapping keys around the current node

@@ -73,6 +73,7 @@ class Composer {
   // last (0 when it was not closed).
   uint64_t close_end_ = 0;
   Span close_span_;
+  StackWatch stack_;
 
   // Token `i`, or nullptr past the end; a scan error ends the composition.
   const Token* peek(size_t i) {
@@ -149,11 +150,16 @@ void Composer::set_end_from(YamlNode& node, const Span& from, uint64_t end_offse
   if (end_offset >= from.offset && end_offset <= text_.size()) {
     const char* run = text_.data() + from.offset;
     const size_t length = end_offset - from.offset;
-    const bool one_line = !std::memchr(run, '\n', length) && !std::memchr(run, '\r', length);
-    if (one_line) {
-      // Characters are the bytes that do not continue a UTF-8 sequence.
-      uint32_t chars = 0;
-      for (size_t i = 0; i < length; ++i) chars += (uint8_t(run[i]) & 0xC0) != 0x80;
+    // Characters are the bytes that do not continue a UTF-8 sequence; one
+    // pass counts them and stops at a line break.
+    uint32_t chars = 0;
+    size_t i = 0;
+    for (; i < length; ++i) {
+      const uint8_t c = uint8_t(run[i]);
+      if (c == '\n' || c == '\r') break;
+      chars += (c & 0xC0) != 0x80;
+    }
+    if (i == length) {
       node.end_offset = end_offset;
       node.end_line = from.line;
       node.end_column = from.column + chars;
@@ -185,7 +191,7 @@ bool Composer::compose_node_guarded(YamlNode& out, bool allow_indentless) {
     fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", span);
   }
   ++depth_;
-  bool found = ensure_stack([&] { return compose_node(out, allow_indentless); });
+  bool found = stack_.run([&] { return compose_node(out, allow_indentless); });
   --depth_;
   return found;
 }
@@ -258,9 +264,12 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
         if (last_property) node.span = last_property->span;
         break;
     }
-    if (anchor) anchors_.insert(*anchor);
-    node.set_anchor(std::move(anchor));
-    node.set_tag(std::move(tag));
+    // (The node is fresh: absent properties need no write.)
+    if (anchor) {
+      anchors_.insert(*anchor);
+      node.set_anchor(std::move(anchor));
+    }
+    if (tag) node.set_tag(std::move(tag));
     switch (node.kind) {
       case NodeKind::Mapping:
       case NodeKind::Sequence:
