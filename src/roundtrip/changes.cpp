@@ -1,18 +1,36 @@
 #include "roundtrip/changes.hpp"
 
-#include "roundtrip/walk.hpp"
+#include <vector>
 
 namespace qf {
 
 namespace {
 
 // A marked node at or below `start`, passing by every node with a directive
-// record below it.
+// record below it. (Any order finds one: leaves are looked at in place and
+// only collections wait on the stack, as an unchanged document is read whole
+// on every render.)
 bool marked_below(const YamlNode& start) {
-  return !walk_tree(start, [&](const YamlNode& n) {
-    if (&n != &start && n.source()) return Walk::Over;
-    return n.comments().modified ? Walk::Stop : Walk::Into;
-  });
+  if (start.comments().modified) return true;
+  std::vector<const YamlNode*> pending;
+  const YamlNode* cur = &start;
+  auto marked = [&pending](const YamlNode& n) {
+    if (n.has_extra()) {
+      if (n.source()) return false;
+      if (n.comments().modified) return true;
+    }
+    if (!n.items.empty() || !n.pairs.empty()) pending.push_back(&n);
+    return false;
+  };
+  for (;;) {
+    for (const YamlNode& item : cur->items)
+      if (marked(item)) return true;
+    for (const MappingEntry& e : cur->pairs)
+      if (marked(e.key) || marked(e.value)) return true;
+    if (pending.empty()) return false;
+    cur = pending.back();
+    pending.pop_back();
+  }
 }
 
 }  // namespace

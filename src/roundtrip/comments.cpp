@@ -89,8 +89,17 @@ std::vector<uint32_t> blank_prefix(std::string_view text) {
   size_t start = 0;
   for (;;) {
     size_t lf = text.find('\n', start);
-    std::string_view piece = text.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
-    prefix.push_back(prefix.back() + (is_blank_piece(piece) ? 1 : 0));
+    const size_t stop = lf == std::string_view::npos ? text.size() : lf;
+    // Most lines are ASCII indentation and then text: decided at the first
+    // character after the indentation, without the Unicode scan.
+    size_t i = start;
+    while (i < stop && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool blank = true;
+    if (i < stop) {
+      const uint8_t c = uint8_t(text[i]);
+      blank = c > ' ' && c < 0x80 ? false : is_blank_piece(text.substr(i, stop - i));
+    }
+    prefix.push_back(prefix.back() + (blank ? 1 : 0));
     if (lf == std::string_view::npos) break;
     start = lf + 1;
   }

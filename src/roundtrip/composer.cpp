@@ -151,9 +151,23 @@ void Composer::set_end_from(YamlNode& node, const Span& from, uint64_t end_offse
     const char* run = text_.data() + from.offset;
     const size_t length = end_offset - from.offset;
     // Characters are the bytes that do not continue a UTF-8 sequence; one
-    // pass counts them and stops at a line break.
+    // pass counts them and stops at a line break, eight bytes at a time.
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    auto has_byte = [](uint64_t x, uint64_t b) {
+      const uint64_t v = x ^ b;
+      return ((v - kOnes) & ~v & kHigh) != 0;
+    };
     uint32_t chars = 0;
     size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+      uint64_t x;
+      std::memcpy(&x, run + i, 8);
+      if (has_byte(x, kOnes * '\n') || has_byte(x, kOnes * '\r')) break;
+      // A byte continues a sequence when its top bits are 10: marks bit 7
+      // of every other byte.
+      const uint64_t t = (x & (kHigh | kHigh >> 1)) ^ kHigh;
+      chars += uint32_t(__builtin_popcountll((t | t << 1) & kHigh));
+    }
     for (; i < length; ++i) {
       const uint8_t c = uint8_t(run[i]);
       if (c == '\n' || c == '\r') break;
