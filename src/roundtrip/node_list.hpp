@@ -74,7 +74,9 @@ class NodeList {
   void reserve(size_t n) {
     if (n > capacity()) regrow(n);
   }
-  // Gives spare room back (the block shrinks in place).
+  // Gives spare room back: the entries move to a block of their exact size
+  // and the old block is freed whole, where the next list to grow takes it
+  // at once (shrinking in place would split it, the slower road in malloc).
   void shrink_to_fit() {
     if (!block_ || block_->size == block_->capacity) return;
     if (block_->size == 0) {
@@ -82,7 +84,16 @@ class NodeList {
       block_ = nullptr;
       return;
     }
-    regrow(block_->size);
+    const size_t bytes = sizeof(Block) + block_->size * sizeof(T);
+    void* p = std::malloc(bytes);
+    if (!p) {
+      regrow(block_->size);
+      return;
+    }
+    std::memcpy(p, static_cast<const void*>(block_), bytes);
+    std::free(block_);
+    block_ = static_cast<Block*>(p);
+    block_->capacity = block_->size;
   }
 
   template <class... Args>
