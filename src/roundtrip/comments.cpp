@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <optional>
+#include <utility>
 
 #include "roundtrip/walk.hpp"
 #include "support/hash.hpp"
@@ -115,7 +116,7 @@ struct Introducer {
 
 class Attacher {
  public:
-  Attacher(const std::vector<RawComment>& comments, size_t begin, size_t end, const IntroducerSet& introducers,
+  Attacher(std::vector<RawComment>& comments, size_t begin, size_t end, const IntroducerSet& introducers,
            const std::vector<uint32_t>* prefix)
       : comments_(comments), next_(begin), end_(end), introducers_(introducers), prefix_(prefix) {}
 
@@ -125,13 +126,13 @@ class Attacher {
 
   void leftovers(YamlNode& last_root) {
     for (; next_ < end_; ++next_) {
-      const RawComment& c = comments_[next_];
-      trailing_comment_owner(last_root, c.span.column).edit_comments().foot.push_back(c.text);
+      RawComment& c = comments_[next_];
+      trailing_comment_owner(last_root, c.span.column).edit_comments().foot.push_back(std::move(c.text));
     }
   }
 
  private:
-  const std::vector<RawComment>& comments_;
+  std::vector<RawComment>& comments_;  // each text is moved out once taken
   size_t next_;
   size_t end_;
   const IntroducerSet& introducers_;
@@ -144,7 +145,7 @@ class Attacher {
   // past it follows the collection, not one of its entries.
   std::optional<Position> flow_end_;
 
-  const RawComment* pending() const { return next_ < end_ ? &comments_[next_] : nullptr; }
+  RawComment* pending() { return next_ < end_ ? &comments_[next_] : nullptr; }
 
   uint32_t blanks_between(uint32_t lo, uint32_t hi) const {  // lines j with lo < j < hi
     if (hi <= lo + 1) return 0;
@@ -197,7 +198,7 @@ class Attacher {
     if (has_last_)
       if (uint32_t blanks = blanks_between(last_line_, limit); blanks || node.has_extra()) w().blank_before = blanks;
     // 2. comments above the node
-    while (const RawComment* c = pending()) {
+    while (RawComment* c = pending()) {
       // (After a comment on the indicator line, the lines below it stay with
       // the node: the emitter writes them under that line.)
       if (c->span.line >= L || (to_first_entry && !cm().inline_before_value && c->span.line > *indicator_line)) break;
@@ -212,11 +213,11 @@ class Attacher {
         d = c->span.column - ctx.column - 1;
       }
       if (intro && !cm().inline_) {
-        w().inline_ = c->text;
+        w().inline_ = std::move(c->text);
         w().inline_before_value = true;
         if (!node.anchor() && !node.tag()) w().inline_spaces = d;
       } else {
-        w().head.push_back(HeadComment{c->text, cm().inline_before_value});
+        w().head.push_back(HeadComment{std::move(c->text), cm().inline_before_value});
       }
       note_line(c->span.line);
       ++next_;
@@ -260,7 +261,7 @@ class Attacher {
     note_line(last);
     // 6. trailing comment (nothing inside a key takes one)
     if (is_value && key_depth_ == 0) {
-      const RawComment* c = pending();
+      RawComment* c = pending();
       Position end{};
       bool on_line = false;
       if (c && c->span.line >= L) {
@@ -279,15 +280,15 @@ class Attacher {
         if (cm().inline_ && cm().inline_before_value && node.is_block_collection()) {
           // On the first line of a block collection whose introducer line
           // has its comment already: kept as a comment line below that one.
-          w().head.push_back(HeadComment{c->text, true});
+          w().head.push_back(HeadComment{std::move(c->text), true});
         } else if (cm().inline_ && cm().inline_before_value) {
           // The introducer line has its comment already: this one follows
           // the node.
-          w().inline_after_value = c->text;
+          w().inline_after_value = std::move(c->text);
           w().inline_after_spaces = spaces;
         } else {
           if (spaces) w().inline_spaces = spaces;
-          w().inline_ = c->text;
+          w().inline_ = std::move(c->text);
         }
         ++next_;
       }
@@ -319,7 +320,7 @@ std::pair<uint32_t, uint32_t> node_end_position(const YamlNode& node) {
   return *best;
 }
 
-void attach_comments(std::vector<YamlNode>& roots, const std::vector<RawComment>& comments, std::string_view text,
+void attach_comments(std::vector<YamlNode>& roots, std::vector<RawComment>& comments, std::string_view text,
                      const IntroducerSet& introducers) {
   if (roots.empty()) return;
   std::vector<uint32_t> prefix = blank_prefix(text);
@@ -329,7 +330,7 @@ void attach_comments(std::vector<YamlNode>& roots, const std::vector<RawComment>
 }
 
 void attach_comments_per_document(std::vector<YamlNode>& roots, const std::vector<uint64_t>& document_starts,
-                                  const std::vector<RawComment>& comments, std::string_view text,
+                                  std::vector<RawComment>& comments, std::string_view text,
                                   const IntroducerSet& introducers) {
   if (roots.empty()) return;
   std::vector<uint32_t> prefix = blank_prefix(text);
