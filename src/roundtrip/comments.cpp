@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -94,6 +95,13 @@ std::vector<uint32_t> blank_prefix(std::string_view text) {
     // Most lines are ASCII indentation and then text: decided at the first
     // character after the indentation, without the Unicode scan.
     size_t i = start;
+    constexpr uint64_t kSpaces = 0x2020202020202020ull;  // eight at a time first
+    while (i + 8 <= stop) {
+      uint64_t chunk;
+      std::memcpy(&chunk, text.data() + i, 8);
+      if (chunk != kSpaces) break;
+      i += 8;
+    }
     while (i < stop && (text[i] == ' ' || text[i] == '\t')) ++i;
     bool blank = true;
     if (i < stop) {
@@ -105,6 +113,14 @@ std::vector<uint32_t> blank_prefix(std::string_view text) {
     start = lf + 1;
   }
   return prefix;
+}
+
+// node_end_position, its common case inline: a node composed from text ends
+// where its source ends (an empty block collection ends at its start).
+Position end_of(const YamlNode& n) {
+  if (n.end_offset > n.span.offset && (!n.is_collection() || n.style == CollectionStyle::Flow || n.size() > 0))
+    return {n.end_line, n.end_column};
+  return node_end_position(n);
 }
 
 enum class IntroKind { None, AfterKey, SequenceItem, ExplicitKey, ExplicitValue };
@@ -241,7 +257,7 @@ class Attacher {
         // value is written on the ":" line with its own spacing.)
         if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.key.explicit_key &&
             !e.value.anchor() && !e.value.tag()) {
-          Position ke = node_end_position(e.key);
+          Position ke = end_of(e.key);
           if (ke.first == e.value.span.line && e.value.span.column > ke.second)
             e.value.value_pad = e.value.span.column - ke.second - 1;
         }
@@ -257,7 +273,7 @@ class Attacher {
     // 5. the node's last line
     uint32_t last;
     if (cm().raw) last = L + uint32_t(std::count(cm().raw->begin(), cm().raw->end(), '\n'));
-    else last = node_end_position(node).first;
+    else last = end_of(node).first;
     note_line(last);
     // 6. trailing comment (nothing inside a key takes one)
     if (is_value && key_depth_ == 0) {
@@ -265,7 +281,7 @@ class Attacher {
       Position end{};
       bool on_line = false;
       if (c && c->span.line >= L) {
-        end = node_end_position(node);
+        end = end_of(node);
         // A multi-line flow collection takes the comment after its closing
         // bracket.
         on_line = c->span.line == L ? c->span.column > M
