@@ -212,10 +212,12 @@ bool Composer::compose_node_guarded(YamlNode& out, bool allow_indentless) {
 
 bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
   for (;;) {
-    if (at_end()) return false;
+    // (Each token is looked up once: a read past it may move it.)
+    const Token* next = peek(index_);
+    if (!next) return false;
     std::optional<Token> last_property;
-    while (!at_end() && (kind() == TokenKind::Tag || kind() == TokenKind::Anchor)) {
-      const Token t = tok();
+    while (next->kind == TokenKind::Tag || next->kind == TokenKind::Anchor) {
+      const Token t = *next;
       last_property = t;
       if (t.kind == TokenKind::Tag) {
         pending_tag_ = std::string(t.text);
@@ -224,13 +226,14 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
         pending_anchor_ = std::string(t.text);
       }
       ++index_;
+      next = peek(index_);
+      if (!next) return false;
     }
-    if (at_end()) return false;
     std::optional<std::string> tag = std::move(pending_tag_);
     std::optional<std::string> anchor = std::move(pending_anchor_);
     pending_tag_.reset();
     pending_anchor_.reset();
-    const Token t = tok();
+    const Token t = *next;
     node.span = t.span;
     switch (t.kind) {
       case TokenKind::MappingStart:
