@@ -85,7 +85,8 @@ class NodeList {
       return;
     }
     const size_t bytes = sizeof(Block) + block_->size * sizeof(T);
-    void* p = std::malloc(bytes);
+    // (A large block shrinks in place: no second copy of it at once.)
+    void* p = bytes <= kFreshShrinkLimit ? std::malloc(bytes) : nullptr;
     if (!p) {
       regrow(block_->size);
       return;
@@ -94,6 +95,25 @@ class NodeList {
     std::free(block_);
     block_ = static_cast<Block*>(p);
     block_->capacity = block_->size;
+  }
+
+  // Moves every entry of `from` into this list, which is cleared first, and
+  // leaves `from` empty: a short list is copied by bytes into a block of its
+  // exact size (`from` keeps its room for the next use), a long one takes
+  // over `from`'s block trimmed to size (no second copy of a large block).
+  void take_entries(NodeList& from) {
+    destroy();
+    const size_t n = from.size();
+    if (n == 0) return;
+    if (n > kCopyLimit) {
+      from.shrink_to_fit();
+      std::swap(block_, from.block_);
+      return;
+    }
+    regrow(n);
+    std::memcpy(static_cast<void*>(block_->items()), static_cast<const void*>(from.block_->items()), n * sizeof(T));
+    block_->size = uint32_t(n);
+    from.block_->size = 0;
   }
 
   template <class... Args>
@@ -143,6 +163,9 @@ class NodeList {
   void swap(NodeList& o) noexcept { std::swap(block_, o.block_); }
 
  private:
+  static constexpr size_t kCopyLimit = 256;
+  static constexpr size_t kFreshShrinkLimit = 64 * 1024;
+
   struct Block {
     uint32_t size;
     uint32_t capacity;
