@@ -28,12 +28,11 @@ bool has_grandchildren(const YamlNode& node) {
 
 }  // namespace
 
-YamlNode::~YamlNode() {
-  // Leaves and collections of leaves are freed by their blocks directly; only
-  // deeper trees need the work stack. A block is released once the children
-  // blocks of its nodes are detached (moved by pointer), so no release
-  // recurses.
-  if ((items.empty() && pairs.empty()) || !has_grandchildren(*this)) return;
+void YamlNode::release_children() noexcept {
+  // Collections of leaves are freed by their blocks directly; only deeper
+  // trees need the work stack. A block is released once the children blocks
+  // of its nodes are detached (moved by pointer), so no release recurses.
+  if (!has_grandchildren(*this)) return;
   PendingLists pending;
   pending.take_children(*this);
   while (!pending.items.empty() || !pending.pairs.empty()) {

@@ -210,7 +210,10 @@ struct YamlNode {
   // Deep copy with an explicit work stack.
   YamlNode(const YamlNode& other);
   YamlNode& operator=(const YamlNode& other);
-  ~YamlNode();
+  // Leaves (most nodes) release inline; collections go through the work stack.
+  ~YamlNode() {
+    if (!items.empty() || !pairs.empty()) release_children();
+  }
 
   static YamlNode scalar(std::string_view text, ScalarStyle style = ScalarStyle::Plain);
   static YamlNode alias(std::string_view name);
@@ -263,6 +266,8 @@ struct YamlNode {
   const NodeExtra& read() const noexcept { return extra_ ? *extra_ : empty_extra(); }
   // Drops the side record when it holds nothing.
   void trim_extra() noexcept;
+  // Releases the children without recursion (the destructor's slow road).
+  void release_children() noexcept;
 };
 
 struct MappingEntry {

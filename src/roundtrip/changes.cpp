@@ -1,18 +1,36 @@
 #include "roundtrip/changes.hpp"
 
-#include "roundtrip/walk.hpp"
+#include <vector>
 
 namespace qf {
 
 namespace {
 
 // A marked node at or below `start`, passing by every node with a directive
-// record below it (but for an edit of its directive).
+// record below it (but for an edit of its directive). Any order finds one:
+// leaves are looked at in place and only collections wait on the stack, as an
+// unchanged document is read whole on every render.
 bool marked_below(const YamlNode& start) {
-  return !walk_tree(start, [&](const YamlNode& n) {
-    if (&n != &start && n.source()) return directive_fields_edited(n) ? Walk::Stop : Walk::Over;
-    return n.comments().modified ? Walk::Stop : Walk::Into;
-  });
+  if (start.comments().modified) return true;
+  std::vector<const YamlNode*> pending;
+  const YamlNode* cur = &start;
+  auto marked = [&pending](const YamlNode& n) {
+    if (n.has_extra()) {
+      if (n.source()) return directive_fields_edited(n);
+      if (n.comments().modified) return true;
+    }
+    if (!n.items.empty() || !n.pairs.empty()) pending.push_back(&n);
+    return false;
+  };
+  for (;;) {
+    for (const YamlNode& item : cur->items)
+      if (marked(item)) return true;
+    for (const MappingEntry& e : cur->pairs)
+      if (marked(e.key) || marked(e.value)) return true;
+    if (pending.empty()) return false;
+    cur = pending.back();
+    pending.pop_back();
+  }
 }
 
 bool same_comments(const Comments& a, const Comments& b) {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 #include <optional>
+#include <utility>
 
 #include "roundtrip/walk.hpp"
 #include "support/hash.hpp"
@@ -89,12 +91,36 @@ std::vector<uint32_t> blank_prefix(std::string_view text) {
   size_t start = 0;
   for (;;) {
     size_t lf = text.find('\n', start);
-    std::string_view piece = text.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
-    prefix.push_back(prefix.back() + (is_blank_piece(piece) ? 1 : 0));
+    const size_t stop = lf == std::string_view::npos ? text.size() : lf;
+    // Most lines are ASCII indentation and then text: decided at the first
+    // character after the indentation, without the Unicode scan.
+    size_t i = start;
+    constexpr uint64_t kSpaces = 0x2020202020202020ull;  // eight at a time first
+    while (i + 8 <= stop) {
+      uint64_t chunk;
+      std::memcpy(&chunk, text.data() + i, 8);
+      if (chunk != kSpaces) break;
+      i += 8;
+    }
+    while (i < stop && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool blank = true;
+    if (i < stop) {
+      const uint8_t c = uint8_t(text[i]);
+      blank = c > ' ' && c < 0x80 ? false : is_blank_piece(text.substr(i, stop - i));
+    }
+    prefix.push_back(prefix.back() + (blank ? 1 : 0));
     if (lf == std::string_view::npos) break;
     start = lf + 1;
   }
   return prefix;
+}
+
+// node_end_position, its common case inline: a node composed from text ends
+// where its source ends (an empty block collection ends at its start).
+Position end_of(const YamlNode& n) {
+  if (n.end_offset > n.span.offset && (!n.is_collection() || n.style == CollectionStyle::Flow || n.size() > 0))
+    return {n.end_line, n.end_column};
+  return node_end_position(n);
 }
 
 enum class IntroKind { None, AfterKey, SequenceItem, ExplicitKey, ExplicitValue };
@@ -106,27 +132,28 @@ struct Introducer {
 
 class Attacher {
  public:
-  Attacher(const std::vector<RawComment>& comments, size_t begin, size_t end, const IntroducerSet& introducers,
+  Attacher(std::vector<RawComment>& comments, size_t begin, size_t end, const IntroducerSet& introducers,
            const std::vector<uint32_t>* prefix)
       : comments_(comments), next_(begin), end_(end), introducers_(introducers), prefix_(prefix) {}
 
   void attach(YamlNode& node, bool is_value, Introducer ctx) {
-    ensure_stack([&] { attach_inner(node, is_value, ctx); });
+    stack_.run([&] { attach_inner(node, is_value, ctx); });
   }
 
   void leftovers(YamlNode& last_root) {
     for (; next_ < end_; ++next_) {
-      const RawComment& c = comments_[next_];
-      trailing_comment_owner(last_root, c.span.column).edit_comments().foot.push_back(c.text);
+      RawComment& c = comments_[next_];
+      trailing_comment_owner(last_root, c.span.column).edit_comments().foot.push_back(std::move(c.text));
     }
   }
 
  private:
-  const std::vector<RawComment>& comments_;
+  std::vector<RawComment>& comments_;  // each text is moved out once taken
   size_t next_;
   size_t end_;
   const IntroducerSet& introducers_;
   const std::vector<uint32_t>* prefix_;  // prefix counts of blank lines
+  StackWatch stack_;
   bool has_last_ = false;
   uint32_t last_line_ = 0;
   uint32_t key_depth_ = 0;  // nesting of mapping keys around the current node
@@ -134,7 +161,7 @@ class Attacher {
   // past it follows the collection, not one of its entries.
   std::optional<Position> flow_end_;
 
-  const RawComment* pending() const { return next_ < end_ ? &comments_[next_] : nullptr; }
+  RawComment* pending() { return next_ < end_ ? &comments_[next_] : nullptr; }
 
   uint32_t blanks_between(uint32_t lo, uint32_t hi) const {  // lines j with lo < j < hi
     if (hi <= lo + 1) return 0;
@@ -187,7 +214,7 @@ class Attacher {
     if (has_last_)
       if (uint32_t blanks = blanks_between(last_line_, limit); blanks || node.has_extra()) w().blank_before = blanks;
     // 2. comments above the node
-    while (const RawComment* c = pending()) {
+    while (RawComment* c = pending()) {
       // (After a comment on the indicator line, the lines below it stay with
       // the node: the emitter writes them under that line.)
       if (c->span.line >= L || (to_first_entry && !cm().inline_before_value && c->span.line > *indicator_line)) break;
@@ -202,11 +229,11 @@ class Attacher {
         d = c->span.column - ctx.column - 1;
       }
       if (intro && !cm().inline_) {
-        w().inline_ = c->text;
+        w().inline_ = std::move(c->text);
         w().inline_before_value = true;
         if (!node.anchor() && !node.tag()) w().inline_spaces = d;
       } else {
-        w().head.push_back(HeadComment{c->text, cm().inline_before_value});
+        w().head.push_back(HeadComment{std::move(c->text), cm().inline_before_value});
       }
       note_line(c->span.line);
       ++next_;
@@ -230,7 +257,7 @@ class Attacher {
         // value is written on the ":" line with its own spacing.)
         if (e.key.is_scalar() && e.key.scalar_style == ScalarStyle::Plain && !e.key.explicit_key &&
             !e.value.anchor() && !e.value.tag()) {
-          Position ke = node_end_position(e.key);
+          Position ke = end_of(e.key);
           if (ke.first == e.value.span.line && e.value.span.column > ke.second)
             e.value.value_pad = e.value.span.column - ke.second - 1;
         }
@@ -246,15 +273,15 @@ class Attacher {
     // 5. the node's last line
     uint32_t last;
     if (cm().raw) last = L + uint32_t(std::count(cm().raw->begin(), cm().raw->end(), '\n'));
-    else last = node_end_position(node).first;
+    else last = end_of(node).first;
     note_line(last);
     // 6. trailing comment (nothing inside a key takes one)
     if (is_value && key_depth_ == 0) {
-      const RawComment* c = pending();
+      RawComment* c = pending();
       Position end{};
       bool on_line = false;
       if (c && c->span.line >= L) {
-        end = node_end_position(node);
+        end = end_of(node);
         // A multi-line flow collection takes the comment after its closing
         // bracket.
         on_line = c->span.line == L ? c->span.column > M
@@ -269,15 +296,15 @@ class Attacher {
         if (cm().inline_ && cm().inline_before_value && node.is_block_collection()) {
           // On the first line of a block collection whose introducer line
           // has its comment already: kept as a comment line below that one.
-          w().head.push_back(HeadComment{c->text, true});
+          w().head.push_back(HeadComment{std::move(c->text), true});
         } else if (cm().inline_ && cm().inline_before_value) {
           // The introducer line has its comment already: this one follows
           // the node.
-          w().inline_after_value = c->text;
+          w().inline_after_value = std::move(c->text);
           w().inline_after_spaces = spaces;
         } else {
           if (spaces) w().inline_spaces = spaces;
-          w().inline_ = c->text;
+          w().inline_ = std::move(c->text);
         }
         ++next_;
       }
@@ -309,7 +336,7 @@ std::pair<uint32_t, uint32_t> node_end_position(const YamlNode& node) {
   return *best;
 }
 
-void attach_comments(std::vector<YamlNode>& roots, const std::vector<RawComment>& comments, std::string_view text,
+void attach_comments(std::vector<YamlNode>& roots, std::vector<RawComment>& comments, std::string_view text,
                      const IntroducerSet& introducers) {
   if (roots.empty()) return;
   std::vector<uint32_t> prefix = blank_prefix(text);
@@ -319,7 +346,7 @@ void attach_comments(std::vector<YamlNode>& roots, const std::vector<RawComment>
 }
 
 void attach_comments_per_document(std::vector<YamlNode>& roots, const std::vector<uint64_t>& document_starts,
-                                  const std::vector<RawComment>& comments, std::string_view text,
+                                  std::vector<RawComment>& comments, std::string_view text,
                                   const IntroducerSet& introducers) {
   if (roots.empty()) return;
   std::vector<uint32_t> prefix = blank_prefix(text);

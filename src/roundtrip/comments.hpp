@@ -30,14 +30,15 @@ class IntroducerSet {
   bool sorted_ = true;
 };
 
-void attach_comments(std::vector<YamlNode>& roots, const std::vector<RawComment>& comments, std::string_view text,
+// The comments' texts move into the nodes that take them.
+void attach_comments(std::vector<YamlNode>& roots, std::vector<RawComment>& comments, std::string_view text,
                      const IntroducerSet& introducers);
 
 // The same, but each root only takes the comments that lie in its own
 // document text (document_starts[i] up to document_starts[i+1]); comments left
 // over in a document become foot comments of that document's root.
 void attach_comments_per_document(std::vector<YamlNode>& roots, const std::vector<uint64_t>& document_starts,
-                                  const std::vector<RawComment>& comments, std::string_view text,
+                                  std::vector<RawComment>& comments, std::string_view text,
                                   const IntroducerSet& introducers);
 
 // End position (line, column) of a node, 0-based. Scalars read from text end

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -28,9 +29,29 @@ struct ComposeFailure {
   throw ComposeFailure{ScanError{std::move(message), span}};
 }
 
+// Lists a composer gathers the children of its open collections in, one per
+// depth. A thread keeps one set between compositions, so that a finished
+// collection costs one allocation of its exact size.
+struct GatherLists {
+  // Room kept between compositions, per list.
+  static constexpr size_t kKeptRoom = 32;
+  std::deque<NodeList<YamlNode>> items;
+  std::deque<NodeList<MappingEntry>> pairs;
+  bool busy = false;
+
+  // Entries left by a failed composition go; large rooms are given back.
+  void reset() noexcept {
+    for (NodeList<YamlNode>& l : items) l.capacity() > kKeptRoom ? l.clear() : l.resize(0);
+    for (NodeList<MappingEntry>& l : pairs) l.capacity() > kKeptRoom ? l.clear() : l.resize(0);
+  }
+};
+
 class Composer {
  public:
   Composer(std::string_view text, TokenPump& tokens) : text_(text), pump_(tokens) {
+    thread_local GatherLists thread_lists;
+    lists_ = thread_lists.busy ? &own_lists_ : &thread_lists;
+    lists_->busy = true;
     uint64_t start = 0;
     if (text.size() >= 3 && uint8_t(text[0]) == 0xEF && uint8_t(text[1]) == 0xBB && uint8_t(text[2]) == 0xBF)
       start = 3;
@@ -51,6 +72,13 @@ class Composer {
       }
     }
   }
+
+  ~Composer() {
+    lists_->reset();
+    lists_->busy = false;
+  }
+  Composer(const Composer&) = delete;
+  Composer& operator=(const Composer&) = delete;
 
   void compose_stream(const ComposeOptions& options, ComposeResult& out);
 
@@ -73,6 +101,34 @@ class Composer {
   // last (0 when it was not closed).
   uint64_t close_end_ = 0;
   Span close_span_;
+  StackWatch stack_;
+  GatherLists* lists_ = nullptr;
+  GatherLists own_lists_;  // when the thread's set is in use
+  // Deeper collections (rare) grow their own block and trim it.
+  static constexpr uint32_t kGatheredDepths = 64;
+
+  template <class List>
+  static List& gathering_list(std::deque<List>& lists, uint32_t depth) {
+    while (lists.size() <= depth) lists.emplace_back();
+    return lists[depth];
+  }
+  NodeList<YamlNode>& item_list(YamlNode& node) {
+    return depth_ < kGatheredDepths ? gathering_list(lists_->items, depth_) : node.items;
+  }
+  NodeList<MappingEntry>& pair_list(YamlNode& node) {
+    return depth_ < kGatheredDepths ? gathering_list(lists_->pairs, depth_) : node.pairs;
+  }
+  // The children are final: they move into their exact room.
+  void finish_children(YamlNode& node) {
+    if (depth_ >= kGatheredDepths) {
+      node.pairs.shrink_to_fit();
+      node.items.shrink_to_fit();
+    } else if (node.kind == NodeKind::Mapping) {
+      node.pairs.take_entries(lists_->pairs[depth_]);
+    } else {
+      node.items.take_entries(lists_->items[depth_]);
+    }
+  }
 
   // Token `i`, or nullptr past the end; a scan error ends the composition.
   const Token* peek(size_t i) {
@@ -94,7 +150,7 @@ class Composer {
   void compose_sequence(YamlNode& node, bool flow);
   bool compose_sequence_entry(YamlNode& out, bool flow);
   void compose_indentless_sequence(YamlNode& node);
-  void compose_dash_item(YamlNode& seq);
+  void compose_dash_item(NodeList<YamlNode>& items);
   void finish_entry_item(YamlNode& item, const Span& entry, bool dash);
   void set_end(YamlNode& node, uint64_t end_offset);
   // The end when it lies on the line of `from` (the common case) needs no
@@ -149,11 +205,30 @@ void Composer::set_end_from(YamlNode& node, const Span& from, uint64_t end_offse
   if (end_offset >= from.offset && end_offset <= text_.size()) {
     const char* run = text_.data() + from.offset;
     const size_t length = end_offset - from.offset;
-    const bool one_line = !std::memchr(run, '\n', length) && !std::memchr(run, '\r', length);
-    if (one_line) {
-      // Characters are the bytes that do not continue a UTF-8 sequence.
-      uint32_t chars = 0;
-      for (size_t i = 0; i < length; ++i) chars += (uint8_t(run[i]) & 0xC0) != 0x80;
+    // Characters are the bytes that do not continue a UTF-8 sequence; one
+    // pass counts them and stops at a line break, eight bytes at a time.
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    auto has_byte = [](uint64_t x, uint64_t b) {
+      const uint64_t v = x ^ b;
+      return ((v - kOnes) & ~v & kHigh) != 0;
+    };
+    uint32_t chars = 0;
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+      uint64_t x;
+      std::memcpy(&x, run + i, 8);
+      if (has_byte(x, kOnes * '\n') || has_byte(x, kOnes * '\r')) break;
+      // A byte continues a sequence when its top bits are 10: bit 7 marks
+      // every other byte, and the multiply sums the marks in the top byte.
+      const uint64_t t = (x & (kHigh | kHigh >> 1)) ^ kHigh;
+      chars += uint32_t(((((t | t << 1) & kHigh) >> 7) * kOnes) >> 56);
+    }
+    for (; i < length; ++i) {
+      const uint8_t c = uint8_t(run[i]);
+      if (c == '\n' || c == '\r') break;
+      chars += (c & 0xC0) != 0x80;
+    }
+    if (i == length) {
       node.end_offset = end_offset;
       node.end_line = from.line;
       node.end_column = from.column + chars;
@@ -185,17 +260,19 @@ bool Composer::compose_node_guarded(YamlNode& out, bool allow_indentless) {
     fail("maximum nesting depth (" + std::to_string(kMaxComposeDepth) + ") exceeded", span);
   }
   ++depth_;
-  bool found = ensure_stack([&] { return compose_node(out, allow_indentless); });
+  bool found = stack_.run([&] { return compose_node(out, allow_indentless); });
   --depth_;
   return found;
 }
 
 bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
   for (;;) {
-    if (at_end()) return false;
+    // (Each token is looked up once: a read past it may move it.)
+    const Token* next = peek(index_);
+    if (!next) return false;
     std::optional<Token> last_property;
-    while (!at_end() && (kind() == TokenKind::Tag || kind() == TokenKind::Anchor)) {
-      const Token t = tok();
+    while (next->kind == TokenKind::Tag || next->kind == TokenKind::Anchor) {
+      const Token t = *next;
       last_property = t;
       if (t.kind == TokenKind::Tag) {
         pending_tag_ = std::string(t.text);
@@ -204,13 +281,14 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
         pending_anchor_ = std::string(t.text);
       }
       ++index_;
+      next = peek(index_);
+      if (!next) return false;
     }
-    if (at_end()) return false;
     std::optional<std::string> tag = std::move(pending_tag_);
     std::optional<std::string> anchor = std::move(pending_anchor_);
     pending_tag_.reset();
     pending_anchor_.reset();
-    const Token t = tok();
+    const Token t = *next;
     node.span = t.span;
     switch (t.kind) {
       case TokenKind::MappingStart:
@@ -258,15 +336,16 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
         if (last_property) node.span = last_property->span;
         break;
     }
-    if (anchor) anchors_.insert(*anchor);
-    node.set_anchor(std::move(anchor));
-    node.set_tag(std::move(tag));
+    // (The node is fresh: absent properties need no write.)
+    if (anchor) {
+      anchors_.insert(*anchor);
+      node.set_anchor(std::move(anchor));
+    }
+    if (tag) node.set_tag(std::move(tag));
     switch (node.kind) {
       case NodeKind::Mapping:
       case NodeKind::Sequence:
-        // The children are final: the spare room of their block goes back.
-        node.pairs.shrink_to_fit();
-        node.items.shrink_to_fit();
+        finish_children(node);
         // A flow collection ends past its closing bracket, so its range
         // slices the whole collection and a comment after it is measured
         // from the bracket.
@@ -310,6 +389,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
 }
 
 void Composer::compose_mapping(YamlNode& node, bool flow) {
+  NodeList<MappingEntry>& pairs = pair_list(node);
   while (!at_end()) {
     const Token t = tok();
     switch (t.kind) {
@@ -332,7 +412,7 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
         bool is_explicit = t.is_explicit();
         Span key_span = t.span;
         ++index_;
-        MappingEntry& entry = node.pairs.emplace_back();
+        MappingEntry& entry = pairs.emplace_back();
         // An empty explicit key sits at its "?". An explicit key may be a
         // block sequence at the column of its "?" (its entries end at the ":").
         if (!compose_node_guarded(entry.key, is_explicit)) make_null(entry.key, is_explicit ? key_span : Span{});
@@ -367,7 +447,7 @@ void Composer::compose_mapping(YamlNode& node, bool flow) {
     }
     bool began_with_scalar = t.kind == TokenKind::Scalar;
     Span first_span = t.span;
-    MappingEntry& entry = node.pairs.emplace_back();
+    MappingEntry& entry = pairs.emplace_back();
     if (!compose_node_guarded(entry.key, false))
       make_null(entry.key, !at_end() && kind() == TokenKind::Value ? tok().span : Span{});
     if (!at_end() && kind() == TokenKind::Value) {
@@ -394,12 +474,12 @@ void Composer::finish_entry_item(YamlNode& item, const Span& entry, bool dash) {
   if (track_introducers && item.span.line > entry.line) introducers.insert(pack_position(entry.line, entry.column));
 }
 
-void Composer::compose_dash_item(YamlNode& seq) {
+void Composer::compose_dash_item(NodeList<YamlNode>& items) {
   const Token dash = tok();
   Span entry = dash.span;
   ++index_;
   if (at_end()) return;
-  YamlNode& item = seq.items.emplace_back();
+  YamlNode& item = items.emplace_back();
   switch (kind()) {
     case TokenKind::MappingEnd:
     case TokenKind::SequenceEnd:
@@ -410,7 +490,7 @@ void Composer::compose_dash_item(YamlNode& seq) {
       break;
     default:
       if (!compose_node_guarded(item, false)) {
-        seq.items.pop_back();
+        items.pop_back();
         return;
       }
   }
@@ -418,6 +498,7 @@ void Composer::compose_dash_item(YamlNode& seq) {
 }
 
 void Composer::compose_sequence(YamlNode& node, bool flow) {
+  NodeList<YamlNode>& items = item_list(node);
   while (!at_end()) {
     const Token t = tok();
     switch (t.kind) {
@@ -435,21 +516,21 @@ void Composer::compose_sequence(YamlNode& node, bool flow) {
         ++index_;
         return;
       case TokenKind::SequenceEntry:
-        compose_dash_item(node);
+        compose_dash_item(items);
         continue;
       case TokenKind::FlowEntry: {
         Span entry = t.span;
         ++index_;
-        YamlNode& item = node.items.emplace_back();
+        YamlNode& item = items.emplace_back();
         if (compose_sequence_entry(item, flow)) finish_entry_item(item, entry, false);
-        else node.items.pop_back();
+        else items.pop_back();
         continue;
       }
       default: {
         size_t before = index_;
-        YamlNode& item = node.items.emplace_back();
+        YamlNode& item = items.emplace_back();
         if (!compose_sequence_entry(item, flow)) {
-          node.items.pop_back();
+          items.pop_back();
           return;
         }
         if (index_ == before) return;
@@ -498,7 +579,8 @@ bool Composer::compose_sequence_entry(YamlNode& out, bool flow) {
 }
 
 void Composer::compose_indentless_sequence(YamlNode& node) {
-  while (!at_end() && kind() == TokenKind::SequenceEntry) compose_dash_item(node);
+  NodeList<YamlNode>& items = item_list(node);
+  while (!at_end() && kind() == TokenKind::SequenceEntry) compose_dash_item(items);
 }
 
 void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out) {

@@ -74,7 +74,9 @@ class NodeList {
   void reserve(size_t n) {
     if (n > capacity()) regrow(n);
   }
-  // Gives spare room back (the block shrinks in place).
+  // Gives spare room back: the entries move to a block of their exact size
+  // and the old block is freed whole, where the next list to grow takes it
+  // at once (shrinking in place would split it, the slower road in malloc).
   void shrink_to_fit() {
     if (!block_ || block_->size == block_->capacity) return;
     if (block_->size == 0) {
@@ -82,7 +84,36 @@ class NodeList {
       block_ = nullptr;
       return;
     }
-    regrow(block_->size);
+    const size_t bytes = sizeof(Block) + block_->size * sizeof(T);
+    // (A large block shrinks in place: no second copy of it at once.)
+    void* p = bytes <= kFreshShrinkLimit ? std::malloc(bytes) : nullptr;
+    if (!p) {
+      regrow(block_->size);
+      return;
+    }
+    std::memcpy(p, static_cast<const void*>(block_), bytes);
+    std::free(block_);
+    block_ = static_cast<Block*>(p);
+    block_->capacity = block_->size;
+  }
+
+  // Moves every entry of `from` into this list, which is cleared first, and
+  // leaves `from` empty: a short list is copied by bytes into a block of its
+  // exact size (`from` keeps its room for the next use), a long one takes
+  // over `from`'s block trimmed to size (no second copy of a large block).
+  void take_entries(NodeList& from) {
+    destroy();
+    const size_t n = from.size();
+    if (n == 0) return;
+    if (n > kCopyLimit) {
+      from.shrink_to_fit();
+      std::swap(block_, from.block_);
+      return;
+    }
+    regrow(n);
+    std::memcpy(static_cast<void*>(block_->items()), static_cast<const void*>(from.block_->items()), n * sizeof(T));
+    block_->size = uint32_t(n);
+    from.block_->size = 0;
   }
 
   template <class... Args>
@@ -132,6 +163,9 @@ class NodeList {
   void swap(NodeList& o) noexcept { std::swap(block_, o.block_); }
 
  private:
+  static constexpr size_t kCopyLimit = 256;
+  static constexpr size_t kFreshShrinkLimit = 64 * 1024;
+
   struct Block {
     uint32_t size;
     uint32_t capacity;

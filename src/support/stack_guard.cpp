@@ -83,6 +83,13 @@ size_t remaining_stack() noexcept {
   return here > b.low ? here - b.low : 0;
 }
 
+StackRange current_stack_range() noexcept {
+  StackBounds& b = t_bounds;
+  if (!b.known) [[unlikely]]
+    load_thread_bounds(b);
+  return {b.low, b.high};
+}
+
 void run_on_fresh_stack(void (*fn)(void*), void* ctx) {
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const size_t total = kFreshStackSize + page;

@@ -3,6 +3,7 @@
 // overflowing.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -16,6 +17,13 @@ inline constexpr size_t kFreshStackSize = size_t{32} << 20;
 
 // Bytes left between the caller's frame and the end of the stack it runs on.
 size_t remaining_stack() noexcept;
+
+// The stack the calling thread runs on now; {0, 0} when its bounds are unknown.
+struct StackRange {
+  uintptr_t low = 0;
+  uintptr_t high = 0;
+};
+StackRange current_stack_range() noexcept;
 
 // Runs fn(ctx) on a newly mapped stack of kFreshStackSize bytes and returns
 // there. An exception thrown by fn is carried back and rethrown on the
@@ -57,5 +65,31 @@ decltype(auto) ensure_stack(F&& fn) {
     return R(std::move(*ctx.out));
   }
 }
+
+// For recursive walks that check at every level: remembers the stack the walk
+// began on, so that while the walk stays on it with room to spare a check is
+// two compares (no thread-local lookup). Elsewhere it defers to ensure_stack.
+class StackWatch {
+ public:
+  StackWatch() noexcept {
+    const StackRange r = current_stack_range();
+    if (r.low != 0 && r.high - r.low > kStackReserve) {
+      floor_ = r.low + kStackReserve;
+      top_ = r.high;
+    }
+  }
+
+  template <class F>
+  decltype(auto) run(F&& fn) {
+    const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    if (here >= floor_ && here < top_) [[likely]]
+      return std::forward<F>(fn)();
+    return ensure_stack(std::forward<F>(fn));
+  }
+
+ private:
+  uintptr_t floor_ = 0;
+  uintptr_t top_ = 0;
+};
 
 }  // namespace qf
