@@ -80,8 +80,10 @@ std::optional<std::string_view> block_refusal(ScalarStyle style, std::string_vie
 }  // namespace
 
 ScalarStyle scalar_style_for_represented_str(std::string_view text, bool prefer_double_quotes, ResolverMode mode) {
-  if (fits_literal_block(text)) return ScalarStyle::Literal;
+  // A text that needs no quotes has no line break, so it cannot be a
+  // literal block: most texts are plain and take the one scan.
   if (!needs_quotes(text, mode)) return ScalarStyle::Plain;
+  if (fits_literal_block(text)) return ScalarStyle::Literal;
   if (prefer_double_quotes || text.find('\'') != std::string_view::npos) return ScalarStyle::DoubleQuoted;
   return is_single_line_printable(text) ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted;
 }

@@ -297,12 +297,15 @@ YamlNode represent_mapping(RepresentState& s, const EntryMark& mark, uint32_t de
   m.pairs.reserve(n);
   // By index: the entries grow (and move) while children are represented.
   auto add_pair = [&](size_t i) {
-    MappingEntry& e = m.pairs.emplace_back();
-    e.key = represent_object(s, s.entries[base + 2 * i].get(), depth + 1, w, true);
+    // Key and value are built first and moved into their pair once: a
+    // default pair assigned to would cost a move-assignment per node.
+    YamlNode key = represent_object(s, s.entries[base + 2 * i].get(), depth + 1, w, true);
     // Comments live in side records: a scalar without one has none to check.
-    if (e.key.has_extra() || e.key.is_collection()) check_key_comments(e.key);
-    e.value = represent_object(s, s.entries[base + 2 * i + 1].get(), depth + 1, w, false);
-    if (e.value.has_extra()) hoist_value_comments(m.pairs);
+    if (key.has_extra() || key.is_collection()) check_key_comments(key);
+    YamlNode value = represent_object(s, s.entries[base + 2 * i + 1].get(), depth + 1, w, false);
+    const bool value_extra = value.has_extra();
+    m.pairs.emplace_back(std::move(key), std::move(value));
+    if (value_extra) hoist_value_comments(m.pairs);
   };
   if (s.sort_keys && n > 1) {
     std::vector<size_t> order(n);
@@ -331,7 +334,7 @@ YamlNode represent_sequence(RepresentState& s, const EntryMark& mark, uint32_t d
   YamlNode seq = synthetic_collection(false, w);
   seq.items.reserve(n);
   for (size_t i = 0; i < n; ++i)
-    seq.items.emplace_back() = represent_object(s, s.entries[base + i].get(), depth + 1, w, false);
+    seq.items.emplace_back(represent_object(s, s.entries[base + i].get(), depth + 1, w, false));
   seq.set_tag(std::move(node_tag));
   return seq;
 }
