@@ -69,6 +69,15 @@ YamlNode exact_scalar_node(const RepresentState& s, PyObject* obj, bool key_or_f
   return value_to_node(s, python_to_value(obj, s.encode), key_or_flow);
 }
 
+// An alias of a tracked object met again, named once anchors are assigned.
+// A function of its own: with a second named node in represent_object, its
+// result would be moved out instead of built in place.
+YamlNode shared_alias(uint64_t id) {
+  YamlNode alias = synthetic_alias({});
+  set_provisional_identity(alias, id);
+  return alias;
+}
+
 // The represented node of a tag's or serializer's value, carrying the tag.
 YamlNode represent_tagged(RepresentState& s, std::string tag, PyObject* value, uint32_t depth, bool in_flow,
                           bool is_key) {
@@ -253,21 +262,13 @@ void set_stack_floor(RepresentState& s) noexcept {
   s.stack_floor = left > here ? 0 : here - left + kStackReserve;
 }
 
-YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow, bool is_key) {
-  if (depth > kMaxRepresentDepth || reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) <= s.stack_floor)
-    throw Error::lazy(ExcClass::UnserializableError,
-                      "object is too deeply nested to serialize (possible self-reference)");
-  const bool tracked = !is_untracked(obj);
+namespace {
+
+// The callback's or the default representation of an object met for the
+// first time. Its one named result is built in place in the caller's slot.
+YamlNode represent_offered(RepresentState& s, PyObject* obj, bool tracked, uint32_t depth, bool in_flow,
+                           bool is_key) {
   const uint64_t id = identity_of(obj);
-  if (tracked) {
-    if (!s.seen.insert(id)) {
-      s.aliased.insert(id);
-      YamlNode alias = synthetic_alias({});
-      set_provisional_identity(alias, id);
-      return alias;
-    }
-    s.held.push_back(PyRef::borrow(obj));
-  }
   PyRef result = PyRef::steal(PyObject_CallOneArg(s.represent, obj));
   if (!result) throw_callback_error();
   YamlNode node = result.get() == Py_None ? represent_default(s, obj, depth, in_flow, is_key)
@@ -283,6 +284,24 @@ YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool
     }
   }
   return node;
+}
+
+}  // namespace
+
+YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool in_flow, bool is_key) {
+  if (depth > kMaxRepresentDepth || reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) <= s.stack_floor)
+    throw Error::lazy(ExcClass::UnserializableError,
+                      "object is too deeply nested to serialize (possible self-reference)");
+  const bool tracked = !is_untracked(obj);
+  if (tracked) {
+    const uint64_t id = identity_of(obj);
+    if (!s.seen.insert(id)) {
+      s.aliased.insert(id);
+      return shared_alias(id);
+    }
+    s.held.push_back(PyRef::borrow(obj));
+  }
+  return represent_offered(s, obj, tracked, depth, in_flow, is_key);
 }
 
 YamlNode represent_mapping(RepresentState& s, const EntryMark& mark, uint32_t depth,
