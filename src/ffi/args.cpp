@@ -219,9 +219,11 @@ bool arg_opt_str(PyObject* o, const char* name, std::optional<std::string>& out)
     out.reset();
     return true;
   }
-  std::string s;
-  if (!arg_str(o, name, s)) return false;
-  out = std::move(s);
+  // Filled in place: no second string to move from.
+  if (!arg_str(o, name, out.emplace())) {
+    out.reset();
+    return false;
+  }
   return true;
 }
 
