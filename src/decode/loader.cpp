@@ -600,12 +600,17 @@ class Decoder {
 
   // Decodes the node at index_ into pair_stack_[slot].key or .value (Null);
   // a missing node stands as Null.
-  void pair_node_or_null(size_t slot, bool value, bool as_mapping_value) {
+  // The bare scalar, most keys and values, is taken inline; the rest out of
+  // line, whose frame (a temporary node, recursion) costs more to set up.
+  [[gnu::always_inline]] void pair_node_or_null(size_t slot, bool value, bool as_mapping_value) {
     if (const Token* t = bare_scalar_next()) {
       ValuePair& p = pair_stack_[slot];
       decode_scalar(*t, std::nullopt, value ? p.value : p.key);
       return;
     }
+    pair_node_general(slot, value, as_mapping_value);
+  }
+  [[gnu::noinline]] void pair_node_general(size_t slot, bool value, bool as_mapping_value) {
     Value node;
     node_or_null(as_mapping_value, node);
     ValuePair& p = pair_stack_[slot];  // the stack may have grown meanwhile
