@@ -296,18 +296,24 @@ inline Value Value::mapping(PairList pairs) noexcept {
 // into the tree, so this is on the loader's hot path. Every kind is moved by
 // its bytes: inline texts hold no pointer to themselves, and a vector, a
 // heap text or a tag box only changes owner.
+// The four one-byte fields after the payload are copied, and reset to Null,
+// as one word each.
 inline void Value::move_from(Value&& o) noexcept {
+  static_assert(offsetof(Value, aux_) == offsetof(Value, kind_) + 1 &&
+                offsetof(Value, text_len_) == offsetof(Value, kind_) + 2 &&
+                offsetof(Value, owns_) == offsetof(Value, kind_) + 3 &&
+                static_cast<uint8_t>(ValueKind::Null) == 0);
+  constexpr size_t head = offsetof(Value, kind_);
+  char* const to = reinterpret_cast<char*>(this);
+  char* const from = reinterpret_cast<char*>(&o);
   words_[0] = o.words_[0];
   words_[1] = o.words_[1];
   words_[2] = o.words_[2];
-  kind_ = o.kind_;
-  aux_ = o.aux_;
-  text_len_ = o.text_len_;
-  owns_ = o.owns_;
-  o.kind_ = ValueKind::Null;
-  o.aux_ = 0;
-  o.text_len_ = 0;
-  o.owns_ = false;
+  uint32_t fields;
+  std::memcpy(&fields, from + head, 4);
+  std::memcpy(to + head, &fields, 4);
+  const uint32_t null_fields = 0;
+  std::memcpy(from + head, &null_fields, 4);
   o.words_[0] = 0;
 }
 
