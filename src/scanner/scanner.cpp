@@ -100,7 +100,7 @@ namespace {
 // Between pumps a thread keeps one emptied token queue and lends it to the
 // next pump, so texts scanned one after another (loads over many small
 // documents) do not allocate and free a queue each time; its elements stay
-// constructed, as room for the next text's tokens. A pump that finds it lent
+// as room for the next text's tokens. A pump that finds it lent
 // (nested pumps) uses the scanner's own. A queue that a large text grew is
 // freed rather than kept.
 struct SpareQueue {
