@@ -340,9 +340,11 @@ class Decoder {
     bool has_anchor = false, has_tag = false;
     std::string_view anchor;
     std::string tag;
+    const Token* next;
     for (;;) {
-      if (!has(index_)) return false;
-      const Token& t = tok(index_);
+      next = peek(index_);
+      if (!next) return false;
+      const Token& t = *next;
       if (t.kind == TokenKind::Anchor) {
         if (has_anchor) fail("a node cannot have two anchors", t.span);
         has_anchor = true;
@@ -356,7 +358,7 @@ class Decoder {
       ++index_;
     }
 
-    const Token& t = tok(index_);
+    const Token& t = *next;
     const uint64_t made_before = made_;
     switch (t.kind) {
       case TokenKind::MappingStart:
@@ -368,7 +370,7 @@ class Decoder {
         decode_sequence(t.flow(), v);
         break;
       case TokenKind::Scalar:
-        decode_scalar(has_tag ? ScalarTag(tag) : std::nullopt, v);
+        decode_scalar(t, has_tag ? ScalarTag(tag) : std::nullopt, v);
         break;
       case TokenKind::Alias:
         if (has_anchor || has_tag) fail("an alias node cannot have an anchor or tag", t.span);
@@ -421,25 +423,17 @@ class Decoder {
     }
   }
 
-  // Writes into `out` (Null) directly, so each kind's move is resolved here.
-  void decode_scalar(ScalarTag tag, Value& out) {
-    const Token& t = tok(index_++);
+  // Decodes the scalar token `t`, the one at index_, into `out` (Null)
+  // directly, so each kind's move is resolved here. The common kinds are
+  // handled inline; warnings and the rarer kinds are out of line, which
+  // keeps this call cheap.
+  void decode_scalar(const Token& t, ScalarTag tag, Value& out) {
+    ++index_;
     const std::string_view text = t.text;
     const ScalarStyle style = t.style;
-    if (s_.yaml11_warn) {
-      if (auto amb = yaml11_ambiguity(s_.mode, text, style, tag)) {
-        std::string w = "YAML 1.1 syntax '";
-        w.append(text);
-        w += "' resolves as ";
-        w.append(amb->mode_kind);
-        w += " in 1.1 but ";
-        w.append(amb->yaml12_kind);
-        w += " in 1.2 at line " + std::to_string(t.span.line + 1) + ", column " +
-             std::to_string(t.span.column + 1);
-        warnings_.push_back(std::move(w));
-      }
-    }
-    Resolution r = resolve_scalar(s_.mode, text, style, tag);
+    if (s_.yaml11_warn) [[unlikely]]
+      warn_yaml11_ambiguity(t, tag);
+    const Resolution r = resolve_scalar(s_.mode, text, style, tag);
     ++made_;
     assert(out.is_null());
     switch (r.kind) {
@@ -451,6 +445,29 @@ class Decoder {
       case ResolvedKind::Int:
         out.set_int(r.int_value);
         return;
+      case ResolvedKind::Float:
+        out.set_float(r.float_value);
+        return;
+      case ResolvedKind::Str:
+        if (!may_be_timestamp(text, style, tag)) {
+          out.set_string(text);
+          return;
+        }
+        break;
+      default:
+        break;
+    }
+    decode_rare_scalar(r.kind, text, style, tag, out);
+  }
+
+  bool may_be_timestamp(std::string_view text, ScalarStyle style, const ScalarTag& tag) const {
+    return s_.timestamps && !tag && style == ScalarStyle::Plain && !text.empty() &&
+           text[0] >= '0' && text[0] <= '9';
+  }
+
+  [[gnu::noinline]] void decode_rare_scalar(ResolvedKind kind, std::string_view text,
+                                            ScalarStyle style, const ScalarTag& tag, Value& out) {
+    switch (kind) {
       case ResolvedKind::BigInt:
         if (auto big = big_int_text(text)) {
           out = Value::big_int(*big);
@@ -458,18 +475,13 @@ class Decoder {
         }
         out = Value::big_int(text, 10);
         return;
-      case ResolvedKind::Float:
-        out.set_float(r.float_value);
-        return;
       case ResolvedKind::Merge:
         merge_seen_ = true;
         ++made_;
         out = make_merge_marker();
         return;
-      case ResolvedKind::Str:
       default:
-        if (s_.timestamps && !tag && style == ScalarStyle::Plain && !text.empty() &&
-            text[0] >= '0' && text[0] <= '9') {
+        if (may_be_timestamp(text, style, tag)) {
           if (auto ts = parse_timestamp(text)) {
             out = Value::timestamp(*ts);
             return;
@@ -477,6 +489,21 @@ class Decoder {
         }
         out.set_string(text);
         return;
+    }
+  }
+
+  [[gnu::noinline]] void warn_yaml11_ambiguity(const Token& t, const ScalarTag& tag) {
+    const std::string_view text = t.text;
+    if (auto amb = yaml11_ambiguity(s_.mode, text, t.style, tag)) {
+      std::string w = "YAML 1.1 syntax '";
+      w.append(text);
+      w += "' resolves as ";
+      w.append(amb->mode_kind);
+      w += " in 1.1 but ";
+      w.append(amb->yaml12_kind);
+      w += " in 1.2 at line " + std::to_string(t.span.line + 1) + ", column " +
+           std::to_string(t.span.column + 1);
+      warnings_.push_back(std::move(w));
     }
   }
 
@@ -565,19 +592,25 @@ class Decoder {
   // touches neither stack, so the slot stays put, and the move from a
   // temporary into the slot is saved. The depth it would take is checked as
   // decode_node checks it.
-  bool bare_scalar_next() {
+  // Returns that token, or nullptr.
+  const Token* bare_scalar_next() {
     const Token* t = peek(index_);
-    return t && t->kind == TokenKind::Scalar && depth_ < kMaxNestingDepth;
+    return t && t->kind == TokenKind::Scalar && depth_ < kMaxNestingDepth ? t : nullptr;
   }
 
   // Decodes the node at index_ into pair_stack_[slot].key or .value (Null);
   // a missing node stands as Null.
-  void pair_node_or_null(size_t slot, bool value, bool as_mapping_value) {
-    if (bare_scalar_next()) {
+  // The bare scalar, most keys and values, is taken inline; the rest out of
+  // line, whose frame (a temporary node, recursion) costs more to set up.
+  [[gnu::always_inline]] void pair_node_or_null(size_t slot, bool value, bool as_mapping_value) {
+    if (const Token* t = bare_scalar_next()) {
       ValuePair& p = pair_stack_[slot];
-      decode_scalar(std::nullopt, value ? p.value : p.key);
+      decode_scalar(*t, std::nullopt, value ? p.value : p.key);
       return;
     }
+    pair_node_general(slot, value, as_mapping_value);
+  }
+  [[gnu::noinline]] void pair_node_general(size_t slot, bool value, bool as_mapping_value) {
     Value node;
     node_or_null(as_mapping_value, node);
     ValuePair& p = pair_stack_[slot];  // the stack may have grown meanwhile
@@ -643,21 +676,19 @@ class Decoder {
           const size_t start = index_;
           const Span span = t.span;
           const bool starts_with_scalar = t.kind == TokenKind::Scalar;
-          if (!flow) {
+          if (!flow && !starts_with_scalar) {
             size_t j = start;
-            while (kind_at(j) == TokenKind::Anchor || kind_at(j) == TokenKind::Tag) ++j;
-            if (has(j)) {
-              const Token& k = tok(j);
-              if (((k.kind == TokenKind::MappingStart || k.kind == TokenKind::SequenceStart) &&
-                   !k.flow()) ||
-                  k.kind == TokenKind::SequenceEntry)
-                fail("a block collection cannot be a mapping key", k.span);
-            }
+            const Token* k = &t;
+            while (k && (k->kind == TokenKind::Anchor || k->kind == TokenKind::Tag)) k = peek(++j);
+            if (k && (((k->kind == TokenKind::MappingStart || k->kind == TokenKind::SequenceStart) &&
+                       !k->flow()) ||
+                      k->kind == TokenKind::SequenceEntry))
+              fail("a block collection cannot be a mapping key", k->span);
           }
           const size_t slot = pair_stack_.size();
           pair_stack_.emplace_back();
           pair_node_or_null(slot, false, false);
-          if (kind_at(index_) == TokenKind::Value && has(index_)) {
+          if (kind_at(index_) == TokenKind::Value) {
             ++index_;
             pair_node_or_null(slot, true, true);
           } else if (!flow && starts_with_scalar) {
@@ -682,8 +713,8 @@ class Decoder {
         case TokenKind::SequenceEntry:
         case TokenKind::FlowEntry: {
           ++index_;
-          if (bare_scalar_item_next(flow)) {
-            decode_scalar(std::nullopt, item_stack_.emplace_back());
+          if (const Token* s = bare_scalar_item_next(flow)) {
+            decode_scalar(*s, std::nullopt, item_stack_.emplace_back());
             continue;
           }
           Value item;
@@ -705,8 +736,8 @@ class Decoder {
           // otherwise pass for another item.
           if (!flow) fail("a block sequence entry must start with '-'", t.span);
           const size_t start = index_;
-          if (bare_scalar_item_next(flow)) {
-            decode_scalar(std::nullopt, item_stack_.emplace_back());
+          if (const Token* s = bare_scalar_item_next(flow)) {
+            decode_scalar(*s, std::nullopt, item_stack_.emplace_back());
             continue;
           }
           Value item;
@@ -722,8 +753,11 @@ class Decoder {
 
   // A sequence item that is a bare scalar (see bare_scalar_next); in a flow
   // sequence, one not followed by ":" (which would make it a pair's key).
-  bool bare_scalar_item_next(bool flow) {
-    return bare_scalar_next() && (!flow || kind_at(index_ + 1) != TokenKind::Value);
+  const Token* bare_scalar_item_next(bool flow) {
+    const Token* t = bare_scalar_next();
+    if (!t || !flow) return t;
+    // Looking ahead may move the queue: the token is looked up again.
+    return kind_at(index_ + 1) != TokenKind::Value ? peek(index_) : nullptr;
   }
 
   Value one_pair_mapping(Value key, Value value) {
@@ -789,8 +823,8 @@ class Decoder {
         item_stack_.emplace_back();
         continue;
       }
-      if (bare_scalar_next()) {
-        decode_scalar(std::nullopt, item_stack_.emplace_back());
+      if (const Token* s = bare_scalar_next()) {
+        decode_scalar(*s, std::nullopt, item_stack_.emplace_back());
         continue;
       }
       Value item;

@@ -162,10 +162,36 @@ class Value {
     char* data;
     size_t size;
   };
+  // Copies n <= kInlineText bytes with a few fixed-size, possibly
+  // overlapping moves instead of a call. An empty view may have no data.
+  static void copy_short_text(char* d, const char* s, size_t n) noexcept {
+    if (n >= 8) {
+      uint64_t head, tail;
+      std::memcpy(&head, s, 8);
+      std::memcpy(&tail, s + n - 8, 8);
+      if (n > 16) {
+        uint64_t mid;
+        std::memcpy(&mid, s + 8, 8);
+        std::memcpy(d + 8, &mid, 8);
+      }
+      std::memcpy(d, &head, 8);
+      std::memcpy(d + n - 8, &tail, 8);
+    } else if (n >= 4) {
+      uint32_t head, tail;
+      std::memcpy(&head, s, 4);
+      std::memcpy(&tail, s + n - 4, 4);
+      std::memcpy(d, &head, 4);
+      std::memcpy(d + n - 4, &tail, 4);
+    } else if (n != 0) {
+      d[0] = s[0];
+      d[n / 2] = s[n / 2];
+      d[n - 1] = s[n - 1];
+    }
+  }
   void set_text(std::string_view text) {
     const size_t n = text.size();
     if (n <= kInlineText) {
-      if (n) std::memcpy(inline_text_, text.data(), n);  // an empty view may have no data
+      copy_short_text(inline_text_, text.data(), n);
       inline_text_[n] = '\0';
       text_len_ = static_cast<uint8_t>(n);
       return;
@@ -270,18 +296,24 @@ inline Value Value::mapping(PairList pairs) noexcept {
 // into the tree, so this is on the loader's hot path. Every kind is moved by
 // its bytes: inline texts hold no pointer to themselves, and a vector, a
 // heap text or a tag box only changes owner.
+// The four one-byte fields after the payload are copied, and reset to Null,
+// as one word each.
 inline void Value::move_from(Value&& o) noexcept {
+  static_assert(offsetof(Value, aux_) == offsetof(Value, kind_) + 1 &&
+                offsetof(Value, text_len_) == offsetof(Value, kind_) + 2 &&
+                offsetof(Value, owns_) == offsetof(Value, kind_) + 3 &&
+                static_cast<uint8_t>(ValueKind::Null) == 0);
+  constexpr size_t head = offsetof(Value, kind_);
+  char* const to = reinterpret_cast<char*>(this);
+  char* const from = reinterpret_cast<char*>(&o);
   words_[0] = o.words_[0];
   words_[1] = o.words_[1];
   words_[2] = o.words_[2];
-  kind_ = o.kind_;
-  aux_ = o.aux_;
-  text_len_ = o.text_len_;
-  owns_ = o.owns_;
-  o.kind_ = ValueKind::Null;
-  o.aux_ = 0;
-  o.text_len_ = 0;
-  o.owns_ = false;
+  uint32_t fields;
+  std::memcpy(&fields, from + head, 4);
+  std::memcpy(to + head, &fields, 4);
+  const uint32_t null_fields = 0;
+  std::memcpy(from + head, &null_fields, 4);
   o.words_[0] = 0;
 }
 

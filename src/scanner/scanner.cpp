@@ -100,11 +100,11 @@ namespace {
 // Between pumps a thread keeps one emptied token queue and lends it to the
 // next pump, so texts scanned one after another (loads over many small
 // documents) do not allocate and free a queue each time; its elements stay
-// constructed, as room for the next text's tokens. A pump that finds it lent
+// as room for the next text's tokens. A pump that finds it lent
 // (nested pumps) uses the scanner's own. A queue that a large text grew is
 // freed rather than kept.
 struct SpareQueue {
-  std::vector<Token> tokens;
+  TokenVector tokens;
   bool lent = false;
 };
 thread_local SpareQueue t_spare_queue;
@@ -142,7 +142,9 @@ uint64_t TokenPump::final_count() const noexcept {
 void TokenPump::drop_before(uint64_t keep_from) {
   const uint64_t drop = std::min<uint64_t>(keep_from - base_, final_count());
   if (drop < 256 || drop * 2 < s_.queue_size) return;
-  s_.queue.erase(s_.queue.begin(), s_.queue.begin() + static_cast<ptrdiff_t>(drop));
+  // Only the tokens made are moved; the room past them stays room.
+  Token* d = s_.queue.data();
+  std::copy(d + drop, d + s_.queue_size, d);
   s_.queue_size -= drop;
   if (s_.possible_key.state != SimpleKeyState::Absent) s_.possible_key.queue_index -= drop;
   base_ += drop;
@@ -236,13 +238,11 @@ constexpr uint64_t kHighs = 0x8080808080808080ULL;
 }  // namespace
 
 void ScanEngine::extend_queue() {
-  // Room is made a few tokens at a time: the vector constructs what it adds,
-  // and a large reservation must stay untouched until it is used. Past the
-  // capacity the vector grows as it does for any append.
-  std::vector<Token>& q = s_.queue;
-  const size_t room = std::clamp<size_t>(q.size(), 8, 64);
-  const size_t spare = q.capacity() - q.size();
-  q.resize(q.size() + (spare != 0 ? std::min(spare, room) : room));
+  // Growing leaves the new tokens unwritten (TokenAllocator), so the room is
+  // the whole capacity and a large reservation stays untouched until used.
+  // Past the capacity the vector grows as it does for any append.
+  TokenVector& q = s_.queue;
+  q.resize(q.capacity() != q.size() ? q.capacity() : std::max<size_t>(2 * q.size(), 8));
 }
 
 void ScanEngine::insert_tokens(uint64_t at, const Token* tokens, uint64_t n) {

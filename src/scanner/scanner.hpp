@@ -99,7 +99,7 @@ struct Scanner {
   // confirms an implicit key; the tokens before the saved position are final.
   // Elements past queue_size are room made ahead (their content is
   // meaningless), so that adding a token is a plain store.
-  std::vector<Token> queue;
+  TokenVector queue;
   uint64_t queue_size = 0;
   // The enclosing block levels, innermost last (the current one is
   // indent/in_sequence).
@@ -191,7 +191,7 @@ class TokenPump {
 };
 
 struct TokenizeResult {
-  std::vector<Token> tokens;        // empty on failure
+  TokenVector tokens;               // empty on failure
   std::optional<ScanError> error;   // set on failure
   bool ok() const noexcept { return !error.has_value(); }
 };

@@ -3,8 +3,11 @@
 // finished token vector by index.
 #pragma once
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qf {
 
@@ -72,6 +75,24 @@ struct Token {
   bool flow() const noexcept { return flag; }          // MappingStart, SequenceStart
   bool is_explicit() const noexcept { return flag; }   // Key
 };
+
+// The allocator of token vectors. Growing one leaves the new tokens
+// unwritten: the scanner makes room ahead and stores every field of a token
+// before anything reads it, so constructing each new element first (the
+// member defaults above) is wasted work on the scanner's most frequent
+// write. Token is an aggregate, so its lifetime begins with the storage.
+template <class T>
+struct TokenAllocator : std::allocator<T> {
+  TokenAllocator() noexcept = default;
+  template <class U>
+  TokenAllocator(const TokenAllocator<U>&) noexcept {}
+  void construct(Token*) noexcept {}
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using TokenVector = std::vector<Token, TokenAllocator<Token>>;
 
 // The one failure of a scan.
 struct ScanError {

@@ -16,7 +16,9 @@ namespace qf {
 namespace block_pool {
 inline constexpr size_t kGranule = 32;
 inline constexpr size_t kMaxPooledBytes = 2048;
-inline constexpr size_t kCachedBytes = 256 * 1024;
+// Enough for the collections of a document of some ten thousand small
+// mappings, so that loading such documents one after another reuses blocks.
+inline constexpr size_t kCachedBytes = 4 * 1024 * 1024;
 
 void* allocate(size_t bytes);
 void deallocate(void* p, size_t bytes) noexcept;

@@ -24,7 +24,7 @@ struct Pos {
 // Keeps the scanner alive with its tokens: rebuilt texts live in it.
 struct Scanned {
   std::unique_ptr<qf::Scanner> scanner;
-  std::vector<Token> tokens;
+  qf::TokenVector tokens;
   const Token& operator[](size_t i) const { return tokens.at(i); }
   size_t size() const { return tokens.size(); }
 };

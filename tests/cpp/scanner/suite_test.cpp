@@ -100,7 +100,7 @@ std::vector<std::string> expected_items(const std::string& events) {
   return out;
 }
 
-std::vector<std::string> token_items(const std::vector<qf::Token>& tokens) {
+std::vector<std::string> token_items(const qf::TokenVector& tokens) {
   std::vector<std::string> out;
   for (const auto& t : tokens) {
     switch (t.kind) {

@@ -51,7 +51,7 @@ inline std::string render_token(const Token& t) {
 }
 
 // Tokens between StreamStart and StreamEnd, space separated.
-inline std::string render_tokens(const std::vector<Token>& tokens) {
+inline std::string render_tokens(const TokenVector& tokens) {
   std::string out;
   for (size_t i = 1; i + 1 < tokens.size(); ++i) {
     if (!out.empty()) out += ' ';
