@@ -634,7 +634,7 @@ void ScanEngine::scan_block_scalar(bool literal) {
     if (ch == '#') {
       const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
       if (!is_blank(prev) && !is_break(prev))
-        fail("a comment must be preceded by whitespace", c_.span());
+        fail_comment_without_blank(c_.span());
       advance_to_line_end();
       break;
     }

@@ -150,6 +150,13 @@ class ScanEngine {
   [[noreturn]] static void fail(std::string message, Span at) {
     throw ScanFailure{ScanError{std::move(message), at}};
   }
+  // Errors shared by the block and flow dispatchers and the comment skipper.
+  [[noreturn]] static void fail_comment_without_blank(Span at) {
+    fail("a comment must be preceded by whitespace", at);
+  }
+  [[noreturn]] static void fail_reserved_indicator(unsigned char ch, Span at) {
+    fail(std::string("'") + char(ch) + "' is a reserved indicator and cannot start a plain scalar", at);
+  }
   // Token pushes are the scanner's most frequent write: a check for room,
   // then every field stored once into the next slot; making room is out of
   // line.

@@ -488,13 +488,12 @@ inline void ScanEngine::block_dispatch() {
     case '}':
       return scan_flow_collection_end(ch);
     case '#':
-      fail("a comment must be preceded by whitespace", c_.span());
+      fail_comment_without_blank(c_.span());
     case ',':
       fail("a plain scalar cannot start with ','", c_.span());
     case '@':
     case '`':
-      fail(std::string("'") + char(ch) + "' is a reserved indicator and cannot start a plain scalar",
-           c_.span());
+      fail_reserved_indicator(ch, c_.span());
     case '-':
       if (kBlankBreakEnd[c_.byte_at(1)]) return scan_block_entry(after_entry);
       if (c_.column == 0 && c_.is_document_marker()) return scan_document_start();
@@ -718,11 +717,10 @@ void ScanEngine::flow_dispatch() {
       s_.flow_entry_present = true;
       return;
     case '#':
-      fail("a comment must be preceded by whitespace", c_.span());
+      fail_comment_without_blank(c_.span());
     case '@':
     case '`':
-      fail(std::string("'") + char(ch) + "' is a reserved indicator and cannot start a plain scalar",
-           c_.span());
+      fail_reserved_indicator(ch, c_.span());
     case '[':
       return scan_flow_collection_start(false);
     case '{':
