@@ -69,6 +69,7 @@ std::string emit_represented(YamlNode root, const EmitSettings& settings) {
   e.indent_step = settings.indent;
   e.width = settings.width;
   e.dumps_layout = true;
+  e.checked_plain = true;
   e.explicit_end = settings.explicit_end;
   e.indentless = settings.indentless;
   e.single_quotes = !settings.prefer_double_quotes;

@@ -60,10 +60,7 @@ bool NodeExtra::empty() const noexcept {
 
 constinit const NodeExtra YamlNode::kNoExtra{};
 
-NodeExtra& YamlNode::extra() {
-  if (!extra_) extra_ = std::make_unique<NodeExtra>();
-  return *extra_;
-}
+NodeExtra& YamlNode::extra() { return extra_.writable(); }
 
 void YamlNode::trim_extra() noexcept {
   if (extra_ && !extra_->kept_text && extra_->empty()) extra_.reset();
@@ -121,8 +118,7 @@ void YamlNode::copy_fields_from(const YamlNode& o) {
   end_line = o.end_line;
   end_column = o.end_column;
   value_pad = o.value_pad;
-  if (o.extra_) extra_ = std::make_unique<NodeExtra>(*o.extra_);
-  else extra_.reset();
+  extra_.reset(o.extra_ ? new NodeExtra(*o.extra_) : nullptr);
   style = o.style;
   explicit_start = o.explicit_start;
   leading_bom = o.leading_bom;

@@ -161,6 +161,73 @@ struct NodeExtra {
 
   // Everything but kept_text is at its default.
   bool empty() const noexcept;
+
+  // Holders besides the first (see ExtraHandle); a copy starts unshared.
+  struct ShareCount {
+    uint32_t others = 0;
+    ShareCount() noexcept = default;
+    ShareCount(const ShareCount&) noexcept {}
+    ShareCount& operator=(const ShareCount&) noexcept { return *this; }
+  } shares;
+};
+
+// The side record behind a node: its own, or shared by fresh nodes that
+// carry the same fields (one tag on many represented mappings, say) and
+// copied before a write. The count is not atomic: a tree whose nodes share
+// records is used by one thread at a time, and copies of nodes never share.
+class ExtraHandle {
+ public:
+  ExtraHandle() noexcept = default;
+  ExtraHandle(ExtraHandle&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+  ExtraHandle& operator=(ExtraHandle&& o) noexcept {
+    if (this != &o) {
+      release();
+      p_ = o.p_;
+      o.p_ = nullptr;
+    }
+    return *this;
+  }
+  ExtraHandle(const ExtraHandle&) = delete;
+  ExtraHandle& operator=(const ExtraHandle&) = delete;
+  ~ExtraHandle() { release(); }
+
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+  const NodeExtra& operator*() const noexcept { return *p_; }
+  const NodeExtra* operator->() const noexcept { return p_; }
+
+  // The record, made or unshared first, for a write.
+  NodeExtra& writable() {
+    if (!p_) p_ = new NodeExtra();
+    else if (p_->shares.others != 0) {
+      NodeExtra* own = new NodeExtra(*p_);
+      --p_->shares.others;
+      p_ = own;
+    }
+    return *p_;
+  }
+  void reset() noexcept {
+    release();
+    p_ = nullptr;
+  }
+  void reset(NodeExtra* own) noexcept {
+    release();
+    p_ = own;
+  }
+  // Holds `other`'s record too.
+  void share(const ExtraHandle& other) noexcept {
+    if (other.p_ == p_) return;
+    release();
+    p_ = other.p_;
+    if (p_) ++p_->shares.others;
+  }
+
+ private:
+  void release() noexcept {
+    if (!p_) return;
+    if (p_->shares.others == 0) delete p_;
+    else --p_->shares.others;
+  }
+  NodeExtra* p_ = nullptr;
 };
 
 // A position packed in 16 bytes: offsets fit in 32 bits because the scanner
@@ -185,7 +252,7 @@ struct YamlNode {
   NodeList<YamlNode> items;       // Sequence
   NodeList<MappingEntry> pairs;   // Mapping, source order, duplicates kept
  private:
-  std::unique_ptr<NodeExtra> extra_;
+  ExtraHandle extra_;
 
  public:
   NodeSpan span;  // first token after the node's properties
@@ -241,7 +308,7 @@ struct YamlNode {
   const std::vector<std::string>& directives() const noexcept { return read().directives; }
   uint32_t empty_documents_before() const noexcept { return read().empty_documents_before; }
   uint32_t empty_documents_after() const noexcept { return read().empty_documents_after; }
-  bool has_extra() const noexcept { return extra_ != nullptr; }
+  bool has_extra() const noexcept { return bool(extra_); }
   const std::shared_ptr<const std::string>& kept_text() const noexcept { return read().kept_text; }
 
   // Writes: the side record is made on first use.
@@ -256,6 +323,10 @@ struct YamlNode {
   void set_empty_documents_after(uint32_t n);
   // Keeps `text` alive for as long as this root (its texts may view it).
   void keep_text(std::shared_ptr<const std::string> text);
+  // Carries `model`'s side record (its anchor, tag, comments and the rest)
+  // by sharing it, not copying it; a later write to either node copies it
+  // first.
+  void share_extra(const YamlNode& model) noexcept { extra_.share(model.extra_); }
 
   // Copies every field but the children.
   void copy_fields_from(const YamlNode& other);

@@ -874,9 +874,13 @@ class Writer {
     }
     // Folding a multi-line plain scalar onto one line can bring ": " or " #"
     // together, or leave a final ":", which would read differently.
-    bool requote = starts_with_bom(text) || looks_like_indicator(text) || (!text.empty() && text.back() == ':') ||
-                   plain_text_breaks(text, e_.flow_depth != 0) ||
-                   ((looks_like_document_marker(text) || text[0] == '%') && column() == 0);
+    bool requote;
+    if (e_.checked_plain && n.synthetic)
+      requote = e_.flow_depth != 0 && plain_text_breaks(text, true);
+    else
+      requote = starts_with_bom(text) || looks_like_indicator(text) || (!text.empty() && text.back() == ':') ||
+                plain_text_breaks(text, e_.flow_depth != 0) ||
+                ((looks_like_document_marker(text) || text[0] == '%') && column() == 0);
     if (!requote && e_.width != 0 && !e_.in_key && column() + text.size() > e_.width &&
         has_single_inner_space(text))
       requote = true;

@@ -23,6 +23,11 @@ struct RoundTripEmitter {
   uint64_t indent_step = 0;  // 0 means 2
   uint64_t width = 0;        // 0: no wrapping
   bool dumps_layout = false;
+  // The tree's synthetic plain scalars were chosen or checked by their
+  // producer (the represent road quotes or refuses every text that would not
+  // read back plain outside a flow collection): only the flow and width
+  // tests remain for them.
+  bool checked_plain = false;
   bool indentless = false;
   bool single_quotes = false;
   bool explicit_end = false;

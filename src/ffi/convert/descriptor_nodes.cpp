@@ -55,9 +55,7 @@ bool core_tag_matches(std::string_view tag, ResolvedKind kind) {
 }
 
 YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, bool key_or_flow) {
-  const std::string* normalized = normalized_tag(s, d.tag);
-  std::optional<std::string> tag;
-  if (normalized) tag = *normalized;
+  const std::string* tag = normalized_tag(s, d.tag);
   const std::string_view text = d.value;
   std::optional<YamlNode> node;
   if (d.style < 0 && !tag) {
@@ -73,7 +71,7 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
           d.value, kind == ResolvedKind::Str ? represented_str_style(s, text, key_or_flow) : quoted_for_tag(text));
     } else {
       node = synthetic_scalar(d.value, quoted_for_tag(text));
-      node->set_tag(std::move(tag));
+      node->share_extra(s.tag_model);
     }
   } else {
     auto style = static_cast<ScalarStyle>(d.style);
@@ -88,7 +86,7 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
       throw_value_error(message);
     }
     node = synthetic_scalar(d.value, style);
-    node->set_tag(std::move(tag));
+    if (tag) node->share_extra(s.tag_model);
   }
   attach_descriptor_comments(*node, d.comment_before, d.comment, d.comment_after, depth == 0);
   return std::move(*node);

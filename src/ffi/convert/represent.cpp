@@ -306,13 +306,13 @@ YamlNode represent_object(RepresentState& s, PyObject* obj, uint32_t depth, bool
 
 YamlNode represent_mapping(RepresentState& s, const EntryMark& mark, uint32_t depth,
                            const std::optional<std::string>& tag, std::optional<bool> flow, bool in_flow, bool is_key) {
-  const std::string* normalized = normalized_tag(s, tag);
-  std::optional<std::string> node_tag;
-  if (normalized) node_tag = *normalized;
+  const bool tagged = normalized_tag(s, tag) != nullptr;
   const bool w = children_in_flow(s, flow, in_flow, is_key);
   const size_t base = mark.begin();
   const size_t n = mark.count() / 2;
   YamlNode m = synthetic_collection(true, w);
+  // Taken now: the children may leave another tag in the model.
+  if (tagged) m.share_extra(s.tag_model);
   m.pairs.reserve(n);
   // By index: the entries grow (and move) while children are represented.
   auto add_pair = [&](size_t i) {
@@ -338,23 +338,20 @@ YamlNode represent_mapping(RepresentState& s, const EntryMark& mark, uint32_t de
   } else {
     for (size_t i = 0; i < n; ++i) add_pair(i);
   }
-  m.set_tag(std::move(node_tag));
   return m;
 }
 
 YamlNode represent_sequence(RepresentState& s, const EntryMark& mark, uint32_t depth,
                             const std::optional<std::string>& tag, std::optional<bool> flow, bool in_flow, bool is_key) {
-  const std::string* normalized = normalized_tag(s, tag);
-  std::optional<std::string> node_tag;
-  if (normalized) node_tag = *normalized;
+  const bool tagged = normalized_tag(s, tag) != nullptr;
   const bool w = children_in_flow(s, flow, in_flow, is_key);
   const size_t base = mark.begin();
   const size_t n = mark.count();
   YamlNode seq = synthetic_collection(false, w);
+  if (tagged) seq.share_extra(s.tag_model);
   seq.items.reserve(n);
   for (size_t i = 0; i < n; ++i)
     seq.items.emplace_back(represent_object(s, s.entries[base + i].get(), depth + 1, w, false));
-  seq.set_tag(std::move(node_tag));
   return seq;
 }
 
@@ -369,7 +366,9 @@ std::optional<std::string> normalize_represent_tag(std::optional<std::string> ta
 const std::string* normalized_tag(RepresentState& s, const std::optional<std::string>& tag) {
   if (!tag) return nullptr;
   if (s.last_tag != tag) {
-    s.last_normalized_tag = *normalize_represent_tag(tag);
+    std::string normalized = *normalize_represent_tag(tag);
+    s.tag_model.set_tag(normalized);
+    s.last_normalized_tag = std::move(normalized);
     s.last_tag = tag;
   }
   return &s.last_normalized_tag;

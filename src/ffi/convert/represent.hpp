@@ -54,6 +54,8 @@ struct RepresentState {
   // return a handful of tags, each checked once.
   std::optional<std::string> last_tag;
   std::string last_normalized_tag;
+  // Carries last_normalized_tag: nodes given that tag share its side record.
+  YamlNode tag_model;
   bool sort_keys = false;
   bool flow_style = false;
   bool prefer_double_quotes = true;
@@ -110,7 +112,7 @@ YamlNode represent_sequence(RepresentState& s, const EntryMark& mark, uint32_t d
 // (QuillfernEncodeError).
 std::optional<std::string> normalize_represent_tag(std::optional<std::string> tag);
 // The same through the state's cache: null for no tag; the pointer is valid
-// until the next call.
+// until the next call, and until then s.tag_model carries that tag.
 const std::string* normalized_tag(RepresentState& s, const std::optional<std::string>& tag);
 
 // The sort record of a host key: null, bool, an exact number (Int, BigInt or
