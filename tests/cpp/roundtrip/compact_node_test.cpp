@@ -3,7 +3,9 @@
 // only for nodes that need them.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "helpers.hpp"
 #include "roundtrip/ast.hpp"
@@ -94,6 +96,43 @@ TEST(CompactNode, SideRecordsOnlyWhereSomethingRareIsSet) {
   EXPECT_TRUE(n.has_extra());
   n.set_anchor(std::nullopt);
   EXPECT_FALSE(n.has_extra());
+}
+
+TEST(CompactNode, SharedSideRecordsAreCopiedBeforeAWriteAndFreedByTheirLastHolder) {
+  // Every order of release: the model first, last, or between the sharers.
+  for (int model_released_after = 0; model_released_after <= 2; ++model_released_after) {
+    auto model = std::make_unique<YamlNode>();
+    model->set_tag("!node");
+    std::vector<YamlNode> sharers;
+    for (int i = 0; i < 2; ++i) {
+      sharers.push_back(YamlNode::mapping());
+      sharers.back().share_extra(*model);
+    }
+    // A write to one holder leaves the others as they were.
+    sharers[0].edit_comments().inline_ = "note";
+    sharers[1].set_anchor("id001");
+    model->set_tag("!other");
+    EXPECT_EQ(sharers[0].tag(), "!node");
+    EXPECT_EQ(sharers[0].comments().inline_, "note");
+    EXPECT_FALSE(sharers[0].anchor());
+    EXPECT_EQ(sharers[1].tag(), "!node");
+    EXPECT_EQ(sharers[1].anchor(), "id001");
+    EXPECT_FALSE(sharers[1].comments().inline_);
+    EXPECT_EQ(model->tag(), "!other");
+    // Shared again, then released in turn (the sanitizer build sees a
+    // double free or a leak).
+    sharers[0].share_extra(*model);
+    sharers[1].share_extra(*model);
+    YamlNode copy = sharers[0];
+    if (model_released_after == 0) model.reset();
+    EXPECT_EQ(copy.tag(), "!other");
+    sharers.erase(sharers.begin());
+    if (model_released_after == 1) model.reset();
+    EXPECT_EQ(sharers[0].tag(), "!other");
+    drop_node_tree(std::move(sharers[0]));
+    sharers.clear();
+    EXPECT_EQ(copy.tag(), "!other");
+  }
 }
 
 TEST(CompactNode, ComposedTreesKeepTheirTextWhenTheCallerDropsIt) {
