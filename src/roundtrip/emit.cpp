@@ -386,9 +386,53 @@ class Writer {
     return false;
   }
 
+  // A scalar with no side record (no comments, properties or directive):
+  // its text and style are all there is to write. Such a leaf is written
+  // straight from its entry; an empty plain one (written as nothing or as
+  // null) and a block scalar key take the general road.
+  static bool bare_scalar(const YamlNode& n) { return n.is_scalar() && !n.has_extra(); }
+  static bool bare_value(const YamlNode& n) {
+    return bare_scalar(n) && !(n.scalar_style == ScalarStyle::Plain && n.text.empty());
+  }
+  static bool bare_key(const YamlNode& n) {
+    return bare_scalar(n) && !n.explicit_key && n.scalar_style != ScalarStyle::Literal &&
+           n.scalar_style != ScalarStyle::Folded;
+  }
+
+  // A bare value after its "key:" or "-" (`indent` is the parent's).
+  void bare_value_line(const YamlNode& v, uint32_t pad, uint64_t indent, uint64_t value_indent) {
+    const int64_t saved_parent = parent_indent_;
+    parent_indent_ = int64_t(indent);
+    append_spaces(out_, pad);
+    scalar(v, value_indent);
+    newline_if_needed();
+    parent_indent_ = saved_parent;
+  }
+
   void block_mapping(std::span<const MappingEntry> pairs, uint64_t indent, bool compact_first) {
     for (size_t i = 0; i < pairs.size(); ++i) {
       const MappingEntry& e = pairs[i];
+      if (bare_key(e.key)) {
+        if (!(compact_first && i == 0)) append_spaces(out_, indent);
+        const bool saved = e_.in_key;
+        e_.in_key = true;
+        plain_requoted_ = false;
+        scalar(e.key, indent);
+        e_.in_key = saved;
+        out_.push_back(':');
+        // The recorded padding counts from a plain key; a key that had to be
+        // quoted is followed by one space.
+        if (bare_value(e.value)) {
+          bare_value_line(e.value, plain_requoted_ ? 1 : std::max<uint32_t>(e.value.value_pad, 1), indent,
+                          indent + step());
+        } else {
+          ignore_value_pad_ = plain_requoted_;
+          colon_gap_ = 0;
+          mapping_value(e.value, indent);
+          ignore_value_pad_ = false;
+        }
+        continue;
+      }
       if (!(compact_first && i == 0)) {
         blank_lines(e.key.comments().blank_before);
         head_comments(e.key, indent, false);
@@ -595,6 +639,12 @@ class Writer {
     skip_first_heads_ = false;
     for (size_t i = 0; i < items.size(); ++i) {
       const YamlNode& item = items[i];
+      if (bare_value(item)) {
+        if (!(compact_first && i == 0)) append_spaces(out_, indent);
+        out_.push_back('-');
+        bare_value_line(item, std::max<uint32_t>(item.value_pad, 1), indent, indent + 2);
+        continue;
+      }
       if (!(compact_first && i == 0)) {
         blank_lines(item.comments().blank_before);
         if (!(skip_first_heads && i == 0)) lead_heads(&item, indent);
