@@ -106,6 +106,26 @@ def test_corpus_reads_back(layout):
     assert checked == 490  # every document of the corpus
 
 
+def test_texts_of_every_length_in_one_document():
+    # Texts around the inline limit, the block sizes of a call and the
+    # length above which a text is not pooled, many in one document, as keys,
+    # values, items and descriptor texts: each comes back as itself.
+    rnd = random.Random(7)
+    sizes = [12, 13, 100, 1000, 1023, 1024, 1025, 2047, 4096, 4097, 70000]
+    texts = ["".join(rnd.choice("abc xyz") for _ in range(n)).strip() + str(i) for i, n in enumerate(sizes * 3)]
+    d = {t: [t[::-1], {"k": t.upper()}] for t in texts}
+    d["descriptors"] = [MARK] * 3
+
+    def cb(o):
+        if o is MARK:
+            return S(texts[-1] + "é", style="double")
+        return None
+
+    for width in (None, 40):
+        back = q.loads(q.dumps(d, represent=cb, width=width))
+        assert back == {**d, "descriptors": [texts[-1] + "é"] * 3}
+
+
 def test_wrapped_corpus_keeps_the_comments():
     d = next(d for d in corpus_documents() if isinstance(d, dict) and d)
     text = q.dumps(d, represent=wrap_mappings)

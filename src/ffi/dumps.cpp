@@ -33,8 +33,10 @@ PyObject* bytes_from(const std::string& text) {
 // anchor names. The state, with every reference it holds, is gone when this
 // returns. A RecursionError (raised by a callback, say) is reported as the
 // nesting error it stands for, with the original as its cause.
-YamlNode represent_tree(PyObject* obj, PyObject* represent, const EncodeContext& ctx, const EmitSettings& settings) {
+YamlNode represent_tree(PyObject* obj, PyObject* represent, const EncodeContext& ctx, const EmitSettings& settings,
+                        TextArena& texts) {
   RepresentState state;
+  state.texts = &texts;
   // Objects the callback leaves to the plain conversion are written in full
   // wherever they recur: one budget covers all of them.
   SharedObjects shared;
@@ -64,12 +66,13 @@ YamlNode represent_tree(PyObject* obj, PyObject* represent, const EncodeContext&
   throw ErrorAlreadySet{};
 }
 
-std::string emit_represented(YamlNode root, const EmitSettings& settings) {
+// The tree's texts view `texts`, freed after the tree.
+std::string emit_represented(YamlNode root, TextArena texts, const EmitSettings& settings) {
   RoundTripEmitter e;
   e.indent_step = settings.indent;
   e.width = settings.width;
   e.dumps_layout = true;
-  e.checked_plain = true;
+  e.checked_scalars = true;
   e.explicit_end = settings.explicit_end;
   e.indentless = settings.indentless;
   e.single_quotes = !settings.prefer_double_quotes;
@@ -117,9 +120,10 @@ PyObject* dumps_entry(const CallArgs& args) {
   EncodeContext ctx = encode_context_from_options(option, default_fn, serializers);
   const EmitSettings settings = emit_settings_from_options(option, width);
   if (has_represent) {
-    YamlNode root = represent_tree(obj, args[represent], ctx, settings);
+    TextArena texts;
+    YamlNode root = represent_tree(obj, args[represent], ctx, settings, texts);
     root.explicit_start = settings.explicit_start;
-    std::string text = without_gil([&] { return emit_represented(std::move(root), settings); });
+    std::string text = without_gil([&] { return emit_represented(std::move(root), std::move(texts), settings); });
     return bytes_from(text);
   }
 

@@ -98,8 +98,8 @@ bool printable_text(std::string_view s, bool allow_lf) {
 // indentation indicator: printable, no carriage return, some content, no
 // line of blanks only, and its first non-empty line does not begin with a
 // blank.
-bool literal_block_safe(std::string_view s) {
-  if (!printable_text(s, true)) return false;
+bool literal_block_safe(std::string_view s, bool known_printable = false) {
+  if (!known_printable && !printable_text(s, true)) return false;
   bool seen_content = false;
   size_t start = 0;
   for (;;) {
@@ -882,6 +882,7 @@ class Writer {
 
   void scalar(const YamlNode& n, uint64_t indent) {
     const std::string_view text = n.text;
+    const bool checked = e_.checked_scalars && n.synthetic;
     if (n.comments().raw && !n.comments().modified && e_.flow_depth == 0 && raw_fits(*n.comments().raw, parent_indent_)) {
       const std::string_view raw = *n.comments().raw;
       out_.append(raw);
@@ -894,14 +895,14 @@ class Writer {
     switch (n.scalar_style) {
       case ScalarStyle::SingleQuoted:
         // A line break inside single quotes would fold on reading.
-        quoted(text, printable_text(text, false));
+        quoted(text, checked || printable_text(text, false));
         return;
       case ScalarStyle::DoubleQuoted:
         quoted(text, false);
         return;
       case ScalarStyle::Literal:
       case ScalarStyle::Folded:
-        if (e_.flow_depth != 0 || !literal_block_safe(text)) {
+        if (e_.flow_depth != 0 || !literal_block_safe(text, checked)) {
           write_double_quoted(out_, text);
           return;
         }
@@ -925,7 +926,7 @@ class Writer {
     // Folding a multi-line plain scalar onto one line can bring ": " or " #"
     // together, or leave a final ":", which would read differently.
     bool requote;
-    if (e_.checked_plain && n.synthetic)
+    if (checked)
       requote = e_.flow_depth != 0 && plain_text_breaks(text, true);
     else
       requote = starts_with_bom(text) || looks_like_indicator(text) || (!text.empty() && text.back() == ':') ||

@@ -23,11 +23,13 @@ struct RoundTripEmitter {
   uint64_t indent_step = 0;  // 0 means 2
   uint64_t width = 0;        // 0: no wrapping
   bool dumps_layout = false;
-  // The tree's synthetic plain scalars were chosen or checked by their
-  // producer (the represent road quotes or refuses every text that would not
-  // read back plain outside a flow collection): only the flow and width
-  // tests remain for them.
-  bool checked_plain = false;
+  // The texts of the tree's synthetic scalars were checked by their
+  // producer (the represent road quotes or refuses what would not read
+  // back): a plain one reads back plain outside a flow collection, a
+  // single-quoted one fits on one line, and a literal or folded one is
+  // printable. Only the tests that depend on where the scalar is written
+  // remain.
+  bool checked_scalars = false;
   bool indentless = false;
   bool single_quotes = false;
   bool explicit_end = false;

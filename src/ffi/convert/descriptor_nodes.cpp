@@ -59,7 +59,7 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
   const std::string_view text = d.value;
   std::optional<YamlNode> node;
   if (d.style < 0 && !tag) {
-    node = synthetic_scalar(d.value, represented_str_style(s, text, key_or_flow));
+    node = represented_scalar(s, text, represented_str_style(s, text, key_or_flow));
   } else if (d.style < 0) {
     const ResolvedKind kind = resolve_scalar(s.resolver_mode, text, ScalarStyle::Plain).kind;
     if (core_tag_matches(*tag, kind)) {
@@ -67,10 +67,10 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
       // writes; an empty plain scalar would vanish from a flow collection.
       node = text.empty() ? synthetic_null() : plain(d.value);
     } else if (*tag == "!!str") {
-      node = synthetic_scalar(
-          d.value, kind == ResolvedKind::Str ? represented_str_style(s, text, key_or_flow) : quoted_for_tag(text));
+      node = represented_scalar(
+          s, text, kind == ResolvedKind::Str ? represented_str_style(s, text, key_or_flow) : quoted_for_tag(text));
     } else {
-      node = synthetic_scalar(d.value, quoted_for_tag(text));
+      node = represented_scalar(s, text, quoted_for_tag(text));
       node->share_extra(s.tag_model);
     }
   } else {
@@ -85,7 +85,7 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
       message += "); use \"double\" or the default style";
       throw_value_error(message);
     }
-    node = synthetic_scalar(d.value, style);
+    node = represented_scalar(s, text, style);
     if (tag) node->share_extra(s.tag_model);
   }
   attach_descriptor_comments(*node, d.comment_before, d.comment, d.comment_after, depth == 0);
@@ -161,7 +161,7 @@ YamlNode value_node(const RepresentState& s, Value v, bool key_or_flow) {
     case ValueKind::Float: return plain(format_yaml_float(v.as_float()));
     case ValueKind::String: {
       std::string_view text = v.as_string();
-      return synthetic_scalar(text, represented_str_style(s, text, key_or_flow));
+      return represented_scalar(s, text, represented_str_style(s, text, key_or_flow));
     }
     case ValueKind::Timestamp: return plain(format_timestamp(v.as_timestamp()));
     case ValueKind::Sequence: {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <string_view>
@@ -50,7 +51,7 @@ YamlNode exact_scalar_node(const RepresentState& s, PyObject* obj, bool key_or_f
   if (tp == &PyUnicode_Type && PyUnicode_IS_ASCII(obj)) {
     std::string_view text(static_cast<const char*>(PyUnicode_DATA(obj)),
                           static_cast<size_t>(PyUnicode_GET_LENGTH(obj)));
-    return synthetic_scalar(text, represented_str_style(s, text, key_or_flow));
+    return represented_scalar(s, text, represented_str_style(s, text, key_or_flow));
   }
   if (tp == &PyLong_Type) {
     int overflow = 0;
@@ -242,6 +243,22 @@ struct AnchorNames {
 };
 
 }  // namespace
+
+std::string_view TextArena::copy(std::string_view text) {
+  if (text.size() > left_) {
+    // Blocks double from 1 KiB to 64 KiB: a small document takes one.
+    block_size_ = block_size_ == 0 ? 1024 : std::min<size_t>(2 * block_size_, 64 * 1024);
+    const size_t block = std::max(text.size(), block_size_);
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(block));
+    next_ = blocks_.back().get();
+    left_ = block;
+  }
+  std::memcpy(next_, text.data(), text.size());
+  const std::string_view copied(next_, text.size());
+  next_ += text.size();
+  left_ -= text.size();
+  return copied;
+}
 
 void throw_value_error(const std::string& message) {
   PyErr_SetString(PyExc_ValueError, message.c_str());

@@ -17,8 +17,10 @@
 // and every reference.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "decode/value.hpp"
@@ -33,6 +35,22 @@ namespace qf::py {
 // Objects at a depth above this (the root is depth 0) are refused.
 inline constexpr uint32_t kMaxRepresentDepth = 999;
 
+// The bytes of a represented tree's longer texts, which their nodes view:
+// a few blocks per call instead of one per text. It outlives the tree.
+class TextArena {
+ public:
+  // Texts above this have a block of their own (their node's).
+  static constexpr size_t kLargest = 4096;
+
+  std::string_view copy(std::string_view text);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* next_ = nullptr;
+  size_t left_ = 0;
+  size_t block_size_ = 0;
+};
+
 struct RepresentState {
   std::vector<PyRef> held;  // every tracked object, until the state is dropped
   // The snapshots of the collections being represented, innermost last: each
@@ -41,6 +59,7 @@ struct RepresentState {
   std::vector<PyRef> entries;
   EncodeContext encode;     // its default_fn is cleared while a default result is represented
   PyObject* represent = nullptr;  // borrowed from the call's arguments
+  TextArena* texts = nullptr;      // the caller's, kept until the tree is gone
   IdentitySet seen;     // identities of tracked objects whose node may still get an anchor
   IdentitySet aliased;  // identities an alias was made for
   // Set by a nested represent_object whose node stands for another object
