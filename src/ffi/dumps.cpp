@@ -37,6 +37,9 @@ YamlNode represent_tree(PyObject* obj, PyObject* represent, const EncodeContext&
                         TextArena& texts) {
   RepresentState state;
   state.texts = &texts;
+  // Room for a small document: the stacks grow from there.
+  state.held.reserve(32);
+  state.entries.reserve(64);
   // Objects the callback leaves to the plain conversion are written in full
   // wherever they recur: one budget covers all of them.
   SharedObjects shared;

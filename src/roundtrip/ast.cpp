@@ -218,7 +218,9 @@ void drop_node_tree(YamlNode&& root) {
     YamlNode* node;
     bool expanded;
   };
-  std::vector<Frame> stack{{&released, false}};
+  std::vector<Frame> stack;
+  stack.reserve(32);  // one block for most trees
+  stack.push_back({&released, false});
   while (!stack.empty()) {
     const size_t top = stack.size() - 1;
     YamlNode* n = stack[top].node;

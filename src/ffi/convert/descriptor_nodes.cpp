@@ -106,7 +106,7 @@ void push_entries(RepresentState& s, PyObject* entries) {
     return;
   }
   const Py_ssize_t n = list ? PyList_GET_SIZE(entries) : PyTuple_GET_SIZE(entries);
-  s.entries.reserve(s.entries.size() + static_cast<size_t>(n));
+  reserve_entries(s, static_cast<size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i)
     s.entries.push_back(PyRef::borrow(list ? PyList_GET_ITEM(entries, i) : PyTuple_GET_ITEM(entries, i)));
 }
@@ -125,7 +125,7 @@ void push_pairs(RepresentState& s, PyObject* entries) {
   if (list || PyTuple_CheckExact(entries)) {
     // Nothing here runs host code, so the stored items stay put.
     const Py_ssize_t n = list ? PyList_GET_SIZE(entries) : PyTuple_GET_SIZE(entries);
-    s.entries.reserve(s.entries.size() + 2 * static_cast<size_t>(n));
+    reserve_entries(s, 2 * static_cast<size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
       PyObject* item = list ? PyList_GET_ITEM(entries, i) : PyTuple_GET_ITEM(entries, i);
       check_pair(item);
@@ -139,7 +139,7 @@ void push_pairs(RepresentState& s, PyObject* entries) {
   push_iterated(s, entries);
   const size_t n = s.entries.size() - first;
   for (size_t i = first; i < first + n; ++i) check_pair(s.entries[i].get());
-  s.entries.reserve(first + 3 * n);
+  reserve_entries(s, 2 * n);
   for (size_t i = first; i < first + n; ++i) {
     PyObject* item = s.entries[i].get();
     s.entries.push_back(PyRef::borrow(PyTuple_GET_ITEM(item, 0)));

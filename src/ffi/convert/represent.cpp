@@ -159,7 +159,7 @@ YamlNode represent_default(RepresentState& s, PyObject* obj, uint32_t depth, boo
     return value_to_node(s, python_to_value(obj, s.encode), in_flow || is_key);
   if (PyDict_Check(obj)) {
     EntryMark mark(s);
-    s.entries.reserve(mark.begin() + 2 * static_cast<size_t>(PyDict_GET_SIZE(obj)));
+    reserve_entries(s, 2 * static_cast<size_t>(PyDict_GET_SIZE(obj)));
     Py_ssize_t pos = 0;
     PyObject *key, *value;
     while (PyDict_Next(obj, &pos, &key, &value)) {
@@ -173,7 +173,7 @@ YamlNode represent_default(RepresentState& s, PyObject* obj, uint32_t depth, boo
     const bool list = PyList_Check(obj);
     const Py_ssize_t n = list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj);
     EntryMark mark(s);
-    s.entries.reserve(mark.begin() + static_cast<size_t>(n));
+    reserve_entries(s, static_cast<size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i)
       s.entries.push_back(PyRef::borrow(list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i)));
     return represent_sequence(s, mark, depth, std::nullopt, std::nullopt, in_flow, is_key);
@@ -268,7 +268,7 @@ void throw_value_error(const std::string& message) {
 void push_iterated(RepresentState& s, PyObject* obj) {
   PyRef it = PyRef::steal(PyObject_GetIter(obj));
   if (!it) throw ErrorAlreadySet{};
-  if (PyAnySet_Check(obj)) s.entries.reserve(s.entries.size() + static_cast<size_t>(PySet_GET_SIZE(obj)));
+  if (PyAnySet_Check(obj)) reserve_entries(s, static_cast<size_t>(PySet_GET_SIZE(obj)));
   while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) s.entries.push_back(std::move(item));
   if (PyErr_Occurred()) throw ErrorAlreadySet{};
 }

@@ -16,6 +16,7 @@
 // (ErrorAlreadySet or Error, frame.hpp) and unwinding frees the partial tree
 // and every reference.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -80,6 +81,14 @@ struct RepresentState {
   bool prefer_double_quotes = true;
   ResolverMode resolver_mode = ResolverMode::Yaml12;
 };
+
+// Room for `more` entries past the current ones; the stack grows
+// geometrically (a reserve of the exact size would copy it at every
+// collection that needs more).
+inline void reserve_entries(RepresentState& s, size_t more) {
+  const size_t needed = s.entries.size() + more;
+  if (needed > s.entries.capacity()) s.entries.reserve(std::max(needed, 2 * s.entries.capacity()));
+}
 
 // Pops the entries pushed since it was made, on every way out.
 class EntryMark {
