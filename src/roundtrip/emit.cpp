@@ -881,6 +881,17 @@ class Writer {
   }
 
   void scalar(const YamlNode& n, uint64_t indent) {
+    // Most scalars are checked plain texts in block context: written as
+    // they are, with nothing to test.
+    if (n.scalar_style == ScalarStyle::Plain && e_.checked_scalars && n.synthetic && e_.flow_depth == 0 &&
+        e_.width == 0 && !n.text.empty() && !n.has_extra()) {
+      out_.append(n.text.data(), n.text.size());
+      return;
+    }
+    any_scalar(n, indent);
+  }
+
+  void any_scalar(const YamlNode& n, uint64_t indent) {
     const std::string_view text = n.text;
     const bool checked = e_.checked_scalars && n.synthetic;
     if (n.comments().raw && !n.comments().modified && e_.flow_depth == 0 && raw_fits(*n.comments().raw, parent_indent_)) {
