@@ -399,11 +399,23 @@ class Writer {
            n.scalar_style != ScalarStyle::Folded;
   }
 
-  // A bare value after its "key:" or "-" (`indent` is the parent's).
-  void bare_value_line(const YamlNode& v, uint32_t pad, uint64_t indent, uint64_t value_indent) {
+  // ":" or "-" and the blanks after it, in one append when they are few.
+  void indicator(char c, uint32_t pad) {
+    static constexpr std::string_view kColon = ":                               ";
+    static constexpr std::string_view kDash = "-                               ";
+    if (pad < kColon.size()) {
+      out_.append(c == ':' ? kColon.data() : kDash.data(), 1 + size_t(pad));
+    } else {
+      out_.push_back(c);
+      append_spaces(out_, pad);
+    }
+  }
+
+  // A bare value with its ":" or "-" before it (`indent` is the parent's).
+  void bare_value_line(char c, const YamlNode& v, uint32_t pad, uint64_t indent, uint64_t value_indent) {
     const int64_t saved_parent = parent_indent_;
     parent_indent_ = int64_t(indent);
-    append_spaces(out_, pad);
+    indicator(c, pad);
     scalar(v, value_indent);
     newline_if_needed();
     parent_indent_ = saved_parent;
@@ -419,13 +431,13 @@ class Writer {
         plain_requoted_ = false;
         scalar(e.key, indent);
         e_.in_key = saved;
-        out_.push_back(':');
         // The recorded padding counts from a plain key; a key that had to be
         // quoted is followed by one space.
         if (bare_value(e.value)) {
-          bare_value_line(e.value, plain_requoted_ ? 1 : std::max<uint32_t>(e.value.value_pad, 1), indent,
+          bare_value_line(':', e.value, plain_requoted_ ? 1 : std::max<uint32_t>(e.value.value_pad, 1), indent,
                           indent + step());
         } else {
+          out_.push_back(':');
           ignore_value_pad_ = plain_requoted_;
           colon_gap_ = 0;
           mapping_value(e.value, indent);
@@ -641,8 +653,7 @@ class Writer {
       const YamlNode& item = items[i];
       if (bare_value(item)) {
         if (!(compact_first && i == 0)) append_spaces(out_, indent);
-        out_.push_back('-');
-        bare_value_line(item, std::max<uint32_t>(item.value_pad, 1), indent, indent + 2);
+        bare_value_line('-', item, std::max<uint32_t>(item.value_pad, 1), indent, indent + 2);
         continue;
       }
       if (!(compact_first && i == 0)) {
