@@ -51,11 +51,12 @@ inline YamlNode synthetic_scalar(std::string_view text, ScalarStyle style) {
 // A fresh scalar whose longer text is copied into the call's arena and
 // viewed there.
 inline YamlNode represented_scalar(const RepresentState& s, std::string_view text, ScalarStyle style) {
-  if (text.size() <= NodeText::kInline || text.size() > TextArena::kLargest || !s.texts)
-    return synthetic_scalar(text, style);
   YamlNode n;
   n.kind = NodeKind::Scalar;
-  n.text = NodeText::view(s.texts->copy(text));
+  if (text.size() <= NodeText::kInline || text.size() > TextArena::kLargest || !s.texts)
+    n.text = NodeText(text);
+  else
+    n.text = NodeText::view(s.texts->copy(text));
   n.scalar_style = style;
   n.synthetic = true;
   return n;
