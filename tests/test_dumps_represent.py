@@ -343,6 +343,62 @@ def test_descriptor_tags_and_shorthand():
     assert root(S("x", tag="tag:yaml.org,2002:")) == b"!! 'x'\n"
 
 
+def test_one_tag_on_many_nodes_keeps_each_nodes_own_fields():
+    # Nodes given the same tag carry it together until one gets a comment or
+    # an anchor of its own.
+    a, b, c = object(), object(), object()
+
+    def cb(table):
+        return lambda o: table.get(o) if type(o) is object else None
+
+    table = {a: M([("a", 1)], tag="!t", comment_before="c"), b: M([("b", 2)], tag="!t", comment="d"),
+             c: M([("c", 3)], tag="!t")}
+    assert dump([a, b, c], cb(table)) == b"# c\n- !t\n  a: 1\n- !t # d\n  b: 2\n- !t\n  c: 3\n"
+    table = {a: S("x", tag="!t", comment="d"), b: S("y", tag="!t"), c: S("z", tag="!t")}
+    assert dump([a, b, c], cb(table)) == b"- !t 'x' # d\n- !t 'y'\n- !t 'z'\n"
+    shared, other = {"p": 1}, {"r": 2}
+    tag_dicts = lambda o: M(list(o.items()), tag="!t") if type(o) is dict else None  # noqa: E731
+    assert dump([shared, other, shared], tag_dicts) == b"- !t &id001\n  p: 1\n- !t\n  r: 2\n- *id001\n"
+
+
+def test_tags_across_calls_calls_inside_callbacks_and_threads():
+    # A thread remembers the last tag from one call to the next: a call made
+    # inside a callback or on another thread, with other tags, leaves each
+    # call's tags as they were, and a bad tag is refused after a good one.
+    import threading
+
+    def tag_dicts(tag, inside=None):
+        def cb(o):
+            if type(o) is dict:
+                if inside:
+                    inside()
+                return M(list(o.items()), tag=tag)
+            return None
+        return cb
+
+    inner = []
+    outer = dump({"x": {"y": 1}, "w": [{"v": 2}]}, tag_dicts("!a", lambda: inner.append(dump({"z": 1}, tag_dicts("!b")))))
+    assert outer == b"!a\n  x: !a\n    y: 1\n  w:\n    - !a\n      v: 2\n"
+    assert inner == [b"!b\n  z: 1\n"] * 3
+    with pytest.raises(q.QuillfernEncodeError, match="invalid tag"):
+        dump({"x": 1}, tag_dicts("no"))
+    assert dump({"x": 1}, tag_dicts("!a")) == b"!a\n  x: 1\n"
+
+    results = {}
+
+    def run(n):
+        tag = f"!t{n}"
+        results[n] = {dump({"k": {"j": i}}, tag_dicts(tag)) for i in range(300)} == \
+            {f"{tag}\n  k: {tag}\n    j: {i}\n".encode() for i in range(300)}
+
+    threads = [threading.Thread(target=run, args=(n,)) for n in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert results == {n: True for n in range(4)}
+
+
 def test_key_order():
     keys = {(1,): 1, b"b": 1, "a": 1, 2: 1, 1.5: 1, True: 1, None: 1}
     assert dump(keys, option=q.OPT_SORT_KEYS) == b"null: 1\ntrue: 1\n1.5: 1\n2: 1\na: 1\nb: 1\n[1]: 1\n"

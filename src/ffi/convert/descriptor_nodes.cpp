@@ -71,7 +71,7 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
           s, text, kind == ResolvedKind::Str ? represented_str_style(s, text, key_or_flow) : quoted_for_tag(text));
     } else {
       node = represented_scalar(s, text, quoted_for_tag(text));
-      node->share_extra(s.tag_model);
+      node->share_extra(s.tags.model);
     }
   } else {
     auto style = static_cast<ScalarStyle>(d.style);
@@ -86,7 +86,7 @@ YamlNode scalar_node(RepresentState& s, const ScalarObject& d, uint32_t depth, b
       throw_value_error(message);
     }
     node = represented_scalar(s, text, style);
-    if (tag) node->share_extra(s.tag_model);
+    if (tag) node->share_extra(s.tags.model);
   }
   attach_descriptor_comments(*node, d.comment_before, d.comment, d.comment_after, depth == 0);
   return std::move(*node);

@@ -244,6 +244,11 @@ struct AnchorNames {
 
 }  // namespace
 
+TagCache& thread_tag_cache() noexcept {
+  thread_local TagCache cache;
+  return cache;
+}
+
 std::string_view TextArena::copy(std::string_view text) {
   if (text.size() > left_) {
     // Blocks double from 1 KiB to 64 KiB: a small document takes one.
@@ -329,7 +334,7 @@ YamlNode represent_mapping(RepresentState& s, const EntryMark& mark, uint32_t de
   const size_t n = mark.count() / 2;
   YamlNode m = synthetic_collection(true, w);
   // Taken now: the children may leave another tag in the model.
-  if (tagged) m.share_extra(s.tag_model);
+  if (tagged) m.share_extra(s.tags.model);
   m.pairs.reserve(n);
   // By index: the entries grow (and move) while children are represented.
   auto add_pair = [&](size_t i) {
@@ -365,7 +370,7 @@ YamlNode represent_sequence(RepresentState& s, const EntryMark& mark, uint32_t d
   const size_t base = mark.begin();
   const size_t n = mark.count();
   YamlNode seq = synthetic_collection(false, w);
-  if (tagged) seq.share_extra(s.tag_model);
+  if (tagged) seq.share_extra(s.tags.model);
   seq.items.reserve(n);
   for (size_t i = 0; i < n; ++i)
     seq.items.emplace_back(represent_object(s, s.entries[base + i].get(), depth + 1, w, false));
@@ -382,13 +387,14 @@ std::optional<std::string> normalize_represent_tag(std::optional<std::string> ta
 
 const std::string* normalized_tag(RepresentState& s, const std::optional<std::string>& tag) {
   if (!tag) return nullptr;
-  if (s.last_tag != tag) {
+  TagCache& c = s.tags;
+  if (c.tag != tag) {
     std::string normalized = *normalize_represent_tag(tag);
-    s.tag_model.set_tag(normalized);
-    s.last_normalized_tag = std::move(normalized);
-    s.last_tag = tag;
+    c.model.set_tag(normalized);
+    c.normalized = std::move(normalized);
+    c.tag = tag;
   }
-  return &s.last_normalized_tag;
+  return &c.normalized;
 }
 
 Value represent_key_record(PyObject* key) {

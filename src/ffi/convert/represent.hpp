@@ -52,6 +52,18 @@ class TextArena {
   size_t block_size_ = 0;
 };
 
+// The last distinct descriptor tag and its normalised form: most callbacks
+// return a handful of tags, and calls on one thread mostly the same ones,
+// each checked once. The model node carries the normalised tag; nodes given
+// that tag share its side record. One per thread: the record's count is not
+// atomic, and a represented tree is released on the thread that made it.
+struct TagCache {
+  std::optional<std::string> tag;
+  std::string normalized;
+  YamlNode model;
+};
+TagCache& thread_tag_cache() noexcept;
+
 struct RepresentState {
   std::vector<PyRef> held;  // every tracked object, until the state is dropped
   // The snapshots of the collections being represented, innermost last: each
@@ -70,12 +82,9 @@ struct RepresentState {
   // Frames at or below this address have too little stack left (the walker
   // runs host code and never switches stacks).
   uintptr_t stack_floor = 0;
-  // The last distinct descriptor tag and its normalised form: most callbacks
-  // return a handful of tags, each checked once.
-  std::optional<std::string> last_tag;
-  std::string last_normalized_tag;
-  // Carries last_normalized_tag: nodes given that tag share its side record.
-  YamlNode tag_model;
+  // The last distinct descriptor tag, kept by the thread from one call to
+  // the next (see TagCache).
+  TagCache& tags = thread_tag_cache();
   bool sort_keys = false;
   bool flow_style = false;
   bool prefer_double_quotes = true;
@@ -140,7 +149,7 @@ YamlNode represent_sequence(RepresentState& s, const EntryMark& mark, uint32_t d
 // (QuillfernEncodeError).
 std::optional<std::string> normalize_represent_tag(std::optional<std::string> tag);
 // The same through the state's cache: null for no tag; the pointer is valid
-// until the next call, and until then s.tag_model carries that tag.
+// until the next call, and until then s.tags.model carries that tag.
 const std::string* normalized_tag(RepresentState& s, const std::optional<std::string>& tag);
 
 // The sort record of a host key: null, bool, an exact number (Int, BigInt or
