@@ -415,9 +415,11 @@ void ScanEngine::check_control_characters() {
   uint64_t p = begin;
   for (;; ++p) {
     p = skip_unsuspicious(t, p, len);
+    // The last bytes, too few for a block, one at a time (this stops at
+    // once on a byte the blocks marked).
+    while (p < len && !kControlCheck[t[p]]) ++p;
     if (p >= len) return;
     unsigned char b = t[p];
-    if (!kControlCheck[b]) continue;
     char32_t bad = 0;
     if (b == 0xC2) {
       if (p + 1 >= len) continue;
