@@ -97,69 +97,57 @@ void append_utf8(std::string& out, char32_t cp) {
 
 // The usual block scalar, one line of ASCII text: a key ending at ": ", or
 // a value ending at a line break after which the text goes on no deeper
-// than the enclosing block level. Anything else returns false having changed
-// nothing, for the general scan.
-bool ScanEngine::scan_plain_block_line() {
+// than the enclosing block level. Anything else is declined having changed
+// nothing, for the general scan. Taken says the scalar was taken and
+// another may follow (see next_plain_in_block); Done that it was taken and
+// step() goes on.
+[[gnu::always_inline]] inline ScanEngine::PlainLine ScanEngine::plain_block_line() {
   const char* t = c_.text;
   const uint64_t len = c_.length;
   const uint64_t from = c_.position;
   const uint64_t pos = find_plain_stop(t, from, len, false, kPlainStopBlock);
-  if (pos >= len) return false;
+  if (pos >= len) return PlainLine::Declined;
   uint64_t end = pos;
   while (end > from && is_blank(static_cast<unsigned char>(t[end - 1]))) --end;
-  if (end == from) return false;
+  if (end == from) return PlainLine::Declined;
   const unsigned char b = static_cast<unsigned char>(t[pos]);
   const Span start = c_.span();
   const bool key_allowed = s_.simple_key_allowed;
   if (b == ':') {
-    if (!kBlankBreakEnd[pos + 1 < len ? static_cast<unsigned char>(t[pos + 1]) : 0]) return false;
+    if (!kBlankBreakEnd[pos + 1 < len ? static_cast<unsigned char>(t[pos + 1]) : 0])
+      return PlainLine::Declined;
     c_.position = pos;
     c_.column += static_cast<uint32_t>(pos - from);
     s_.simple_key_allowed = false;
     if (s_.possible_key.state != SimpleKeyState::Absent &&
         s_.possible_key.line != static_cast<int32_t>(start.line))
       s_.possible_key.state = SimpleKeyState::Absent;
-    if (key_allowed) {
-      // make_scalar_key, its stores side by side.
-      if (s_.tab_before) fail("a tab cannot be used for indentation", start);
-      // roll_indent, the Span copied only when a level opens: a copy made
-      // ahead of the test stalls on the narrower stores that just built it.
-      if (s_.document_start_line || s_.indent < static_cast<int32_t>(start.column)) [[unlikely]]
-        open_block_level(static_cast<int32_t>(start.column), start,
-                         TokenKind::MappingStart);
-      Token* q = room(3);
-      q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(from), start,
-                   std::string_view()};
-      q[1] = Token{TokenKind::Scalar, ScalarStyle::Plain, false, static_cast<uint32_t>(end), start,
-                   view(from, end)};
-      q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(pos),
-                   c_.span(), std::string_view()};
-      s_.queue_size += 3;
-      s_.implicit_key_line = static_cast<int32_t>(start.line);
-      s_.after_block_value = true;
-      s_.flow_node_seen = false;
-      advance_bytes(1);
-      skip_one_space();
-      // A plain scalar right after the ": " is taken here: the step that
-      // would take it next (at a column right of the key, with nothing
-      // pending) has nothing else to do but what is written out below.
-      if (c_.position < len) {
-        const unsigned char ch = static_cast<unsigned char>(t[c_.position]);
-        if (ch > '#' && !kBlockIndicator[ch] && !s_.property_check_pending) {
-          s_.tab_before = false;
-          s_.dedented = false;
-          s_.after_block_value = false;
-          s_.after_entry = false;
-          s_.directives_enabled = false;
-          scan_plain_scalar();
-        }
-      }
-    } else {
+    if (!key_allowed) {
       push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+      return PlainLine::Done;
     }
-    return true;
+    // make_scalar_key, its stores side by side.
+    if (s_.tab_before) fail("a tab cannot be used for indentation", start);
+    // roll_indent, the Span copied only when a level opens: a copy made
+    // ahead of the test stalls on the narrower stores that just built it.
+    if (s_.document_start_line || s_.indent < static_cast<int32_t>(start.column)) [[unlikely]]
+      open_block_level(static_cast<int32_t>(start.column), start, TokenKind::MappingStart);
+    Token* q = room(3);
+    q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(from), start,
+                 std::string_view()};
+    q[1] = Token{TokenKind::Scalar, ScalarStyle::Plain, false, static_cast<uint32_t>(end), start,
+                 view(from, end)};
+    q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(pos),
+                 c_.span(), std::string_view()};
+    s_.queue_size += 3;
+    s_.implicit_key_line = static_cast<int32_t>(start.line);
+    s_.after_block_value = true;
+    s_.flow_node_seen = false;
+    advance_bytes(1);
+    skip_one_space();
+    return PlainLine::Taken;
   }
-  if (!is_break(b)) return false;
+  if (!is_break(b)) return PlainLine::Declined;
   // The next line: its indentation (SPACEs and TABs count one column each)
   // must end at a character that closes the scalar.
   uint64_t q = pos + 1;
@@ -170,7 +158,8 @@ bool ScanEngine::scan_plain_block_line() {
   const uint32_t column = static_cast<uint32_t>(q - indent_from);
   if (q < len) {
     const unsigned char first = static_cast<unsigned char>(t[q]);
-    if (is_break(first) || first == ':' || static_cast<int32_t>(column) > s_.indent) return false;
+    if (is_break(first) || first == ':' || static_cast<int32_t>(column) > s_.indent)
+      return PlainLine::Declined;
   }
   c_.position = q;
   c_.line = start.line + 1;
@@ -180,6 +169,67 @@ bool ScanEngine::scan_plain_block_line() {
       s_.possible_key.line != static_cast<int32_t>(c_.line))
     s_.possible_key.state = SimpleKeyState::Absent;
   push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+  return PlainLine::Taken;
+}
+
+// After a block plain scalar: what step() and block_dispatch() would do up
+// to the next token when that token is again a plain scalar (line breaks,
+// SPACEs, comments, the indentation levels closed by a dedent); true when
+// it is. Otherwise stops having done only what step() resumes from
+// unchanged: it does not pass a TAB, whose mark step() would clear.
+[[gnu::always_inline]] inline bool ScanEngine::next_plain_in_block() {
+  const char* t = c_.text;
+  const uint64_t len = c_.length;
+  s_.tab_before = false;
+  if (c_.position >= len) return false;
+  unsigned char ch = static_cast<unsigned char>(t[c_.position]);
+  if (ch <= '#') [[unlikely]] {
+    for (;;) {
+      if (ch == ' ') {
+        c_.skip_spaces();
+      } else if (ch == '\n' || ch == '\r') {
+        c_.consume_line_break();
+        s_.document_start_line = false;
+        if (s_.possible_key.state != SimpleKeyState::Absent &&
+            s_.possible_key.line != static_cast<int32_t>(c_.line))
+          s_.possible_key.state = SimpleKeyState::Absent;
+        s_.simple_key_allowed = true;
+        c_.skip_spaces();
+      } else if (ch == '#') {
+        const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
+        if (!is_blank(prev) && !is_break(prev)) return false;
+        scan_comment();
+      } else {
+        return false;
+      }
+      if (c_.position >= len) return false;
+      ch = static_cast<unsigned char>(t[c_.position]);
+      if (ch > '#') break;
+    }
+  }
+  const int32_t column = static_cast<int32_t>(c_.column);
+  if (kBlockIndicator[ch] || s_.property_check_pending ||
+      (column == 0 && (ch == '.' || ch == '%')))
+    return false;
+  s_.dedented = false;
+  if (s_.indent > column) unroll_indent(column);
+  if (s_.in_sequence && column == s_.indent) close_block_level();
+  s_.after_block_value = false;
+  s_.after_entry = false;
+  s_.directives_enabled = false;
+  return true;
+}
+
+// Runs of simple lines ("key: value", "key:" and the lines under it) are
+// taken in one call, a bounded number at a time so that the pump's batches
+// stay small.
+bool ScanEngine::scan_plain_block_line() {
+  PlainLine r = plain_block_line();
+  if (r == PlainLine::Declined) return false;
+  for (int n = 1; r == PlainLine::Taken && n < kPlainLinesPerCall && next_plain_in_block(); ++n) {
+    r = plain_block_line();
+    if (r == PlainLine::Declined) scan_plain_general();
+  }
   return true;
 }
 

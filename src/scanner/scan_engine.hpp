@@ -135,6 +135,10 @@ class ScanEngine {
     scan_plain_general();
   }
   bool scan_plain_block_line();
+  enum class PlainLine : uint8_t { Declined, Done, Taken };
+  PlainLine plain_block_line();
+  bool next_plain_in_block();
+  static constexpr int kPlainLinesPerCall = 32;
   bool scan_plain_flow_line();
   void scan_plain_general();
   void scan_single_quoted();

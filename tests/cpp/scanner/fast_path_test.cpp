@@ -74,11 +74,13 @@ std::string compare(const std::string& text) {
 }
 
 // Small edits aimed at the shortcuts' borders: line breaks, indentation,
-// blanks before ":" and "#", TABs, non-ASCII text, cut ends.
+// blanks before ":" and "#", TABs, non-ASCII text, cut ends, and what may
+// stop a run of simple lines (markers, properties, quotes, entries).
 std::string mutate(std::string text, std::mt19937_64& rng) {
   static const char* const kBits[] = {"\n", "\r\n", "\r", " ",  "  ",  "\t", ": ",
                                       ":",  "#",    " #c", "a", "- ", "? ", "\n\n",
-                                      "[",  "{",    ",",   "]", "}",  "---", "\xC3\xA9"};
+                                      "[",  "{",    ",",   "]", "}",  "---", "\xC3\xA9",
+                                      "...", "%",   "&a ", "!t ", "'q'", "\n  ", "\n- "};
   auto pick = [&](size_t n) { return n == 0 ? size_t(0) : size_t(rng() % n); };
   const int rounds = 1 + static_cast<int>(rng() % 3);
   for (int i = 0; i < rounds; ++i) {
