@@ -105,17 +105,36 @@ void append_utf8(std::string& out, char32_t cp) {
   const char* t = c_.text;
   const uint64_t len = c_.length;
   const uint64_t from = c_.position;
-  const uint64_t pos = find_plain_stop(t, from, len, false, kPlainStopBlock);
-  if (pos >= len) return PlainLine::Declined;
+  uint64_t pos = from;
+  unsigned char b;
+  for (;; ++pos) {
+    pos = find_plain_stop(t, pos, len, false, kPlainStopBlock);
+    if (pos >= len) return PlainLine::Declined;
+    b = static_cast<unsigned char>(t[pos]);
+    // A ":" before a non-blank and a "#" after one are text.
+    if (b == ':') {
+      if (kBlankBreakEnd[pos + 1 < len ? static_cast<unsigned char>(t[pos + 1]) : 0]) break;
+    } else if (b != '#' || (pos > from && is_blank(static_cast<unsigned char>(t[pos - 1])))) {
+      break;
+    }
+  }
   uint64_t end = pos;
   while (end > from && is_blank(static_cast<unsigned char>(t[end - 1]))) --end;
   if (end == from) return PlainLine::Declined;
-  const unsigned char b = static_cast<unsigned char>(t[pos]);
   const Span start = c_.span();
   const bool key_allowed = s_.simple_key_allowed;
+  if (b == '#') {
+    // A comment ends the scalar.
+    c_.position = pos;
+    c_.column += static_cast<uint32_t>(pos - from);
+    s_.simple_key_allowed = false;
+    if (s_.possible_key.state != SimpleKeyState::Absent &&
+        s_.possible_key.line != static_cast<int32_t>(start.line))
+      s_.possible_key.state = SimpleKeyState::Absent;
+    push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+    return PlainLine::Taken;
+  }
   if (b == ':') {
-    if (!kBlankBreakEnd[pos + 1 < len ? static_cast<unsigned char>(t[pos + 1]) : 0])
-      return PlainLine::Declined;
     c_.position = pos;
     c_.column += static_cast<uint32_t>(pos - from);
     s_.simple_key_allowed = false;
@@ -148,21 +167,23 @@ void append_utf8(std::string& out, char32_t cp) {
     return PlainLine::Taken;
   }
   if (!is_break(b)) return PlainLine::Declined;
-  // The next line: its indentation (SPACEs and TABs count one column each)
-  // must end at a character that closes the scalar.
-  uint64_t q = pos + 1;
-  if (b == '\r' && q < len && t[q] == '\n') ++q;
-  const uint64_t indent_from = q;
-  q = skip_space_run(t, q, len);
-  while (q < len && is_blank(static_cast<unsigned char>(t[q]))) ++q;
+  // The next line that is not empty: its indentation (SPACEs and TABs count
+  // one column each) must end at a character that closes the scalar.
+  uint64_t q = pos;
+  uint64_t indent_from;
+  uint32_t lines = 0;
+  do {
+    q += t[q] == '\r' && q + 1 < len && t[q + 1] == '\n' ? 2 : 1;
+    ++lines;
+    indent_from = q;
+    q = skip_space_run(t, q, len);
+    while (q < len && is_blank(static_cast<unsigned char>(t[q]))) ++q;
+  } while (q < len && is_break(static_cast<unsigned char>(t[q])));
   const uint32_t column = static_cast<uint32_t>(q - indent_from);
-  if (q < len) {
-    const unsigned char first = static_cast<unsigned char>(t[q]);
-    if (is_break(first) || first == ':' || static_cast<int32_t>(column) > s_.indent)
-      return PlainLine::Declined;
-  }
+  if (q < len && (t[q] == ':' || static_cast<int32_t>(column) > s_.indent))
+    return PlainLine::Declined;
   c_.position = q;
-  c_.line = start.line + 1;
+  c_.line = start.line + lines;
   c_.column = column;
   s_.simple_key_allowed = true;
   if (s_.possible_key.state != SimpleKeyState::Absent &&
@@ -174,8 +195,8 @@ void append_utf8(std::string& out, char32_t cp) {
 
 // After a block plain scalar: what step() and block_dispatch() would do up
 // to the next token when that token is again a plain scalar (line breaks,
-// SPACEs, comments, the indentation levels closed by a dedent); true when
-// it is. Otherwise stops having done only what step() resumes from
+// SPACEs, comments, block sequence entries, the indentation levels closed
+// by a dedent); true when it is. Otherwise stops having done only what step() resumes from
 // unchanged: it does not pass a TAB, whose mark step() would clear.
 [[gnu::always_inline]] inline bool ScanEngine::next_plain_in_block() {
   const char* t = c_.text;
@@ -183,29 +204,44 @@ void append_utf8(std::string& out, char32_t cp) {
   s_.tab_before = false;
   if (c_.position >= len) return false;
   unsigned char ch = static_cast<unsigned char>(t[c_.position]);
-  if (ch <= '#') [[unlikely]] {
-    for (;;) {
-      if (ch == ' ') {
-        c_.skip_spaces();
-      } else if (ch == '\n' || ch == '\r') {
-        c_.consume_line_break();
-        s_.document_start_line = false;
-        if (s_.possible_key.state != SimpleKeyState::Absent &&
-            s_.possible_key.line != static_cast<int32_t>(c_.line))
-          s_.possible_key.state = SimpleKeyState::Absent;
-        s_.simple_key_allowed = true;
-        c_.skip_spaces();
-      } else if (ch == '#') {
-        const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
-        if (!is_blank(prev) && !is_break(prev)) return false;
-        scan_comment();
-      } else {
-        return false;
+  for (;;) {
+    if (ch <= '#') [[unlikely]] {
+      for (;;) {
+        if (ch == ' ') {
+          c_.skip_spaces();
+        } else if (ch == '\n' || ch == '\r') {
+          c_.consume_line_break();
+          s_.document_start_line = false;
+          if (s_.possible_key.state != SimpleKeyState::Absent &&
+              s_.possible_key.line != static_cast<int32_t>(c_.line))
+            s_.possible_key.state = SimpleKeyState::Absent;
+          s_.simple_key_allowed = true;
+          c_.skip_spaces();
+        } else if (ch == '#') {
+          const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
+          if (!is_blank(prev) && !is_break(prev)) return false;
+          scan_comment();
+        } else {
+          return false;
+        }
+        if (c_.position >= len) return false;
+        ch = static_cast<unsigned char>(t[c_.position]);
+        if (ch > '#') break;
       }
-      if (c_.position >= len) return false;
-      ch = static_cast<unsigned char>(t[c_.position]);
-      if (ch > '#') break;
     }
+    const int32_t column = static_cast<int32_t>(c_.column);
+    if (ch != '-' || !kBlankBreakEnd[c_.byte_at(1)] || s_.property_check_pending) break;
+    // A block sequence entry, as step() takes it.
+    s_.dedented = false;
+    if (s_.indent > column) unroll_indent(column);
+    s_.after_block_value = false;
+    const bool after_entry = s_.after_entry;
+    s_.after_entry = false;
+    s_.directives_enabled = false;
+    scan_block_entry(after_entry);
+    s_.tab_before = false;
+    if (c_.position >= len) return false;
+    ch = static_cast<unsigned char>(t[c_.position]);
   }
   const int32_t column = static_cast<int32_t>(c_.column);
   if (kBlockIndicator[ch] || s_.property_check_pending ||
@@ -220,7 +256,8 @@ void append_utf8(std::string& out, char32_t cp) {
   return true;
 }
 
-// Runs of simple lines ("key: value", "key:" and the lines under it) are
+// Runs of simple lines ("key: value", "- item", "key:" and the lines under
+// it) are
 // taken in one call, a bounded number at a time so that the pump's batches
 // stay small.
 bool ScanEngine::scan_plain_block_line() {
