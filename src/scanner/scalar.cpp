@@ -193,71 +193,65 @@ void append_utf8(std::string& out, char32_t cp) {
   return PlainLine::Taken;
 }
 
-// After a block plain scalar: what step() and block_dispatch() would do up
-// to the next token when that token is again a plain scalar (line breaks,
-// SPACEs, comments, block sequence entries, the indentation levels closed
-// by a dedent); true when it is. Otherwise stops having done only what step() resumes from
-// unchanged: it does not pass a TAB, whose mark step() would clear.
+// After a block scalar: what step() and block_dispatch() would do up to the
+// next token when that token is again a plain scalar (line breaks, SPACEs,
+// comments, block sequence entries, quoted scalars, the indentation levels
+// closed by a dedent); true when it is. Otherwise stops having done only
+// what step() resumes from unchanged: it does not pass a TAB, whose mark
+// step() would clear.
 [[gnu::always_inline]] inline bool ScanEngine::next_plain_in_block() {
   const char* t = c_.text;
   const uint64_t len = c_.length;
-  s_.tab_before = false;
-  if (c_.position >= len) return false;
-  unsigned char ch = static_cast<unsigned char>(t[c_.position]);
   for (;;) {
-    if (ch <= '#') [[unlikely]] {
-      for (;;) {
-        if (ch == ' ') {
-          c_.skip_spaces();
-        } else if (ch == '\n' || ch == '\r') {
-          c_.consume_line_break();
-          s_.document_start_line = false;
-          if (s_.possible_key.state != SimpleKeyState::Absent &&
-              s_.possible_key.line != static_cast<int32_t>(c_.line))
-            s_.possible_key.state = SimpleKeyState::Absent;
-          s_.simple_key_allowed = true;
-          c_.skip_spaces();
-        } else if (ch == '#') {
-          const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
-          if (!is_blank(prev) && !is_break(prev)) return false;
-          scan_comment();
-        } else {
-          return false;
-        }
-        if (c_.position >= len) return false;
-        ch = static_cast<unsigned char>(t[c_.position]);
-        if (ch > '#') break;
+    s_.tab_before = false;
+    if (c_.position >= len) return false;
+    unsigned char ch = static_cast<unsigned char>(t[c_.position]);
+    while (ch <= '#') {
+      if (ch == ' ') {
+        c_.skip_spaces();
+      } else if (ch == '\n' || ch == '\r') {
+        c_.consume_line_break();
+        s_.document_start_line = false;
+        if (s_.possible_key.state != SimpleKeyState::Absent &&
+            s_.possible_key.line != static_cast<int32_t>(c_.line))
+          s_.possible_key.state = SimpleKeyState::Absent;
+        s_.simple_key_allowed = true;
+        c_.skip_spaces();
+      } else if (ch == '#') {
+        const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
+        if (!is_blank(prev) && !is_break(prev)) return false;
+        scan_comment();
+      } else {
+        break;
       }
+      if (c_.position >= len) return false;
+      ch = static_cast<unsigned char>(t[c_.position]);
     }
+    if (s_.property_check_pending) return false;
     const int32_t column = static_cast<int32_t>(c_.column);
-    if (ch != '-' || !kBlankBreakEnd[c_.byte_at(1)] || s_.property_check_pending) break;
-    // A block sequence entry, as step() takes it.
+    const bool entry = ch == '-' && kBlankBreakEnd[c_.byte_at(1)];
+    const bool plain = !entry && ch > '#' && !kBlockIndicator[ch] &&
+                       !(column == 0 && (ch == '.' || ch == '%'));
+    if (!plain && !entry && ch != '"' && ch != '\'') return false;
     s_.dedented = false;
     if (s_.indent > column) unroll_indent(column);
+    if (!entry && s_.in_sequence && column == s_.indent) close_block_level();
     s_.after_block_value = false;
     const bool after_entry = s_.after_entry;
     s_.after_entry = false;
     s_.directives_enabled = false;
-    scan_block_entry(after_entry);
-    s_.tab_before = false;
-    if (c_.position >= len) return false;
-    ch = static_cast<unsigned char>(t[c_.position]);
+    if (plain) return true;
+    if (entry)
+      scan_block_entry(after_entry);
+    else if (ch == '"')
+      scan_double_quoted();
+    else
+      scan_single_quoted();
   }
-  const int32_t column = static_cast<int32_t>(c_.column);
-  if (kBlockIndicator[ch] || s_.property_check_pending ||
-      (column == 0 && (ch == '.' || ch == '%')))
-    return false;
-  s_.dedented = false;
-  if (s_.indent > column) unroll_indent(column);
-  if (s_.in_sequence && column == s_.indent) close_block_level();
-  s_.after_block_value = false;
-  s_.after_entry = false;
-  s_.directives_enabled = false;
-  return true;
 }
 
 // Runs of simple lines ("key: value", "- item", "key:" and the lines under
-// it) are
+// it, quoted scalars among them) are
 // taken in one call, a bounded number at a time so that the pump's batches
 // stay small.
 bool ScanEngine::scan_plain_block_line() {

@@ -163,20 +163,22 @@ class ScanEngine {
   }
   // Token pushes are the scanner's most frequent write: a check for room,
   // then every field stored once into the next slot; making room is out of
-  // line.
-  void push(TokenKind kind, Span span, uint64_t end_offset) {
+  // line. Forced inline: in the long routines the compiler would otherwise
+  // call them.
+  [[gnu::always_inline]] void push(TokenKind kind, Span span, uint64_t end_offset) {
     next_slot() = Token{kind, ScalarStyle::Plain, false, static_cast<uint32_t>(end_offset), span,
                         std::string_view()};
   }
-  void push_text(TokenKind kind, Span span, uint64_t end_offset, std::string_view text,
-                 ScalarStyle style = ScalarStyle::Plain) {
+  [[gnu::always_inline]] void push_text(TokenKind kind, Span span, uint64_t end_offset,
+                                       std::string_view text,
+                                       ScalarStyle style = ScalarStyle::Plain) {
     next_slot() = Token{kind, style, false, static_cast<uint32_t>(end_offset), span, text};
   }
-  void push_flag(TokenKind kind, Span span, bool flag) {
+  [[gnu::always_inline]] void push_flag(TokenKind kind, Span span, bool flag) {
     next_slot() = Token{kind, ScalarStyle::Plain, flag, static_cast<uint32_t>(span.offset), span,
                         std::string_view()};
   }
-  Token& next_slot() {
+  [[gnu::always_inline]] Token& next_slot() {
     if (s_.queue_size == s_.queue.size()) [[unlikely]]
       extend_queue();
     return s_.queue[s_.queue_size++];
