@@ -147,11 +147,20 @@ void append_utf8(std::string& out, char32_t cp) {
     }
     // make_scalar_key, its stores side by side.
     if (s_.tab_before) fail("a tab cannot be used for indentation", start);
-    // roll_indent, the Span copied only when a level opens: a copy made
-    // ahead of the test stalls on the narrower stores that just built it.
-    if (s_.document_start_line || s_.indent < static_cast<int32_t>(start.column)) [[unlikely]]
-      open_block_level(static_cast<int32_t>(start.column), start, TokenKind::MappingStart);
-    Token* q = room(3);
+    // roll_indent: on the line of "---" it fails; a deeper key opens a
+    // mapping, its MappingStart written with the key's tokens.
+    const int32_t key_column = static_cast<int32_t>(start.column);
+    if (s_.document_start_line) [[unlikely]]
+      open_block_level(key_column, start, TokenKind::MappingStart);
+    Token* q = room(4);
+    if (s_.indent < key_column) {
+      s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
+      s_.indent = key_column;
+      s_.in_sequence = false;
+      *q++ = Token{TokenKind::MappingStart, ScalarStyle::Plain, false,
+                   static_cast<uint32_t>(from), start, std::string_view()};
+      ++s_.queue_size;
+    }
     q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(from), start,
                  std::string_view()};
     q[1] = Token{TokenKind::Scalar, ScalarStyle::Plain, false, static_cast<uint32_t>(end), start,

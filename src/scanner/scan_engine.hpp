@@ -98,6 +98,16 @@ class ScanEngine {
   void unroll_indent(int32_t column);
   // Queues a BlockEnd at the cursor and pops one indentation level.
   void close_block_level();
+  void pop_block_level() {
+    if (s_.indents.empty()) {
+      s_.indent = -1;
+      s_.in_sequence = false;
+    } else {
+      s_.indent = s_.indents.back().indent;
+      s_.in_sequence = s_.indents.back().sequence;
+      s_.indents.pop_back();
+    }
+  }
   // Opens a block level at `column` when it is deeper than the current one.
   // Most calls (every key of a mapping after its first) change nothing, so
   // that test is inline and the rest out of line.

@@ -757,22 +757,18 @@ void ScanEngine::flow_dispatch() {
 
 void ScanEngine::close_block_level() {
   push(TokenKind::BlockEnd, c_.span(), c_.position);
-  if (s_.indents.empty()) {
-    s_.indent = -1;
-    s_.in_sequence = false;
-  } else {
-    s_.indent = s_.indents.back().indent;
-    s_.in_sequence = s_.indents.back().sequence;
-    s_.indents.pop_back();
-  }
+  pop_block_level();
 }
 
 void ScanEngine::unroll_indent(int32_t column) {
-  if (s_.flow_level != 0) return;
-  while (s_.indent > column) {
-    close_block_level();
-    s_.dedented = true;
-  }
+  if (s_.flow_level != 0 || s_.indent <= column) return;
+  // The BlockEnds of a dedent share the cursor's span.
+  const Span at = c_.span();
+  do {
+    push(TokenKind::BlockEnd, at, at.offset);
+    pop_block_level();
+  } while (s_.indent > column);
+  s_.dedented = true;
 }
 
 void ScanEngine::open_block_level(int32_t column, Span span, TokenKind kind) {
