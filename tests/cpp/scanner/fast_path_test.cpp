@@ -108,6 +108,39 @@ TEST(ScannerFastPaths, SameAsGeneralOnSuiteAndCorpus) {
   for (const std::string& t : texts) EXPECT_EQ(compare(t), "") << t.substr(0, 200);
 }
 
+// Shapes the corpus has few of: nesting past the indentation stack's inline
+// room, runs of simple lines longer than one call takes, CR LF line ends.
+TEST(ScannerFastPaths, SameAsGeneralOnGeneratedShapes) {
+  std::string deep_map, deep_seq, long_run, mixed;
+  for (int i = 0; i < 40; ++i) deep_map += std::string(2 * i, ' ') + "k" + std::to_string(i) + ":\n";
+  deep_map += std::string(80, ' ') + "leaf: v\nback: 1\n";
+  for (int i = 0; i < 40; ++i) deep_seq += "- ";
+  deep_seq += "a: b\n" + std::string(80, ' ') + "c: d\n- e\n";
+  for (int i = 0; i < 100; ++i) {
+    const std::string n = std::to_string(i);
+    long_run += "key_" + n + ": value " + n + (i % 7 == 0 ? " # note\n" : "\n");
+    if (i % 13 == 0) long_run += "\n  # aside\n\n";
+    if (i % 17 == 0) long_run += "q_" + n + ": 'quoted " + n + "'\nd_" + n + ": \"x\"\n";
+    mixed += "- name: item " + n + "\n  url: http://h/" + n + "#top\n  tags:\n  - a\n  - b\n";
+  }
+  std::string crlf;
+  for (char c : long_run + mixed) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  const std::string texts[] = {deep_map, deep_seq, long_run, mixed, crlf,
+                               "top:\n" + long_run.substr(0, 300) + "---\n" + mixed.substr(0, 300)};
+  for (const std::string& t : texts) {
+    EXPECT_EQ(compare(t), "") << t.substr(0, 200);
+    // Two failing scans would compare equal by their errors alone.
+    qf::Scanner s(t);
+    EXPECT_TRUE(qf::tokenize(s).ok()) << t.substr(0, 200);
+  }
+  qf::Scanner s(deep_map);
+  const qf::TokenizeResult r = qf::tokenize(s);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(std::count_if(r.tokens.begin(), r.tokens.end(),
+                          [](const qf::Token& t) { return t.kind == qf::TokenKind::BlockEnd; }),
+            41);
+}
+
 TEST(ScannerFastPaths, SameAsGeneralOnMutatedTexts) {
   std::vector<std::string> seeds = read_texts(QF_SOURCE_DIR "/../shared/yaml-test-suite", true);
   for (std::string& t : read_texts(QF_SOURCE_DIR "/../shared/corpus", false))
