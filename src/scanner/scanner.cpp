@@ -798,10 +798,16 @@ void ScanEngine::scan_block_entry(bool after_entry) {
   if (static_cast<int32_t>(at.line) == s_.property_line)
     fail("a block sequence entry cannot follow an anchor or tag on the same line", at);
   const int32_t column = static_cast<int32_t>(at.column);
-  if (s_.indent >= column || !s_.in_sequence || after_entry || !s_.dedented)
-    roll_indent(column, at, TokenKind::SequenceStart);
-  else
+  if (s_.indent < column && s_.in_sequence && !after_entry && s_.dedented)
     fail("a sequence entry is indented past its sequence", at);
+  // roll_indent, written out: most lists open here.
+  if (s_.document_start_line) open_block_level(column, at, TokenKind::SequenceStart);
+  if (s_.indent < column) {
+    s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
+    s_.indent = column;
+    s_.in_sequence = true;
+    push_flag(TokenKind::SequenceStart, at, false);
+  }
   advance_bytes(1);
   skip_one_space();
   s_.simple_key_allowed = true;
