@@ -208,7 +208,7 @@ void append_utf8(std::string& out, char32_t cp) {
 // closed by a dedent); true when it is. Otherwise stops having done only
 // what step() resumes from unchanged: it does not pass a TAB, whose mark
 // step() would clear.
-[[gnu::always_inline]] inline bool ScanEngine::next_plain_in_block() {
+[[gnu::noinline]] bool ScanEngine::next_plain_in_block_slow() {
   const char* t = c_.text;
   const uint64_t len = c_.length;
   for (;;) {
@@ -257,6 +257,27 @@ void append_utf8(std::string& out, char32_t cp) {
     else
       scan_single_quoted();
   }
+}
+
+// The usual case inline: the next token starts right here, a plain scalar
+// at a column that closes no level.
+[[gnu::always_inline]] inline bool ScanEngine::next_plain_in_block() {
+  const uint64_t p = c_.position;
+  if (p < c_.length) {
+    const unsigned char ch = static_cast<unsigned char>(c_.text[p]);
+    const int32_t column = static_cast<int32_t>(c_.column);
+    if (ch > '#' && !kBlockIndicator[ch] && column >= s_.indent &&
+        !(column == s_.indent && s_.in_sequence) && !s_.property_check_pending &&
+        (column != 0 || (ch != '.' && ch != '%'))) {
+      s_.tab_before = false;
+      s_.dedented = false;
+      s_.after_block_value = false;
+      s_.after_entry = false;
+      s_.directives_enabled = false;
+      return true;
+    }
+  }
+  return next_plain_in_block_slow();
 }
 
 // Runs of simple lines ("key: value", "- item", "key:" and the lines under

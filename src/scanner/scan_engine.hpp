@@ -3,6 +3,7 @@
 // the one ScanError of tokenize.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -148,6 +149,7 @@ class ScanEngine {
   enum class PlainLine : uint8_t { Declined, Done, Taken };
   PlainLine plain_block_line();
   bool next_plain_in_block();
+  bool next_plain_in_block_slow();
   static constexpr int kPlainLinesPerCall = 32;
   bool scan_plain_flow_line();
   void scan_plain_general();
@@ -188,15 +190,17 @@ class ScanEngine {
     next_slot() = Token{kind, ScalarStyle::Plain, flag, static_cast<uint32_t>(span.offset), span,
                         std::string_view()};
   }
+  // The room checks compare pointers: a vector's size() divides by the
+  // token's size.
   [[gnu::always_inline]] Token& next_slot() {
-    if (s_.queue_size == s_.queue.size()) [[unlikely]]
+    if (s_.queue.data() + s_.queue_size == std::to_address(s_.queue.end())) [[unlikely]]
       extend_queue();
-    return s_.queue[s_.queue_size++];
+    return s_.queue.data()[s_.queue_size++];
   }
   // Room for `n` tokens at the end of the queue, to be counted in by the
   // caller once written.
-  Token* room(uint64_t n) {
-    while (s_.queue_size + n > s_.queue.size()) [[unlikely]]
+  [[gnu::always_inline]] Token* room(uint64_t n) {
+    while (s_.queue.data() + s_.queue_size + n > std::to_address(s_.queue.end())) [[unlikely]]
       extend_queue();
     return s_.queue.data() + s_.queue_size;
   }
