@@ -121,7 +121,12 @@ void append_utf8(std::string& out, char32_t cp) {
   uint64_t end = pos;
   while (end > from && is_blank(static_cast<unsigned char>(t[end - 1]))) --end;
   if (end == from) return PlainLine::Declined;
-  const Span start = c_.span();
+  // The start's span is built where a token or an error needs it, from
+  // these: one Span kept for all uses would live on the stack.
+  const uint32_t file_id = c_.file_id, line = c_.line, column0 = c_.column;
+  const auto span_at = [&](uint32_t column, uint64_t offset) {
+    return Span{file_id, line, column, offset};
+  };
   const bool key_allowed = s_.simple_key_allowed;
   if (b == '#') {
     // A comment ends the scalar.
@@ -129,9 +134,9 @@ void append_utf8(std::string& out, char32_t cp) {
     c_.column += static_cast<uint32_t>(pos - from);
     s_.simple_key_allowed = false;
     if (s_.possible_key.state != SimpleKeyState::Absent &&
-        s_.possible_key.line != static_cast<int32_t>(start.line))
+        s_.possible_key.line != static_cast<int32_t>(line))
       s_.possible_key.state = SimpleKeyState::Absent;
-    push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+    push_text(TokenKind::Scalar, span_at(column0, from), end, view(from, end));
     return PlainLine::Taken;
   }
   if (b == ':') {
@@ -139,36 +144,36 @@ void append_utf8(std::string& out, char32_t cp) {
     c_.column += static_cast<uint32_t>(pos - from);
     s_.simple_key_allowed = false;
     if (s_.possible_key.state != SimpleKeyState::Absent &&
-        s_.possible_key.line != static_cast<int32_t>(start.line))
+        s_.possible_key.line != static_cast<int32_t>(line))
       s_.possible_key.state = SimpleKeyState::Absent;
     if (!key_allowed) {
-      push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+      push_text(TokenKind::Scalar, span_at(column0, from), end, view(from, end));
       return PlainLine::Done;
     }
     // make_scalar_key, its stores side by side.
-    if (s_.tab_before) fail("a tab cannot be used for indentation", start);
+    if (s_.tab_before) fail("a tab cannot be used for indentation", span_at(column0, from));
     // roll_indent: on the line of "---" it fails; a deeper key opens a
     // mapping, its MappingStart written with the key's tokens.
-    const int32_t key_column = static_cast<int32_t>(start.column);
+    const int32_t key_column = static_cast<int32_t>(column0);
     if (s_.document_start_line) [[unlikely]]
-      open_block_level(key_column, start, TokenKind::MappingStart);
+      open_block_level(key_column, span_at(column0, from), TokenKind::MappingStart);
     Token* q = room(4);
     if (s_.indent < key_column) {
       s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
       s_.indent = key_column;
       s_.in_sequence = false;
       *q++ = Token{TokenKind::MappingStart, ScalarStyle::Plain, false,
-                   static_cast<uint32_t>(from), start, std::string_view()};
+                   static_cast<uint32_t>(from), span_at(column0, from), std::string_view()};
       ++s_.queue_size;
     }
-    q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(from), start,
-                 std::string_view()};
-    q[1] = Token{TokenKind::Scalar, ScalarStyle::Plain, false, static_cast<uint32_t>(end), start,
-                 view(from, end)};
+    q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(from),
+                 span_at(column0, from), std::string_view()};
+    q[1] = Token{TokenKind::Scalar, ScalarStyle::Plain, false, static_cast<uint32_t>(end),
+                 span_at(column0, from), view(from, end)};
     q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(pos),
-                 c_.span(), std::string_view()};
+                 span_at(column0 + static_cast<uint32_t>(pos - from), pos), std::string_view()};
     s_.queue_size += 3;
-    s_.implicit_key_line = static_cast<int32_t>(start.line);
+    s_.implicit_key_line = static_cast<int32_t>(line);
     s_.after_block_value = true;
     s_.flow_node_seen = false;
     advance_bytes(1);
@@ -192,13 +197,13 @@ void append_utf8(std::string& out, char32_t cp) {
   if (q < len && (t[q] == ':' || static_cast<int32_t>(column) > s_.indent))
     return PlainLine::Declined;
   c_.position = q;
-  c_.line = start.line + lines;
+  c_.line = line + lines;
   c_.column = column;
   s_.simple_key_allowed = true;
   if (s_.possible_key.state != SimpleKeyState::Absent &&
       s_.possible_key.line != static_cast<int32_t>(c_.line))
     s_.possible_key.state = SimpleKeyState::Absent;
-  push_text(TokenKind::Scalar, start, end, view(from, end), ScalarStyle::Plain);
+  push_text(TokenKind::Scalar, span_at(column0, from), end, view(from, end));
   return PlainLine::Taken;
 }
 

@@ -112,7 +112,8 @@ TEST(ScannerFastPaths, SameAsGeneralOnSuiteAndCorpus) {
 // room, runs of simple lines longer than one call takes, CR LF line ends.
 TEST(ScannerFastPaths, SameAsGeneralOnGeneratedShapes) {
   std::string deep_map, deep_seq, long_run, mixed;
-  for (int i = 0; i < 40; ++i) deep_map += std::string(2 * i, ' ') + "k" + std::to_string(i) + ":\n";
+  for (int i = 0; i < 40; ++i)
+    deep_map += std::string(2 * i, ' ') + "k" + std::to_string(i) + ":\n";
   deep_map += std::string(80, ' ') + "leaf: v\nback: 1\n";
   for (int i = 0; i < 40; ++i) deep_seq += "- ";
   deep_seq += "a: b\n" + std::string(80, ' ') + "c: d\n- e\n";
