@@ -267,8 +267,23 @@ void append_utf8(std::string& out, char32_t cp) {
 // The usual case inline: the next token starts right here, a plain scalar
 // at a column that closes no level.
 [[gnu::always_inline]] inline bool ScanEngine::next_plain_in_block() {
-  const uint64_t p = c_.position;
-  if (p < c_.length) {
+  uint64_t p = c_.position;
+  const uint64_t len = c_.length;
+  if (p < len && c_.text[p] == '\n') {
+    // A key whose value starts on a later line: its line break and the
+    // next line's indentation, as the slow road would take them.
+    c_.position = p + 1;
+    ++c_.line;
+    c_.column = 0;
+    s_.document_start_line = false;
+    if (s_.possible_key.state != SimpleKeyState::Absent &&
+        s_.possible_key.line != static_cast<int32_t>(c_.line))
+      s_.possible_key.state = SimpleKeyState::Absent;
+    s_.simple_key_allowed = true;
+    c_.skip_spaces();
+    p = c_.position;
+  }
+  if (p < len) {
     const unsigned char ch = static_cast<unsigned char>(c_.text[p]);
     const int32_t column = static_cast<int32_t>(c_.column);
     if (ch > '#' && !kBlockIndicator[ch] && column >= s_.indent &&
