@@ -16,10 +16,6 @@
 namespace qf::scan_detail {
 
 namespace {
-constexpr ByteTable kSingleQuotedStop =
-    make_table([](int c) { return c == '\'' || c == '\n' || c == '\r'; });
-constexpr ByteTable kDoubleQuotedStop =
-    make_table([](int c) { return c == '"' || c == '\\' || c == '\n' || c == '\r'; });
 
 // First byte at or after `pos` that `stop` flags (the plain-scalar stop
 // tables), or `len`.
@@ -51,6 +47,50 @@ inline uint64_t find_plain_stop(const char* t, uint64_t pos, uint64_t len, bool 
   (void)flow;
 #endif
   while (pos < len && !stop[static_cast<unsigned char>(t[pos])]) ++pos;
+  return pos;
+}
+
+// The cursor moved to the first byte at or after it that is `quote`, a line
+// break or, with `backslash`, a "\\" (or to the end of input), sixteen
+// bytes at a time, columns counted from the bytes that are not UTF-8
+// continuation bytes; returns the new position.
+inline uint64_t advance_to_quoted_stop(TextCursor& c, char quote, bool backslash) {
+  const char* t = c.text;
+  const uint64_t len = c.length;
+  uint64_t pos = c.position;
+  uint32_t col = c.column;
+#ifdef __SSE2__
+  const __m128i q = _mm_set1_epi8(quote), bs = _mm_set1_epi8('\\');
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  // Continuation bytes, 0x80-0xBF, are the signed bytes below -64.
+  const __m128i lead_min = _mm_set1_epi8(-64);
+  while (pos + 16 <= len) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
+    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, q),
+                               _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+    if (backslash) hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, bs));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+    const unsigned cont = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, lead_min)));
+    if (mask != 0) {
+      const unsigned n = static_cast<unsigned>(__builtin_ctz(mask));
+      col += n;
+      if (cont != 0) col -= static_cast<uint32_t>(std::popcount(cont & ((1u << n) - 1)));
+      c.position = pos + n;
+      c.column = col;
+      return pos + n;
+    }
+    col += 16;
+    if (cont != 0) col -= static_cast<uint32_t>(std::popcount(cont));
+    pos += 16;
+  }
+#endif
+  for (; pos < len; ++pos) {
+    const char b = t[pos];
+    if (b == quote || b == '\n' || b == '\r' || (backslash && b == '\\')) break;
+    col += !is_continuation(static_cast<unsigned char>(b));
+  }
+  c.position = pos;
+  c.column = col;
   return pos;
 }
 
@@ -542,7 +582,7 @@ void ScanEngine::scan_single_quoted() {
   uint64_t seg = c_.position;
   std::string_view text;
   for (;;) {
-    const uint64_t p = advance_to_stop(kSingleQuotedStop);
+    const uint64_t p = advance_to_quoted_stop(c_, '\'', false);
     if (p >= len) fail("unterminated single-quoted scalar", start);
     const unsigned char b = static_cast<unsigned char>(t[p]);
     if (b == '\'') {
@@ -604,7 +644,7 @@ void ScanEngine::scan_double_quoted() {
   uint64_t seg = c_.position;
   std::string_view text;
   for (;;) {
-    const uint64_t p = advance_to_stop(kDoubleQuotedStop);
+    const uint64_t p = advance_to_quoted_stop(c_, '"', true);
     if (p >= len) fail("unterminated double-quoted scalar", start);
     const unsigned char b = static_cast<unsigned char>(t[p]);
     if (b == '"') {
