@@ -274,7 +274,7 @@ void append_utf8(std::string& out, char32_t cp) {
       } else if (ch == '#') {
         const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
         if (!is_blank(prev) && !is_break(prev)) return false;
-        scan_comment();
+        skip_comment();
       } else {
         break;
       }

@@ -10,6 +10,10 @@
 
 #include "scanner/scanner.hpp"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace qf::scan_detail {
 
 struct ScanFailure {
@@ -64,6 +68,22 @@ inline constexpr ByteTable kTagStop = make_table([](int c) {
 });
 
 inline bool is_break(unsigned char c) { return c == '\n' || c == '\r'; }
+
+// The first LF or CR at or after `p`, or `len`.
+inline uint64_t find_line_end(const char* t, uint64_t p, uint64_t len) {
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  while (p + 16 <= len) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p));
+    const unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+    if (mask != 0) return p + static_cast<unsigned>(__builtin_ctz(mask));
+    p += 16;
+  }
+#endif
+  while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
+  return p;
+}
 inline bool is_blank(unsigned char c) { return c == ' ' || c == '\t'; }
 inline bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 inline uint32_t utf8_length(unsigned char c) {
@@ -94,6 +114,19 @@ class ScanEngine {
   }
   void skip_blanks_and_comments();
   void scan_comment();
+  // A comment that is not kept only moves the cursor to its line break
+  // (whose consumption resets the column); kept, or at the end of input,
+  // scan_comment takes it.
+  void skip_comment() {
+    if (!s_.keep_comments) {
+      const uint64_t p = find_line_end(c_.text, c_.position + 1, c_.length);
+      if (p < c_.length) {
+        c_.position = p;
+        return;
+      }
+    }
+    scan_comment();
+  }
   [[gnu::always_inline]] inline void block_dispatch();
   void flow_dispatch();
   void unroll_indent(int32_t column);

@@ -257,21 +257,7 @@ uint64_t ScanEngine::advance_to_line_end() {
   const char* t = c_.text;
   const uint64_t len = c_.length;
   const uint64_t from = c_.position;
-  uint64_t p = from;
-#ifdef __SSE2__
-  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-  while (p + 16 <= len) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p));
-    const unsigned mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
-    if (mask != 0) {
-      c_.position = p + static_cast<unsigned>(__builtin_ctz(mask));
-      return c_.position;
-    }
-    p += 16;
-  }
-#endif
-  while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
+  const uint64_t p = find_line_end(t, from, len);
   c_.position = p;
   if (p < len) return p;
   // The line runs to the end of input: the column is needed now, for the
@@ -587,7 +573,7 @@ void ScanEngine::skip_blanks_and_comments() {
         const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
         if (!is_blank(prev) && !is_break(prev)) return;
       }
-      scan_comment();
+      skip_comment();
     } else if (ch == '\t') {
       if (block) {
         s_.tab_before = true;

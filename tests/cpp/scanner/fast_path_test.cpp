@@ -37,9 +37,9 @@ struct Scan {
   std::vector<qf::RawComment> comments;
 };
 
-Scan scan(const std::string& text, bool fast) {
+Scan scan(const std::string& text, bool fast, bool keep_comments = true) {
   qf::Scanner s(text);
-  s.keep_comments = true;
+  s.keep_comments = keep_comments;
   s.fast_paths = fast;
   Scan out{qf::tokenize(s), {}, {}};
   for (const qf::Token& t : out.result.tokens) out.texts.emplace_back(t.text);
@@ -47,9 +47,20 @@ Scan scan(const std::string& text, bool fast) {
   return out;
 }
 
-// Empty when both roads agree, else what differs first.
+// Empty when the roads agree, else what differs first. Comments that are
+// not kept are skipped by a road of their own: its tokens are compared too.
 std::string compare(const std::string& text) {
   const Scan a = scan(text, true), b = scan(text, false);
+  const Scan unkept = scan(text, true, false);
+  if (unkept.result.error.has_value() != a.result.error.has_value() ||
+      (unkept.result.error && !(unkept.result.error->span == a.result.error->span)) ||
+      unkept.result.tokens.size() != a.result.tokens.size() || unkept.texts != a.texts)
+    return "scans keeping and dropping comments differ";
+  for (size_t i = 0; i < a.result.tokens.size(); ++i) {
+    const qf::Token &x = a.result.tokens[i], &y = unkept.result.tokens[i];
+    if (x.kind != y.kind || x.end_offset != y.end_offset || !(x.span == y.span))
+      return "token " + std::to_string(i) + " differs when comments are dropped";
+  }
   if (a.result.error.has_value() != b.result.error.has_value()) return "one road failed";
   if (a.result.error) {
     const qf::ScanError &x = *a.result.error, &y = *b.result.error;
