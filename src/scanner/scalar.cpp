@@ -94,6 +94,11 @@ inline uint64_t advance_to_quoted_stop(TextCursor& c, char quote, bool backslash
   return pos;
 }
 
+// Bytes that start a plain scalar in block context at any column ("." and
+// "%" may start a marker or a directive at column 0).
+constexpr ByteTable kPlainStartAnywhere = make_table(
+    [](int c) { return c > '#' && !kBlockIndicator[c] && c != '.' && c != '%'; });
+
 // First byte at or after `pos` that is not a SPACE, eight bytes at a time
 // (indentation runs are often long).
 #pragma GCC diagnostic push
@@ -158,9 +163,13 @@ void append_utf8(std::string& out, char32_t cp) {
       break;
     }
   }
+  if (pos == from) return PlainLine::Declined;
   uint64_t end = pos;
-  while (end > from && is_blank(static_cast<unsigned char>(t[end - 1]))) --end;
-  if (end == from) return PlainLine::Declined;
+  if (is_blank(static_cast<unsigned char>(t[end - 1]))) {
+    do --end;
+    while (end > from && is_blank(static_cast<unsigned char>(t[end - 1])));
+    if (end == from) return PlainLine::Declined;
+  }
   // The start's span is built where a token or an error needs it, from
   // these: one Span kept for all uses would live on the stack.
   const uint32_t file_id = c_.file_id, line = c_.line, column0 = c_.column;
@@ -326,9 +335,8 @@ void append_utf8(std::string& out, char32_t cp) {
   if (p < len) {
     const unsigned char ch = static_cast<unsigned char>(c_.text[p]);
     const int32_t column = static_cast<int32_t>(c_.column);
-    if (ch > '#' && !kBlockIndicator[ch] && column >= s_.indent &&
-        !(column == s_.indent && s_.in_sequence) && !s_.property_check_pending &&
-        (column != 0 || (ch != '.' && ch != '%'))) {
+    if (kPlainStartAnywhere[ch] && column >= s_.indent &&
+        !(column == s_.indent && s_.in_sequence) && !s_.property_check_pending) {
       s_.tab_before = false;
       s_.dedented = false;
       s_.after_block_value = false;
