@@ -871,11 +871,17 @@ void ScanEngine::scan_block_scalar(bool literal) {
     uint32_t pending = skip_indented_empty_lines(n);
     uint32_t trailing = pending;
     while (static_cast<int32_t>(c_.column) == n && !c_.at_end() && !c_.is_document_marker()) {
-      scratch_.append(pending, '\n');
+      if (pending != 0) scratch_.append(pending, '\n');
       const unsigned char first = c_.cur();
       const bool more_indented = is_blank(first);
       const uint64_t from = c_.position;
-      const uint64_t to = advance_to_line_end();
+      // The line's end; at the end of input advance_to_line_end counts the
+      // column too.
+      uint64_t to = find_line_end(t, from, len);
+      if (to < len)
+        c_.position = to;
+      else
+        to = advance_to_line_end();
       scratch_.append(t + from, to - from);
       const bool broke = is_break(c_.cur());
       if (broke) c_.consume_line_break();
