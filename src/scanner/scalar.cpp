@@ -349,9 +349,8 @@ void append_utf8(std::string& out, char32_t cp) {
 }
 
 // Runs of simple lines ("key: value", "- item", "key:" and the lines under
-// it, quoted scalars among them) are
-// taken in one call, a bounded number at a time so that the pump's batches
-// stay small.
+// it, quoted scalars among them) are taken in one call, a bounded number at
+// a time so that the pump's batches stay small.
 bool ScanEngine::scan_plain_block_line() {
   PlainLine r = plain_block_line();
   if (r == PlainLine::Declined) return false;

@@ -68,6 +68,11 @@ inline constexpr ByteTable kTagStop = make_table([](int c) {
 });
 
 inline bool is_break(unsigned char c) { return c == '\n' || c == '\r'; }
+inline bool is_blank(unsigned char c) { return c == ' ' || c == '\t'; }
+inline bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+inline uint32_t utf8_length(unsigned char c) {
+  return c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+}
 
 // The first LF or CR at or after `p`, or `len`.
 inline uint64_t find_line_end(const char* t, uint64_t p, uint64_t len) {
@@ -83,11 +88,6 @@ inline uint64_t find_line_end(const char* t, uint64_t p, uint64_t len) {
 #endif
   while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
   return p;
-}
-inline bool is_blank(unsigned char c) { return c == ' ' || c == '\t'; }
-inline bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-inline uint32_t utf8_length(unsigned char c) {
-  return c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
 }
 
 class ScanEngine {
@@ -178,6 +178,8 @@ class ScanEngine {
       return;
     scan_plain_general();
   }
+  // Block plain scalars on one line each, and the simple steps between
+  // them, a run at a time (scalar.cpp).
   bool scan_plain_block_line();
   enum class PlainLine : uint8_t { Declined, Done, Taken };
   PlainLine plain_block_line();
