@@ -265,7 +265,10 @@ void append_utf8(std::string& out, char32_t cp) {
 [[gnu::noinline]] bool ScanEngine::next_plain_in_block_slow() {
   const char* t = c_.text;
   const uint64_t len = c_.length;
-  for (;;) {
+  // Each round after the first follows an entry or a quoted scalar: a
+  // bounded number of them, so that the pump's batches stay small.
+  for (int round = 0;; ++round) {
+    if (round == kRoundsBetweenLines) return false;
     s_.tab_before = false;
     if (c_.position >= len) return false;
     unsigned char ch = static_cast<unsigned char>(t[c_.position]);

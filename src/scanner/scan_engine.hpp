@@ -186,6 +186,7 @@ class ScanEngine {
   bool next_plain_in_block();
   bool next_plain_in_block_slow();
   static constexpr int kPlainLinesPerCall = 32;
+  static constexpr int kRoundsBetweenLines = 8;
   bool scan_plain_flow_line();
   void scan_plain_general();
   void scan_single_quoted();
