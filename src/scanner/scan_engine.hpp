@@ -3,11 +3,16 @@
 // the one ScanError of tokenize.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "scanner/scanner.hpp"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace qf::scan_detail {
 
@@ -69,6 +74,22 @@ inline uint32_t utf8_length(unsigned char c) {
   return c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
 }
 
+// The first LF or CR at or after `p`, or `len`.
+inline uint64_t find_line_end(const char* t, uint64_t p, uint64_t len) {
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  while (p + 16 <= len) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p));
+    const unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+    if (mask != 0) return p + static_cast<unsigned>(__builtin_ctz(mask));
+    p += 16;
+  }
+#endif
+  while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
+  return p;
+}
+
 class ScanEngine {
  public:
   // Holds no state of its own: an engine can be made for each call.
@@ -93,11 +114,34 @@ class ScanEngine {
   }
   void skip_blanks_and_comments();
   void scan_comment();
+  // A comment that is not kept only moves the cursor to its line break
+  // (whose consumption resets the column); kept, or at the end of input,
+  // scan_comment takes it.
+  void skip_comment() {
+    if (!s_.keep_comments) {
+      const uint64_t p = find_line_end(c_.text, c_.position + 1, c_.length);
+      if (p < c_.length) {
+        c_.position = p;
+        return;
+      }
+    }
+    scan_comment();
+  }
   [[gnu::always_inline]] inline void block_dispatch();
   void flow_dispatch();
   void unroll_indent(int32_t column);
   // Queues a BlockEnd at the cursor and pops one indentation level.
   void close_block_level();
+  void pop_block_level() {
+    if (s_.indents.empty()) {
+      s_.indent = -1;
+      s_.in_sequence = false;
+    } else {
+      s_.indent = s_.indents.back().indent;
+      s_.in_sequence = s_.indents.back().sequence;
+      s_.indents.pop_back();
+    }
+  }
   // Opens a block level at `column` when it is deeper than the current one.
   // Most calls (every key of a mapping after its first) change nothing, so
   // that test is inline and the rest out of line.
@@ -134,7 +178,15 @@ class ScanEngine {
       return;
     scan_plain_general();
   }
+  // Block plain scalars on one line each, and the simple steps between
+  // them, a run at a time (scalar.cpp).
   bool scan_plain_block_line();
+  enum class PlainLine : uint8_t { Declined, Done, Taken };
+  PlainLine plain_block_line();
+  bool next_plain_in_block();
+  bool next_plain_in_block_slow();
+  static constexpr int kPlainLinesPerCall = 32;
+  static constexpr int kRoundsBetweenLines = 8;
   bool scan_plain_flow_line();
   void scan_plain_general();
   void scan_single_quoted();
@@ -159,28 +211,32 @@ class ScanEngine {
   }
   // Token pushes are the scanner's most frequent write: a check for room,
   // then every field stored once into the next slot; making room is out of
-  // line.
-  void push(TokenKind kind, Span span, uint64_t end_offset) {
+  // line. Forced inline: in the long routines the compiler would otherwise
+  // call them.
+  [[gnu::always_inline]] void push(TokenKind kind, Span span, uint64_t end_offset) {
     next_slot() = Token{kind, ScalarStyle::Plain, false, static_cast<uint32_t>(end_offset), span,
                         std::string_view()};
   }
-  void push_text(TokenKind kind, Span span, uint64_t end_offset, std::string_view text,
-                 ScalarStyle style = ScalarStyle::Plain) {
+  [[gnu::always_inline]] void push_text(TokenKind kind, Span span, uint64_t end_offset,
+                                       std::string_view text,
+                                       ScalarStyle style = ScalarStyle::Plain) {
     next_slot() = Token{kind, style, false, static_cast<uint32_t>(end_offset), span, text};
   }
-  void push_flag(TokenKind kind, Span span, bool flag) {
+  [[gnu::always_inline]] void push_flag(TokenKind kind, Span span, bool flag) {
     next_slot() = Token{kind, ScalarStyle::Plain, flag, static_cast<uint32_t>(span.offset), span,
                         std::string_view()};
   }
-  Token& next_slot() {
-    if (s_.queue_size == s_.queue.size()) [[unlikely]]
+  // The room checks compare pointers: a vector's size() divides by the
+  // token's size.
+  [[gnu::always_inline]] Token& next_slot() {
+    if (s_.queue.data() + s_.queue_size == std::to_address(s_.queue.end())) [[unlikely]]
       extend_queue();
-    return s_.queue[s_.queue_size++];
+    return s_.queue.data()[s_.queue_size++];
   }
   // Room for `n` tokens at the end of the queue, to be counted in by the
   // caller once written.
-  Token* room(uint64_t n) {
-    while (s_.queue_size + n > s_.queue.size()) [[unlikely]]
+  [[gnu::always_inline]] Token* room(uint64_t n) {
+    while (s_.queue.data() + s_.queue_size + n > std::to_address(s_.queue.end())) [[unlikely]]
       extend_queue();
     return s_.queue.data() + s_.queue_size;
   }

@@ -257,21 +257,7 @@ uint64_t ScanEngine::advance_to_line_end() {
   const char* t = c_.text;
   const uint64_t len = c_.length;
   const uint64_t from = c_.position;
-  uint64_t p = from;
-#ifdef __SSE2__
-  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-  while (p + 16 <= len) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p));
-    const unsigned mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
-    if (mask != 0) {
-      c_.position = p + static_cast<unsigned>(__builtin_ctz(mask));
-      return c_.position;
-    }
-    p += 16;
-  }
-#endif
-  while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
+  const uint64_t p = find_line_end(t, from, len);
   c_.position = p;
   if (p < len) return p;
   // The line runs to the end of input: the column is needed now, for the
@@ -415,9 +401,11 @@ void ScanEngine::check_control_characters() {
   uint64_t p = begin;
   for (;; ++p) {
     p = skip_unsuspicious(t, p, len);
+    // The last bytes, too few for a block, one at a time (this stops at
+    // once on a byte the blocks marked).
+    while (p < len && !kControlCheck[t[p]]) ++p;
     if (p >= len) return;
     unsigned char b = t[p];
-    if (!kControlCheck[b]) continue;
     char32_t bad = 0;
     if (b == 0xC2) {
       if (p + 1 >= len) continue;
@@ -585,7 +573,7 @@ void ScanEngine::skip_blanks_and_comments() {
         const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
         if (!is_blank(prev) && !is_break(prev)) return;
       }
-      scan_comment();
+      skip_comment();
     } else if (ch == '\t') {
       if (block) {
         s_.tab_before = true;
@@ -755,22 +743,18 @@ void ScanEngine::flow_dispatch() {
 
 void ScanEngine::close_block_level() {
   push(TokenKind::BlockEnd, c_.span(), c_.position);
-  if (s_.indents.empty()) {
-    s_.indent = -1;
-    s_.in_sequence = false;
-  } else {
-    s_.indent = s_.indents.back().indent;
-    s_.in_sequence = s_.indents.back().sequence;
-    s_.indents.pop_back();
-  }
+  pop_block_level();
 }
 
 void ScanEngine::unroll_indent(int32_t column) {
-  if (s_.flow_level != 0) return;
-  while (s_.indent > column) {
-    close_block_level();
-    s_.dedented = true;
-  }
+  if (s_.flow_level != 0 || s_.indent <= column) return;
+  // The BlockEnds of a dedent share the cursor's span.
+  const Span at = c_.span();
+  do {
+    push(TokenKind::BlockEnd, at, at.offset);
+    pop_block_level();
+  } while (s_.indent > column);
+  s_.dedented = true;
 }
 
 void ScanEngine::open_block_level(int32_t column, Span span, TokenKind kind) {
@@ -800,10 +784,16 @@ void ScanEngine::scan_block_entry(bool after_entry) {
   if (static_cast<int32_t>(at.line) == s_.property_line)
     fail("a block sequence entry cannot follow an anchor or tag on the same line", at);
   const int32_t column = static_cast<int32_t>(at.column);
-  if (s_.indent >= column || !s_.in_sequence || after_entry || !s_.dedented)
-    roll_indent(column, at, TokenKind::SequenceStart);
-  else
+  if (s_.indent < column && s_.in_sequence && !after_entry && s_.dedented)
     fail("a sequence entry is indented past its sequence", at);
+  // roll_indent, written out: most lists open here.
+  if (s_.document_start_line) open_block_level(column, at, TokenKind::SequenceStart);
+  if (s_.indent < column) {
+    s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
+    s_.indent = column;
+    s_.in_sequence = true;
+    push_flag(TokenKind::SequenceStart, at, false);
+  }
   advance_bytes(1);
   skip_one_space();
   s_.simple_key_allowed = true;

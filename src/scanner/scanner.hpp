@@ -64,15 +64,17 @@ class IndentStack {
     if (size_ > kInline) spill_.pop_back();
     --size_;
   }
-  void push_back(IndentLevel level) {
-    if (size_ < kInline)
+  [[gnu::always_inline]] void push_back(IndentLevel level) {
+    if (size_ < kInline) [[likely]]
       inline_[size_] = level;
     else
-      spill_.push_back(level);
+      spill(level);
     ++size_;
   }
 
  private:
+  [[gnu::noinline]] void spill(IndentLevel level) { spill_.push_back(level); }
+
   static constexpr uint64_t kInline = 32;
   IndentLevel inline_[kInline];
   std::vector<IndentLevel> spill_;

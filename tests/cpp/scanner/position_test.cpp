@@ -113,6 +113,30 @@ TEST(ScannerPositions, LineBreaksAndColumns) {
   EXPECT_EQ(wide[4].span, (Span{0, 0, 4, 8}));
 }
 
+// Quoted texts are searched in blocks of bytes: the column after one counts
+// its characters whatever the blocks cut, escapes and doubled quotes as
+// written.
+TEST(ScannerPositions, ColumnsAfterLongQuotedTexts) {
+  const char* const kChars[] = {"a", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", " "};
+  for (const char* extra : {"", "\\t", "''"}) {
+    for (size_t n = 0; n < 48; ++n) {
+      std::string body;
+      uint32_t chars = 0;
+      for (size_t i = 0; i < n; ++i, ++chars) body += kChars[(i * 7 + n) % std::size(kChars)];
+      body += extra;
+      chars += static_cast<uint32_t>(std::string_view(extra).size());
+      const char quote = std::string_view(extra) == "''" ? '\'' : '"';
+      const std::string text = quote + body + quote + ": x";
+      SCOPED_TRACE(qf::test::escape_text(text));
+      auto tokens = scan_ok(text);
+      ASSERT_EQ(tokens.size(), 8u);
+      EXPECT_EQ(tokens[4].kind, V);
+      EXPECT_EQ(tokens[4].span, (Span{0, 0, chars + 2, body.size() + 2}));
+      EXPECT_EQ(tokens[5].span.column, chars + 4);
+    }
+  }
+}
+
 // Columns of lines skipped whole (comments, directives, block scalar lines)
 // count characters too; the stream end shows them when no break follows.
 TEST(ScannerPositions, ColumnsAfterSkippedLines) {

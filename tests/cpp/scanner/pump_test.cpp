@@ -113,4 +113,27 @@ TEST(TokenPump, SuiteAndCorpusMatchWholeScans) {
   for (const fs::path& f : files) expect_same(qf::test::read_file(f), f.string());
 }
 
+// The scan runs a small batch ahead of the reader: however long a run of
+// lines the scanner takes in one go, a reader that drops what it read keeps
+// the queue small.
+TEST(TokenPump, QueueStaysSmallOverLongRuns) {
+  std::string entries = "k: v\n", quoted = "k: v\n", plain = "k: v\n";
+  for (int i = 0; i < 20000; ++i) {
+    const std::string n = std::to_string(i);
+    entries += "- 'item " + n + "'\n";
+    quoted += "\"q" + n + "\": 'v'\n";
+    plain += "key" + n + ": value\n";
+  }
+  for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
+           {"quoted entries", entries}, {"quoted pairs", quoted}, {"plain pairs", plain}}) {
+    qf::Scanner s(text);
+    qf::TokenPump pump(s);
+    uint64_t most = 0, i = 0;
+    for (; pump.get(i, i); ++i) most = std::max<uint64_t>(most, s.queue_size);
+    EXPECT_FALSE(pump.error()) << name;
+    EXPECT_GT(i, 40000u) << name;
+    EXPECT_LT(most, 1024u) << name;
+  }
+}
+
 }  // namespace
