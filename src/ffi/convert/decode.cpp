@@ -245,10 +245,33 @@ inline PyObject* KeyInternCache::get(std::string_view text) {
 #ifndef Py_GIL_DISABLED
   if (text.size() <= kSharedKeyMaxBytes) {
     if (PyObject* str = find_shared_key(h, text)) return Py_NewRef(str);
+    if (interning_keeps_strs_mortal() && is_ascii(text.data(), text.size())) return get_interned(text, h);
   }
 #endif
   return get_unshared(text, h);
 }
+
+#ifndef Py_GIL_DISABLED
+// A short ASCII key missing from the kept table, where keys are interned:
+// interning alone makes equal keys one str, so the key goes to the kept
+// table and not to this call's table. Documents with many distinct keys
+// (one per record) would otherwise fill a call-long table as large as the
+// interpreter's own interned set, a second miss-prone probe per key.
+PyObject* KeyInternCache::get_interned(std::string_view text, uint64_t h) {
+  PyObject* str = text.size() > 1 ? PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127) : str_from_utf8(text);
+  if (!str) return nullptr;
+  if (text.size() > 1) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+  PyUnicode_InternInPlace(&str);
+  // Interning that failed (it drops its own errors) leaves the str as made;
+  // then only this call's table keeps equal keys one object.
+  if (!PyUnicode_CHECK_INTERNED(str)) [[unlikely]] {
+    Py_DECREF(str);
+    return get_unshared(text, h);
+  }
+  remember_shared_key(h, str);
+  return str;
+}
+#endif
 
 PyObject* KeyInternCache::get_unshared(std::string_view text, uint64_t h) {
   if (!slots_) grow();

@@ -50,6 +50,7 @@ class KeyInternCache {
     PyObject* str;
   };
   PyObject* get_unshared(std::string_view text, uint64_t hash);
+  PyObject* get_interned(std::string_view text, uint64_t hash);
   void grow();
 
   Slot* slots_ = nullptr;
