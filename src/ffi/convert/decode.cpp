@@ -251,16 +251,51 @@ inline PyObject* KeyInternCache::get(std::string_view text) {
   return get_unshared(text, h);
 }
 
+KeyInternCache::Slot& KeyInternCache::probe(std::string_view text, uint64_t h) {
+  if (!slots_) grow();
+  size_t i = h & mask_;
+  for (;;) {
+    Slot& s = slots_[i];
+    if (!s.str || (s.hash == h && s.size == text.size() && same_bytes(s.data, text.data(), text.size()))) return s;
+    i = (i + 1) & mask_;
+  }
+}
+
+// Stores `str` (a new reference is taken) in the empty slot `s` for `h`;
+// false when the str has no UTF-8 form to compare against.
+bool KeyInternCache::keep(Slot& s, uint64_t h, PyObject* str) {
+  // The slot compares against the str's own UTF-8 (its data when ASCII, else
+  // the UTF-8 form the str keeps once asked), so the cache borrows nothing
+  // from the tree being converted, which may be released meanwhile.
+  Py_ssize_t n = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(str, &n);
+  if (!utf8) [[unlikely]] {
+    PyErr_Clear();  // not cached; the str itself is fine
+    return false;
+  }
+  s = Slot{h, utf8, static_cast<size_t>(n), Py_NewRef(str)};
+  if (++used_ * 8 > (mask_ + 1) * 7) grow();
+  return true;
+}
+
 #ifndef Py_GIL_DISABLED
 // A short ASCII key missing from the kept table, where keys are interned:
-// interning alone makes equal keys one str, so the key goes to the kept
-// table and not to this call's table. Documents with many distinct keys
-// (one per record) would otherwise fill a call-long table as large as the
-// interpreter's own interned set, a second miss-prone probe per key.
+// interning alone makes equal keys one str, so a key met for the first time
+// goes to the kept table only. Documents with one key per record would
+// otherwise fill a call-long table as large as the interpreter's own
+// interned set, a second miss-prone probe per key. A key that interning
+// finds already made (met before in this call, or elsewhere) is also kept
+// for the rest of the call, so that a vocabulary larger than the kept table
+// is not made again at every use.
 PyObject* KeyInternCache::get_interned(std::string_view text, uint64_t h) {
+  if (used_) {
+    Slot& s = probe(text, h);
+    if (s.str) return Py_NewRef(s.str);
+  }
   PyObject* str = text.size() > 1 ? PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127) : str_from_utf8(text);
   if (!str) return nullptr;
   if (text.size() > 1) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+  const PyObject* made = str;
   PyUnicode_InternInPlace(&str);
   // Interning that failed (it drops its own errors) leaves the str as made;
   // then only this call's table keeps equal keys one object.
@@ -269,38 +304,22 @@ PyObject* KeyInternCache::get_interned(std::string_view text, uint64_t h) {
     return get_unshared(text, h);
   }
   remember_shared_key(h, str);
+  if (str != made) (void)keep(probe(text, h), h, str);
   return str;
 }
 #endif
 
 PyObject* KeyInternCache::get_unshared(std::string_view text, uint64_t h) {
-  if (!slots_) grow();
-  size_t i = h & mask_;
-  for (;;) {
-    const Slot& s = slots_[i];
-    if (!s.str) break;
-    if (s.hash == h && s.size == text.size() && same_bytes(s.data, text.data(), text.size()))
-      return Py_NewRef(s.str);
-    i = (i + 1) & mask_;
-  }
+  Slot& s = probe(text, h);
+  if (s.str) return Py_NewRef(s.str);
   PyObject* str = str_from_utf8(text);
   if (!str) return nullptr;
   if (interning_keeps_strs_mortal()) PyUnicode_InternInPlace(&str);
-  // The slot compares against the str's own UTF-8 (its data when ASCII, else
-  // the UTF-8 form the str keeps once asked), so the cache borrows nothing
-  // from the tree being converted, which may be released meanwhile.
-  Py_ssize_t n = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(str, &n);
-  if (!utf8) [[unlikely]] {
-    PyErr_Clear();  // not cached; the str itself is fine
-    return str;
-  }
-  slots_[i] = Slot{h, utf8, static_cast<size_t>(n), str};  // the cache's reference
+  if (!keep(s, h, str)) return str;
 #ifndef Py_GIL_DISABLED
   if (text.size() <= kSharedKeyMaxBytes) remember_shared_key(h, str);
 #endif
-  if (++used_ * 8 > (mask_ + 1) * 7) grow();
-  return Py_NewRef(str);
+  return str;
 }
 
 // ------------------------------------------------------------------ scalars
