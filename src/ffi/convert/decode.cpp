@@ -295,7 +295,8 @@ PyObject* KeyInternCache::get_interned(std::string_view text, uint64_t h) {
   PyObject* str = text.size() > 1 ? PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127) : str_from_utf8(text);
   if (!str) return nullptr;
   if (text.size() > 1) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
-  const PyObject* made = str;
+  // Compared by address only: interning releases the str it replaces.
+  const auto made = reinterpret_cast<uintptr_t>(str);
   PyUnicode_InternInPlace(&str);
   // Interning that failed (it drops its own errors) leaves the str as made;
   // then only this call's table keeps equal keys one object.
@@ -304,7 +305,7 @@ PyObject* KeyInternCache::get_interned(std::string_view text, uint64_t h) {
     return get_unshared(text, h);
   }
   remember_shared_key(h, str);
-  if (str != made) (void)keep(probe(text, h), h, str);
+  if (reinterpret_cast<uintptr_t>(str) != made) (void)keep(probe(text, h), h, str);
   return str;
 }
 #endif
