@@ -102,3 +102,21 @@ def test_texts_around_word_boundaries(quote):
     # In sequences, one-character texts and empty quoted texts too.
     items = q.loads("- " + "\n- ".join(f'"{t}"' for t in texts) + "\n")
     assert items == texts
+
+
+def test_field_names_stay_one_object_among_more_keys_than_are_kept():
+    # Records under thousands of distinct keys push the repeated field names
+    # out of the keys kept between calls and back in; every occurrence of a
+    # field name is still one str, short or long, ASCII or not, in one
+    # document and across the documents of one call.
+    fields = ["name", "tags", "v" * 64, "w" * 65, "schlüssel"]
+    record = "{" + ", ".join(f"{f}: {i}" for i, f in enumerate(fields)) + "}"
+    doc = "".join(f"key_{i}: {record}\n" for i in range(20_000))
+    docs = q.loads_all(doc + "---\n" + doc)
+    first = list(next(iter(docs[0].values())))
+    assert first == fields
+    for loaded in docs:
+        assert len(loaded) == 20_000
+        for rec in loaded.values():
+            assert all(a is b for a, b in zip(rec, first)), rec
+    assert same([q.loads(doc)], [q.loads(doc, option=RT).to_dict()])

@@ -3,6 +3,7 @@
 #include <datetime.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "ffi/errors.hpp"
@@ -74,9 +75,47 @@ constexpr size_t kInitialKeySlots = 32;
 }
 
 KeyInternCache::~KeyInternCache() {
+  delete[] made_;
   if (!slots_) return;
   for (size_t i = 0; i <= mask_; ++i) Py_XDECREF(slots_[i].str);
   delete[] slots_;
+}
+
+namespace {
+// Marks start at 8,192 bits (1 KiB) and grow eightfold while there are more
+// than one per eight bits, up to 2^19 bits (64 KiB): a call that makes
+// 100,000 keys mistakes about one in six keys made elsewhere for its own,
+// which only costs keeping them. A mark is the top bits of the hash, so
+// growing turns each old bit into the byte of its eight successors.
+constexpr unsigned kFirstMarkBits = 13;
+constexpr unsigned kLastMarkBits = 19;
+}  // namespace
+
+void KeyInternCache::mark_made(uint64_t h) noexcept {
+  if (!made_ || (made_count_ > (size_t{1} << made_bits_) / 8 && made_bits_ < kLastMarkBits)) {
+    const unsigned bits = made_ ? made_bits_ + 3 : kFirstMarkBits;
+    auto* fresh = new (std::nothrow) uint8_t[size_t{1} << (bits - 3)]();
+    if (!fresh) [[unlikely]] {
+      if (!made_) return;  // keys made again only cost their making
+    } else {
+      if (made_) {
+        for (size_t b = 0; b < (size_t{1} << (made_bits_ - 3)); ++b)
+          for (unsigned bit = made_[b]; bit; bit &= bit - 1) fresh[b * 8 + __builtin_ctz(bit)] = 0xFF;
+      }
+      delete[] made_;
+      made_ = fresh;
+      made_bits_ = bits;
+    }
+  }
+  const size_t m = static_cast<size_t>(h >> (64 - made_bits_));
+  made_[m >> 3] = static_cast<uint8_t>(made_[m >> 3] | 1u << (m & 7));
+  ++made_count_;
+}
+
+bool KeyInternCache::was_made(uint64_t h) const noexcept {
+  if (!made_) return false;
+  const size_t m = static_cast<size_t>(h >> (64 - made_bits_));
+  return made_[m >> 3] >> (m & 7) & 1;
 }
 
 void KeyInternCache::grow() {
@@ -244,25 +283,32 @@ inline PyObject* KeyInternCache::get(std::string_view text) {
   const uint64_t h = hash_bytes(text, seed_);
 #ifndef Py_GIL_DISABLED
   if (text.size() <= kSharedKeyMaxBytes) {
-    if (PyObject* str = find_shared_key(h, text)) return Py_NewRef(str);
+    if (PyObject* str = find_shared_key(h, text)) {
+      // Once the call makes keys, kept ones count as met here too: the
+      // flood may push them out of the kept table before their next use.
+      if (made_) [[unlikely]]
+        mark_made(h);
+      return Py_NewRef(str);
+    }
+    if (interning_keeps_strs_mortal() && is_ascii(text.data(), text.size())) return get_interned(text, h);
   }
 #endif
   return get_unshared(text, h);
 }
 
-PyObject* KeyInternCache::get_unshared(std::string_view text, uint64_t h) {
+KeyInternCache::Slot& KeyInternCache::probe(std::string_view text, uint64_t h) {
   if (!slots_) grow();
   size_t i = h & mask_;
   for (;;) {
-    const Slot& s = slots_[i];
-    if (!s.str) break;
-    if (s.hash == h && s.size == text.size() && same_bytes(s.data, text.data(), text.size()))
-      return Py_NewRef(s.str);
+    Slot& s = slots_[i];
+    if (!s.str || (s.hash == h && s.size == text.size() && same_bytes(s.data, text.data(), text.size()))) return s;
     i = (i + 1) & mask_;
   }
-  PyObject* str = str_from_utf8(text);
-  if (!str) return nullptr;
-  if (interning_keeps_strs_mortal()) PyUnicode_InternInPlace(&str);
+}
+
+// Stores `str` (a new reference is taken) in the empty slot `s` for `h`;
+// false when the str has no UTF-8 form to compare against.
+bool KeyInternCache::keep(Slot& s, uint64_t h, PyObject* str) {
   // The slot compares against the str's own UTF-8 (its data when ASCII, else
   // the UTF-8 form the str keeps once asked), so the cache borrows nothing
   // from the tree being converted, which may be released meanwhile.
@@ -270,14 +316,60 @@ PyObject* KeyInternCache::get_unshared(std::string_view text, uint64_t h) {
   const char* utf8 = PyUnicode_AsUTF8AndSize(str, &n);
   if (!utf8) [[unlikely]] {
     PyErr_Clear();  // not cached; the str itself is fine
-    return str;
+    return false;
   }
-  slots_[i] = Slot{h, utf8, static_cast<size_t>(n), str};  // the cache's reference
+  s = Slot{h, utf8, static_cast<size_t>(n), Py_NewRef(str)};
+  if (++used_ * 8 > (mask_ + 1) * 7) grow();
+  return true;
+}
+
+#ifndef Py_GIL_DISABLED
+// A short ASCII key missing from the kept table, where keys are interned:
+// interning alone makes equal keys one str, so a key met for the first time
+// goes to the kept table only. Documents with one key per record would
+// otherwise fill a call-long table as large as the interpreter's own
+// interned set, a second miss-prone probe per key. A key met again that
+// this call made is also kept for the rest of the call, so that a
+// vocabulary larger than the kept table is not made again at every use;
+// keys made before the call (the same document loaded while its previous
+// result lives) are not.
+PyObject* KeyInternCache::get_interned(std::string_view text, uint64_t h) {
+  if (used_) {
+    Slot& s = probe(text, h);
+    if (s.str) return Py_NewRef(s.str);
+  }
+  PyObject* str = text.size() > 1 ? PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127) : str_from_utf8(text);
+  if (!str) return nullptr;
+  if (text.size() > 1) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+  // Compared by address only: interning releases the str it replaces.
+  const auto made = reinterpret_cast<uintptr_t>(str);
+  PyUnicode_InternInPlace(&str);
+  // Interning that failed (it drops its own errors) leaves the str as made;
+  // then only this call's table keeps equal keys one object.
+  if (!PyUnicode_CHECK_INTERNED(str)) [[unlikely]] {
+    Py_DECREF(str);
+    return get_unshared(text, h);
+  }
+  remember_shared_key(h, str);
+  if (reinterpret_cast<uintptr_t>(str) == made)
+    mark_made(h);
+  else if (was_made(h))
+    (void)keep(probe(text, h), h, str);
+  return str;
+}
+#endif
+
+PyObject* KeyInternCache::get_unshared(std::string_view text, uint64_t h) {
+  Slot& s = probe(text, h);
+  if (s.str) return Py_NewRef(s.str);
+  PyObject* str = str_from_utf8(text);
+  if (!str) return nullptr;
+  if (interning_keeps_strs_mortal()) PyUnicode_InternInPlace(&str);
+  if (!keep(s, h, str)) return str;
 #ifndef Py_GIL_DISABLED
   if (text.size() <= kSharedKeyMaxBytes) remember_shared_key(h, str);
 #endif
-  if (++used_ * 8 > (mask_ + 1) * 7) grow();
-  return Py_NewRef(str);
+  return str;
 }
 
 // ------------------------------------------------------------------ scalars

@@ -49,13 +49,24 @@ class KeyInternCache {
     size_t size;
     PyObject* str;
   };
+  // The slot holding `text`, or the empty slot where it would go.
+  Slot& probe(std::string_view text, uint64_t hash);
+  bool keep(Slot& empty, uint64_t hash, PyObject* str);
   PyObject* get_unshared(std::string_view text, uint64_t hash);
+  PyObject* get_interned(std::string_view text, uint64_t hash);
   void grow();
+  // Marks of the keys this call made, a bit per hash, allocated at the
+  // first key made. No key made here is ever unmarked.
+  void mark_made(uint64_t hash) noexcept;
+  bool was_made(uint64_t hash) const noexcept;
 
   Slot* slots_ = nullptr;
   size_t mask_ = 0;  // capacity - 1
   size_t used_ = 0;
   uint64_t seed_ = 0;
+  uint8_t* made_ = nullptr;
+  unsigned made_bits_ = 0;  // log2 of the number of marks
+  size_t made_count_ = 0;
 };
 
 // The objects a conversion makes are acyclic, so collector passes over the
