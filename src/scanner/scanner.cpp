@@ -75,10 +75,13 @@ TokenizeResult tokenize(Scanner& scanner) {
   // is reserved but never written costs address space only.
   const uint64_t part_n = n;
   if (len > 65536) n = std::max(n, scan_detail::estimate_token_count(scanner.cursor.text, len));
+  // Sized rather than reserved: the tokens are left unwritten
+  // (TokenAllocator), and the first push then finds its room without a
+  // call to make it.
   try {
-    scanner.queue.reserve(n);
+    scanner.queue.resize(n);
   } catch (const std::bad_alloc&) {
-    scanner.queue.reserve(part_n);  // the estimate was too much to ask for: grow instead
+    scanner.queue.resize(part_n);  // the estimate was too much to ask for: grow instead
   }
   advise_huge_pages(scanner.queue.data(), scanner.queue.capacity() * sizeof(Token));
   try {
