@@ -75,10 +75,13 @@ TokenizeResult tokenize(Scanner& scanner) {
   // is reserved but never written costs address space only.
   const uint64_t part_n = n;
   if (len > 65536) n = std::max(n, scan_detail::estimate_token_count(scanner.cursor.text, len));
+  // Sized rather than reserved: the tokens are left unwritten
+  // (TokenAllocator), and the first push then finds its room without a
+  // call to make it.
   try {
-    scanner.queue.reserve(n);
+    scanner.queue.resize(n);
   } catch (const std::bad_alloc&) {
-    scanner.queue.reserve(part_n);  // the estimate was too much to ask for: grow instead
+    scanner.queue.resize(part_n);  // the estimate was too much to ask for: grow instead
   }
   advise_huge_pages(scanner.queue.data(), scanner.queue.capacity() * sizeof(Token));
   try {
@@ -288,7 +291,8 @@ constexpr ByteTable kControlCheck = make_table([](int c) {
 });
 
 // The position of the first byte from `p` that needs a closer look, or
-// where too few bytes remain for a whole block. On x86-64: SSE2 compares,
+// where too few bytes remain for a whole block (on x86-64 only in texts
+// shorter than one: the tail is one block ending at the end). SSE2 compares,
 // or AVX2 where the CPU has it (picked once), two vectors tested together;
 // elsewhere portable vector code.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -333,6 +337,19 @@ uint64_t skip_unsuspicious_sse2(const unsigned char* t, uint64_t p, uint64_t len
     }
     p += 32;
   }
+  // The last bytes in one block ending at the end of the text, the bytes
+  // before `p` in it left out.
+  if (p < len && len >= 32) {
+    const uint64_t w = len - 32;
+    const unsigned m =
+        (static_cast<unsigned>(_mm_movemask_epi8(
+             suspicious16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + w))))) |
+         (static_cast<unsigned>(_mm_movemask_epi8(
+              suspicious16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + w + 16)))))
+          << 16)) &
+        (~0u << (p - w));
+    return m != 0 ? w + static_cast<unsigned>(__builtin_ctz(m)) : len;
+  }
   return p;
 }
 
@@ -361,6 +378,16 @@ uint64_t skip_unsuspicious_sse2(const unsigned char* t, uint64_t p, uint64_t len
         static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(l, _mm256_setzero_si256())));
     if (clean != 0xFFFFFFFFu) return p + static_cast<unsigned>(__builtin_ctz(~clean));
     p += 32;
+  }
+  // The last bytes in one block ending at the end of the text, the bytes
+  // before `p` in it left out.
+  if (p < len && len >= 32) {
+    const uint64_t w = len - 32;
+    const __m256i l = suspicious32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + w)));
+    const unsigned marked =
+        ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(l, _mm256_setzero_si256()))) &
+        (~0u << (p - w));
+    return marked != 0 ? w + static_cast<unsigned>(__builtin_ctz(marked)) : len;
   }
   return p;
 }

@@ -99,6 +99,29 @@ TEST(ScannerErrors, ControlCharactersEveryByteValue) {
   }
 }
 
+// The last bytes of a text are checked in one block ending at its end,
+// which overlaps bytes already passed: an allowed character there (or just
+// before it) is passed once, a refused one after it found at its place.
+TEST(ScannerErrors, ControlCharactersInTheLastBlock) {
+  for (size_t n : {31, 32, 33, 63, 64, 65, 70, 97}) {
+    for (size_t a = 0; a + 2 <= n; ++a) {
+      std::string text(n, 'x');
+      text.replace(a, 2, "\xC2\xA0");
+      qf::Scanner ok(text);
+      ASSERT_TRUE(qf::tokenize(ok).ok()) << n << " " << a;
+      for (size_t b = a + 2; b < n; ++b) {
+        std::string bad = text;
+        bad[b] = '\x01';
+        qf::Scanner s(bad);
+        const qf::TokenizeResult r = qf::tokenize(s);
+        ASSERT_FALSE(r.ok()) << n << " " << a << " " << b;
+        EXPECT_EQ(r.error->span, (qf::Span{0, 0, static_cast<uint32_t>(b - 1), b}))
+            << n << " " << a << " " << b;
+      }
+    }
+  }
+}
+
 TEST(ScannerErrors, Indentation) {
   run_table({
       {"\t- a", "ERR 1:2 a tab cannot be used for indentation"},
