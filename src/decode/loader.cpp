@@ -1,6 +1,7 @@
 #include "decode/loader.hpp"
 
 #include <cassert>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <unordered_map>
@@ -70,11 +71,77 @@ struct AnchorEntry {
 
 using FingerprintSet = std::unordered_set<std::string, SeededStringHash, std::equal_to<>>;
 
+// A stack of values moved by their bytes (what a Value's move is): growing
+// moves the buffer at once, and a finished collection takes its run with one
+// copy (RelocatedBytes), after which the run is forgotten without a
+// destructor call per element.
+template <class T>
+class RelocatingStack {
+ public:
+  RelocatingStack() = default;
+  ~RelocatingStack() { release_memory(); }
+  RelocatingStack(const RelocatingStack&) = delete;
+  RelocatingStack& operator=(const RelocatingStack&) = delete;
+
+  size_t size() const noexcept { return size_; }
+  size_t capacity() const noexcept { return capacity_; }
+  T& operator[](size_t i) noexcept { return data_[i]; }
+
+  T& emplace_back() {
+    if (size_ == capacity_) [[unlikely]]
+      grow();
+    return *::new (static_cast<void*>(data_ + size_++)) T();
+  }
+  void push_back(T&& v) {
+    if (size_ == capacity_) [[unlikely]]
+      grow();
+    ::new (static_cast<void*>(data_ + size_++)) T(std::move(v));
+  }
+  void reserve(size_t n) {
+    if (n > capacity_) reallocate(n);
+  }
+
+  // The elements from `base` on, to be built from (RelocatedBytes) and then
+  // forgotten with forget_from(base).
+  const RelocatedBytes<T>* relocated_from(size_t base) const noexcept {
+    return reinterpret_cast<const RelocatedBytes<T>*>(data_ + base);
+  }
+  const RelocatedBytes<T>* relocated_end() const noexcept {
+    return reinterpret_cast<const RelocatedBytes<T>*>(data_ + size_);
+  }
+  void forget_from(size_t base) noexcept { size_ = base; }
+
+  void clear() noexcept {
+    for (size_t i = 0; i < size_; ++i) data_[i].~T();
+    size_ = 0;
+  }
+  void release_memory() noexcept {
+    clear();
+    std::free(data_);
+    data_ = nullptr;
+    capacity_ = 0;
+  }
+
+ private:
+  [[gnu::noinline]] void grow() { reallocate(capacity_ ? capacity_ * 2 : 32); }
+  void reallocate(size_t n) {
+    if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    void* p = std::realloc(static_cast<void*>(data_), n * sizeof(T));
+    if (!p) throw std::bad_alloc();
+    data_ = static_cast<T*>(p);
+    capacity_ = n;
+  }
+
+  T* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
 // The decoder's work stacks: the items and pairs of the collections under
 // construction.
 struct WorkStacks {
-  std::vector<Value> items;
-  std::vector<ValuePair> pairs;
+  RelocatingStack<Value> items;
+  RelocatingStack<ValuePair> pairs;
   bool busy = false;
 };
 
@@ -103,15 +170,15 @@ class WorkStacksLease {
     constexpr size_t kKeptBytes = 16 * 1024;
     s_->items.clear();  // a failed decode leaves values behind
     s_->pairs.clear();
-    if (s_->items.capacity() * sizeof(Value) > kKeptBytes) std::vector<Value>().swap(s_->items);
-    if (s_->pairs.capacity() * sizeof(ValuePair) > kKeptBytes) std::vector<ValuePair>().swap(s_->pairs);
+    if (s_->items.capacity() * sizeof(Value) > kKeptBytes) s_->items.release_memory();
+    if (s_->pairs.capacity() * sizeof(ValuePair) > kKeptBytes) s_->pairs.release_memory();
     s_->busy = false;
   }
   WorkStacksLease(const WorkStacksLease&) = delete;
   WorkStacksLease& operator=(const WorkStacksLease&) = delete;
 
-  std::vector<Value>& items() noexcept { return s_->items; }
-  std::vector<ValuePair>& pairs() noexcept { return s_->pairs; }
+  RelocatingStack<Value>& items() noexcept { return s_->items; }
+  RelocatingStack<ValuePair>& pairs() noexcept { return s_->pairs; }
 
  private:
   WorkStacks* s_ = nullptr;
@@ -202,8 +269,8 @@ class Decoder {
   // Items and pairs of the collections under construction, stacked; each
   // collection moves its own run into an exactly sized vector when it ends.
   WorkStacksLease stacks_;
-  std::vector<Value>& item_stack_;
-  std::vector<ValuePair>& pair_stack_;
+  RelocatingStack<Value>& item_stack_;
+  RelocatingStack<ValuePair>& pair_stack_;
 
   // Token `i`, or nullptr past the end; a scan error ends the decode.
   const Token* peek(size_t i) {
@@ -572,17 +639,15 @@ class Decoder {
 
   // `out` is Null; it takes the collection's run of the work stack.
   void finish_sequence(size_t base, Value& out) {
-    ValueList items(std::make_move_iterator(item_stack_.begin() + static_cast<ptrdiff_t>(base)),
-                    std::make_move_iterator(item_stack_.end()));
-    item_stack_.resize(base);
+    ValueList items(item_stack_.relocated_from(base), item_stack_.relocated_end());
+    item_stack_.forget_from(base);
     ++made_;
     out.set_sequence(std::move(items));
   }
 
   void finish_mapping(size_t base, Value& out) {
-    PairList pairs(std::make_move_iterator(pair_stack_.begin() + static_cast<ptrdiff_t>(base)),
-                   std::make_move_iterator(pair_stack_.end()));
-    pair_stack_.resize(base);
+    PairList pairs(pair_stack_.relocated_from(base), pair_stack_.relocated_end());
+    pair_stack_.forget_from(base);
     ++made_;
     out.set_mapping(std::move(pairs));
   }

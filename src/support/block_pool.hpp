@@ -9,7 +9,9 @@
 // be freed on another thread than the one that made it.
 #pragma once
 #include <cstddef>
+#include <cstring>
 #include <new>
+#include <utility>
 
 namespace qf {
 
@@ -23,6 +25,12 @@ inline constexpr size_t kCachedBytes = 4 * 1024 * 1024;
 void* allocate(size_t bytes);
 void deallocate(void* p, size_t bytes) noexcept;
 }  // namespace block_pool
+
+// The bytes of a T on its way to a new place (see PoolAllocator::construct).
+template <class T>
+struct RelocatedBytes {
+  alignas(T) unsigned char bytes[sizeof(T)];
+};
 
 // std::allocator stand-in that serves small blocks from the pool. Stateless:
 // every instance can free what any other made.
@@ -39,6 +47,20 @@ struct PoolAllocator {
     return static_cast<T*>(block_pool::allocate(n * sizeof(T)));
   }
   void deallocate(T* p, size_t n) noexcept { block_pool::deallocate(p, n * sizeof(T)); }
+
+  // An element made from RelocatedBytes is a copy of those bytes: for a type
+  // that a byte copy moves (nothing in it points into itself), a vector
+  // built from a run of such elements takes them over in one copy, with no
+  // move and no destructor per element. The run must then be forgotten,
+  // not destroyed.
+  template <class U>
+  void construct(U* p, const RelocatedBytes<U>& from) noexcept {
+    std::memcpy(static_cast<void*>(p), from.bytes, sizeof(U));
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
 
   template <class U>
   friend bool operator==(const PoolAllocator&, const PoolAllocator<U>&) noexcept {
