@@ -194,6 +194,8 @@ class Decoder {
         item_stack_(stacks_.items()),
         pair_stack_(stacks_.pairs()) {
     dup_policy_ = s_.dup_error || s_.dup_warn;
+    key_checks_ = dup_policy_ || s_.reject_complex_keys;
+    yaml11_warn_ = s_.yaml11_warn;
   }
 
   bool merge_seen() const noexcept { return merge_seen_; }
@@ -226,7 +228,7 @@ class Decoder {
           trailing_check();
           reset_document();
           directives_allowed = false;
-          if (kind_at(index_) == TokenKind::DocumentEnd && has(index_)) {
+          if (kind_at(index_) == TokenKind::DocumentEnd) {
             ++index_;
             directives_allowed = true;
           }
@@ -257,6 +259,8 @@ class Decoder {
   const DecodeSettings& s_;
   std::vector<std::string>& warnings_;
   bool dup_policy_ = false;
+  bool key_checks_ = false;  // a duplicate-key or complex-key policy is on
+  bool yaml11_warn_ = false;
   bool merge_seen_ = false;
   size_t index_ = 0;
   uint64_t depth_ = 0;
@@ -322,7 +326,7 @@ class Decoder {
   void read_directive_group() {
     const Span first = tok(index_).span;
     bool yaml_seen = false;
-    while (kind_at(index_) == TokenKind::Directive && has(index_)) {
+    while (kind_at(index_) == TokenKind::Directive) {
       const Token& d = tok(index_);
       std::string_view words[3];
       size_t count = split_words(d.text, words, 3);
@@ -341,7 +345,7 @@ class Decoder {
       }
       ++index_;
     }
-    if (kind_at(index_) != TokenKind::DocumentStart || !has(index_))
+    if (kind_at(index_) != TokenKind::DocumentStart)
       fail("directive must be followed by a document start (---)", first);
   }
 
@@ -498,8 +502,14 @@ class Decoder {
     ++index_;
     const std::string_view text = t.text;
     const ScalarStyle style = t.style;
-    if (s_.yaml11_warn) [[unlikely]]
+    if (yaml11_warn_) [[unlikely]]
       warn_yaml11_ambiguity(t, tag);
+    if (style != ScalarStyle::Plain && !tag) {
+      // Every rule set reads an untagged quoted or block scalar as a string.
+      ++made_;
+      out.set_string(text);
+      return;
+    }
     const Resolution r = resolve_scalar(s_.mode, text, style, tag);
     ++made_;
     assert(out.is_null());
@@ -699,6 +709,11 @@ class Decoder {
 
   // The key policies for the pair just decoded into pair_stack_[slot].
   void check_pair(size_t slot, const Span& span, std::unique_ptr<FingerprintSet>& seen) {
+    if (!key_checks_) return;
+    check_pair_policies(slot, span, seen);
+  }
+  [[gnu::noinline]] void check_pair_policies(size_t slot, const Span& span,
+                                             std::unique_ptr<FingerprintSet>& seen) {
     const Value& key = pair_stack_[slot].key;
     if (s_.reject_complex_keys) [[unlikely]] {
       if (auto err = complex_key_error(true, key, span)) throw DecodeFailure{std::move(*err)};
@@ -709,8 +724,8 @@ class Decoder {
   void decode_mapping(bool flow, Value& out) {
     const size_t base = pair_stack_.size();
     std::unique_ptr<FingerprintSet> seen;
-    while (has(index_)) {
-      const Token& t = tok(index_);
+    while (const Token* next = peek(index_)) {
+      const Token& t = *next;
       switch (t.kind) {
         case TokenKind::StreamEnd:
         case TokenKind::DocumentStart:
@@ -772,8 +787,8 @@ class Decoder {
 
   void decode_sequence(bool flow, Value& out) {
     const size_t base = item_stack_.size();
-    while (has(index_)) {
-      const Token& t = tok(index_);
+    while (const Token* next = peek(index_)) {
+      const Token& t = *next;
       switch (t.kind) {
         case TokenKind::SequenceEntry:
         case TokenKind::FlowEntry: {
@@ -843,19 +858,19 @@ class Decoder {
       }
       return decode_node(false, out);
     }
-    if (k == TokenKind::Key && has(index_)) {
+    if (k == TokenKind::Key) {
       const Span span = tok(index_).span;
       ++index_;
       Value key, value;
       node_or_null(false, key);
-      if (kind_at(index_) == TokenKind::Value && has(index_)) ++index_;
+      if (kind_at(index_) == TokenKind::Value) ++index_;
       node_or_null(false, value);
       if (auto err = complex_key_error(s_.reject_complex_keys, key, span))
         throw DecodeFailure{std::move(*err)};
       out = one_pair_mapping(std::move(key), std::move(value));
       return true;
     }
-    if (k == TokenKind::Value && has(index_)) {
+    if (k == TokenKind::Value) {
       ++index_;
       ++made_;
       Value value;
@@ -865,7 +880,7 @@ class Decoder {
     }
     const Span span = span_at(index_);
     if (!decode_node(false, out)) return false;
-    if (kind_at(index_) == TokenKind::Value && has(index_)) {
+    if (kind_at(index_) == TokenKind::Value) {
       ++index_;
       Value value;
       node_or_null(false, value);
@@ -878,12 +893,11 @@ class Decoder {
 
   void decode_indentless_sequence(Value& out) {
     const size_t base = item_stack_.size();
-    while (kind_at(index_) == TokenKind::SequenceEntry && has(index_)) {
+    while (kind_at(index_) == TokenKind::SequenceEntry) {
       ++index_;
       const TokenKind k = kind_at(index_);
-      if (has(index_) && (k == TokenKind::MappingEnd || k == TokenKind::SequenceEnd ||
-                          k == TokenKind::BlockEnd || k == TokenKind::Key ||
-                          k == TokenKind::SequenceEntry)) {
+      if (k == TokenKind::MappingEnd || k == TokenKind::SequenceEnd || k == TokenKind::BlockEnd ||
+          k == TokenKind::Key || k == TokenKind::SequenceEntry) {
         ++made_;
         item_stack_.emplace_back();
         continue;
@@ -895,7 +909,7 @@ class Decoder {
       Value item;
       if (decode_node(false, item)) item_stack_.push_back(std::move(item));
     }
-    if (kind_at(index_) == TokenKind::MappingEnd && has(index_)) ++index_;
+    if (kind_at(index_) == TokenKind::MappingEnd) ++index_;
     return finish_sequence(base, out);
   }
 };
