@@ -174,7 +174,7 @@ struct ValueReleaser {
   // first; returns the first child that owns children of its own (a
   // container or a tag box), with `next` past it, or nullptr once every
   // child owns nothing. Positions count a mapping's keys and values in turn.
-  static Value* release_leaves(Value& v, size_t& next) noexcept {
+  [[gnu::always_inline]] static Value* release_leaves(Value& v, size_t& next) noexcept {
     auto visit = [](Value& c) noexcept -> bool {
       if (!c.owns_) return false;
       if (c.kind_ >= ValueKind::Sequence) return true;
@@ -193,11 +193,27 @@ struct ValueReleaser {
       }
       case ValueKind::Mapping: {
         ValuePair* pairs = v.pairs_.data();
-        for (const size_t n = v.pairs_.size() * 2; next < n;) {
-          ValuePair& p = pairs[next / 2];
-          Value& c = (next++ & 1) ? p.value : p.key;
-          if (visit(c)) return &c;
+        const size_t n = v.pairs_.size();
+        size_t i = next / 2;
+        if (next & 1) {  // resuming at a value
+          next = 2 * i + 2;
+          if (visit(pairs[i].value)) return &pairs[i].value;
+          ++i;
         }
+        for (; i < n; ++i) {
+          ValuePair& p = pairs[i];
+          // Most pairs own nothing: one test for both.
+          if (!(p.key.owns_ | p.value.owns_)) continue;
+          if (visit(p.key)) {
+            next = 2 * i + 1;
+            return &p.key;
+          }
+          if (visit(p.value)) {
+            next = 2 * i + 2;
+            return &p.value;
+          }
+        }
+        next = 2 * n;
         return nullptr;
       }
       case ValueKind::Tagged:
