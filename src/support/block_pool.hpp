@@ -22,8 +22,57 @@ inline constexpr size_t kMaxPooledBytes = 2048;
 // mappings, so that loading such documents one after another reuses blocks.
 inline constexpr size_t kCachedBytes = 4 * 1024 * 1024;
 
-void* allocate(size_t bytes);
-void deallocate(void* p, size_t bytes) noexcept;
+namespace detail {
+inline constexpr size_t kClasses = kMaxPooledBytes / kGranule;
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+// Plain data with a constant initialiser, so reaching it costs no
+// initialisation check; initial-exec keeps the access a fixed offset from
+// the thread pointer.
+struct Cache {
+  FreeBlock* heads[kClasses];
+  size_t cached_bytes;
+  bool registered;  // the releaser is armed for this thread
+  bool closed;      // the thread is ending: blocks go straight back
+};
+extern constinit __attribute__((tls_model("initial-exec"))) thread_local Cache t_cache;
+
+void* allocate_slow(size_t bytes);
+void deallocate_slow(void* p, size_t bytes) noexcept;
+}  // namespace detail
+
+// The cached case inline (a list pop or push); the rest out of line. A size
+// of 0 wraps to a class past the last one.
+inline void* allocate(size_t bytes) {
+  const size_t k = (bytes - 1) / kGranule;
+  if (k < detail::kClasses) {
+    detail::Cache& c = detail::t_cache;
+    if (detail::FreeBlock* b = c.heads[k]) {
+      c.heads[k] = b->next;
+      c.cached_bytes -= (k + 1) * kGranule;
+      return b;
+    }
+  }
+  return detail::allocate_slow(bytes);
+}
+
+inline void deallocate(void* p, size_t bytes) noexcept {
+  const size_t k = (bytes - 1) / kGranule;
+  detail::Cache& c = detail::t_cache;
+  const size_t size = (k + 1) * kGranule;
+  if (p && k < detail::kClasses && c.registered && !c.closed &&
+      c.cached_bytes + size <= kCachedBytes) {
+    auto* b = static_cast<detail::FreeBlock*>(p);
+    b->next = c.heads[k];
+    c.heads[k] = b;
+    c.cached_bytes += size;
+    return;
+  }
+  detail::deallocate_slow(p, bytes);
+}
 }  // namespace block_pool
 
 // The bytes of a T on its way to a new place (see PoolAllocator::construct).
