@@ -407,7 +407,29 @@ class Decoder {
     }
   }
 
+  // A node without properties, the common case, is dispatched here; the
+  // rest (properties, aliases, empty nodes) out of line.
   bool decode_node_content(bool as_mapping_value, Value& v) {
+    const Token* first = peek(index_);
+    if (!first) return false;
+    switch (first->kind) {
+      case TokenKind::MappingStart:
+        ++index_;
+        decode_mapping(first->flow(), v);
+        return true;
+      case TokenKind::SequenceStart:
+        ++index_;
+        decode_sequence(first->flow(), v);
+        return true;
+      case TokenKind::Scalar:
+        decode_scalar(*first, std::nullopt, v);
+        return true;
+      default:
+        return decode_node_general(as_mapping_value, v);
+    }
+  }
+
+  [[gnu::noinline]] bool decode_node_general(bool as_mapping_value, Value& v) {
     bool has_anchor = false, has_tag = false;
     std::string_view anchor;
     std::string tag;
@@ -498,7 +520,7 @@ class Decoder {
   // directly, so each kind's move is resolved here. The common kinds are
   // handled inline; warnings and the rarer kinds are out of line, which
   // keeps this call cheap.
-  void decode_scalar(const Token& t, ScalarTag tag, Value& out) {
+  [[gnu::always_inline]] void decode_scalar(const Token& t, ScalarTag tag, Value& out) {
     ++index_;
     const std::string_view text = t.text;
     const ScalarStyle style = t.style;
@@ -510,7 +532,7 @@ class Decoder {
       out.set_string(text);
       return;
     }
-    const Resolution r = resolve_scalar(s_.mode, text, style, tag);
+    const Resolution r = resolve(text, style, tag);
     ++made_;
     assert(out.is_null());
     switch (r.kind) {
@@ -535,6 +557,18 @@ class Decoder {
         break;
     }
     decode_rare_scalar(r.kind, text, style, tag, out);
+  }
+
+  // resolve_scalar without its own dispatch call.
+  Resolution resolve(std::string_view text, ScalarStyle style, const ScalarTag& tag) const noexcept {
+    switch (s_.mode) {
+      case ResolverMode::Yaml11:
+        return resolve_yaml11(false, text, style, tag);
+      case ResolverMode::KestilCompat:
+        return resolve_yaml11(true, text, style, tag);
+      default:
+        return resolve_yaml12(text, style, tag);
+    }
   }
 
   bool may_be_timestamp(std::string_view text, ScalarStyle style, const ScalarTag& tag) const {
