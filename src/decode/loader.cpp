@@ -196,6 +196,8 @@ class Decoder {
     dup_policy_ = s_.dup_error || s_.dup_warn;
     key_checks_ = dup_policy_ || s_.reject_complex_keys;
     yaml11_warn_ = s_.yaml11_warn;
+    timestamps_ = s_.timestamps;
+    mode_ = s_.mode;
   }
 
   bool merge_seen() const noexcept { return merge_seen_; }
@@ -261,6 +263,8 @@ class Decoder {
   bool dup_policy_ = false;
   bool key_checks_ = false;  // a duplicate-key or complex-key policy is on
   bool yaml11_warn_ = false;
+  bool timestamps_ = false;
+  ResolverMode mode_ = ResolverMode::Yaml12;
   bool merge_seen_ = false;
   size_t index_ = 0;
   uint64_t depth_ = 0;
@@ -561,7 +565,7 @@ class Decoder {
 
   // resolve_scalar without its own dispatch call.
   Resolution resolve(std::string_view text, ScalarStyle style, const ScalarTag& tag) const noexcept {
-    switch (s_.mode) {
+    switch (mode_) {
       case ResolverMode::Yaml11:
         return resolve_yaml11(false, text, style, tag);
       case ResolverMode::KestilCompat:
@@ -572,7 +576,7 @@ class Decoder {
   }
 
   bool may_be_timestamp(std::string_view text, ScalarStyle style, const ScalarTag& tag) const {
-    return s_.timestamps && !tag && style == ScalarStyle::Plain && !text.empty() &&
+    return timestamps_ && !tag && style == ScalarStyle::Plain && !text.empty() &&
            text[0] >= '0' && text[0] <= '9';
   }
 
