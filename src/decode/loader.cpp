@@ -14,6 +14,7 @@
 #include "resolver/big_int.hpp"
 #include "resolver/timestamp.hpp"
 #include "scanner/scanner.hpp"
+#include "support/hash.hpp"
 #include "support/stack_guard.hpp"
 #include "support/words.hpp"
 
@@ -70,6 +71,62 @@ struct AnchorEntry {
 };
 
 using FingerprintSet = std::unordered_set<std::string, SeededStringHash, std::equal_to<>>;
+
+// A mapping's String keys hashed by their texts. Entries hold offsets into
+// the mapping's run of the work stack, so the index survives the stack
+// moving; the run's start is passed to every call.
+class StringKeyIndex {
+ public:
+  // Whether an indexed key has `text`; if none has, the key at `offset`
+  // (whose text it is) is indexed.
+  bool seen_or_add(const ValuePair* pairs, std::string_view text, size_t offset) {
+    if ((count_ + 1) * 2 > entries_.size()) grow();
+    const auto h = static_cast<uint32_t>(hash_bytes(text));
+    const size_t mask = entries_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+      Entry& e = entries_[i];
+      if (e.offset == kEmpty) {
+        e = Entry{static_cast<uint32_t>(offset), h};
+        ++count_;
+        return false;
+      }
+      if (e.hash == h && pairs[e.offset].key.as_string() == text) return true;
+    }
+  }
+
+ private:
+  struct Entry {
+    uint32_t offset;
+    uint32_t hash;
+  };
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+
+  void grow() {
+    std::vector<Entry> old = std::move(entries_);
+    entries_.assign(old.empty() ? 32 : old.size() * 2, Entry{kEmpty, 0});
+    const size_t mask = entries_.size() - 1;
+    for (const Entry& e : old) {
+      if (e.offset == kEmpty) continue;
+      size_t i = e.hash & mask;
+      while (entries_[i].offset != kEmpty) i = (i + 1) & mask;
+      entries_[i] = e;
+    }
+  }
+
+  std::vector<Entry> entries_;
+  size_t count_ = 0;
+};
+
+// The duplicate-key state of one mapping. While every key so far is a String
+// or a merge marker (which takes no part), two keys are one exactly when
+// their texts are equal: the first few keys are compared directly, later
+// ones through an index of the texts. The first key of another kind turns
+// the mapping to fingerprints, which tell any two keys apart.
+struct KeyCheck {
+  static constexpr size_t kDirectKeys = 8;
+  std::unique_ptr<StringKeyIndex> strings;
+  std::unique_ptr<FingerprintSet> fingerprints;
+};
 
 // A stack of values moved by their bytes (what a Value's move is): growing
 // moves the buffer at once, and a finished collection takes its run with one
@@ -730,13 +787,50 @@ class Decoder {
     (value ? p.value : p.key) = std::move(node);
   }
 
-  void check_duplicate_key(std::unique_ptr<FingerprintSet>& seen, const Value& key,
-                           const Span& span) {
-    if (!dup_policy_ || is_merge_marker(key)) return;
-    if (!seen) seen = std::make_unique<FingerprintSet>();
+  std::string fingerprint(const Value& key) const {
     std::string fp;
     append_key_fingerprint(key, fp, key_tags());
-    if (seen->insert(std::move(fp)).second) return;
+    return fp;
+  }
+
+  // Whether the key at `slot` equals an earlier key of the mapping whose
+  // pairs start at `base` (merge markers excepted); records it if not.
+  bool is_duplicate(KeyCheck& keys, size_t base, size_t slot) {
+    const Value& key = pair_stack_[slot].key;
+    if (!keys.fingerprints) {
+      if (key.is(ValueKind::String)) {
+        const std::string_view text = key.as_string();
+        if (slot - base <= KeyCheck::kDirectKeys) {
+          for (size_t i = base; i < slot; ++i) {
+            const Value& k = pair_stack_[i].key;
+            if (k.is(ValueKind::String) && k.as_string() == text) return true;
+          }
+          return false;
+        }
+        const ValuePair* pairs = &pair_stack_[base];
+        if (!keys.strings) {
+          keys.strings = std::make_unique<StringKeyIndex>();
+          for (size_t i = base; i < slot; ++i) {
+            const Value& k = pair_stack_[i].key;
+            if (k.is(ValueKind::String)) keys.strings->seen_or_add(pairs, k.as_string(), i - base);
+          }
+        }
+        return keys.strings->seen_or_add(pairs, text, slot - base);
+      }
+      keys.fingerprints = std::make_unique<FingerprintSet>();
+      for (size_t i = base; i < slot; ++i) {
+        const Value& k = pair_stack_[i].key;
+        if (!is_merge_marker(k)) keys.fingerprints->insert(fingerprint(k));
+      }
+      keys.strings.reset();
+    }
+    return !keys.fingerprints->insert(fingerprint(key)).second;
+  }
+
+  void check_duplicate_key(KeyCheck& keys, size_t base, size_t slot, const Span& span) {
+    const Value& key = pair_stack_[slot].key;
+    if (!dup_policy_ || is_merge_marker(key)) return;
+    if (!is_duplicate(keys, base, slot)) return;
     std::string shown = duplicate_key_display(key, key_tags());
     if (s_.dup_error)
       fail("duplicate mapping key: " + shown, span, LoadErrorKind::DuplicateKey);
@@ -745,23 +839,24 @@ class Decoder {
                         std::to_string(span.column + 1) + "; keeping the last value");
   }
 
-  // The key policies for the pair just decoded into pair_stack_[slot].
-  void check_pair(size_t slot, const Span& span, std::unique_ptr<FingerprintSet>& seen) {
+  // The key policies for the pair just decoded into pair_stack_[slot] of
+  // the mapping whose pairs start at `base`.
+  void check_pair(KeyCheck& keys, size_t base, size_t slot, const Span& span) {
     if (!key_checks_) return;
-    check_pair_policies(slot, span, seen);
+    check_pair_policies(keys, base, slot, span);
   }
-  [[gnu::noinline]] void check_pair_policies(size_t slot, const Span& span,
-                                             std::unique_ptr<FingerprintSet>& seen) {
-    const Value& key = pair_stack_[slot].key;
+  [[gnu::noinline]] void check_pair_policies(KeyCheck& keys, size_t base, size_t slot,
+                                             const Span& span) {
     if (s_.reject_complex_keys) [[unlikely]] {
-      if (auto err = complex_key_error(true, key, span)) throw DecodeFailure{std::move(*err)};
+      if (auto err = complex_key_error(true, pair_stack_[slot].key, span))
+        throw DecodeFailure{std::move(*err)};
     }
-    check_duplicate_key(seen, key, span);
+    check_duplicate_key(keys, base, slot, span);
   }
 
   void decode_mapping(bool flow, Value& out) {
     const size_t base = pair_stack_.size();
-    std::unique_ptr<FingerprintSet> seen;
+    KeyCheck keys;
     while (const Token* next = peek(index_)) {
       const Token& t = *next;
       switch (t.kind) {
@@ -787,7 +882,7 @@ class Decoder {
           pair_node_or_null(slot, false, true);
           if (kind_at(index_) == TokenKind::Value) ++index_;
           pair_node_or_null(slot, true, true);
-          check_pair(slot, span, seen);
+          check_pair(keys, base, slot, span);
           continue;
         }
         default: {
@@ -814,7 +909,7 @@ class Decoder {
           } else {
             ++made_;
           }
-          check_pair(slot, span, seen);
+          check_pair(keys, base, slot, span);
           if (index_ <= start) return finish_mapping(base, out);
           continue;
         }

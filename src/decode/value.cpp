@@ -24,6 +24,16 @@ const char* value_kind_name(ValueKind kind) noexcept {
 
 // ---- construction ----
 
+void Value::set_heap_text(std::string_view text) {
+  const size_t n = text.size();
+  char* p = static_cast<char*>(block_pool::allocate(n + 1));
+  std::memcpy(p, text.data(), n);
+  p[n] = '\0';
+  heap_text_ = HeapText{p, n};
+  text_len_ = kHeapText;
+  owns_ = true;
+}
+
 Value Value::big_int(std::string_view text, uint8_t radix) {
   Value v;
   v.set_text(text);
