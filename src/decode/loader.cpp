@@ -857,6 +857,21 @@ class Decoder {
     KeyCheck keys;
     while (const Token* next = peek(index_)) {
       const Token& t = *next;
+      // Most entries start with a key: tested before the dispatch.
+      if (t.kind == TokenKind::Key) [[likely]] {
+        const Span span = t.span;
+        ++index_;
+        const size_t slot = pair_stack_.size();
+        pair_stack_.emplace_back();
+        // An explicit key may be a block sequence at the column of its
+        // "?", like a value at the column of its key; its entries end at
+        // the ":".
+        pair_node_or_null(slot, false, true);
+        if (kind_at(index_) == TokenKind::Value) ++index_;
+        pair_node_or_null(slot, true, true);
+        check_pair(keys, base, slot, span);
+        continue;
+      }
       switch (t.kind) {
         case TokenKind::StreamEnd:
         case TokenKind::DocumentStart:
@@ -869,20 +884,6 @@ class Decoder {
         case TokenKind::FlowEntry:
           ++index_;
           continue;
-        case TokenKind::Key: {
-          const Span span = t.span;
-          ++index_;
-          const size_t slot = pair_stack_.size();
-          pair_stack_.emplace_back();
-          // An explicit key may be a block sequence at the column of its
-          // "?", like a value at the column of its key; its entries end at
-          // the ":".
-          pair_node_or_null(slot, false, true);
-          if (kind_at(index_) == TokenKind::Value) ++index_;
-          pair_node_or_null(slot, true, true);
-          check_pair(keys, base, slot, span);
-          continue;
-        }
         default: {
           const size_t start = index_;
           const Span span = t.span;
