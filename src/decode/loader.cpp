@@ -12,6 +12,7 @@
 #include "decode/merge.hpp"
 #include "decode/seeded_hash.hpp"
 #include "resolver/big_int.hpp"
+#include "resolver/plain_first_byte.hpp"
 #include "resolver/timestamp.hpp"
 #include "scanner/scanner.hpp"
 #include "support/hash.hpp"
@@ -255,6 +256,7 @@ class Decoder {
     yaml11_warn_ = s_.yaml11_warn;
     timestamps_ = s_.timestamps;
     mode_ = s_.mode;
+    first_byte_ = resolver_detail::plain_first_byte_table(s_.mode);
   }
 
   bool merge_seen() const noexcept { return merge_seen_; }
@@ -322,6 +324,7 @@ class Decoder {
   bool yaml11_warn_ = false;
   bool timestamps_ = false;
   ResolverMode mode_ = ResolverMode::Yaml12;
+  const uint8_t* first_byte_ = nullptr;  // the rule set's plain first-byte classes
   bool merge_seen_ = false;
   size_t index_ = 0;
   uint64_t depth_ = 0;
@@ -587,8 +590,12 @@ class Decoder {
     const ScalarStyle style = t.style;
     if (yaml11_warn_) [[unlikely]]
       warn_yaml11_ambiguity(t, tag);
-    if (style != ScalarStyle::Plain && !tag) {
-      // Every rule set reads an untagged quoted or block scalar as a string.
+    // Every rule set reads an untagged quoted or block scalar as a string,
+    // and most plain ones by their first byte alone; only the rest reach
+    // the resolver.
+    if (!tag && (style != ScalarStyle::Plain ||
+                 (!text.empty() && first_byte_[static_cast<unsigned char>(text[0])] ==
+                                       resolver_detail::kFirstStr))) {
       ++made_;
       out.set_string(text);
       return;
