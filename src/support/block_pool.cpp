@@ -28,6 +28,7 @@ void release_all(Cache& c) noexcept {
 struct Releaser {
   ~Releaser() {
     t_cache.closed = true;
+    t_cache.keeping = false;
     release_all(t_cache);
   }
 };
@@ -61,6 +62,7 @@ void detail::deallocate_slow(void* p, size_t bytes) noexcept {
     c.registered = true;
     thread_local Releaser releaser;
     (void)releaser;
+    c.keeping = true;
   }
   auto* b = static_cast<FreeBlock*>(p);
   b->next = c.heads[k];
