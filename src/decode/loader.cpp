@@ -591,11 +591,10 @@ class Decoder {
     if (yaml11_warn_) [[unlikely]]
       warn_yaml11_ambiguity(t, tag);
     // Every rule set reads an untagged quoted or block scalar as a string,
-    // and most plain ones by their first byte alone; only the rest reach
-    // the resolver.
+    // and most plain ones by their first byte (and length); only the rest
+    // reach the resolver.
     if (!tag && (style != ScalarStyle::Plain ||
-                 (!text.empty() && first_byte_[static_cast<unsigned char>(text[0])] ==
-                                       resolver_detail::kFirstStr))) {
+                 (!text.empty() && resolver_detail::plain_is_string_early(first_byte_, text)))) {
       ++made_;
       out.set_string(text);
       return;

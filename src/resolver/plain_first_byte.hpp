@@ -1,10 +1,12 @@
 // What the first byte of an untagged plain scalar says under each rule set:
-// most texts (keys above all) are strings by that byte alone, so callers
-// can take them without a call into the resolver. A test holds these tables
+// most texts (keys above all) are strings by that byte alone, or by it and
+// their length, so callers can take them without a call into the resolver. A test holds these tables
 // to the resolvers' full rules.
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "resolver/resolver.hpp"
 
@@ -34,6 +36,17 @@ inline constexpr std::array<uint8_t, 256> kPlainFirstByte11 = [] {
 
 inline const uint8_t* plain_first_byte_table(ResolverMode mode) noexcept {
   return mode == ResolverMode::Yaml12 ? kPlainFirstByte12.data() : kPlainFirstByte11.data();
+}
+
+// The longest null, bool or merge word of any rule set ("false").
+inline constexpr size_t kMaxPlainWord = 5;
+
+// Whether the non-empty untagged plain `text` is a string by its first byte
+// under `table` (one of the above), or by its length after a word's first
+// byte.
+inline bool plain_is_string_early(const uint8_t* table, std::string_view text) noexcept {
+  const uint8_t c = table[static_cast<unsigned char>(text[0])];
+  return c == kFirstStr || (c == kFirstWord && text.size() > kMaxPlainWord);
 }
 
 }  // namespace qf::resolver_detail
