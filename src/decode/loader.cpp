@@ -1,6 +1,7 @@
 #include "decode/loader.hpp"
 
 #include <cassert>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <unordered_map>
@@ -11,8 +12,10 @@
 #include "decode/merge.hpp"
 #include "decode/seeded_hash.hpp"
 #include "resolver/big_int.hpp"
+#include "resolver/plain_first_byte.hpp"
 #include "resolver/timestamp.hpp"
 #include "scanner/scanner.hpp"
+#include "support/hash.hpp"
 #include "support/stack_guard.hpp"
 #include "support/words.hpp"
 
@@ -70,11 +73,133 @@ struct AnchorEntry {
 
 using FingerprintSet = std::unordered_set<std::string, SeededStringHash, std::equal_to<>>;
 
+// A mapping's String keys hashed by their texts. Entries hold offsets into
+// the mapping's run of the work stack, so the index survives the stack
+// moving; the run's start is passed to every call.
+class StringKeyIndex {
+ public:
+  // Whether an indexed key has `text`; if none has, the key at `offset`
+  // (whose text it is) is indexed.
+  bool seen_or_add(const ValuePair* pairs, std::string_view text, size_t offset) {
+    if ((count_ + 1) * 2 > entries_.size()) grow();
+    const auto h = static_cast<uint32_t>(hash_bytes(text));
+    const size_t mask = entries_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+      Entry& e = entries_[i];
+      if (e.offset == kEmpty) {
+        e = Entry{static_cast<uint32_t>(offset), h};
+        ++count_;
+        return false;
+      }
+      if (e.hash == h && pairs[e.offset].key.as_string() == text) return true;
+    }
+  }
+
+ private:
+  struct Entry {
+    uint32_t offset;
+    uint32_t hash;
+  };
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+
+  void grow() {
+    std::vector<Entry> old = std::move(entries_);
+    entries_.assign(old.empty() ? 32 : old.size() * 2, Entry{kEmpty, 0});
+    const size_t mask = entries_.size() - 1;
+    for (const Entry& e : old) {
+      if (e.offset == kEmpty) continue;
+      size_t i = e.hash & mask;
+      while (entries_[i].offset != kEmpty) i = (i + 1) & mask;
+      entries_[i] = e;
+    }
+  }
+
+  std::vector<Entry> entries_;
+  size_t count_ = 0;
+};
+
+// The duplicate-key state of one mapping. While every key so far is a String
+// or a merge marker (which takes no part), two keys are one exactly when
+// their texts are equal: the first few keys are compared directly, later
+// ones through an index of the texts. The first key of another kind turns
+// the mapping to fingerprints, which tell any two keys apart.
+struct KeyCheck {
+  static constexpr size_t kDirectKeys = 8;
+  std::unique_ptr<StringKeyIndex> strings;
+  std::unique_ptr<FingerprintSet> fingerprints;
+};
+
+// A stack of values moved by their bytes (what a Value's move is): growing
+// moves the buffer at once, and a finished collection takes its run with one
+// copy (RelocatedBytes), after which the run is forgotten without a
+// destructor call per element.
+template <class T>
+class RelocatingStack {
+ public:
+  RelocatingStack() = default;
+  ~RelocatingStack() { release_memory(); }
+  RelocatingStack(const RelocatingStack&) = delete;
+  RelocatingStack& operator=(const RelocatingStack&) = delete;
+
+  size_t size() const noexcept { return size_; }
+  size_t capacity() const noexcept { return capacity_; }
+  T& operator[](size_t i) noexcept { return data_[i]; }
+
+  T& emplace_back() {
+    if (size_ == capacity_) [[unlikely]]
+      grow();
+    return *::new (static_cast<void*>(data_ + size_++)) T();
+  }
+  void push_back(T&& v) {
+    if (size_ == capacity_) [[unlikely]]
+      grow();
+    ::new (static_cast<void*>(data_ + size_++)) T(std::move(v));
+  }
+  void reserve(size_t n) {
+    if (n > capacity_) reallocate(n);
+  }
+
+  // The elements from `base` on, to be built from (RelocatedBytes) and then
+  // forgotten with forget_from(base).
+  const RelocatedBytes<T>* relocated_from(size_t base) const noexcept {
+    return reinterpret_cast<const RelocatedBytes<T>*>(data_ + base);
+  }
+  const RelocatedBytes<T>* relocated_end() const noexcept {
+    return reinterpret_cast<const RelocatedBytes<T>*>(data_ + size_);
+  }
+  void forget_from(size_t base) noexcept { size_ = base; }
+
+  void clear() noexcept {
+    for (size_t i = 0; i < size_; ++i) data_[i].~T();
+    size_ = 0;
+  }
+  void release_memory() noexcept {
+    clear();
+    std::free(data_);
+    data_ = nullptr;
+    capacity_ = 0;
+  }
+
+ private:
+  [[gnu::noinline]] void grow() { reallocate(capacity_ ? capacity_ * 2 : 32); }
+  void reallocate(size_t n) {
+    if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    void* p = std::realloc(static_cast<void*>(data_), n * sizeof(T));
+    if (!p) throw std::bad_alloc();
+    data_ = static_cast<T*>(p);
+    capacity_ = n;
+  }
+
+  T* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
 // The decoder's work stacks: the items and pairs of the collections under
 // construction.
 struct WorkStacks {
-  std::vector<Value> items;
-  std::vector<ValuePair> pairs;
+  RelocatingStack<Value> items;
+  RelocatingStack<ValuePair> pairs;
   bool busy = false;
 };
 
@@ -103,15 +228,15 @@ class WorkStacksLease {
     constexpr size_t kKeptBytes = 16 * 1024;
     s_->items.clear();  // a failed decode leaves values behind
     s_->pairs.clear();
-    if (s_->items.capacity() * sizeof(Value) > kKeptBytes) std::vector<Value>().swap(s_->items);
-    if (s_->pairs.capacity() * sizeof(ValuePair) > kKeptBytes) std::vector<ValuePair>().swap(s_->pairs);
+    if (s_->items.capacity() * sizeof(Value) > kKeptBytes) s_->items.release_memory();
+    if (s_->pairs.capacity() * sizeof(ValuePair) > kKeptBytes) s_->pairs.release_memory();
     s_->busy = false;
   }
   WorkStacksLease(const WorkStacksLease&) = delete;
   WorkStacksLease& operator=(const WorkStacksLease&) = delete;
 
-  std::vector<Value>& items() noexcept { return s_->items; }
-  std::vector<ValuePair>& pairs() noexcept { return s_->pairs; }
+  RelocatingStack<Value>& items() noexcept { return s_->items; }
+  RelocatingStack<ValuePair>& pairs() noexcept { return s_->pairs; }
 
  private:
   WorkStacks* s_ = nullptr;
@@ -127,6 +252,11 @@ class Decoder {
         item_stack_(stacks_.items()),
         pair_stack_(stacks_.pairs()) {
     dup_policy_ = s_.dup_error || s_.dup_warn;
+    key_checks_ = dup_policy_ || s_.reject_complex_keys;
+    yaml11_warn_ = s_.yaml11_warn;
+    timestamps_ = s_.timestamps;
+    mode_ = s_.mode;
+    first_byte_ = resolver_detail::plain_first_byte_table(s_.mode);
   }
 
   bool merge_seen() const noexcept { return merge_seen_; }
@@ -159,7 +289,7 @@ class Decoder {
           trailing_check();
           reset_document();
           directives_allowed = false;
-          if (kind_at(index_) == TokenKind::DocumentEnd && has(index_)) {
+          if (kind_at(index_) == TokenKind::DocumentEnd) {
             ++index_;
             directives_allowed = true;
           }
@@ -190,6 +320,11 @@ class Decoder {
   const DecodeSettings& s_;
   std::vector<std::string>& warnings_;
   bool dup_policy_ = false;
+  bool key_checks_ = false;  // a duplicate-key or complex-key policy is on
+  bool yaml11_warn_ = false;
+  bool timestamps_ = false;
+  ResolverMode mode_ = ResolverMode::Yaml12;
+  const uint8_t* first_byte_ = nullptr;  // the rule set's plain first-byte classes
   bool merge_seen_ = false;
   size_t index_ = 0;
   uint64_t depth_ = 0;
@@ -202,8 +337,8 @@ class Decoder {
   // Items and pairs of the collections under construction, stacked; each
   // collection moves its own run into an exactly sized vector when it ends.
   WorkStacksLease stacks_;
-  std::vector<Value>& item_stack_;
-  std::vector<ValuePair>& pair_stack_;
+  RelocatingStack<Value>& item_stack_;
+  RelocatingStack<ValuePair>& pair_stack_;
 
   // Token `i`, or nullptr past the end; a scan error ends the decode.
   const Token* peek(size_t i) {
@@ -255,7 +390,7 @@ class Decoder {
   void read_directive_group() {
     const Span first = tok(index_).span;
     bool yaml_seen = false;
-    while (kind_at(index_) == TokenKind::Directive && has(index_)) {
+    while (kind_at(index_) == TokenKind::Directive) {
       const Token& d = tok(index_);
       std::string_view words[3];
       size_t count = split_words(d.text, words, 3);
@@ -274,7 +409,7 @@ class Decoder {
       }
       ++index_;
     }
-    if (kind_at(index_) != TokenKind::DocumentStart || !has(index_))
+    if (kind_at(index_) != TokenKind::DocumentStart)
       fail("directive must be followed by a document start (---)", first);
   }
 
@@ -336,7 +471,29 @@ class Decoder {
     }
   }
 
+  // A node without properties, the common case, is dispatched here; the
+  // rest (properties, aliases, empty nodes) out of line.
   bool decode_node_content(bool as_mapping_value, Value& v) {
+    const Token* first = peek(index_);
+    if (!first) return false;
+    switch (first->kind) {
+      case TokenKind::MappingStart:
+        ++index_;
+        decode_mapping(first->flow(), v);
+        return true;
+      case TokenKind::SequenceStart:
+        ++index_;
+        decode_sequence(first->flow(), v);
+        return true;
+      case TokenKind::Scalar:
+        decode_scalar(*first, std::nullopt, v);
+        return true;
+      default:
+        return decode_node_general(as_mapping_value, v);
+    }
+  }
+
+  [[gnu::noinline]] bool decode_node_general(bool as_mapping_value, Value& v) {
     bool has_anchor = false, has_tag = false;
     std::string_view anchor;
     std::string tag;
@@ -427,41 +584,60 @@ class Decoder {
   // directly, so each kind's move is resolved here. The common kinds are
   // handled inline; warnings and the rarer kinds are out of line, which
   // keeps this call cheap.
-  void decode_scalar(const Token& t, ScalarTag tag, Value& out) {
+  [[gnu::always_inline]] void decode_scalar(const Token& t, ScalarTag tag, Value& out) {
     ++index_;
     const std::string_view text = t.text;
     const ScalarStyle style = t.style;
-    if (s_.yaml11_warn) [[unlikely]]
+    if (yaml11_warn_) [[unlikely]]
       warn_yaml11_ambiguity(t, tag);
-    const Resolution r = resolve_scalar(s_.mode, text, style, tag);
+    // Every rule set reads an untagged quoted or block scalar as a string,
+    // and most plain ones by their first byte (and length); only the rest
+    // reach the resolver.
+    if (!tag && (style != ScalarStyle::Plain ||
+                 (!text.empty() && resolver_detail::plain_is_string_early(first_byte_, text)))) {
+      ++made_;
+      out.set_string(text);
+      return;
+    }
+    const Resolution r = resolve(text, style, tag);
     ++made_;
     assert(out.is_null());
-    switch (r.kind) {
-      case ResolvedKind::Null:
+    // Tested in order of frequency: a chain of predictable branches rather
+    // than one indirect jump.
+    if (r.kind == ResolvedKind::Str) [[likely]] {
+      if (!may_be_timestamp(text, style, tag)) {
+        out.set_string(text);
         return;
-      case ResolvedKind::Bool:
-        out.set_bool(r.truth);
-        return;
-      case ResolvedKind::Int:
-        out.set_int(r.int_value);
-        return;
-      case ResolvedKind::Float:
-        out.set_float(r.float_value);
-        return;
-      case ResolvedKind::Str:
-        if (!may_be_timestamp(text, style, tag)) {
-          out.set_string(text);
-          return;
-        }
-        break;
-      default:
-        break;
+      }
+    } else if (r.kind == ResolvedKind::Int) {
+      out.set_int(r.int_value);
+      return;
+    } else if (r.kind == ResolvedKind::Bool) {
+      out.set_bool(r.truth);
+      return;
+    } else if (r.kind == ResolvedKind::Null) {
+      return;
+    } else if (r.kind == ResolvedKind::Float) {
+      out.set_float(r.float_value);
+      return;
     }
     decode_rare_scalar(r.kind, text, style, tag, out);
   }
 
+  // resolve_scalar without its own dispatch call.
+  Resolution resolve(std::string_view text, ScalarStyle style, const ScalarTag& tag) const noexcept {
+    switch (mode_) {
+      case ResolverMode::Yaml11:
+        return resolve_yaml11(false, text, style, tag);
+      case ResolverMode::KestilCompat:
+        return resolve_yaml11(true, text, style, tag);
+      default:
+        return resolve_yaml12(text, style, tag);
+    }
+  }
+
   bool may_be_timestamp(std::string_view text, ScalarStyle style, const ScalarTag& tag) const {
-    return s_.timestamps && !tag && style == ScalarStyle::Plain && !text.empty() &&
+    return timestamps_ && !tag && style == ScalarStyle::Plain && !text.empty() &&
            text[0] >= '0' && text[0] <= '9';
   }
 
@@ -572,17 +748,15 @@ class Decoder {
 
   // `out` is Null; it takes the collection's run of the work stack.
   void finish_sequence(size_t base, Value& out) {
-    ValueList items(std::make_move_iterator(item_stack_.begin() + static_cast<ptrdiff_t>(base)),
-                    std::make_move_iterator(item_stack_.end()));
-    item_stack_.resize(base);
+    ValueList items(item_stack_.relocated_from(base), item_stack_.relocated_end());
+    item_stack_.forget_from(base);
     ++made_;
     out.set_sequence(std::move(items));
   }
 
   void finish_mapping(size_t base, Value& out) {
-    PairList pairs(std::make_move_iterator(pair_stack_.begin() + static_cast<ptrdiff_t>(base)),
-                   std::make_move_iterator(pair_stack_.end()));
-    pair_stack_.resize(base);
+    PairList pairs(pair_stack_.relocated_from(base), pair_stack_.relocated_end());
+    pair_stack_.forget_from(base);
     ++made_;
     out.set_mapping(std::move(pairs));
   }
@@ -617,13 +791,50 @@ class Decoder {
     (value ? p.value : p.key) = std::move(node);
   }
 
-  void check_duplicate_key(std::unique_ptr<FingerprintSet>& seen, const Value& key,
-                           const Span& span) {
-    if (!dup_policy_ || is_merge_marker(key)) return;
-    if (!seen) seen = std::make_unique<FingerprintSet>();
+  std::string fingerprint(const Value& key) const {
     std::string fp;
     append_key_fingerprint(key, fp, key_tags());
-    if (seen->insert(std::move(fp)).second) return;
+    return fp;
+  }
+
+  // Whether the key at `slot` equals an earlier key of the mapping whose
+  // pairs start at `base` (merge markers excepted); records it if not.
+  bool is_duplicate(KeyCheck& keys, size_t base, size_t slot) {
+    const Value& key = pair_stack_[slot].key;
+    if (!keys.fingerprints) {
+      if (key.is(ValueKind::String)) {
+        const std::string_view text = key.as_string();
+        if (slot - base <= KeyCheck::kDirectKeys) {
+          for (size_t i = base; i < slot; ++i) {
+            const Value& k = pair_stack_[i].key;
+            if (k.is(ValueKind::String) && k.as_string() == text) return true;
+          }
+          return false;
+        }
+        const ValuePair* pairs = &pair_stack_[base];
+        if (!keys.strings) {
+          keys.strings = std::make_unique<StringKeyIndex>();
+          for (size_t i = base; i < slot; ++i) {
+            const Value& k = pair_stack_[i].key;
+            if (k.is(ValueKind::String)) keys.strings->seen_or_add(pairs, k.as_string(), i - base);
+          }
+        }
+        return keys.strings->seen_or_add(pairs, text, slot - base);
+      }
+      keys.fingerprints = std::make_unique<FingerprintSet>();
+      for (size_t i = base; i < slot; ++i) {
+        const Value& k = pair_stack_[i].key;
+        if (!is_merge_marker(k)) keys.fingerprints->insert(fingerprint(k));
+      }
+      keys.strings.reset();
+    }
+    return !keys.fingerprints->insert(fingerprint(key)).second;
+  }
+
+  void check_duplicate_key(KeyCheck& keys, size_t base, size_t slot, const Span& span) {
+    const Value& key = pair_stack_[slot].key;
+    if (!dup_policy_ || is_merge_marker(key)) return;
+    if (!is_duplicate(keys, base, slot)) return;
     std::string shown = duplicate_key_display(key, key_tags());
     if (s_.dup_error)
       fail("duplicate mapping key: " + shown, span, LoadErrorKind::DuplicateKey);
@@ -632,20 +843,41 @@ class Decoder {
                         std::to_string(span.column + 1) + "; keeping the last value");
   }
 
-  // The key policies for the pair just decoded into pair_stack_[slot].
-  void check_pair(size_t slot, const Span& span, std::unique_ptr<FingerprintSet>& seen) {
-    const Value& key = pair_stack_[slot].key;
+  // The key policies for the pair just decoded into pair_stack_[slot] of
+  // the mapping whose pairs start at `base`.
+  void check_pair(KeyCheck& keys, size_t base, size_t slot, const Span& span) {
+    if (!key_checks_) return;
+    check_pair_policies(keys, base, slot, span);
+  }
+  [[gnu::noinline]] void check_pair_policies(KeyCheck& keys, size_t base, size_t slot,
+                                             const Span& span) {
     if (s_.reject_complex_keys) [[unlikely]] {
-      if (auto err = complex_key_error(true, key, span)) throw DecodeFailure{std::move(*err)};
+      if (auto err = complex_key_error(true, pair_stack_[slot].key, span))
+        throw DecodeFailure{std::move(*err)};
     }
-    check_duplicate_key(seen, key, span);
+    check_duplicate_key(keys, base, slot, span);
   }
 
   void decode_mapping(bool flow, Value& out) {
     const size_t base = pair_stack_.size();
-    std::unique_ptr<FingerprintSet> seen;
-    while (has(index_)) {
-      const Token& t = tok(index_);
+    KeyCheck keys;
+    while (const Token* next = peek(index_)) {
+      const Token& t = *next;
+      // Most entries start with a key: tested before the dispatch.
+      if (t.kind == TokenKind::Key) [[likely]] {
+        const Span span = t.span;
+        ++index_;
+        const size_t slot = pair_stack_.size();
+        pair_stack_.emplace_back();
+        // An explicit key may be a block sequence at the column of its
+        // "?", like a value at the column of its key; its entries end at
+        // the ":".
+        pair_node_or_null(slot, false, true);
+        if (kind_at(index_) == TokenKind::Value) ++index_;
+        pair_node_or_null(slot, true, true);
+        check_pair(keys, base, slot, span);
+        continue;
+      }
       switch (t.kind) {
         case TokenKind::StreamEnd:
         case TokenKind::DocumentStart:
@@ -658,20 +890,6 @@ class Decoder {
         case TokenKind::FlowEntry:
           ++index_;
           continue;
-        case TokenKind::Key: {
-          const Span span = t.span;
-          ++index_;
-          const size_t slot = pair_stack_.size();
-          pair_stack_.emplace_back();
-          // An explicit key may be a block sequence at the column of its
-          // "?", like a value at the column of its key; its entries end at
-          // the ":".
-          pair_node_or_null(slot, false, true);
-          if (kind_at(index_) == TokenKind::Value) ++index_;
-          pair_node_or_null(slot, true, true);
-          check_pair(slot, span, seen);
-          continue;
-        }
         default: {
           const size_t start = index_;
           const Span span = t.span;
@@ -696,7 +914,7 @@ class Decoder {
           } else {
             ++made_;
           }
-          check_pair(slot, span, seen);
+          check_pair(keys, base, slot, span);
           if (index_ <= start) return finish_mapping(base, out);
           continue;
         }
@@ -707,8 +925,8 @@ class Decoder {
 
   void decode_sequence(bool flow, Value& out) {
     const size_t base = item_stack_.size();
-    while (has(index_)) {
-      const Token& t = tok(index_);
+    while (const Token* next = peek(index_)) {
+      const Token& t = *next;
       switch (t.kind) {
         case TokenKind::SequenceEntry:
         case TokenKind::FlowEntry: {
@@ -778,19 +996,19 @@ class Decoder {
       }
       return decode_node(false, out);
     }
-    if (k == TokenKind::Key && has(index_)) {
+    if (k == TokenKind::Key) {
       const Span span = tok(index_).span;
       ++index_;
       Value key, value;
       node_or_null(false, key);
-      if (kind_at(index_) == TokenKind::Value && has(index_)) ++index_;
+      if (kind_at(index_) == TokenKind::Value) ++index_;
       node_or_null(false, value);
       if (auto err = complex_key_error(s_.reject_complex_keys, key, span))
         throw DecodeFailure{std::move(*err)};
       out = one_pair_mapping(std::move(key), std::move(value));
       return true;
     }
-    if (k == TokenKind::Value && has(index_)) {
+    if (k == TokenKind::Value) {
       ++index_;
       ++made_;
       Value value;
@@ -800,7 +1018,7 @@ class Decoder {
     }
     const Span span = span_at(index_);
     if (!decode_node(false, out)) return false;
-    if (kind_at(index_) == TokenKind::Value && has(index_)) {
+    if (kind_at(index_) == TokenKind::Value) {
       ++index_;
       Value value;
       node_or_null(false, value);
@@ -813,12 +1031,11 @@ class Decoder {
 
   void decode_indentless_sequence(Value& out) {
     const size_t base = item_stack_.size();
-    while (kind_at(index_) == TokenKind::SequenceEntry && has(index_)) {
+    while (kind_at(index_) == TokenKind::SequenceEntry) {
       ++index_;
       const TokenKind k = kind_at(index_);
-      if (has(index_) && (k == TokenKind::MappingEnd || k == TokenKind::SequenceEnd ||
-                          k == TokenKind::BlockEnd || k == TokenKind::Key ||
-                          k == TokenKind::SequenceEntry)) {
+      if (k == TokenKind::MappingEnd || k == TokenKind::SequenceEnd || k == TokenKind::BlockEnd ||
+          k == TokenKind::Key || k == TokenKind::SequenceEntry) {
         ++made_;
         item_stack_.emplace_back();
         continue;
@@ -830,7 +1047,7 @@ class Decoder {
       Value item;
       if (decode_node(false, item)) item_stack_.push_back(std::move(item));
     }
-    if (kind_at(index_) == TokenKind::MappingEnd && has(index_)) ++index_;
+    if (kind_at(index_) == TokenKind::MappingEnd) ++index_;
     return finish_sequence(base, out);
   }
 };

@@ -24,6 +24,16 @@ const char* value_kind_name(ValueKind kind) noexcept {
 
 // ---- construction ----
 
+void Value::set_heap_text(std::string_view text) {
+  const size_t n = text.size();
+  char* p = static_cast<char*>(block_pool::allocate(n + 1));
+  std::memcpy(p, text.data(), n);
+  p[n] = '\0';
+  heap_text_ = HeapText{p, n};
+  text_len_ = kHeapText;
+  owns_ = true;
+}
+
 Value Value::big_int(std::string_view text, uint8_t radix) {
   Value v;
   v.set_text(text);
@@ -144,38 +154,103 @@ struct ValueReleaser {
     root.release_shallow();
   }
 
-  // The next child of `v` from position `next` on that owns a subtree, or
-  // nullptr; `next` moves past it. Positions count a mapping's keys and
-  // values in turn.
-  static Value* next_subtree_child(Value& v, size_t& next) noexcept {
+  // Frees a container's buffer or a tag box whose children own nothing
+  // any more: the buffer goes back as it came, without a destructor call per
+  // element. Leaves `v` Null.
+  static void release_emptied(Value& v) noexcept {
     switch (v.kind_) {
-      case ValueKind::Sequence:
+      case ValueKind::Sequence: {
+        ValueList& items = v.items_;
+        if (Value* p = items.data()) PoolAllocator<Value>().deallocate(p, items.capacity());
+        break;
+      }
+      case ValueKind::Mapping: {
+        PairList& pairs = v.pairs_;
+        if (ValuePair* p = pairs.data()) PoolAllocator<ValuePair>().deallocate(p, pairs.capacity());
+        break;
+      }
+      default:
+        v.release_shallow();
+        return;
+    }
+    v.kind_ = ValueKind::Null;
+    v.aux_ = 0;
+    v.text_len_ = 0;
+    v.owns_ = false;
+    v.int_ = 0;
+  }
+
+  // Releases the owning children of `v` from position `next` on, leaves
+  // first; returns the first child that owns children of its own (a
+  // container or a tag box), with `next` past it, or nullptr once every
+  // child owns nothing. Positions count a mapping's keys and values in turn,
+  // from the last child back (see run).
+  [[gnu::always_inline]] static Value* release_leaves(Value& v, size_t& next) noexcept {
+    auto visit = [](Value& c) noexcept -> bool {
+      if (!c.owns_) return false;
+      if (c.kind_ >= ValueKind::Sequence) return true;
+      c.release_shallow();  // a long text
+      return false;
+    };
+    static_assert(ValueKind::Sequence < ValueKind::Mapping && ValueKind::Mapping < ValueKind::Tagged);
+    switch (v.kind_) {
+      case ValueKind::Sequence: {
+        Value* items = v.items_.data();
         for (const size_t n = v.items_.size(); next < n;) {
-          Value& item = v.items_[next++];
-          if (has_subtree(item)) return &item;
+          Value& c = items[n - 1 - next++];
+          if (visit(c)) return &c;
         }
         return nullptr;
-      case ValueKind::Mapping:
-        for (const size_t n = v.pairs_.size() * 2; next < n;) {
-          ValuePair& p = v.pairs_[next / 2];
-          Value& c = (next++ & 1) ? p.value : p.key;
-          if (has_subtree(c)) return &c;
+      }
+      case ValueKind::Mapping: {
+        ValuePair* pairs = v.pairs_.data();
+        const size_t n = v.pairs_.size();
+        size_t i = next / 2;
+        if (next & 1) {  // resuming at a value
+          ValuePair& p = pairs[n - 1 - i];
+          next = 2 * i + 2;
+          if (visit(p.value)) return &p.value;
+          ++i;
         }
+        for (; i < n; ++i) {
+          ValuePair& p = pairs[n - 1 - i];
+          // Most pairs own nothing: one test for both.
+          if (!(p.key.owns_ | p.value.owns_)) continue;
+          if (visit(p.key)) {
+            next = 2 * i + 1;
+            return &p.key;
+          }
+          if (visit(p.value)) {
+            next = 2 * i + 2;
+            return &p.value;
+          }
+        }
+        next = 2 * n;
         return nullptr;
+      }
       case ValueKind::Tagged:
-        if (next++ == 0 && has_subtree(v.tagged_->inner)) return &v.tagged_->inner;
+        if (next++ == 0 && visit(v.tagged_->inner)) return &v.tagged_->inner;
         return nullptr;
       default:
         return nullptr;
     }
   }
 
-  // Depth first over the containers in place: a container's storage is
-  // freed once each of its children that owns a subtree has been emptied,
-  // so freeing a buffer only ever destroys leaves and emptied values, and
-  // nothing moves. The frames grow with the depth only.
+  // One walk, depth first over the containers in place: each child is
+  // looked at once; leaves are released as they are passed, and a
+  // container's buffer is freed once its last owning child has been
+  // emptied. Nothing moves. The frames grow with the depth only, and live on
+  // the stack for the depths documents have.
+  //
+  // Children go from the last to the first: blocks are made roughly in
+  // document order, so the first ones freed, the ones the block pool keeps,
+  // are the newest, nearest the top of the heap. Kept there they stop the
+  // general allocator from handing a large tree's whole span back to the
+  // system at the end of the walk, only to fault it in again on the next
+  // load (front to back, the kept blocks were the oldest, and every load of
+  // a 20 MB document gave back and re-faulted some 75 MB).
   static void run(Value& root) noexcept {
-    if (!has_subtree(root)) {
+    if (!root.owns_ || root.kind_ < ValueKind::Sequence) {
       root.release_shallow();
       return;
     }
@@ -183,32 +258,42 @@ struct ValueReleaser {
       Value* value;
       size_t next;
     };
-    std::vector<Frame> frames;
-    try {
-      // Under 1 KiB, the size the allocator serves from its per-thread cache.
-      frames.reserve(48);
-      frames.push_back({&root, 0});
-      while (!frames.empty()) {
-        Frame& f = frames.back();
-        if (Value* child = next_subtree_child(*f.value, f.next)) {
-          frames.push_back({child, 0});  // may throw; the tree is whole at every step
-          continue;
+    constexpr size_t kInlineFrames = 64;
+    Frame inline_frames[kInlineFrames];
+    std::vector<Frame> more;  // frames past the inline ones
+    size_t depth = 0;
+    Value* cur = &root;
+    size_t next = 0;
+    for (;;) {
+      if (Value* child = release_leaves(*cur, next)) {
+        if (depth < kInlineFrames) {
+          inline_frames[depth] = {cur, next};
+        } else {
+          try {
+            more.push_back({cur, next});
+          } catch (...) {
+            // The tree is whole at every step: finish without memory.
+            run_without_memory(root);
+            return;
+          }
         }
-        f.value->release_shallow();
-        frames.pop_back();
+        ++depth;
+        cur = child;
+        next = 0;
+        continue;
       }
-    } catch (...) {
-      run_without_memory(root);
+      release_emptied(*cur);
+      if (depth == 0) return;
+      --depth;
+      const Frame f = depth < kInlineFrames ? inline_frames[depth] : more.back();
+      if (depth >= kInlineFrames) more.pop_back();
+      cur = f.value;
+      next = f.next;
     }
   }
 };
 
-void Value::release_slow() noexcept {
-  if (has_subtree(*this))
-    ValueReleaser::run(*this);
-  else
-    release_shallow();
-}
+void Value::release_slow() noexcept { ValueReleaser::run(*this); }
 
 void drop_value_tree(Value&& value) noexcept {
   Value v = std::move(value);

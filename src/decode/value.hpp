@@ -188,21 +188,19 @@ class Value {
       d[n - 1] = s[n - 1];
     }
   }
-  void set_text(std::string_view text) {
+  // Short texts inline at every call (the loader's hot path), long ones
+  // out of line.
+  [[gnu::always_inline]] void set_text(std::string_view text) {
     const size_t n = text.size();
-    if (n <= kInlineText) {
+    if (n <= kInlineText) [[likely]] {
       copy_short_text(inline_text_, text.data(), n);
       inline_text_[n] = '\0';
       text_len_ = static_cast<uint8_t>(n);
       return;
     }
-    char* p = static_cast<char*>(block_pool::allocate(n + 1));
-    std::memcpy(p, text.data(), n);
-    p[n] = '\0';
-    heap_text_ = HeapText{p, n};
-    text_len_ = kHeapText;
-    owns_ = true;
+    set_heap_text(text);
   }
+  void set_heap_text(std::string_view text);
   std::string_view text() const noexcept {
     return text_len_ != kHeapText ? std::string_view(inline_text_, text_len_)
                                   : std::string_view(heap_text_.data, heap_text_.size);

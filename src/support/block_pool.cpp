@@ -4,24 +4,14 @@
 
 namespace qf::block_pool {
 
+constinit __attribute__((tls_model("initial-exec"))) thread_local detail::Cache detail::t_cache{};
+
 namespace {
 
-constexpr size_t kClasses = kMaxPooledBytes / kGranule;
-
-struct FreeBlock {
-  FreeBlock* next;
-};
-
-// Plain data, so reaching it costs no initialisation check; initial-exec
-// keeps the access a fixed offset from the thread pointer.
-struct Cache {
-  FreeBlock* heads[kClasses];
-  size_t cached_bytes;
-  bool registered;  // the releaser below is armed for this thread
-  bool closed;      // the thread is ending: blocks go straight back
-};
-
-__attribute__((tls_model("initial-exec"))) thread_local Cache t_cache;
+using detail::Cache;
+using detail::FreeBlock;
+using detail::kClasses;
+using detail::t_cache;
 
 void release_all(Cache& c) noexcept {
   for (FreeBlock*& head : c.heads) {
@@ -38,6 +28,7 @@ void release_all(Cache& c) noexcept {
 struct Releaser {
   ~Releaser() {
     t_cache.closed = true;
+    t_cache.keeping = false;
     release_all(t_cache);
   }
 };
@@ -46,19 +37,15 @@ inline size_t class_of(size_t bytes) noexcept { return (bytes - 1) / kGranule; }
 
 }  // namespace
 
-void* allocate(size_t bytes) {
+// A size past the pooled ones, or an empty list.
+void* detail::allocate_slow(size_t bytes) {
   if (bytes == 0 || bytes > kMaxPooledBytes) return ::operator new(bytes);
-  const size_t k = class_of(bytes);
-  Cache& c = t_cache;
-  if (FreeBlock* b = c.heads[k]) {
-    c.heads[k] = b->next;
-    c.cached_bytes -= (k + 1) * kGranule;
-    return b;
-  }
-  return ::operator new((k + 1) * kGranule);
+  return ::operator new((class_of(bytes) + 1) * kGranule);
 }
 
-void deallocate(void* p, size_t bytes) noexcept {
+// A size past the pooled ones, a full cache, a closing thread, or the first
+// block a thread gives back (which arms its releaser).
+void detail::deallocate_slow(void* p, size_t bytes) noexcept {
   if (!p) return;
   if (bytes == 0 || bytes > kMaxPooledBytes) {
     ::operator delete(p);
@@ -71,10 +58,11 @@ void deallocate(void* p, size_t bytes) noexcept {
     ::operator delete(p);
     return;
   }
-  if (!c.registered) [[unlikely]] {
+  if (!c.registered) {
     c.registered = true;
     thread_local Releaser releaser;
     (void)releaser;
+    c.keeping = true;
   }
   auto* b = static_cast<FreeBlock*>(p);
   b->next = c.heads[k];

@@ -167,6 +167,29 @@ TEST(Scalars, TimestampsOnlyWhenAskedAndOnlyPlainUntagged) {
   run_table({{"2001-02-03", "\"2001-02-03\""}});
 }
 
+// Quoted and block scalars without a tag are strings under every rule set,
+// whatever their text would mean plain; a tag still decides.
+TEST(Scalars, QuotedAndBlockScalarsAreStringsInEveryMode) {
+  const char* words[] = {"null", "~", "true", "yes", "on", "1", "0x1f", "0o17", "1_000", "1.5",
+                         ".inf", ".nan", "<<", "2001-02-03", "1:30", "=", ""};
+  for (unsigned k = 0; k < 6; ++k) {
+    DecodeSettings s;
+    s.mode = static_cast<ResolverMode>(k % 3);
+    s.timestamps = k >= 3;
+    for (const char* w : words) {
+      const std::string word = w;
+      const std::string quoted = "\"" + word + "\"";
+      EXPECT_EQ(docs("- '" + word + "'\n- " + quoted + "\n- |-\n  " + word + "\n- >-\n  " + word +
+                         "\n- {'" + word + "': " + quoted + "}\n",
+                     s),
+                "[" + quoted + ", " + quoted + ", " + quoted + ", " + quoted + ", {" + quoted + ": " +
+                    quoted + "}]")
+          << word << " mode " << k;
+    }
+    EXPECT_EQ(docs("- !!int '1'\n- !!bool \"true\"\n- !!null |-\n  null\n", s), "[1, true, null]");
+  }
+}
+
 TEST(Scalars, BigIntegersStayCanonical) {
   run_table({
       {"9223372036854775807", "9223372036854775807"},

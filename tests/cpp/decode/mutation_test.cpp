@@ -1,15 +1,19 @@
 // No input crashes or hangs the loader: the suite's texts, mutated at random
 // with YAML's indicator characters, and random token soups go through
-// decode_documents under every mode and policy.
+// decode_documents under every mode and policy. The duplicate keys it finds
+// agree with fingerprints of every key on those texts, the corpus and
+// generated mappings.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "decode/keys.hpp"
 #include "decode/loader.hpp"
 #include "decode/merge.hpp"
 
@@ -17,12 +21,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> suite_texts() {
+// The suite's texts, or with `corpus` the corpus files.
+std::vector<std::string> suite_texts(bool corpus = false) {
   std::vector<std::string> texts;
-  fs::path root = fs::path(QF_SOURCE_DIR) / ".." / "shared" / "yaml-test-suite";
+  fs::path root = fs::path(QF_SOURCE_DIR) / ".." / "shared" / (corpus ? "corpus" : "yaml-test-suite");
   if (!fs::exists(root)) return texts;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (!e.is_regular_file() || e.path().filename() != "in.yaml") continue;
+    if (!e.is_regular_file()) continue;
+    const fs::path ext = e.path().extension();
+    if (corpus ? ext != ".yaml" && ext != ".yml" : e.path().filename() != "in.yaml") continue;
     std::ifstream in(e.path(), std::ios::binary);
     std::ostringstream ss;
     ss << in.rdbuf();
@@ -120,6 +127,109 @@ TEST(Robustness, TokenSoup) {
     size_t n = 1 + rng() % 30;
     for (size_t j = 0; j < n; ++j) t += pieces[rng() % std::size(pieces)];
     check(t, settings_for(i));
+    if (HasFatalFailure()) return;
+  }
+}
+
+// The duplicate keys a load reported, as its warnings show them.
+std::vector<std::string> reported_duplicates(const qf::DecodedStream& out) {
+  static const std::string head = "duplicate mapping key '";
+  std::vector<std::string> shown;
+  for (const std::string& w : out.warnings) {
+    if (!w.starts_with(head)) continue;
+    shown.push_back(w.substr(head.size(), w.rfind("' at line ") - head.size()));
+  }
+  return shown;
+}
+
+// The same found afresh in the loaded tree by fingerprints, in the loader's
+// order: a pair is checked after its key and value, against the earlier keys
+// of its mapping.
+void fingerprint_duplicates(const qf::Value& v, qf::KeyTags tags, std::vector<std::string>& shown) {
+  switch (v.kind()) {
+    case qf::ValueKind::Sequence:
+      for (const qf::Value& item : v.items()) fingerprint_duplicates(item, tags, shown);
+      break;
+    case qf::ValueKind::Mapping: {
+      std::set<std::string> seen;
+      for (const qf::ValuePair& p : v.pairs()) {
+        fingerprint_duplicates(p.key, tags, shown);
+        fingerprint_duplicates(p.value, tags, shown);
+        if (qf::is_merge_marker(p.key)) continue;
+        if (!seen.insert(qf::duplicate_key_fingerprint(p.key, tags)).second)
+          shown.push_back(qf::duplicate_key_display(p.key, tags));
+      }
+      break;
+    }
+    case qf::ValueKind::Tagged:
+      fingerprint_duplicates(v.inner(), tags, shown);
+      break;
+    default:
+      break;
+  }
+}
+
+// Under the warning policy and the error policy alike, the loader finds the
+// duplicates fingerprints find. Texts with aliases or merge keys are left
+// out: their trees hold copies and merged pairs the loader never checked.
+void check_duplicates(const std::string& text, unsigned k) {
+  if (text.find('*') != std::string::npos || text.find("<<") != std::string::npos ||
+      text.find("merge") != std::string::npos)
+    return;
+  qf::DecodeSettings s;
+  s.mode = static_cast<qf::ResolverMode>(k % 3);
+  s.timestamps = k & 4;
+  s.custom_tags_dropped = k & 8;
+  s.dup_warn = true;
+  const qf::DecodedStream warned = qf::decode_documents(text, s);
+  if (!warned.ok()) return;
+  const qf::KeyTags tags = s.custom_tags_dropped ? qf::KeyTags::Dropped : qf::KeyTags::Kept;
+  std::vector<std::string> expected;
+  for (const qf::Value& doc : warned.documents) fingerprint_duplicates(doc, tags, expected);
+  ASSERT_EQ(reported_duplicates(warned), expected) << text;
+  s.dup_warn = false;
+  s.dup_error = true;
+  const qf::DecodedStream failed = qf::decode_documents(text, s);
+  if (expected.empty()) {
+    ASSERT_TRUE(failed.ok()) << text;
+  } else {
+    ASSERT_FALSE(failed.ok()) << text;
+    ASSERT_EQ(failed.error->message, "duplicate mapping key: " + expected.front()) << text;
+  }
+}
+
+// A mapping of many keys, mostly texts from a small set so that some repeat,
+// now and then a key of another kind, a long text, or a nested mapping with
+// repeats of its own; in block or flow style.
+std::string generated_mapping(std::mt19937& rng) {
+  static const std::string others[] = {"'k1'", "\"k2\"", "1", "'1'", "1.0", "true", "~", "!t k1",
+                                       "!t k3", "[k1]", "{k1: 1}", "0x1", "2001-02-03",
+                                       "a-text-longer-than-a-value-keeps-inline",
+                                       "'a-text-longer-than-a-value-keeps-inline'"};
+  const bool flow = rng() % 3 == 0;
+  const size_t n = rng() % 40;
+  std::string t = flow ? "{" : "";
+  for (size_t i = 0; i < n; ++i) {
+    std::string key = rng() % 10 == 0 ? others[rng() % std::size(others)] : "k" + std::to_string(rng() % 30);
+    std::string value = rng() % 8 == 0 ? "{k1: a, k2: b, k1: c}" : "v";
+    t += flow ? (i ? ", " : "") + key + ": " + value : key + ": " + value + "\n";
+  }
+  if (flow) t += "}\n";
+  return t;
+}
+
+TEST(DuplicateKeys, AgreeWithFingerprints) {
+  std::vector<std::string> texts = suite_texts();
+  ASSERT_FALSE(texts.empty());
+  const std::vector<std::string> corpus = suite_texts(true);
+  texts.insert(texts.end(), corpus.begin(), corpus.end());
+  std::mt19937 rng(4242);
+  const size_t plain = texts.size();
+  for (size_t i = 0; i < plain; ++i) texts.push_back(mutate(texts[i], rng));
+  for (int i = 0; i < 3000; ++i) texts.push_back(generated_mapping(rng));
+  unsigned k = 0;
+  for (const std::string& t : texts) {
+    check_duplicates(t, k++);
     if (HasFatalFailure()) return;
   }
 }
