@@ -16,6 +16,12 @@
 
 namespace qf::scan_detail {
 
+// The vector routine of the control-character check. Tests run the check
+// through each routine this CPU can run; false where `which` cannot run here
+// (the routine in use is then unchanged).
+enum class ControlCheckRoutine { Best, Sse2, Avx2 };
+bool select_control_check(ControlCheckRoutine which);
+
 struct ScanFailure {
   ScanError error;
 };

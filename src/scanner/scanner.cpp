@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cassert>
 #include <cstdio>
 #include <cstring>
@@ -392,14 +393,36 @@ uint64_t skip_unsuspicious_sse2(const unsigned char* t, uint64_t p, uint64_t len
   return p;
 }
 
-uint64_t skip_unsuspicious(const unsigned char* t, uint64_t p, uint64_t len) {
-  using SkipFn = uint64_t (*)(const unsigned char*, uint64_t, uint64_t);
-  static const SkipFn pick = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? skip_unsuspicious_avx2 : skip_unsuspicious_sse2;
-  }();
-  return pick(t, p, len);
+using SkipFn = uint64_t (*)(const unsigned char*, uint64_t, uint64_t);
+
+bool has_avx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
 }
+
+SkipFn best_skip() { return has_avx2() ? skip_unsuspicious_avx2 : skip_unsuspicious_sse2; }
+
+// Picked once at load; tests may switch it to run every routine this CPU has.
+std::atomic<SkipFn> g_skip{best_skip()};
+
+uint64_t skip_unsuspicious(const unsigned char* t, uint64_t p, uint64_t len) {
+  return g_skip.load(std::memory_order_relaxed)(t, p, len);
+}
+}  // namespace
+
+bool select_control_check(ControlCheckRoutine which) {
+  SkipFn fn = nullptr;
+  switch (which) {
+    case ControlCheckRoutine::Best: fn = best_skip(); break;
+    case ControlCheckRoutine::Sse2: fn = skip_unsuspicious_sse2; break;
+    case ControlCheckRoutine::Avx2: fn = has_avx2() ? skip_unsuspicious_avx2 : nullptr; break;
+  }
+  if (fn == nullptr) return false;
+  g_skip.store(fn, std::memory_order_relaxed);
+  return true;
+}
+
+namespace {
 #else
 typedef signed char Bytes32 __attribute__((vector_size(32)));
 
@@ -418,6 +441,11 @@ uint64_t skip_unsuspicious(const unsigned char* t, uint64_t p, uint64_t len) {
   }
   return p;
 }
+}  // namespace
+
+bool select_control_check(ControlCheckRoutine which) { return which == ControlCheckRoutine::Best; }
+
+namespace {
 #endif
 }  // namespace
 

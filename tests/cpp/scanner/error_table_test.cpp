@@ -2,6 +2,7 @@
 // counted from 1 as the exception layer reports them).
 #include <gtest/gtest.h>
 
+#include "scanner/scan_engine.hpp"
 #include "token_dump.hpp"
 
 namespace {
@@ -16,48 +17,68 @@ void run_table(const std::vector<Case>& cases) {
     EXPECT_EQ(qf::test::scan_to_string(c.text), c.error) << "input: " << qf::test::escape_text(c.text);
 }
 
+// Runs `body` through every vector routine of the control-character check
+// this CPU has: the machine's best one alone would leave the others untested.
+template <class Body>
+void for_each_control_check(Body body) {
+  using qf::scan_detail::ControlCheckRoutine;
+  bool ran = false;
+  for (ControlCheckRoutine r : {ControlCheckRoutine::Sse2, ControlCheckRoutine::Avx2}) {
+    if (!qf::scan_detail::select_control_check(r)) continue;
+    SCOPED_TRACE(r == ControlCheckRoutine::Sse2 ? "SSE2 routine" : "AVX2 routine");
+    ran = true;
+    body();
+  }
+  qf::scan_detail::select_control_check(ControlCheckRoutine::Best);
+  if (!ran) body();
+}
+
 TEST(ScannerErrors, ControlCharacters) {
-  run_table({
-      {"a\xC2\x86" "b", "ERR 1:2 disallowed control character U+0086"},
-      {"a\n\x01", "ERR 2:1 disallowed control character U+0001"},
-      {"\xEF\xBB\xBF" "ab\x7F", "ERR 1:3 disallowed control character U+007F"},
-      {"a\r\nb\xEF\xBF\xBE", "ERR 2:2 disallowed control character U+FFFE"},
-      {"a\rb\rc\xEF\xBF\xBF", "ERR 3:2 disallowed control character U+FFFF"},
-      {"\xC3\xA9\xC3\xA9\x1B", "ERR 1:3 disallowed control character U+001B"},
-      {"'a\x0Bz'", "ERR 1:3 disallowed control character U+000B"},
-      {"# \x0C", "ERR 1:3 disallowed control character U+000C"},
-      {"a\xC2\x9F", "ERR 1:2 disallowed control character U+009F"},
+  for_each_control_check([] {
+    run_table({
+        {"a\xC2\x86" "b", "ERR 1:2 disallowed control character U+0086"},
+        {"a\n\x01", "ERR 2:1 disallowed control character U+0001"},
+        {"\xEF\xBB\xBF" "ab\x7F", "ERR 1:3 disallowed control character U+007F"},
+        {"a\r\nb\xEF\xBF\xBE", "ERR 2:2 disallowed control character U+FFFE"},
+        {"a\rb\rc\xEF\xBF\xBF", "ERR 3:2 disallowed control character U+FFFF"},
+        {"\xC3\xA9\xC3\xA9\x1B", "ERR 1:3 disallowed control character U+001B"},
+        {"'a\x0Bz'", "ERR 1:3 disallowed control character U+000B"},
+        {"# \x0C", "ERR 1:3 disallowed control character U+000C"},
+        {"a\xC2\x9F", "ERR 1:2 disallowed control character U+009F"},
+    });
+    // U+0000 is refused too, wherever it stands.
+    EXPECT_EQ(qf::test::scan_to_string(std::string_view("ab\0", 3)),
+              "ERR 1:3 disallowed control character U+0000");
+    // Allowed: TAB, line breaks, NEL, BOM inside the text, other C2/EF forms.
+    EXPECT_EQ(qf::test::scan_to_string("a\tb\xC2\x85\xEF\xBB\xBF\xC2\xA0\xEF\xBF\xBD"),
+              "P\"a\\tb\xC2\x85\xEF\xBB\xBF\xC2\xA0\xEF\xBF\xBD\"");
   });
-  // U+0000 is refused too, wherever it stands.
-  EXPECT_EQ(qf::test::scan_to_string(std::string_view("ab\0", 3)),
-            "ERR 1:3 disallowed control character U+0000");
-  // Allowed: TAB, line breaks, NEL, BOM inside the text, other C2/EF forms.
-  EXPECT_EQ(qf::test::scan_to_string("a\tb\xC2\x85\xEF\xBB\xBF\xC2\xA0\xEF\xBF\xBD"),
-            "P\"a\\tb\xC2\x85\xEF\xBB\xBF\xC2\xA0\xEF\xBF\xBD\"");
 }
 
 // The check runs in wide steps; every position within and across them counts.
 TEST(ScannerErrors, ControlCharactersAtEveryOffset) {
-  const char* bad[] = {"\x01", "\x1F", "\x7F", "\xC2\x80", "\xC2\x9F", "\xEF\xBF\xBE", "\xEF\xBF\xBF"};
-  const char* good[] = {"\t", "\xC2\x85", "\xC2\xA0", "\xEF\xBB\xBF", "\xEF\xBF\xBD", "\xC3\xA9"};
-  for (size_t at = 0; at < 40; ++at) {
-    for (const char* b : bad) {
-      std::string text = "#" + std::string(at, 'x') + b + std::string(40, 'y');
-      qf::Scanner s(text);
-      auto r = qf::tokenize(s);
-      ASSERT_FALSE(r.ok()) << at;
-      EXPECT_EQ(r.error->span, (qf::Span{0, 0, static_cast<uint32_t>(at + 1), at + 1})) << at;
+  for_each_control_check([] {
+    const char* bad[] = {"\x01", "\x1F", "\x7F", "\xC2\x80", "\xC2\x9F", "\xEF\xBF\xBE", "\xEF\xBF\xBF"};
+    const char* good[] = {"\t", "\xC2\x85", "\xC2\xA0", "\xEF\xBB\xBF", "\xEF\xBF\xBD", "\xC3\xA9"};
+    for (size_t at = 0; at < 40; ++at) {
+      for (const char* b : bad) {
+        std::string text = "#" + std::string(at, 'x') + b + std::string(40, 'y');
+        qf::Scanner s(text);
+        auto r = qf::tokenize(s);
+        ASSERT_FALSE(r.ok()) << at;
+        EXPECT_EQ(r.error->span, (qf::Span{0, 0, static_cast<uint32_t>(at + 1), at + 1})) << at;
+      }
+      for (const char* g : good) {
+        std::string text = "#" + std::string(at, 'x') + g + std::string(40, 'y') + "\na";
+        qf::Scanner s(text);
+        EXPECT_TRUE(qf::tokenize(s).ok()) << at;
+      }
     }
-    for (const char* g : good) {
-      std::string text = "#" + std::string(at, 'x') + g + std::string(40, 'y') + "\na";
-      qf::Scanner s(text);
-      EXPECT_TRUE(qf::tokenize(s).ok()) << at;
-    }
-  }
-  // A lone lead byte at the very end is not a control character.
-  const std::string tail_text = std::string(20, 'a') + "\xC2";
-  qf::Scanner tail(tail_text);
-  EXPECT_TRUE(qf::tokenize(tail).ok());
+    // A lone lead byte at the very end is not a control character.
+    const std::string tail_text = std::string(20, 'a') + "\xC2";
+    qf::Scanner tail(tail_text);
+    EXPECT_TRUE(qf::tokenize(tail).ok());
+  });
 }
 
 // Every byte value (and every second byte after 0xC2, and the neighbours of
@@ -65,61 +86,65 @@ TEST(ScannerErrors, ControlCharactersAtEveryOffset) {
 // blocks long: the check's byte classes are complete, each refused character
 // found at its exact position.
 TEST(ScannerErrors, ControlCharactersEveryByteValue) {
-  struct Probe {
-    std::string bytes;
-    bool refused;
-  };
-  std::vector<Probe> cases;
-  for (int c = 0; c < 0x80; ++c)
-    cases.push_back({std::string(1, static_cast<char>(c)),
-                     (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F});
-  for (int c = 0x80; c < 0xC0; ++c)
-    cases.push_back({std::string("\xC2") + static_cast<char>(c), c <= 0x9F && c != 0x85});
-  cases.push_back({"\xEF\xBF\xBE", true});
-  cases.push_back({"\xEF\xBF\xBF", true});
-  cases.push_back({"\xEF\xBF\xBD", false});
-  cases.push_back({"\xEF\xBB\xBF", false});
-  cases.push_back({"\xC3\xA9", false});
-  for (const Probe& c : cases) {
-    for (size_t at = 0; at < 140; at += (at < 70 ? 1 : 7)) {
-      std::string text(160, 'x');
-      text[40] = '\n';
-      text.insert(at, c.bytes);
-      qf::Scanner s(text);
-      const qf::TokenizeResult r = qf::tokenize(s);
-      const bool found = r.error && r.error->message.starts_with("disallowed control character");
-      ASSERT_EQ(found, c.refused) << "byte " << int(static_cast<unsigned char>(c.bytes.back()))
-                                  << " at " << at;
-      if (found) {
-        EXPECT_EQ(r.error->span.offset, at);
-        EXPECT_EQ(r.error->span.line, at <= 40 ? 0u : 1u);
-        EXPECT_EQ(r.error->span.column, at <= 40 ? at : at - 41);
+  for_each_control_check([] {
+    struct Probe {
+      std::string bytes;
+      bool refused;
+    };
+    std::vector<Probe> cases;
+    for (int c = 0; c < 0x80; ++c)
+      cases.push_back({std::string(1, static_cast<char>(c)),
+                       (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F});
+    for (int c = 0x80; c < 0xC0; ++c)
+      cases.push_back({std::string("\xC2") + static_cast<char>(c), c <= 0x9F && c != 0x85});
+    cases.push_back({"\xEF\xBF\xBE", true});
+    cases.push_back({"\xEF\xBF\xBF", true});
+    cases.push_back({"\xEF\xBF\xBD", false});
+    cases.push_back({"\xEF\xBB\xBF", false});
+    cases.push_back({"\xC3\xA9", false});
+    for (const Probe& c : cases) {
+      for (size_t at = 0; at < 140; at += (at < 70 ? 1 : 7)) {
+        std::string text(160, 'x');
+        text[40] = '\n';
+        text.insert(at, c.bytes);
+        qf::Scanner s(text);
+        const qf::TokenizeResult r = qf::tokenize(s);
+        const bool found = r.error && r.error->message.starts_with("disallowed control character");
+        ASSERT_EQ(found, c.refused) << "byte " << int(static_cast<unsigned char>(c.bytes.back()))
+                                    << " at " << at;
+        if (found) {
+          EXPECT_EQ(r.error->span.offset, at);
+          EXPECT_EQ(r.error->span.line, at <= 40 ? 0u : 1u);
+          EXPECT_EQ(r.error->span.column, at <= 40 ? at : at - 41);
+        }
       }
     }
-  }
+  });
 }
 
 // The last bytes of a text are checked in one block ending at its end,
 // which overlaps bytes already passed: an allowed character there (or just
 // before it) is passed once, a refused one after it found at its place.
 TEST(ScannerErrors, ControlCharactersInTheLastBlock) {
-  for (size_t n : {31, 32, 33, 63, 64, 65, 70, 97}) {
-    for (size_t a = 0; a + 2 <= n; ++a) {
-      std::string text(n, 'x');
-      text.replace(a, 2, "\xC2\xA0");
-      qf::Scanner ok(text);
-      ASSERT_TRUE(qf::tokenize(ok).ok()) << n << " " << a;
-      for (size_t b = a + 2; b < n; ++b) {
-        std::string bad = text;
-        bad[b] = '\x01';
-        qf::Scanner s(bad);
-        const qf::TokenizeResult r = qf::tokenize(s);
-        ASSERT_FALSE(r.ok()) << n << " " << a << " " << b;
-        EXPECT_EQ(r.error->span, (qf::Span{0, 0, static_cast<uint32_t>(b - 1), b}))
-            << n << " " << a << " " << b;
+  for_each_control_check([] {
+    for (size_t n : {31, 32, 33, 63, 64, 65, 70, 97}) {
+      for (size_t a = 0; a + 2 <= n; ++a) {
+        std::string text(n, 'x');
+        text.replace(a, 2, "\xC2\xA0");
+        qf::Scanner ok(text);
+        ASSERT_TRUE(qf::tokenize(ok).ok()) << n << " " << a;
+        for (size_t b = a + 2; b < n; ++b) {
+          std::string bad = text;
+          bad[b] = '\x01';
+          qf::Scanner s(bad);
+          const qf::TokenizeResult r = qf::tokenize(s);
+          ASSERT_FALSE(r.ok()) << n << " " << a << " " << b;
+          EXPECT_EQ(r.error->span, (qf::Span{0, 0, static_cast<uint32_t>(b - 1), b}))
+              << n << " " << a << " " << b;
+        }
       }
     }
-  }
+  });
 }
 
 TEST(ScannerErrors, Indentation) {
