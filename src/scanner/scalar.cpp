@@ -349,6 +349,12 @@ void append_utf8(std::string& out, char32_t cp) {
       advance_bytes(1);
       skip_one_space();
       s_.simple_key_allowed = true;
+      // "- item", "- key: value": a plain scalar right after the entry is
+      // deeper than the sequence, so the next round would only clear marks.
+      if (kPlainStartAnywhere[c_.cur()]) {
+        s_.dedented = false;
+        return true;
+      }
       s_.after_entry = true;
     } else if (ch == '"')
       scan_double_quoted();
