@@ -394,6 +394,26 @@ void append_utf8(std::string& out, char32_t cp) {
       s_.directives_enabled = false;
       return true;
     }
+    // A dedent to a plain scalar: the closed levels' BlockEnds at the cursor.
+    if (kPlainStartAnywhere[ch] && column < s_.indent && !s_.property_check_pending) {
+      const Span at = c_.span();
+      do {
+        next_slot() = Token{TokenKind::BlockEnd, ScalarStyle::Plain, false,
+                            static_cast<uint32_t>(p), at, std::string_view()};
+        pop_block_level();
+      } while (s_.indent > column);
+      if (s_.in_sequence && column == s_.indent) {
+        next_slot() = Token{TokenKind::BlockEnd, ScalarStyle::Plain, false,
+                            static_cast<uint32_t>(p), at, std::string_view()};
+        pop_block_level();
+      }
+      s_.tab_before = false;
+      s_.dedented = true;
+      s_.after_block_value = false;
+      s_.after_entry = false;
+      s_.directives_enabled = false;
+      return true;
+    }
   }
   return next_plain_in_block_slow();
 }
