@@ -166,6 +166,8 @@ TEST(ScannerFastPaths, SameAsGeneralBetweenSimpleLines) {
       {"- a: 1\n  b: 2\n- c: 3\n  d: 4\n", ""},
       {"a:\n  b:\n    c:\n      d: 1\ne: 2\nf:\n  g: 3\n  h:\n    - i\nj: 4\n", ""},
       {"k:\n- a\n- b\nn: x\nm:\n  - c\n  - d\no: y\n", ""},
+      {"- a: 1\n  b: 2\nn: x\n", ""},
+      {"k:\n  - a:\n      b: 1\n  n: x\n", ""},
       {"- - a\n  - b\n- c\n-   d: 1\n    e: 2\n- f\n", ""},
       {"a: b\nc: - d\n", "a block sequence cannot start on the same line as its mapping key"},
       {"- - a\n - c\n", "a sequence entry is indented past its sequence"},
