@@ -363,8 +363,8 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-// The usual case inline: the next token starts right here, a plain scalar
-// at a column that closes no level.
+// The usual cases inline: the next token starts right here, a plain scalar
+// at a column that closes no level, or one that closes levels by a dedent.
 [[gnu::always_inline]] inline bool ScanEngine::next_plain_in_block() {
   uint64_t p = c_.position;
   const uint64_t len = c_.length;
