@@ -300,24 +300,71 @@ void append_utf8(std::string& out, char32_t cp) {
                        !(column == 0 && (ch == '.' || ch == '%'));
     if (!plain && !entry && ch != '"' && ch != '\'') return false;
     s_.dedented = false;
-    if (s_.indent > column) unroll_indent(column);
-    if (!entry && s_.in_sequence && column == s_.indent) close_block_level();
+    // The levels a dedent closes, and a sequence ended by a line at its own
+    // column that is no entry: BlockEnds at the cursor, written here.
+    if (s_.indent > column || (!entry && s_.in_sequence && column == s_.indent)) {
+      const Span at = c_.span();
+      const uint32_t offset = static_cast<uint32_t>(at.offset);
+      if (s_.indent > column) {
+        do {
+          next_slot() = Token{TokenKind::BlockEnd, ScalarStyle::Plain, false, offset, at,
+                              std::string_view()};
+          pop_block_level();
+        } while (s_.indent > column);
+        s_.dedented = true;
+      }
+      if (!entry && s_.in_sequence && column == s_.indent) {
+        next_slot() = Token{TokenKind::BlockEnd, ScalarStyle::Plain, false, offset, at,
+                            std::string_view()};
+        pop_block_level();
+      }
+    }
     s_.after_block_value = false;
     const bool after_entry = s_.after_entry;
     s_.after_entry = false;
     s_.directives_enabled = false;
     if (plain) return true;
-    if (entry)
-      scan_block_entry(after_entry);
-    else if (ch == '"')
+    if (entry) {
+      // An entry that breaks none of scan_block_entry's rules, written here.
+      const int32_t line = static_cast<int32_t>(c_.line);
+      if (line == s_.implicit_key_line || line == s_.property_line || s_.document_start_line ||
+          (s_.indent < column && s_.in_sequence && !after_entry && s_.dedented)) {
+        scan_block_entry(after_entry);
+        continue;
+      }
+      const Span at = c_.span();
+      const uint32_t offset = static_cast<uint32_t>(at.offset);
+      Token* q = room(2);
+      if (s_.indent < column) {
+        s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
+        s_.indent = column;
+        s_.in_sequence = true;
+        *q++ = Token{TokenKind::SequenceStart, ScalarStyle::Plain, false, offset, at,
+                     std::string_view()};
+        ++s_.queue_size;
+      }
+      *q = Token{TokenKind::SequenceEntry, ScalarStyle::Plain, false, offset, at,
+                 std::string_view()};
+      ++s_.queue_size;
+      advance_bytes(1);
+      skip_one_space();
+      s_.simple_key_allowed = true;
+      // "- item", "- key: value": a plain scalar right after the entry is
+      // deeper than the sequence, so the next round would only clear marks.
+      if (kPlainStartAnywhere[c_.cur()]) {
+        s_.dedented = false;
+        return true;
+      }
+      s_.after_entry = true;
+    } else if (ch == '"')
       scan_double_quoted();
     else
       scan_single_quoted();
   }
 }
 
-// The usual case inline: the next token starts right here, a plain scalar
-// at a column that closes no level.
+// The usual cases inline: the next token starts right here, a plain scalar
+// at a column that closes no level, or one that closes levels by a dedent.
 [[gnu::always_inline]] inline bool ScanEngine::next_plain_in_block() {
   uint64_t p = c_.position;
   const uint64_t len = c_.length;
@@ -342,6 +389,26 @@ void append_utf8(std::string& out, char32_t cp) {
         !(column == s_.indent && s_.in_sequence) && !s_.property_check_pending) {
       s_.tab_before = false;
       s_.dedented = false;
+      s_.after_block_value = false;
+      s_.after_entry = false;
+      s_.directives_enabled = false;
+      return true;
+    }
+    // A dedent to a plain scalar: the closed levels' BlockEnds at the cursor.
+    if (kPlainStartAnywhere[ch] && column < s_.indent && !s_.property_check_pending) {
+      const Span at = c_.span();
+      do {
+        next_slot() = Token{TokenKind::BlockEnd, ScalarStyle::Plain, false,
+                            static_cast<uint32_t>(p), at, std::string_view()};
+        pop_block_level();
+      } while (s_.indent > column);
+      if (s_.in_sequence && column == s_.indent) {
+        next_slot() = Token{TokenKind::BlockEnd, ScalarStyle::Plain, false,
+                            static_cast<uint32_t>(p), at, std::string_view()};
+        pop_block_level();
+      }
+      s_.tab_before = false;
+      s_.dedented = true;
       s_.after_block_value = false;
       s_.after_entry = false;
       s_.directives_enabled = false;

@@ -153,6 +153,34 @@ TEST(ScannerFastPaths, SameAsGeneralOnGeneratedShapes) {
             41);
 }
 
+// What lies between simple lines: dedents by one and by several levels,
+// sequences closed by a key at their column, entries opening and
+// continuing sequences, and the entries that break a rule, each failing
+// where the general road fails.
+TEST(ScannerFastPaths, SameAsGeneralBetweenSimpleLines) {
+  struct Case {
+    const char* text;
+    const char* error;  // empty: scans
+  };
+  const Case cases[] = {
+      {"- a: 1\n  b: 2\n- c: 3\n  d: 4\n", ""},
+      {"a:\n  b:\n    c:\n      d: 1\ne: 2\nf:\n  g: 3\n  h:\n    - i\nj: 4\n", ""},
+      {"k:\n- a\n- b\nn: x\nm:\n  - c\n  - d\no: y\n", ""},
+      {"- a: 1\n  b: 2\nn: x\n", ""},
+      {"k:\n  - a:\n      b: 1\n  n: x\n", ""},
+      {"- - a\n  - b\n- c\n-   d: 1\n    e: 2\n- f\n", ""},
+      {"a: b\nc: - d\n", "a block sequence cannot start on the same line as its mapping key"},
+      {"- - a\n - c\n", "a sequence entry is indented past its sequence"},
+      {"- a: 1\n  b: 2\n - c\n", "a sequence entry is indented past its sequence"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(compare(c.text), "") << c.text;
+    qf::Scanner s(c.text);
+    const qf::TokenizeResult r = qf::tokenize(s);
+    EXPECT_EQ(r.ok() ? std::string() : r.error->message, c.error) << c.text;
+  }
+}
+
 TEST(ScannerFastPaths, SameAsGeneralOnMutatedTexts) {
   std::vector<std::string> seeds = read_texts(QF_SOURCE_DIR "/../shared/yaml-test-suite", true);
   for (std::string& t : read_texts(QF_SOURCE_DIR "/../shared/corpus", false))
