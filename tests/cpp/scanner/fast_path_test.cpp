@@ -11,6 +11,7 @@
 
 #include "../../fuzz/scanner_fuzz_check.hpp"
 #include "../test_files.hpp"
+#include "scanner/scan_engine.hpp"
 #include "scanner/scanner.hpp"
 
 namespace fs = std::filesystem;
@@ -213,6 +214,46 @@ TEST(ScannerFastPaths, SameAsGeneralOnRandomLines) {
     for (size_t k = 0; k < n; ++k) text += alphabet[rng() % alphabet.size()];
     text = qf::fuzz::make_valid_utf8(text);
     ASSERT_EQ(compare(text), "") << text;
+  }
+}
+
+// The token estimate that sizes the vector of large texts, sixteen bytes at
+// a time, against its byte-by-byte definition: unaligned starts, every byte
+// value at every place of a block and its tail, and indicators packed into
+// one byte lane for longer than the lane's sum may run before it is folded.
+TEST(ScannerFastPaths, TokenEstimateSameAsByteByByte) {
+  const auto by_byte = [](const std::string& t, size_t from) {
+    uint64_t sum = 16;
+    for (size_t i = from; i < t.size(); ++i) {
+      const char c = t[i];
+      sum += c == ':' ? 5 : std::string_view(",-[]{}?").find(c) != std::string_view::npos ? 2
+                        : std::string_view("!&*").find(c) != std::string_view::npos   ? 1
+                                                                                      : 0;
+    }
+    return std::min<uint64_t>(sum, (t.size() - from) / 2 + 16);
+  };
+  const auto check = [&](const std::string& t, size_t from) {
+    ASSERT_EQ(qf::scan_detail::estimate_token_count(t.data() + from, t.size() - from),
+              by_byte(t, from))
+        << "from " << from << ": " << t.substr(from, 80);
+  };
+  for (const std::string& t : read_texts(QF_SOURCE_DIR "/../shared/corpus", false))
+    for (size_t from : {0, 1, 7}) check(t, std::min(from, t.size()));
+  for (size_t len : {1, 15, 16, 17, 40}) {
+    for (size_t at = 0; at < len; ++at) {
+      for (int c = 0; c < 256; ++c) {
+        std::string t(len, 'a');
+        t[at] = static_cast<char>(c);
+        check(t, 0);
+      }
+    }
+  }
+  // A ":" every sixteen bytes stays below the clamp, so every one counts.
+  for (size_t phase = 0; phase < 16; ++phase) {
+    std::string t(20000, 'x');
+    for (size_t i = phase; i < t.size(); i += 16) t[i] = ':';
+    check(t, 0);
+    check(t, 3);
   }
 }
 
