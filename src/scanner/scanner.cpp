@@ -67,8 +67,11 @@ TokenizeResult tokenize(Scanner& scanner) {
     result.error = ScanError{"input text too large: 2 GiB or more", scanner.cursor.span()};
     return result;
   }
+  // Texts of a few kilobytes of short keys, entries and flow collections
+  // reach a token every four or five bytes; growing once past the first
+  // room costs more than the room.
   uint64_t n = std::min<uint64_t>(
-      std::max<uint64_t>(std::max<uint64_t>(std::min<uint64_t>(len / 2, 4096), len / 8), 8),
+      std::max<uint64_t>(std::max<uint64_t>(std::min<uint64_t>(len / 2, 4096), len / 4), 8),
       65536);
   // Large texts would otherwise grow the vector by doubling, copying every
   // token several times and holding two buffers at the peak; an estimate
