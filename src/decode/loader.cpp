@@ -866,6 +866,21 @@ class Decoder {
       // Most entries start with a key: tested before the dispatch.
       if (t.kind == TokenKind::Key) [[likely]] {
         const Span span = t.span;
+        // "key: value" of two bare scalars, its tokens already scanned:
+        // stepped through in place of a lookup per token.
+        const Token* k = next + 1;
+        if (k + 3 <= pump_.ready_end() && k[0].kind == TokenKind::Scalar &&
+            k[1].kind == TokenKind::Value && k[2].kind == TokenKind::Scalar &&
+            depth_ < kMaxNestingDepth) {
+          ++index_;
+          const size_t slot = pair_stack_.size();
+          ValuePair& p = pair_stack_.emplace_back();
+          decode_scalar(k[0], std::nullopt, p.key);
+          ++index_;
+          decode_scalar(k[2], std::nullopt, p.value);
+          check_pair(keys, base, slot, span);
+          continue;
+        }
         ++index_;
         const size_t slot = pair_stack_.size();
         pair_stack_.emplace_back();
@@ -930,6 +945,14 @@ class Decoder {
       switch (t.kind) {
         case TokenKind::SequenceEntry:
         case TokenKind::FlowEntry: {
+          // A block entry's bare scalar, already scanned: taken in place.
+          const Token* item_token = next + 1;
+          if (!flow && item_token < pump_.ready_end() && item_token->kind == TokenKind::Scalar &&
+              depth_ < kMaxNestingDepth) {
+            ++index_;
+            decode_scalar(*item_token, std::nullopt, item_stack_.emplace_back());
+            continue;
+          }
           ++index_;
           if (const Token* s = bare_scalar_item_next(flow)) {
             decode_scalar(*s, std::nullopt, item_stack_.emplace_back());
