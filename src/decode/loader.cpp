@@ -865,6 +865,31 @@ class Decoder {
       const Token& t = *next;
       // Most entries start with a key: tested before the dispatch.
       if (t.kind == TokenKind::Key) [[likely]] {
+        // "key: value" of two bare scalars, its tokens already scanned:
+        // stepped through in place of a lookup per token, and so on to the
+        // next such pair. Decoding scalars scans nothing, so the tokens stay
+        // put.
+        const Token* const k = next;  // k[j]: j tokens on from the Key
+        const size_t scanned = static_cast<size_t>(pump_.ready_end() - next);
+        auto bare_pair_at = [&](size_t j) {
+          return j + 4 <= scanned && k[j].kind == TokenKind::Key &&
+                 k[j + 1].kind == TokenKind::Scalar && k[j + 2].kind == TokenKind::Value &&
+                 k[j + 3].kind == TokenKind::Scalar && depth_ < kMaxNestingDepth;
+        };
+        if (bare_pair_at(0)) {
+          size_t j = 0;
+          do {
+            ++index_;
+            const size_t slot = pair_stack_.size();
+            ValuePair& p = pair_stack_.emplace_back();
+            decode_scalar(k[j + 1], std::nullopt, p.key);
+            ++index_;
+            decode_scalar(k[j + 3], std::nullopt, p.value);
+            check_pair(keys, base, slot, k[j].span);
+            j += 4;
+          } while (bare_pair_at(j));
+          continue;
+        }
         const Span span = t.span;
         ++index_;
         const size_t slot = pair_stack_.size();
@@ -930,6 +955,14 @@ class Decoder {
       switch (t.kind) {
         case TokenKind::SequenceEntry:
         case TokenKind::FlowEntry: {
+          // A block entry's bare scalar, already scanned: taken in place.
+          const Token* item_token = next + 1;
+          if (!flow && item_token < pump_.ready_end() && item_token->kind == TokenKind::Scalar &&
+              depth_ < kMaxNestingDepth) {
+            ++index_;
+            decode_scalar(*item_token, std::nullopt, item_stack_.emplace_back());
+            continue;
+          }
           ++index_;
           if (const Token* s = bare_scalar_item_next(flow)) {
             decode_scalar(*s, std::nullopt, item_stack_.emplace_back());

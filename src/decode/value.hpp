@@ -128,7 +128,7 @@ class Value {
     float_ = d;
     kind_ = ValueKind::Float;
   }
-  void set_string(std::string_view text) {
+  [[gnu::always_inline]] void set_string(std::string_view text) {
     set_text(text);
     kind_ = ValueKind::String;
   }

@@ -172,6 +172,9 @@ class TokenPump {
     if (k < ready_) return ready_tokens_ + k;
     return get_slow(i, keep_from);
   }
+  // One past the last token get() hands out without scanning: a reader
+  // holding a token may step through the tokens after it up to here.
+  const Token* ready_end() const noexcept { return ready_tokens_ + ready_; }
   // Scans the rest of the text (dropping its tokens) and returns the scan
   // error, if the text has one.
   const std::optional<ScanError>& finish();

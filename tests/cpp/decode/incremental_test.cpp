@@ -4,6 +4,7 @@
 // token batches, keys pending across a batch) decode as whole-text scans do.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ std::string filler(int lines) {
   for (int i = 0; i < lines; ++i) s += "k" + std::to_string(i) + ": [v, " + std::to_string(i) + "]\n";
   return s;
 }
+
+size_t key_len(int i) { return 1 + std::to_string(i).size(); }
 
 std::string all_docs(const DecodedStream& out) {
   std::string r;
@@ -98,6 +101,67 @@ TEST(IncrementalScan, LongTextsDecodeLikeShortOnes) {
   const DecodedStream out = qf::decode_documents(text, {});
   ASSERT_TRUE(out.ok()) << out.error->message;
   EXPECT_EQ(all_docs(out), expected);
+}
+
+// A pair or entry of bare scalars is read straight from the scanned tokens
+// when all of them are at hand, token by token when it straddles the end of
+// a scan batch. At every length across several batches the trees, the
+// duplicate-key error and the warnings must not tell the two apart.
+TEST(IncrementalScan, BareScalarPairsAndEntriesAtEveryBatchEdge) {
+  struct Shape {
+    const char* yaml;  // after "k<i>:" or "-"
+    const char* rendered;
+  };
+  // Bare scalars of every kind, mixed with nodes that are not bare scalars.
+  const std::vector<Shape> shapes = {
+      {" 7", "7"},           {" true", "true"},       {" ~", "null"},
+      {" 'q'", "\"q\""},    {" two words", "\"two words\""}, {" 1.5", "1.5f"},
+      {"", "null"},          {" [x]", "[\"x\"]"},     {" !!str 9", "\"9\""},
+      {" &a v", "\"v\""},    {"\n  in: 1", "{\"in\": 1}"},
+  };
+  DecodeSettings dup;
+  dup.dup_error = true;
+  DecodeSettings warn;
+  warn.mode = qf::ResolverMode::Yaml11;
+  warn.yaml11_warn = true;
+  for (int n = 1; n <= 300; ++n) {
+    std::string map, map_expected = "{", seq, seq_expected = "[", yes_map;
+    for (int i = 0; i < n; ++i) {
+      const Shape& sh = shapes[size_t(i * 7 + n) % shapes.size()];
+      const std::string key = "k" + std::to_string(i);
+      map += key + ":" + sh.yaml + "\n";
+      seq += std::string("-") + (sh.yaml[0] == '\n' ? " in: 1" : sh.yaml) + "\n";
+      if (i) {
+        map_expected += ", ";
+        seq_expected += ", ";
+      }
+      map_expected += "\"" + key + "\": " + sh.rendered;
+      seq_expected += sh.yaml[0] == '\n' ? "{\"in\": 1}" : sh.rendered;
+      yes_map += key + ": yes\n";
+    }
+    map_expected += "}";
+    seq_expected += "]";
+    DecodedStream out = qf::decode_documents(map, {});
+    ASSERT_TRUE(out.ok()) << n << ": " << out.error->message;
+    EXPECT_EQ(all_docs(out), map_expected + " | ") << n;
+    out = qf::decode_documents(seq, {});
+    ASSERT_TRUE(out.ok()) << n << ": " << out.error->message;
+    EXPECT_EQ(all_docs(out), seq_expected + " | ") << n;
+
+    // The first key again, as the last pair: caught at its own line.
+    out = qf::decode_documents(map + "k0: again\n", dup);
+    ASSERT_FALSE(out.ok()) << n;
+    EXPECT_EQ(out.error->message, "duplicate mapping key: k0") << n;
+    EXPECT_EQ(out.error->span.line, uint32_t(std::count(map.begin(), map.end(), '\n'))) << n;
+    EXPECT_EQ(out.error->span.column, 0u) << n;
+
+    out = qf::decode_documents(yes_map, warn);
+    ASSERT_TRUE(out.ok()) << n;
+    ASSERT_EQ(out.warnings.size(), size_t(n)) << n;
+    EXPECT_EQ(out.warnings.back(), "YAML 1.1 syntax 'yes' resolves as bool in 1.1 but str in 1.2 at line " +
+                                       std::to_string(n) + ", column " + std::to_string(key_len(n - 1) + 3))
+        << n;
+  }
 }
 
 }  // namespace
