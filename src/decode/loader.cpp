@@ -624,16 +624,8 @@ class Decoder {
     decode_rare_scalar(r.kind, text, style, tag, out);
   }
 
-  // resolve_scalar without its own dispatch call.
   Resolution resolve(std::string_view text, ScalarStyle style, const ScalarTag& tag) const noexcept {
-    switch (mode_) {
-      case ResolverMode::Yaml11:
-        return resolve_yaml11(false, text, style, tag);
-      case ResolverMode::KestilCompat:
-        return resolve_yaml11(true, text, style, tag);
-      default:
-        return resolve_yaml12(text, style, tag);
-    }
+    return resolve_scalar(mode_, text, style, tag);
   }
 
   bool may_be_timestamp(std::string_view text, ScalarStyle style, const ScalarTag& tag) const {

@@ -9,18 +9,6 @@ std::string_view resolved_kind_name(ResolvedKind kind) noexcept {
   return i < std::size(kNames) ? kNames[i] : std::string_view("str");
 }
 
-Resolution resolve_scalar(ResolverMode mode, std::string_view text, ScalarStyle style,
-                          ScalarTag tag) noexcept {
-  switch (mode) {
-    case ResolverMode::Yaml11:
-      return resolve_yaml11(false, text, style, tag);
-    case ResolverMode::KestilCompat:
-      return resolve_yaml11(true, text, style, tag);
-    default:
-      return resolve_yaml12(text, style, tag);
-  }
-}
-
 ResolvedScalar make_resolved_scalar(const Resolution& r, std::string_view text) {
   ResolvedScalar out;
   out.kind = r.kind;

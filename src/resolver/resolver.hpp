@@ -67,10 +67,6 @@ struct ResolvedScalar {
   std::string text;
 };
 
-// Mode dispatch: Yaml12 -> resolve_yaml12; Yaml11 -> resolve_yaml11 lenient;
-// KestilCompat -> resolve_yaml11 strict.
-Resolution resolve_scalar(ResolverMode mode, std::string_view text, ScalarStyle style,
-                          ScalarTag tag = std::nullopt) noexcept;
 ResolvedScalar resolve_scalar_owned(ResolverMode mode, std::string_view text, ScalarStyle style,
                                     ScalarTag tag = std::nullopt);
 
@@ -80,6 +76,20 @@ Resolution resolve_yaml11(bool strict, std::string_view text, ScalarStyle style,
                           ScalarTag tag = std::nullopt) noexcept;
 ResolvedScalar resolve_yaml11_owned(bool strict, std::string_view text, ScalarStyle style,
                                     ScalarTag tag = std::nullopt);
+
+// Mode dispatch: Yaml12 -> resolve_yaml12; Yaml11 -> resolve_yaml11 lenient;
+// KestilCompat -> resolve_yaml11 strict. Inline: the loader calls it per scalar.
+inline Resolution resolve_scalar(ResolverMode mode, std::string_view text, ScalarStyle style,
+                                 ScalarTag tag = std::nullopt) noexcept {
+  switch (mode) {
+    case ResolverMode::Yaml11:
+      return resolve_yaml11(false, text, style, tag);
+    case ResolverMode::KestilCompat:
+      return resolve_yaml11(true, text, style, tag);
+    default:
+      return resolve_yaml12(text, style, tag);
+  }
+}
 
 // Turns a borrowed result into the owned form (text = the scalar text).
 ResolvedScalar make_resolved_scalar(const Resolution& r, std::string_view text);

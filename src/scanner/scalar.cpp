@@ -177,24 +177,23 @@ void append_utf8(std::string& out, char32_t cp) {
     return Span{file_id, line, column, offset};
   };
   const bool key_allowed = s_.simple_key_allowed;
-  if (b == '#') {
-    // A comment ends the scalar.
+  // The cursor to the stop, as scanning a plain scalar leaves it.
+  const auto stop_scalar = [&] {
     c_.position = pos;
     c_.column += static_cast<uint32_t>(pos - from);
     s_.simple_key_allowed = false;
     if (s_.possible_key.state != SimpleKeyState::Absent &&
         s_.possible_key.line != static_cast<int32_t>(line))
       s_.possible_key.state = SimpleKeyState::Absent;
+  };
+  if (b == '#') {
+    // A comment ends the scalar.
+    stop_scalar();
     push_text(TokenKind::Scalar, span_at(column0, from), end, view(from, end));
     return PlainLine::Taken;
   }
   if (b == ':') {
-    c_.position = pos;
-    c_.column += static_cast<uint32_t>(pos - from);
-    s_.simple_key_allowed = false;
-    if (s_.possible_key.state != SimpleKeyState::Absent &&
-        s_.possible_key.line != static_cast<int32_t>(line))
-      s_.possible_key.state = SimpleKeyState::Absent;
+    stop_scalar();
     if (!key_allowed) {
       push_text(TokenKind::Scalar, span_at(column0, from), end, view(from, end));
       return PlainLine::Done;
