@@ -231,21 +231,27 @@ inline PyObject* find_shared_key(uint64_t h, std::string_view text) noexcept {
   return nullptr;
 }
 
-void remember_shared_key(uint64_t h, PyObject* str) {
-  if (!PyUnicode_IS_ASCII(str)) return;
-  if (!open_shared_keys()) return;
+// A key the table let go to make room: its reference passes to the caller.
+struct PushedOutKey {
+  uint64_t hash = 0;
+  PyObject* str = nullptr;
+};
+
+[[nodiscard]] PushedOutKey remember_shared_key(uint64_t h, PyObject* str) {
+  if (!PyUnicode_IS_ASCII(str)) return {};
+  if (!open_shared_keys()) return {};
   SharedKeyBucket& b = g_shared_keys[h & (kSharedKeyBuckets - 1)];
   size_t w = 0;
   while (w < kSharedKeyWays && b.str[w]) ++w;
   if (w == kSharedKeyWays) {
     const uint32_t n = ++g_shared_key_full_misses;
-    if (n & 3) return;
+    if (n & 3) return {};
     w = (n >> 2) & (kSharedKeyWays - 1);
   }
-  PyObject* old = b.str[w];
+  const PushedOutKey out{b.hash[w], b.str[w]};
   b.hash[w] = h;
   b.str[w] = Py_NewRef(str);
-  Py_XDECREF(old);
+  return out;
 }
 #endif
 
@@ -350,7 +356,8 @@ PyObject* KeyInternCache::get_interned(std::string_view text, uint64_t h) {
     Py_DECREF(str);
     return get_unshared(text, h);
   }
-  remember_shared_key(h, str);
+  // Interning keeps a pushed-out key one str with its next use.
+  Py_XDECREF(remember_shared_key(h, str).str);
   if (reinterpret_cast<uintptr_t>(str) == made)
     mark_made(h);
   else if (was_made(h))
@@ -367,7 +374,19 @@ PyObject* KeyInternCache::get_unshared(std::string_view text, uint64_t h) {
   if (interning_keeps_strs_mortal()) PyUnicode_InternInPlace(&str);
   if (!keep(s, h, str)) return str;
 #ifndef Py_GIL_DISABLED
-  if (text.size() <= kSharedKeyMaxBytes) remember_shared_key(h, str);
+  if (text.size() <= kSharedKeyMaxBytes) {
+    const PushedOutKey out = remember_shared_key(h, str);
+    // Without interning, a kept key this call may already have handed out
+    // stays one str only through this call's table: made again on its next
+    // use, the same field name would be two objects in one result.
+    if (out.str && !interning_keeps_strs_mortal()) {
+      const std::string_view old_text(static_cast<const char*>(PyUnicode_DATA(out.str)),
+                                      static_cast<size_t>(PyUnicode_GET_LENGTH(out.str)));
+      Slot& e = probe(old_text, out.hash);
+      if (!e.str) (void)keep(e, out.hash, out.str);
+    }
+    Py_XDECREF(out.str);
+  }
 #endif
   return str;
 }
