@@ -1,7 +1,7 @@
 // What the first byte of an untagged plain scalar says under each rule set:
 // most texts (keys above all) are strings by that byte alone, or by it and
-// their length, so callers can take them without a call into the resolver. A test holds these tables
-// to the resolvers' full rules.
+// their length, so callers can take them without a call into the resolver.
+// The resolvers dispatch on the same tables.
 #pragma once
 #include <array>
 #include <cstddef>

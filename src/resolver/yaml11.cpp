@@ -1,9 +1,9 @@
 // YAML 1.1 resolution, lenient (Yaml11) and strict (KestilCompat).
-#include <array>
 #include <string>
 
 #include "resolver/char_class.hpp"
 #include "resolver/numbers.hpp"
+#include "resolver/plain_first_byte.hpp"
 #include "resolver/resolution_util.hpp"
 #include "resolver/resolver.hpp"
 
@@ -158,17 +158,6 @@ std::optional<double> yaml11_base60_float(std::string_view s) noexcept {
 
 namespace {
 
-enum : uint8_t { kStr = 0, kWord = 1, kNumber = 2 };
-
-constexpr std::array<uint8_t, 256> kFirstByte11 = [] {
-  std::array<uint8_t, 256> t{};
-  for (char c : {'~', 'n', 'N', 't', 'T', 'f', 'F', '<', 'y', 'Y', 'o', 'O'})
-    t[static_cast<unsigned char>(c)] = kWord;
-  for (int c = '0'; c <= '9'; ++c) t[c] = kNumber;
-  for (char c : {'+', '-', '.', '_'}) t[static_cast<unsigned char>(c)] = kNumber;
-  return t;
-}();
-
 Resolution tagged_float11(std::string_view text) noexcept {
   if (auto f = parse_special_float(text)) return float_result(*f);
   std::string storage;
@@ -243,14 +232,14 @@ Resolution resolve_yaml11(bool strict, std::string_view text, ScalarStyle style,
   if (tag) return resolve_yaml11_tagged(strict, text, *tag);
   if (style != ScalarStyle::Plain) return str_result();
   if (text.empty()) return null_result();
-  switch (kFirstByte11[static_cast<unsigned char>(text[0])]) {
-    case kWord: {
+  switch (resolver_detail::kPlainFirstByte11[static_cast<unsigned char>(text[0])]) {
+    case resolver_detail::kFirstWord: {
       if (is_null_word(text)) return null_result();
       if (text.size() == 2 && text[0] == '<' && text[1] == '<') return kind_only(ResolvedKind::Merge);
       if (auto b = yaml11_bool(text, strict)) return bool_result(*b);
       return str_result();
     }
-    case kNumber:
+    case resolver_detail::kFirstNumber:
       return resolve_number11(strict, text);
     default:
       return str_result();

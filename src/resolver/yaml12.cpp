@@ -1,8 +1,8 @@
 // YAML 1.2 core schema resolution.
-#include <array>
 
 #include "resolver/char_class.hpp"
 #include "resolver/numbers.hpp"
+#include "resolver/plain_first_byte.hpp"
 #include "resolver/resolution_util.hpp"
 #include "resolver/resolver.hpp"
 
@@ -54,18 +54,6 @@ std::optional<int64_t> yaml12_int_value(std::string_view text) noexcept {
 
 namespace {
 
-// First-byte classes of untagged plain scalars: most texts are decided as
-// strings by their first byte alone.
-enum : uint8_t { kStr = 0, kWord = 1, kNumber = 2 };
-
-constexpr std::array<uint8_t, 256> kFirstByte12 = [] {
-  std::array<uint8_t, 256> t{};
-  for (char c : {'~', 'n', 'N', 't', 'T', 'f', 'F', '<'}) t[static_cast<unsigned char>(c)] = kWord;
-  for (int c = '0'; c <= '9'; ++c) t[c] = kNumber;
-  for (char c : {'+', '-', '.'}) t[static_cast<unsigned char>(c)] = kNumber;
-  return t;
-}();
-
 Resolution resolve_yaml12_tagged(std::string_view text, std::string_view tag) noexcept {
   switch (classify_tag(tag)) {
     case CoreTag::Null:
@@ -91,15 +79,15 @@ Resolution resolve_yaml12(std::string_view text, ScalarStyle style, ScalarTag ta
   if (tag) return resolve_yaml12_tagged(text, *tag);
   if (style != ScalarStyle::Plain) return str_result();
   if (text.empty()) return null_result();
-  switch (kFirstByte12[static_cast<unsigned char>(text[0])]) {
-    case kWord: {
+  switch (resolver_detail::kPlainFirstByte12[static_cast<unsigned char>(text[0])]) {
+    case resolver_detail::kFirstWord: {
       if (is_null_word(text)) return null_result();
       int b = yaml12_bool_word(text);
       if (b >= 0) return bool_result(b == 1);
       if (text.size() == 2 && text[0] == '<' && text[1] == '<') return kind_only(ResolvedKind::Merge);
       return str_result();
     }
-    case kNumber: {
+    case resolver_detail::kFirstNumber: {
       IntScan s = scan_yaml12_int(text);
       if (s.matches) return s.result();
       if (text.size() <= 5) {
