@@ -99,25 +99,6 @@ inline uint64_t advance_to_quoted_stop(TextCursor& c, char quote, bool backslash
 constexpr ByteTable kPlainStartAnywhere = make_table(
     [](int c) { return c > '#' && !kBlockIndicator[c] && c != '.' && c != '%'; });
 
-// First byte at or after `pos` that is not a SPACE, eight bytes at a time
-// (indentation runs are often long).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Warray-bounds"
-inline uint64_t skip_space_run(const char* t, uint64_t pos, uint64_t len) {
-  if constexpr (std::endian::native == std::endian::little) {
-    while (pos + 8 <= len) {
-      uint64_t w;
-      std::memcpy(&w, t + pos, 8);
-      w ^= 0x2020202020202020ULL;
-      if (w != 0) return pos + (static_cast<uint64_t>(std::countr_zero(w)) >> 3);
-      pos += 8;
-    }
-  }
-  while (pos < len && t[pos] == ' ') ++pos;
-  return pos;
-}
-#pragma GCC diagnostic pop
-
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -285,7 +266,7 @@ void append_utf8(std::string& out, char32_t cp) {
       } else if (ch == '#') {
         const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
         if (!is_blank(prev) && !is_break(prev)) return false;
-        skip_comment();
+        skip_comment_lines();
       } else {
         break;
       }

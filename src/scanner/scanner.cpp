@@ -657,7 +657,10 @@ void ScanEngine::skip_blanks_and_comments() {
         const unsigned char prev = static_cast<unsigned char>(t[c_.position - 1]);
         if (!is_blank(prev) && !is_break(prev)) return;
       }
-      skip_comment();
+      if (block)
+        skip_comment_lines();
+      else
+        skip_comment();
     } else if (ch == '\t') {
       if (block) {
         s_.tab_before = true;

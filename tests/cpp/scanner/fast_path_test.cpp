@@ -121,7 +121,8 @@ TEST(ScannerFastPaths, SameAsGeneralOnSuiteAndCorpus) {
 }
 
 // Shapes the corpus has few of: nesting past the indentation stack's inline
-// room, runs of simple lines longer than one call takes, CR LF line ends.
+// room, runs of simple lines longer than one call takes, CR LF line ends,
+// comment blocks broken every way a block can be.
 TEST(ScannerFastPaths, SameAsGeneralOnGeneratedShapes) {
   std::string deep_map, deep_seq, long_run, mixed;
   for (int i = 0; i < 40; ++i)
@@ -136,9 +137,19 @@ TEST(ScannerFastPaths, SameAsGeneralOnGeneratedShapes) {
     if (i % 17 == 0) long_run += "q_" + n + ": 'quoted " + n + "'\nd_" + n + ": \"x\"\n";
     mixed += "- name: item " + n + "\n  url: http://h/" + n + "#top\n  tags:\n  - a\n  - b\n";
   }
+  // Blocks of comment lines: indented, with blank and space-only lines
+  // among them, a CR LF inside, a TAB before one, one ending the input.
+  std::string comments = "# head\n#\n  # indented\n\n   \n# after blanks\n";
+  for (int i = 0; i < 30; ++i) {
+    const std::string n = std::to_string(i);
+    comments += "k" + n + ":\n  # about v" + n + std::string(i * 3, 'x') + "\n" +
+                (i % 4 == 0 ? "  #\r\n # cr lf\r\n" : "") + (i % 5 == 0 ? "\t# tab\n" : "") +
+                "  v" + n + ": " + n + "\n  # " + std::string(i, '#') + "\n# dedent\n";
+  }
+  comments += "# last line, no break";
   std::string crlf;
   for (char c : long_run + mixed) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  const std::string texts[] = {deep_map, deep_seq, long_run, mixed, crlf,
+  const std::string texts[] = {deep_map, deep_seq, long_run, mixed, crlf, comments,
                                "top:\n" + long_run.substr(0, 300) + "---\n" + mixed.substr(0, 300)};
   for (const std::string& t : texts) {
     EXPECT_EQ(compare(t), "") << t.substr(0, 200);
