@@ -187,20 +187,21 @@ void append_utf8(std::string& out, char32_t cp) {
     if (s_.document_start_line) [[unlikely]]
       open_block_level(key_column, span_at(column0, from), TokenKind::MappingStart);
     Token* q = room(4);
+    const uint64_t fl = file_line(file_id, line);
     if (s_.indent < key_column) {
       s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
       s_.indent = key_column;
       s_.in_sequence = false;
-      *q++ = Token{TokenKind::MappingStart, ScalarStyle::Plain, false,
-                   static_cast<uint32_t>(from), span_at(column0, from), std::string_view()};
+      put_token(q++, TokenKind::MappingStart, static_cast<uint32_t>(from), fl, column0, from,
+                std::string_view());
       ++s_.queue_size;
     }
-    q[0] = Token{TokenKind::Key, ScalarStyle::Plain, false, static_cast<uint32_t>(from),
-                 span_at(column0, from), std::string_view()};
-    q[1] = Token{TokenKind::Scalar, ScalarStyle::Plain, false, static_cast<uint32_t>(end),
-                 span_at(column0, from), view(from, end)};
-    q[2] = Token{TokenKind::Value, ScalarStyle::Plain, false, static_cast<uint32_t>(pos),
-                 span_at(column0 + static_cast<uint32_t>(pos - from), pos), std::string_view()};
+    put_token(q, TokenKind::Key, static_cast<uint32_t>(from), fl, column0, from,
+              std::string_view());
+    put_token(q + 1, TokenKind::Scalar, static_cast<uint32_t>(end), fl, column0, from,
+              view(from, end));
+    put_token(q + 2, TokenKind::Value, static_cast<uint32_t>(pos), fl,
+              column0 + static_cast<uint32_t>(pos - from), pos, std::string_view());
     s_.queue_size += 3;
     s_.implicit_key_line = static_cast<int32_t>(line);
     s_.after_block_value = true;
@@ -232,7 +233,8 @@ void append_utf8(std::string& out, char32_t cp) {
   if (s_.possible_key.state != SimpleKeyState::Absent &&
       s_.possible_key.line != static_cast<int32_t>(c_.line))
     s_.possible_key.state = SimpleKeyState::Absent;
-  push_text(TokenKind::Scalar, span_at(column0, from), end, view(from, end));
+  put_token(&next_slot(), TokenKind::Scalar, static_cast<uint32_t>(end),
+            file_line(file_id, line), column0, from, view(from, end));
   return PlainLine::Taken;
 }
 
