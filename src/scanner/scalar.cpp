@@ -158,10 +158,11 @@ void append_utf8(std::string& out, char32_t cp) {
     return Span{file_id, line, column, offset};
   };
   const bool key_allowed = s_.simple_key_allowed;
-  // The cursor to the stop, as scanning a plain scalar leaves it.
-  const auto stop_scalar = [&] {
-    c_.position = pos;
-    c_.column += static_cast<uint32_t>(pos - from);
+  // The cursor to `at` (the stop, as scanning a plain scalar leaves it, or
+  // past a key's ":" and one SPACE), the marks as the scalar leaves them.
+  const auto stop_scalar = [&](uint64_t at) {
+    c_.position = at;
+    c_.column = column0 + static_cast<uint32_t>(at - from);
     s_.simple_key_allowed = false;
     if (s_.possible_key.state != SimpleKeyState::Absent &&
         s_.possible_key.line != static_cast<int32_t>(line))
@@ -169,17 +170,18 @@ void append_utf8(std::string& out, char32_t cp) {
   };
   if (b == '#') {
     // A comment ends the scalar.
-    stop_scalar();
+    stop_scalar(pos);
     push_text(TokenKind::Scalar, span_at(column0, from), end, view(from, end));
     return PlainLine::Taken;
   }
   if (b == ':') {
-    stop_scalar();
     if (!key_allowed) {
+      stop_scalar(pos);
       push_text(TokenKind::Scalar, span_at(column0, from), end, view(from, end));
       return PlainLine::Done;
     }
     // make_scalar_key, its stores side by side.
+    stop_scalar(pos + 1 + (pos + 1 < len && t[pos + 1] == ' '));
     if (s_.tab_before) fail("a tab cannot be used for indentation", span_at(column0, from));
     // roll_indent: on the line of "---" it fails; a deeper key opens a
     // mapping, its MappingStart written with the key's tokens.
@@ -206,8 +208,6 @@ void append_utf8(std::string& out, char32_t cp) {
     s_.implicit_key_line = static_cast<int32_t>(line);
     s_.after_block_value = true;
     s_.flow_node_seen = false;
-    advance_bytes(1);
-    skip_one_space();
     return PlainLine::Taken;
   }
   if (!is_break(b)) return PlainLine::Declined;
