@@ -396,8 +396,63 @@ void append_utf8(std::string& out, char32_t cp) {
       s_.directives_enabled = false;
       return true;
     }
+    // "- item", "- key: value": an entry with a plain scalar after it, the
+    // sequence's first or next, maybe after a dedent, as the slow road
+    // writes it.
+    if (ch == '-' && p + 2 < len && c_.text[p + 1] == ' ' &&
+        kPlainStartAnywhere[static_cast<unsigned char>(c_.text[p + 2])] &&
+        !s_.property_check_pending && !s_.document_start_line &&
+        static_cast<int32_t>(c_.line) != s_.implicit_key_line &&
+        static_cast<int32_t>(c_.line) != s_.property_line)
+      return next_entry_in_block();
   }
   return next_plain_in_block_slow();
+}
+
+// The entry next_plain_in_block found at the cursor, a plain scalar after
+// it: the BlockEnds of a dedent, the entry, a SequenceStart when it opens a
+// sequence. An entry that breaks a rule once the dedent is taken goes to
+// scan_block_entry, as on the slow road.
+[[gnu::always_inline]] inline bool ScanEngine::next_entry_in_block() {
+  const uint64_t p = c_.position;
+  const int32_t column = static_cast<int32_t>(c_.column);
+  const uint64_t fl = file_line(c_.file_id, c_.line);
+  const bool after_entry = s_.after_entry;
+  s_.tab_before = false;
+  s_.after_block_value = false;
+  s_.after_entry = false;
+  s_.directives_enabled = false;
+  bool dedented = false;
+  if (s_.indent > column) {
+    do {
+      put_token(&next_slot(), TokenKind::BlockEnd, static_cast<uint32_t>(p), fl,
+                static_cast<uint32_t>(column), p, std::string_view());
+      pop_block_level();
+    } while (s_.indent > column);
+    dedented = true;
+  }
+  if (s_.indent < column && s_.in_sequence && !after_entry && dedented) [[unlikely]] {
+    s_.dedented = true;
+    scan_block_entry(after_entry);
+    return next_plain_in_block_slow();
+  }
+  Token* q = room(2);
+  if (s_.indent < column) {
+    s_.indents.push_back(IndentLevel{s_.indent, s_.in_sequence});
+    s_.indent = column;
+    s_.in_sequence = true;
+    put_token(q++, TokenKind::SequenceStart, static_cast<uint32_t>(p), fl,
+              static_cast<uint32_t>(column), p, std::string_view());
+    ++s_.queue_size;
+  }
+  put_token(q, TokenKind::SequenceEntry, static_cast<uint32_t>(p), fl,
+            static_cast<uint32_t>(column), p, std::string_view());
+  ++s_.queue_size;
+  c_.position = p + 2;
+  c_.column = static_cast<uint32_t>(column) + 2;
+  s_.simple_key_allowed = true;
+  s_.dedented = false;
+  return true;
 }
 
 // Runs of simple lines ("key: value", "- item", "key:" and the lines under

@@ -249,6 +249,7 @@ class ScanEngine {
   PlainLine plain_block_line();
   bool next_plain_in_block();
   bool next_plain_in_block_slow();
+  bool next_entry_in_block();
   static constexpr int kPlainLinesPerCall = 32;
   static constexpr int kRoundsBetweenLines = 8;
   bool scan_plain_flow_line();
