@@ -739,14 +739,14 @@ class Decoder {
   // ---- collections ----
 
   // `out` is Null; it takes the collection's run of the work stack.
-  void finish_sequence(size_t base, Value& out) {
+  [[gnu::always_inline]] void finish_sequence(size_t base, Value& out) {
     ValueList items(item_stack_.relocated_from(base), item_stack_.relocated_end());
     item_stack_.forget_from(base);
     ++made_;
     out.set_sequence(std::move(items));
   }
 
-  void finish_mapping(size_t base, Value& out) {
+  [[gnu::always_inline]] void finish_mapping(size_t base, Value& out) {
     PairList pairs(pair_stack_.relocated_from(base), pair_stack_.relocated_end());
     pair_stack_.forget_from(base);
     ++made_;

@@ -41,12 +41,34 @@ inline const uint8_t* plain_first_byte_table(ResolverMode mode) noexcept {
 // The longest null, bool or merge word of any rule set ("false").
 inline constexpr size_t kMaxPlainWord = 5;
 
+// Whether `text`, at most kMaxPlainWord bytes after a word's first byte, is
+// none of the 1.2 rule set's null, bool and merge words. Short keys such as
+// "name" or "type" are common, so this is cheaper than the resolver's call.
+inline bool not_a_yaml12_word(std::string_view text) noexcept {
+  switch (text.size()) {
+    case 1:
+      return text[0] != '~';
+    case 2:
+      return text != "<<";
+    case 4:
+      return text != "null" && text != "Null" && text != "NULL" && text != "true" &&
+             text != "True" && text != "TRUE";
+    case 5:
+      return text != "false" && text != "False" && text != "FALSE";
+    default:
+      return true;
+  }
+}
+
 // Whether the non-empty untagged plain `text` is a string by its first byte
 // under `table` (one of the above), or by its length after a word's first
-// byte.
+// byte, or (under the 1.2 table) by not being one of its words.
 inline bool plain_is_string_early(const uint8_t* table, std::string_view text) noexcept {
   const uint8_t c = table[static_cast<unsigned char>(text[0])];
-  return c == kFirstStr || (c == kFirstWord && text.size() > kMaxPlainWord);
+  if (c == kFirstStr) return true;
+  if (c != kFirstWord) return false;
+  return text.size() > kMaxPlainWord ||
+         (table == kPlainFirstByte12.data() && not_a_yaml12_word(text));
 }
 
 }  // namespace qf::resolver_detail
