@@ -318,7 +318,8 @@ inline PyObject* KeyInternCache::get(std::string_view text) {
     if (PyObject* str = find_shared_key(h, text)) {
       // Once the call makes keys, kept ones count as met here too: the
       // flood may push them out of the kept table before their next use.
-      if (made_) [[unlikely]]
+      // Marked once: the count that sizes the marks counts distinct keys.
+      if (made_ && !was_made(h)) [[unlikely]]
         mark_made(h);
       return Py_NewRef(str);
     }
