@@ -123,3 +123,33 @@ def test_field_names_stay_one_object_among_more_keys_than_are_kept():
         for rec in loaded.values():
             assert all(a is b for a, b in zip(rec, first)), rec
     assert same([q.loads(doc)], [q.loads(doc, option=RT).to_dict()])
+
+
+def directive_texts():
+    # A %YAML directive after leading comments and blank lines, with the whole
+    # text just under, at and just over the size searched for a '%' at once;
+    # also with the directive commented out, and with a '%' only in a value.
+    for version in ("1.1", "1.2"):
+        for size in (4000, 4094, 4095, 4096, 4097, 4098, 9000):
+            head = f"%YAML {version}\n---\nv: yes\n"
+            comments = ""
+            while len(comments) + len(head) + 8 < size:
+                comments += "# c\n" if len(comments) % 3 else "\n"
+            text = comments + head
+            text += "#" * max(0, size - len(text) - 1) + "\n"
+            yield text
+            yield text.replace("%YAML", "# %YAML", 1)
+            yield text.replace(f"%YAML {version}\n---\n", "") + f"w: 10%\n---\nv: yes\n"
+    yield ""
+
+
+def test_version_directive_found_as_the_sniff_finds_it():
+    for text in directive_texts():
+        want = q.yaml_version(text)
+        docs = q.loads_all(text)
+        if not docs:
+            assert q.loads(text) is None
+            continue
+        yes = True if want == "1.1" else "yes"
+        assert docs[0]["v"] == q.loads(text)["v"] == yes, (len(text), want)
+        assert same(docs, [d.to_dict() for d in q.loads_all(text, option=RT)])

@@ -20,15 +20,41 @@ namespace qf::py {
 // ---------------------------------------------------------------- key cache
 
 namespace {
+// The characters of a compact ASCII str (what PyUnicode_New(n, 127) makes
+// and what the kept-key table holds), without the layout checks of
+// PyUnicode_DATA.
+inline char* ascii_chars(PyObject* str) noexcept {
+  return reinterpret_cast<char*>(reinterpret_cast<PyASCIIObject*>(str) + 1);
+}
+
+// is_ascii for the short texts most scalars are: at most two overlapping
+// word reads.
+inline bool short_text_is_ascii(const char* p, size_t n) noexcept {
+  if (n >= 8) return is_ascii(p, n);
+  uint32_t a, b;
+  if (n >= 4) {
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    return ((a | b) & 0x80808080u) == 0;
+  }
+  uint16_t c, d;
+  if (n >= 2) {
+    std::memcpy(&c, p, 2);
+    std::memcpy(&d, p + n - 2, 2);
+    return ((c | d) & 0x8080u) == 0;
+  }
+  return n == 0 || static_cast<unsigned char>(p[0]) < 0x80;
+}
+
 // A str from checked UTF-8. ASCII texts (most keys and values) are copied
 // into a fresh compact str with no decoding; empty and one-character ASCII
 // texts are the interpreter's shared strs.
 inline PyObject* str_from_utf8(std::string_view s) {
   const auto n = static_cast<Py_ssize_t>(s.size());
   if (n > 1) {
-    if (is_ascii(s.data(), s.size())) {
+    if (short_text_is_ascii(s.data(), s.size())) {
       PyObject* str = PyUnicode_New(n, 127);
-      if (str) std::memcpy(PyUnicode_1BYTE_DATA(str), s.data(), s.size());
+      if (str) std::memcpy(ascii_chars(str), s.data(), s.size());
       return str;
     }
   } else if (n == 1) {
@@ -225,7 +251,7 @@ inline PyObject* find_shared_key(uint64_t h, std::string_view text) noexcept {
   for (size_t w = 0; w < kSharedKeyWays; ++w) {
     PyObject* str = b.str[w];
     if (b.hash[w] == h && str && PyUnicode_GET_LENGTH(str) == static_cast<Py_ssize_t>(text.size()) &&
-        same_bytes(static_cast<const char*>(PyUnicode_DATA(str)), text.data(), text.size()))
+        same_bytes(ascii_chars(str), text.data(), text.size()))
       return str;
   }
   return nullptr;
@@ -238,7 +264,7 @@ struct PushedOutKey {
 };
 
 [[nodiscard]] PushedOutKey remember_shared_key(uint64_t h, PyObject* str) {
-  if (!PyUnicode_IS_ASCII(str)) return {};
+  if (!PyUnicode_IS_COMPACT_ASCII(str)) return {};
   if (!open_shared_keys()) return {};
   SharedKeyBucket& b = g_shared_keys[h & (kSharedKeyBuckets - 1)];
   size_t w = 0;
@@ -292,11 +318,12 @@ inline PyObject* KeyInternCache::get(std::string_view text) {
     if (PyObject* str = find_shared_key(h, text)) {
       // Once the call makes keys, kept ones count as met here too: the
       // flood may push them out of the kept table before their next use.
-      if (made_) [[unlikely]]
+      // Marked once: the count that sizes the marks counts distinct keys.
+      if (made_ && !was_made(h)) [[unlikely]]
         mark_made(h);
       return Py_NewRef(str);
     }
-    if (interning_keeps_strs_mortal() && is_ascii(text.data(), text.size())) return get_interned(text, h);
+    if (interning_keeps_strs_mortal() && short_text_is_ascii(text.data(), text.size())) return get_interned(text, h);
   }
 #endif
   return get_unshared(text, h);
@@ -346,7 +373,7 @@ PyObject* KeyInternCache::get_interned(std::string_view text, uint64_t h) {
   }
   PyObject* str = text.size() > 1 ? PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127) : str_from_utf8(text);
   if (!str) return nullptr;
-  if (text.size() > 1) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+  if (text.size() > 1) std::memcpy(ascii_chars(str), text.data(), text.size());
   // Compared by address only: interning releases the str it replaces.
   const auto made = reinterpret_cast<uintptr_t>(str);
   PyUnicode_InternInPlace(&str);
@@ -761,7 +788,7 @@ PyObject* complex_key_to_python(Value& key, const TagContext& ctx) {
 PyObject* document_to_python(Value& root, const TagContext& ctx) {
   KeyInternCache cache;
   CollectorPause pause(ctx);
-  return ensure_stack([&] { return convert_at(root, ctx, cache, 0); });
+  return convert_at(root, ctx, cache, 0);  // a container at level 0 checks the stack
 }
 
 PyObject* documents_to_python_list(std::vector<Value>& roots, const TagContext& ctx) {
@@ -772,7 +799,7 @@ PyObject* documents_to_python_list(std::vector<Value>& roots, const TagContext& 
   if (!list) return nullptr;
   prefill(reinterpret_cast<PyListObject*>(list.get())->ob_item, n);
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* o = ensure_stack([&] { return convert_at(roots[static_cast<size_t>(i)], ctx, cache, 0); });
+    PyObject* o = convert_at(roots[static_cast<size_t>(i)], ctx, cache, 0);
     if (!o) return nullptr;
     list_store(list.get(), i, o);
   }
