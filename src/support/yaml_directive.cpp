@@ -1,5 +1,7 @@
 #include "support/yaml_directive.hpp"
 
+#include <emmintrin.h>
+
 #include <cstring>
 
 #include "support/utf8.hpp"
@@ -43,24 +45,31 @@ std::optional<YamlVersion> parse_version(std::string_view word) noexcept {
   return v;
 }
 
+// First LF or CR in [p, end), or end. Leading comment blocks (licence
+// headers) are a sixth of some real files, so they are crossed 16 bytes at a
+// time for both breaks at once.
+const char* find_line_break(const char* p, const char* end) noexcept {
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const unsigned mask =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+    if (mask != 0) return p + __builtin_ctz(mask);
+  }
+  while (p < end && *p != '\n' && *p != '\r') ++p;
+  return p;
+}
+
 }  // namespace
 
 std::optional<YamlVersion> sniff_yaml_directive(std::string_view text) noexcept {
   const char* p = text.data();
   const char* end = p + text.size();
   if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") p += 3;
-  // Next '\n' at or after p, kept across lines so CR-only text is not
-  // rescanned to its end for every line.
-  const char* nl = nullptr;
   while (p < end) {
-    // One line: [p, eol), the break after it skipped below. Leading comment
-    // blocks can be long, so breaks are found with memchr, not byte by byte.
-    if (nl == nullptr || nl < p) {
-      nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-      if (nl == nullptr) nl = end;
-    }
-    const char* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(nl - p)));
-    const char* eol = cr ? cr : nl;
+    // One line: [p, eol), the break after it skipped below.
+    const char* eol = find_line_break(p, end);
     const char* next = eol;
     if (next < end) next += (*next == '\r' && next + 1 < end && next[1] == '\n') ? 2 : 1;
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -59,4 +61,28 @@ TEST(YamlDirective, MalformedBytesStayInBounds) {
     (void)sniff_yaml_directive(s);
   }
   SUCCEED();
+}
+
+TEST(YamlDirective, LongLinesAcrossBlocks) {
+  // Lines of every length around the 16-byte steps, each break kind, the text
+  // in a buffer of exactly its size so a read past the end is caught.
+  for (size_t len = 0; len <= 40; ++len) {
+    for (std::string br : {"\n", "\r", "\r\n"}) {
+      const std::string comment = "#" + std::string(len, 'c');
+      struct Case {
+        std::string text;
+        std::optional<YamlVersion> want;
+      } cases[] = {
+          {comment + br + comment + br + "%YAML 1.1", YamlVersion{1, 1}},
+          {comment + br + std::string(len, ' ') + br + "%YAML 1.2" + br, YamlVersion{1, 2}},
+          {comment + br + "x: " + std::string(len, 'v') + br + "%YAML 1.1", std::nullopt},
+          {comment, std::nullopt},
+      };
+      for (const auto& c : cases) {
+        std::unique_ptr<char[]> exact(new char[c.text.size()]);
+        std::memcpy(exact.get(), c.text.data(), c.text.size());
+        EXPECT_EQ(sniff_yaml_directive(std::string_view(exact.get(), c.text.size())), c.want) << c.text;
+      }
+    }
+  }
 }
