@@ -1,6 +1,5 @@
 // loads and loads_all: front steps, road choice and the plain road (value
 // trees decoded with the interpreter lock released, then converted).
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,17 +63,6 @@ bool check_schema_arguments(PyObject* schema, PyObject* schema_resolver, std::st
   return true;
 }
 
-// The text's %YAML version. The sniff stops at the first content line but
-// walks a leading comment block line by line; a text of up to a few pages
-// (most documents) without a '%' anywhere has no directive, which one
-// memchr tells.
-std::optional<YamlVersion> directive_version(std::string_view text) {
-  constexpr size_t kWholeTextCheck = 4096;
-  if (text.size() <= kWholeTextCheck && (text.empty() || !std::memchr(text.data(), '%', text.size())))
-    return std::nullopt;
-  return sniff_yaml_directive(text);
-}
-
 // ---- the plain road ----
 
 // Decodes the whole stream without the interpreter lock; on failure raises
@@ -100,7 +88,7 @@ PyObject* loads_entry(const CallArgs& args) {
   if (!extract_input_text(a.data, text)) return nullptr;
   PyRef schema;
   if (!check_schema_arguments(a.schema.get(), a.schema_resolver.get(), text.view(), schema)) return nullptr;
-  const std::optional<YamlVersion> version = directive_version(text.view());
+  const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
   if (!check_tags_argument(a.tags.get())) return nullptr;
   const LoadSettings s = LoadSettings::from(a.option, version);
   const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
@@ -129,7 +117,7 @@ PyObject* loads_all_entry(const CallArgs& args) {
                     "include resolution");
     return nullptr;
   }
-  const std::optional<YamlVersion> version = directive_version(text.view());
+  const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
   const LoadSettings s = LoadSettings::from(a.option, version);
   if (!check_tags_argument(a.tags.get())) return nullptr;
   const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
