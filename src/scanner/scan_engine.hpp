@@ -322,7 +322,8 @@ class ScanEngine {
     return file_id | static_cast<uint64_t>(line) << 32;
   }
   static constexpr bool kTokenWords =
-      std::endian::native == std::endian::little && offsetof(Token, end_offset) == 4 &&
+      std::endian::native == std::endian::little && sizeof(TokenKind) == 1 && offsetof(Token, style) == 1 &&
+      offsetof(Token, flag) == 2 && offsetof(Token, end_offset) == 4 &&
       offsetof(Token, span) == 8 && offsetof(Span, line) == 4 && offsetof(Span, column) == 8 &&
       offsetof(Span, offset) == 16 && offsetof(Token, text) == 32 &&
       static_cast<int>(ScalarStyle::Plain) == 0;
