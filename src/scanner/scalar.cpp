@@ -164,9 +164,7 @@ void append_utf8(std::string& out, char32_t cp) {
     c_.position = at;
     c_.column = column0 + static_cast<uint32_t>(at - from);
     s_.simple_key_allowed = false;
-    if (s_.possible_key.state != SimpleKeyState::Absent &&
-        s_.possible_key.line != static_cast<int32_t>(line))
-      s_.possible_key.state = SimpleKeyState::Absent;
+    drop_key_from_other_line(line);
   };
   if (b == '#') {
     // A comment ends the scalar.
@@ -230,9 +228,7 @@ void append_utf8(std::string& out, char32_t cp) {
   c_.line = line + lines;
   c_.column = column;
   s_.simple_key_allowed = true;
-  if (s_.possible_key.state != SimpleKeyState::Absent &&
-      s_.possible_key.line != static_cast<int32_t>(c_.line))
-    s_.possible_key.state = SimpleKeyState::Absent;
+  drop_key_from_other_line(c_.line);
   put_token(&next_slot(), TokenKind::Scalar, static_cast<uint32_t>(end),
             file_line(file_id, line), column0, from, view(from, end));
   return PlainLine::Taken;
@@ -260,9 +256,7 @@ void append_utf8(std::string& out, char32_t cp) {
       } else if (ch == '\n' || ch == '\r') {
         c_.consume_line_break();
         s_.document_start_line = false;
-        if (s_.possible_key.state != SimpleKeyState::Absent &&
-            s_.possible_key.line != static_cast<int32_t>(c_.line))
-          s_.possible_key.state = SimpleKeyState::Absent;
+        drop_key_from_other_line(c_.line);
         s_.simple_key_allowed = true;
         c_.skip_spaces();
       } else if (ch == '#') {
@@ -357,9 +351,7 @@ void append_utf8(std::string& out, char32_t cp) {
     ++c_.line;
     c_.column = 0;
     s_.document_start_line = false;
-    if (s_.possible_key.state != SimpleKeyState::Absent &&
-        s_.possible_key.line != static_cast<int32_t>(c_.line))
-      s_.possible_key.state = SimpleKeyState::Absent;
+    drop_key_from_other_line(c_.line);
     s_.simple_key_allowed = true;
     c_.skip_spaces();
     p = c_.position;
@@ -623,9 +615,7 @@ void ScanEngine::scan_plain_general() {
 
   const bool multiline = c_.line > start.line;
   s_.simple_key_allowed = !flow && multiline;
-  if (!flow && s_.possible_key.state != SimpleKeyState::Absent &&
-      s_.possible_key.line != static_cast<int32_t>(c_.line))
-    s_.possible_key.state = SimpleKeyState::Absent;
+  if (!flow) drop_key_from_other_line(c_.line);
 
   const std::string_view text =
       built ? s_.strings.store(scratch_) : view(start.offset, content_end);

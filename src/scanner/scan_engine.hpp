@@ -187,10 +187,15 @@ class ScanEngine {
     c_.column = static_cast<uint32_t>(p - line_start);
     s_.document_start_line = false;
     s_.tab_before = false;
+    drop_key_from_other_line(line);
+    s_.simple_key_allowed = true;
+  }
+  // A possible simple key cannot span lines: once the cursor is on `line`,
+  // one started on another line is gone.
+  [[gnu::always_inline]] void drop_key_from_other_line(uint32_t line) {
     if (s_.possible_key.state != SimpleKeyState::Absent &&
         s_.possible_key.line != static_cast<int32_t>(line))
       s_.possible_key.state = SimpleKeyState::Absent;
-    s_.simple_key_allowed = true;
   }
   [[gnu::always_inline]] inline void block_dispatch();
   void flow_dispatch();

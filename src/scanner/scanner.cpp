@@ -644,9 +644,7 @@ void ScanEngine::skip_blanks_and_comments() {
       c_.consume_line_break();
       s_.document_start_line = false;
       s_.tab_before = false;
-      if (s_.possible_key.state != SimpleKeyState::Absent &&
-          s_.possible_key.line != static_cast<int32_t>(c_.line))
-        s_.possible_key.state = SimpleKeyState::Absent;
+      drop_key_from_other_line(c_.line);
       if (block) s_.simple_key_allowed = true;
       c_.skip_spaces();  // the indentation, straight away
     } else if (ch > '#') {
