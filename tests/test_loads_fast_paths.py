@@ -126,9 +126,9 @@ def test_field_names_stay_one_object_among_more_keys_than_are_kept():
 
 
 def directive_texts():
-    # A %YAML directive after leading comments and blank lines, with the whole
-    # text just under, at and just over the size searched for a '%' at once;
-    # also with the directive commented out, and with a '%' only in a value.
+    # A %YAML directive after pages of leading comments and blank lines, texts
+    # of a few sizes around 4 KiB; also with the directive commented out, and
+    # with a '%' only in a value.
     for version in ("1.1", "1.2"):
         for size in (4000, 4094, 4095, 4096, 4097, 4098, 9000):
             head = f"%YAML {version}\n---\nv: yes\n"
