@@ -361,12 +361,7 @@ void append_utf8(std::string& out, char32_t cp) {
     const int32_t column = static_cast<int32_t>(c_.column);
     if (kPlainStartAnywhere[ch] && column >= s_.indent &&
         !(column == s_.indent && s_.in_sequence) && !s_.property_check_pending) {
-      s_.tab_before = false;
-      s_.dedented = false;
-      s_.after_block_value = false;
-      s_.after_entry = false;
-      s_.directives_enabled = false;
-      return true;
+      return plain_line_taken(false);
     }
     // A dedent to a plain scalar: the closed levels' BlockEnds at the cursor.
     if (kPlainStartAnywhere[ch] && column < s_.indent && !s_.property_check_pending) {
@@ -381,12 +376,7 @@ void append_utf8(std::string& out, char32_t cp) {
                             static_cast<uint32_t>(p), at, std::string_view()};
         pop_block_level();
       }
-      s_.tab_before = false;
-      s_.dedented = true;
-      s_.after_block_value = false;
-      s_.after_entry = false;
-      s_.directives_enabled = false;
-      return true;
+      return plain_line_taken(true);
     }
     // "- item", "- key: value": an entry with a plain scalar after it, the
     // sequence's first or next, maybe after a dedent, as the slow road

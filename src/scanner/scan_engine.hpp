@@ -190,6 +190,15 @@ class ScanEngine {
     drop_key_from_other_line(line);
     s_.simple_key_allowed = true;
   }
+  // The flags a block line that starts with a plain scalar leaves behind.
+  [[gnu::always_inline]] bool plain_line_taken(bool dedented) {
+    s_.tab_before = false;
+    s_.dedented = dedented;
+    s_.after_block_value = false;
+    s_.after_entry = false;
+    s_.directives_enabled = false;
+    return true;
+  }
   // A possible simple key cannot span lines: once the cursor is on `line`,
   // one started on another line is gone.
   [[gnu::always_inline]] void drop_key_from_other_line(uint32_t line) {
