@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "../../fuzz/scanner_fuzz_check.hpp"
@@ -38,7 +41,7 @@ struct Scan {
   std::vector<qf::RawComment> comments;
 };
 
-Scan scan(const std::string& text, bool fast, bool keep_comments = true) {
+Scan scan(std::string_view text, bool fast, bool keep_comments = true) {
   qf::Scanner s(text);
   s.keep_comments = keep_comments;
   s.fast_paths = fast;
@@ -50,7 +53,7 @@ Scan scan(const std::string& text, bool fast, bool keep_comments = true) {
 
 // Empty when the roads agree, else what differs first. Comments that are
 // not kept are skipped by a road of their own: its tokens are compared too.
-std::string compare(const std::string& text) {
+std::string compare(std::string_view text) {
   const Scan a = scan(text, true), b = scan(text, false);
   const Scan unkept = scan(text, true, false);
   if (unkept.result.error.has_value() != a.result.error.has_value() ||
@@ -197,6 +200,48 @@ TEST(ScannerFastPaths, SameAsGeneralBetweenSimpleLines) {
     qf::Scanner s(c.text);
     const qf::TokenizeResult r = qf::tokenize(s);
     EXPECT_EQ(r.ok() ? std::string() : r.error->message, c.error) << c.text;
+  }
+}
+
+// The vector searches read 8, 16, 32 and 64 bytes at a time: every kind of
+// simple line with its ":", "#", blanks, line break and the next line's
+// indentation at each offset around those marks, in texts that end right
+// there, with and without a final line break, with CR LF, and of a size that
+// is a multiple of 64. Each text is scanned from a buffer of its exact size,
+// so that under ASan a read past its end fails.
+TEST(ScannerFastPaths, SameAsGeneralAcrossBlockEdges) {
+  const char* const shapes[] = {
+      "key: value\n",     "key:\n  sub: v\n", "- item\n- b: c\n", "a: b # c\n",
+      "u: http://h/x#y\n", "k:\tv\n",          "k: v \t\n",        "k: 'q'\nn: \"d\"\n",
+      "a:\n\n   \n  b: c\n", "k: v\n  # c\n\t# t\n", "k: x:y\n", "k: \xC3\xA9\n",
+  };
+  // False when the text fails to scan (both roads failing alike).
+  const auto check = [](const std::string& text) {
+    if (text.empty()) return true;
+    const std::unique_ptr<char[]> exact(new char[text.size()]);
+    std::memcpy(exact.get(), text.data(), text.size());
+    const std::string_view view(exact.get(), text.size());
+    EXPECT_EQ(compare(view), "") << text;
+    qf::Scanner s(view);
+    return qf::tokenize(s).ok();
+  };
+  for (const char* shape : shapes) {
+    for (size_t pad = 0; pad < 72; ++pad) {
+      // The shape after a first line whose length moves it across the marks.
+      std::string text = "p" + std::string(pad, 'x') + ": y\n" + shape;
+      std::string crlf;
+      for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      for (const std::string& t : {text, crlf}) {
+        // Whole, then ended at every byte of the shape (a lone CR, no final
+        // line break, mid-key, mid-indentation), and cut at a multiple of 64.
+        EXPECT_TRUE(check(t)) << t;
+        for (size_t cut = pad; cut < t.size(); ++cut) check(t.substr(0, cut));
+        check(t.substr(0, t.size() & ~size_t(63)));
+      }
+      // Grown to a multiple of 64 by the first line's value.
+      const size_t grow = (64 - text.size() % 64) % 64;
+      EXPECT_TRUE(check("p" + std::string(pad, 'x') + ": y" + std::string(grow, 'z') + "\n" + shape));
+    }
   }
 }
 
