@@ -437,17 +437,279 @@ void append_utf8(std::string& out, char32_t cp) {
   return true;
 }
 
+// The usual lines of a run, with the cursor, the block level and the marks
+// they change kept in registers: the token stores would otherwise force the
+// scanner's fields to be reloaded after each of them. Entered at a plain
+// scalar, it takes keys ending at ": ", values ending their line, and the
+// steps from one to the next: a value on the key's line, and at the start
+// of a later line (past empty lines and comment lines that are not kept) a
+// plain scalar, after a dedent's BlockEnds too, or a block sequence entry
+// with a plain scalar after it that closes no level. Lines taken are counted
+// in `n`. Anything else stops it, the scanner's fields left as the general
+// routines would have left them: AtScalar before the scalar it met
+// (plain_block_line takes it), AfterLine after a line (next_plain_in_block
+// goes on), Limit once `n` lines are taken.
+ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
+  if (s_.document_start_line || s_.property_check_pending || s_.tab_before ||
+      s_.possible_key.state != SimpleKeyState::Absent)
+    return RunStop::AtScalar;
+  const char* const t = c_.text;
+  const uint64_t len = c_.length;
+  uint64_t pos = c_.position;
+  uint32_t col = c_.column;
+  // File and line in the word the tokens take them in.
+  uint64_t fl = file_line(c_.file_id, c_.line);
+  int32_t indent = s_.indent;
+  bool in_sequence = s_.in_sequence;
+  bool key_allowed = s_.simple_key_allowed;
+  bool after_key = s_.after_block_value;
+  bool dedented = s_.dedented;
+  // The line of the last key taken, in its word (no line has the highest).
+  const uint64_t no_key = ~uint64_t(0);
+  uint64_t key_fl = s_.implicit_key_line < 0
+                        ? no_key
+                        : file_line(c_.file_id, static_cast<uint32_t>(s_.implicit_key_line));
+  bool key_taken = false;
+  const int32_t property_line = s_.property_line;
+  const bool skip_comments = !s_.keep_comments;
+  Token* q0 = s_.queue.data() + s_.queue_size;
+  Token* q = q0;
+  Token* qcap = std::to_address(s_.queue.end());
+  // Room for `k` more tokens at q.
+  const auto room_for = [&](uint64_t k) {
+    if (q + k > qcap) [[unlikely]] {
+      const uint64_t size = s_.queue_size + static_cast<uint64_t>(q - q0);
+      while (size + k > s_.queue.size()) extend_queue();
+      q0 = s_.queue.data() + s_.queue_size;
+      q = s_.queue.data() + size;
+      qcap = std::to_address(s_.queue.end());
+    }
+  };
+  const auto pop_level = [&] {
+    if (s_.indents.empty()) {
+      indent = -1;
+      in_sequence = false;
+    } else {
+      indent = s_.indents.back().indent;
+      in_sequence = s_.indents.back().sequence;
+      s_.indents.pop_back();
+    }
+  };
+  int taken = n;
+  RunStop why;
+  for (;;) {
+    {
+      // A plain scalar at `pos`: its stop. A ":" before a non-blank and a
+      // "#" after one are text.
+      const uint64_t from = pos;
+      uint64_t stop = from;
+      unsigned char b;
+      for (;; ++stop) {
+        stop = find_plain_stop(t, stop, len, false, kPlainStopBlock);
+        if (stop >= len) goto at_scalar;
+        b = static_cast<unsigned char>(t[stop]);
+        if (b == ':') {
+          if (kBlankBreakEnd[stop + 1 < len ? static_cast<unsigned char>(t[stop + 1]) : 0]) break;
+        } else if (b != '#' ||
+                   (stop > from && is_blank(static_cast<unsigned char>(t[stop - 1])))) {
+          break;
+        }
+      }
+      // Trailing blanks, an empty scalar: plain_block_line's.
+      if (stop == from || is_blank(static_cast<unsigned char>(t[stop - 1]))) goto at_scalar;
+      if (b == ':') {
+        if (!key_allowed) goto at_scalar;
+        room_for(4);
+        const int32_t key_column = static_cast<int32_t>(col);
+        if (indent < key_column) {
+          s_.indents.push_back(IndentLevel{indent, in_sequence});
+          indent = key_column;
+          in_sequence = false;
+          put_token(q++, TokenKind::MappingStart, static_cast<uint32_t>(from), fl, col, from,
+                    std::string_view());
+        }
+        put_token(q, TokenKind::Key, static_cast<uint32_t>(from), fl, col, from,
+                  std::string_view());
+        put_token(q + 1, TokenKind::Scalar, static_cast<uint32_t>(stop), fl, col, from,
+                  std::string_view(t + from, stop - from));
+        put_token(q + 2, TokenKind::Value, static_cast<uint32_t>(stop), fl,
+                  col + static_cast<uint32_t>(stop - from), stop, std::string_view());
+        q += 3;
+        pos = stop + 1 + (stop + 1 < len && t[stop + 1] == ' ');
+        col += static_cast<uint32_t>(pos - from);
+        key_allowed = false;
+        after_key = true;
+        key_fl = fl;
+        key_taken = true;
+        if (++taken == kPlainLinesPerCall) {
+          why = RunStop::Limit;
+          break;
+        }
+        if (pos >= len) goto after_line;
+        const unsigned char ch = static_cast<unsigned char>(t[pos]);
+        if (kPlainStartAnywhere[ch]) {
+          // The value on the key's line: deeper than the key.
+          after_key = false;
+          dedented = false;
+          continue;
+        }
+        if (ch != '\n') goto after_line;
+        // "key:", its line break and the next line's indentation.
+        const uint64_t p = skip_space_run(t, pos + 1, len);
+        col = static_cast<uint32_t>(p - (pos + 1));
+        pos = p;
+        fl += uint64_t(1) << 32;
+        key_allowed = true;
+      } else {
+        if (b != '\n') goto at_scalar;
+        // A value ending its line: the indentation of the next line that is
+        // not empty must close it; TABs and CRs are plain_block_line's.
+        uint64_t line_start = stop + 1;
+        uint64_t lines = 1;
+        uint64_t p = skip_space_run(t, line_start, len);
+        while (p < len && t[p] == '\n') {
+          line_start = p + 1;
+          ++lines;
+          p = skip_space_run(t, line_start, len);
+        }
+        const uint32_t column = static_cast<uint32_t>(p - line_start);
+        if (p < len) {
+          const unsigned char next = static_cast<unsigned char>(t[p]);
+          if (next == '\r' || next == '\t' || next == ':' || static_cast<int32_t>(column) > indent)
+            goto at_scalar;
+        }
+        room_for(1);
+        put_token(q++, TokenKind::Scalar, static_cast<uint32_t>(stop), fl, col, from,
+                  std::string_view(t + from, stop - from));
+        pos = p;
+        col = column;
+        fl += lines << 32;
+        key_allowed = true;
+        if (++taken == kPlainLinesPerCall) {
+          why = RunStop::Limit;
+          break;
+        }
+      }
+    }
+    // At the first non-SPACE of a new line: past empty lines and comment
+    // lines, the step to its first token when that is a plain scalar, or
+    // an entry with a plain scalar after it.
+    for (;;) {
+      if (pos >= len) goto after_line;
+      const unsigned char ch = static_cast<unsigned char>(t[pos]);
+      uint64_t line_start;
+      if (ch == '\n') {
+        line_start = pos + 1;
+      } else if (ch == '#' && skip_comments) {
+        const uint64_t e = find_line_end(t, pos + 1, len);
+        if (e >= len || t[e] != '\n') goto after_line;
+        line_start = e + 1;
+      } else {
+        break;
+      }
+      pos = skip_space_run(t, line_start, len);
+      col = static_cast<uint32_t>(pos - line_start);
+      fl += uint64_t(1) << 32;
+      key_allowed = true;
+    }
+    {
+      const unsigned char ch = static_cast<unsigned char>(t[pos]);
+      const int32_t column = static_cast<int32_t>(col);
+      if (kPlainStartAnywhere[ch]) {
+        if (column > indent || (column == indent && !in_sequence)) {
+          after_key = false;
+          dedented = false;
+          continue;
+        }
+        if (column == indent) goto after_line;
+        // A dedent: the closed levels' BlockEnds at the cursor, and the
+        // sequence a line at its column ends.
+        do {
+          room_for(1);
+          put_token(q++, TokenKind::BlockEnd, static_cast<uint32_t>(pos), fl, col, pos,
+                    std::string_view());
+          pop_level();
+        } while (indent > column);
+        if (in_sequence && column == indent) {
+          room_for(1);
+          put_token(q++, TokenKind::BlockEnd, static_cast<uint32_t>(pos), fl, col, pos,
+                    std::string_view());
+          pop_level();
+        }
+        after_key = false;
+        dedented = true;
+        continue;
+      }
+      // "- item", "- key: value": the sequence's first entry or its next,
+      // when no level closes before it.
+      if (ch == '-' && column >= indent && pos + 2 < len && t[pos + 1] == ' ' &&
+          kPlainStartAnywhere[static_cast<unsigned char>(t[pos + 2])] && fl != key_fl &&
+          static_cast<int32_t>(fl >> 32) != property_line) {
+        room_for(2);
+        if (indent < column) {
+          s_.indents.push_back(IndentLevel{indent, in_sequence});
+          indent = column;
+          in_sequence = true;
+          put_token(q++, TokenKind::SequenceStart, static_cast<uint32_t>(pos), fl, col, pos,
+                    std::string_view());
+        }
+        put_token(q++, TokenKind::SequenceEntry, static_cast<uint32_t>(pos), fl, col, pos,
+                  std::string_view());
+        pos += 2;
+        col += 2;
+        key_allowed = true;
+        after_key = false;
+        dedented = false;
+        continue;
+      }
+    }
+  after_line:
+    why = RunStop::AfterLine;
+    break;
+  at_scalar:
+    why = RunStop::AtScalar;
+    break;
+  }
+  c_.position = pos;
+  c_.line = static_cast<uint32_t>(fl >> 32);
+  c_.column = col;
+  s_.indent = indent;
+  s_.in_sequence = in_sequence;
+  s_.simple_key_allowed = key_allowed;
+  s_.after_block_value = after_key;
+  s_.dedented = dedented;
+  if (key_taken) {
+    s_.implicit_key_line = static_cast<int32_t>(key_fl >> 32);
+    s_.flow_node_seen = false;
+  }
+  s_.queue_size += static_cast<uint64_t>(q - q0);
+  n = taken;
+  return why;
+}
+
 // Runs of simple lines ("key: value", "- item", "key:" and the lines under
 // it, quoted scalars among them) are taken in one call, a bounded number at
 // a time so that the pump's batches stay small.
 bool ScanEngine::scan_plain_block_line() {
-  PlainLine r = plain_block_line();
-  if (r == PlainLine::Declined) return false;
-  for (int n = 1; r == PlainLine::Taken && n < kPlainLinesPerCall && next_plain_in_block(); ++n) {
-    r = plain_block_line();
-    if (r == PlainLine::Declined) scan_plain_general();
+  for (int n = 0;;) {
+    switch (run_usual_lines(n)) {
+      case RunStop::Limit:
+        return true;
+      case RunStop::AfterLine:
+        break;
+      case RunStop::AtScalar: {
+        const PlainLine r = plain_block_line();
+        if (r == PlainLine::Declined) {
+          if (n == 0) return false;
+          scan_plain_general();
+          return true;
+        }
+        if (r == PlainLine::Done || ++n == kPlainLinesPerCall) return true;
+        break;
+      }
+    }
+    if (!next_plain_in_block()) return true;
   }
-  return true;
 }
 
 // The usual flow scalar: ASCII text ending on its line at ",", "]", "}" or
