@@ -189,6 +189,13 @@ TEST(ScannerFastPaths, SameAsGeneralBetweenSimpleLines) {
       {"- - - a\n    - b\n- c\n", ""},
       {"- a:\n    - b\n  - c\n", ""},
       {"&x\n- a\n- b\n", ""},
+      // Empty lines and comment lines between simple lines, before a dedent,
+      // an entry, a deeper key; a comment line ending at a CR, or the input.
+      {"a:\n  b: 1\n\n  # c\n   \nd: 2\n", ""},
+      {"a:\n  # c\n  - x\n  # d\n\n  - y\nz: 1\n", ""},
+      {"a:\n  b:\n    c: 1\n# back two\ne: 2\n# end", ""},
+      {"a: 1\n# c\r\nb: 2\n", ""},
+      {"a:\n\n# c\n  b: 1\n", ""},
       {"k: &x\n- a\n", ""},
       {"--- - a\n- b\n", "a block collection cannot start on the same line as ---"},
       {"a: b\nc: - d\n", "a block sequence cannot start on the same line as its mapping key"},
