@@ -469,18 +469,14 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
   uint64_t key_fl = s_.implicit_key_line < 0
                         ? no_key
                         : file_line(c_.file_id, static_cast<uint32_t>(s_.implicit_key_line));
-  bool key_taken = false;
-  const int32_t property_line = s_.property_line;
-  const bool skip_comments = !s_.keep_comments;
-  Token* q0 = s_.queue.data() + s_.queue_size;
-  Token* q = q0;
+  // The queue's size is written back once, at the end.
+  Token* q = s_.queue.data() + s_.queue_size;
   Token* qcap = std::to_address(s_.queue.end());
   // Room for `k` more tokens at q.
   const auto room_for = [&](uint64_t k) {
     if (q + k > qcap) [[unlikely]] {
-      const uint64_t size = s_.queue_size + static_cast<uint64_t>(q - q0);
+      const uint64_t size = static_cast<uint64_t>(q - s_.queue.data());
       while (size + k > s_.queue.size()) extend_queue();
-      q0 = s_.queue.data() + s_.queue_size;
       q = s_.queue.data() + size;
       qcap = std::to_address(s_.queue.end());
     }
@@ -540,7 +536,6 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
         key_allowed = false;
         after_key = true;
         key_fl = fl;
-        key_taken = true;
         if (++taken == kPlainLinesPerCall) {
           why = RunStop::Limit;
           break;
@@ -600,7 +595,7 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
       uint64_t line_start;
       if (ch == '\n') {
         line_start = pos + 1;
-      } else if (ch == '#' && skip_comments) {
+      } else if (ch == '#' && !s_.keep_comments) {
         const uint64_t e = find_line_end(t, pos + 1, len);
         if (e >= len || t[e] != '\n') goto after_line;
         line_start = e + 1;
@@ -644,7 +639,7 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
       // when no level closes before it.
       if (ch == '-' && column >= indent && pos + 2 < len && t[pos + 1] == ' ' &&
           kPlainStartAnywhere[static_cast<unsigned char>(t[pos + 2])] && fl != key_fl &&
-          static_cast<int32_t>(fl >> 32) != property_line) {
+          static_cast<int32_t>(fl >> 32) != s_.property_line) {
         room_for(2);
         if (indent < column) {
           s_.indents.push_back(IndentLevel{indent, in_sequence});
@@ -678,11 +673,13 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
   s_.simple_key_allowed = key_allowed;
   s_.after_block_value = after_key;
   s_.dedented = dedented;
-  if (key_taken) {
+  // A key taken here is on a line after the one recorded before: a line
+  // has one implicit key at most.
+  if (key_fl != no_key && static_cast<int32_t>(key_fl >> 32) != s_.implicit_key_line) {
     s_.implicit_key_line = static_cast<int32_t>(key_fl >> 32);
     s_.flow_node_seen = false;
   }
-  s_.queue_size += static_cast<uint64_t>(q - q0);
+  s_.queue_size = static_cast<uint64_t>(q - s_.queue.data());
   n = taken;
   return why;
 }
