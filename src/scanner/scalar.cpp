@@ -443,12 +443,13 @@ void append_utf8(std::string& out, char32_t cp) {
 // scalar, it takes keys ending at ": ", values ending their line, and the
 // steps from one to the next: a value on the key's line, and at the start
 // of a later line (past empty lines and comment lines that are not kept) a
-// plain scalar, after a dedent's BlockEnds too, or a block sequence entry
-// with a plain scalar after it that closes no level. Lines taken are counted
-// in `n`. Anything else stops it, the scanner's fields left as the general
-// routines would have left them: AtScalar before the scalar it met
-// (plain_block_line takes it), AfterLine after a line (next_plain_in_block
-// goes on), Limit once `n` lines are taken.
+// plain scalar or a block sequence entry with a plain scalar after it, after
+// a dedent's BlockEnds too. Lines taken are counted in `n`. Anything else
+// stops it, the scanner's fields left as the general routines would have
+// left them: AtScalar before the scalar it met (plain_block_line takes it),
+// AfterLine after a line (next_plain_in_block goes on), Limit once `n` lines
+// are taken, EntryAfterDedent at an entry that breaks a rule once a dedent's
+// BlockEnds are written (scan_block_entry fails or takes it).
 ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
   if (s_.document_start_line || s_.property_check_pending || s_.tab_before ||
       s_.possible_key.state != SimpleKeyState::Absent)
@@ -511,8 +512,15 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
           break;
         }
       }
-      // Trailing blanks, an empty scalar: plain_block_line's.
-      if (stop == from || is_blank(static_cast<unsigned char>(t[stop - 1]))) goto at_scalar;
+      // The scalar's end, before its trailing blanks; an empty one is
+      // plain_block_line's.
+      if (stop == from) goto at_scalar;
+      uint64_t end = stop;
+      if (is_blank(static_cast<unsigned char>(t[end - 1]))) [[unlikely]] {
+        do --end;
+        while (end > from && is_blank(static_cast<unsigned char>(t[end - 1])));
+        if (end == from) goto at_scalar;
+      }
       if (b == ':') {
         if (!key_allowed) goto at_scalar;
         room_for(4);
@@ -526,8 +534,8 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
         }
         put_token(q, TokenKind::Key, static_cast<uint32_t>(from), fl, col, from,
                   std::string_view());
-        put_token(q + 1, TokenKind::Scalar, static_cast<uint32_t>(stop), fl, col, from,
-                  std::string_view(t + from, stop - from));
+        put_token(q + 1, TokenKind::Scalar, static_cast<uint32_t>(end), fl, col, from,
+                  std::string_view(t + from, end - from));
         put_token(q + 2, TokenKind::Value, static_cast<uint32_t>(stop), fl,
                   col + static_cast<uint32_t>(stop - from), stop, std::string_view());
         q += 3;
@@ -574,8 +582,8 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
             goto at_scalar;
         }
         room_for(1);
-        put_token(q++, TokenKind::Scalar, static_cast<uint32_t>(stop), fl, col, from,
-                  std::string_view(t + from, stop - from));
+        put_token(q++, TokenKind::Scalar, static_cast<uint32_t>(end), fl, col, from,
+                  std::string_view(t + from, end - from));
         pos = p;
         col = column;
         fl += lines << 32;
@@ -636,10 +644,25 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
         continue;
       }
       // "- item", "- key: value": the sequence's first entry or its next,
-      // when no level closes before it.
-      if (ch == '-' && column >= indent && pos + 2 < len && t[pos + 1] == ' ' &&
+      // after the BlockEnds of a dedent. One that breaks a rule once they
+      // are written is scan_block_entry's, as on the general road.
+      if (ch == '-' && pos + 2 < len && t[pos + 1] == ' ' &&
           kPlainStartAnywhere[static_cast<unsigned char>(t[pos + 2])] && fl != key_fl &&
           static_cast<int32_t>(fl >> 32) != s_.property_line) {
+        after_key = false;
+        if (indent > column) {
+          do {
+            room_for(1);
+            put_token(q++, TokenKind::BlockEnd, static_cast<uint32_t>(pos), fl, col, pos,
+                      std::string_view());
+            pop_level();
+          } while (indent > column);
+          if (indent < column && in_sequence) [[unlikely]] {
+            dedented = true;
+            why = RunStop::EntryAfterDedent;
+            break;
+          }
+        }
         room_for(2);
         if (indent < column) {
           s_.indents.push_back(IndentLevel{indent, in_sequence});
@@ -694,6 +717,10 @@ bool ScanEngine::scan_plain_block_line() {
         return true;
       case RunStop::AfterLine:
         break;
+      case RunStop::EntryAfterDedent:
+        scan_block_entry(false);
+        if (!next_plain_in_block_slow()) return true;
+        continue;
       case RunStop::AtScalar: {
         const PlainLine r = plain_block_line();
         if (r == PlainLine::Declined) {

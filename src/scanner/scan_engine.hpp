@@ -265,7 +265,7 @@ class ScanEngine {
   bool next_plain_in_block();
   bool next_plain_in_block_slow();
   bool next_entry_in_block();
-  enum class RunStop : uint8_t { AtScalar, AfterLine, Limit };
+  enum class RunStop : uint8_t { AtScalar, AfterLine, Limit, EntryAfterDedent };
   RunStop run_usual_lines(int& n);
   static constexpr int kPlainLinesPerCall = 32;
   static constexpr int kRoundsBetweenLines = 8;
