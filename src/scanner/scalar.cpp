@@ -50,6 +50,32 @@ inline uint64_t find_plain_stop(const char* t, uint64_t pos, uint64_t len, bool 
   return pos;
 }
 
+// The first byte at or after `pos` that ends a quoted scalar taken as a
+// stretch of ASCII text: `quote`, a line break, a byte from 0x80, and for
+// double quotes a backslash; or `len`.
+inline uint64_t find_simple_quote_end(const char* t, uint64_t pos, uint64_t len, char quote) {
+#ifdef __SSE2__
+  const __m128i q = _mm_set1_epi8(quote), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  const __m128i bs = _mm_set1_epi8(quote == '"' ? '\\' : quote);
+  while (pos + 16 <= len) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, q), _mm_cmpeq_epi8(v, bs)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+    // The sign bits mark the bytes from 0x80.
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit) | _mm_movemask_epi8(v));
+    if (mask != 0) return pos + static_cast<unsigned>(__builtin_ctz(mask));
+    pos += 16;
+  }
+#endif
+  for (; pos < len; ++pos) {
+    const char b = t[pos];
+    if (b == quote || b == '\n' || b == '\r' || (quote == '"' && b == '\\') ||
+        static_cast<unsigned char>(b) >= 0x80)
+      break;
+  }
+  return pos;
+}
+
 // The cursor moved to the first byte at or after it that is `quote`, a line
 // break or, with `backslash`, a "\\" (or to the end of input), sixteen
 // bytes at a time, columns counted from the bytes that are not UTF-8
@@ -556,10 +582,36 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
           dedented = false;
           continue;
         }
-        if (ch != '\n') goto after_line;
-        // "key:", its line break and the next line's indentation.
-        const uint64_t p = skip_space_run(t, pos + 1, len);
-        col = static_cast<uint32_t>(p - (pos + 1));
+        uint64_t line_break = pos;
+        if (ch == '\'' || ch == '"') {
+          // A quoted value that is a stretch of ASCII text on the key's line
+          // (no escape, no doubled quote), only SPACEs after it on the line:
+          // its token as the general road writes it.
+          const uint64_t close = find_simple_quote_end(t, pos + 1, len, static_cast<char>(ch));
+          if (close >= len || static_cast<unsigned char>(t[close]) != ch ||
+              (ch == '\'' && close + 1 < len && t[close + 1] == '\''))
+            goto after_line;
+          const uint64_t after = close + 1;
+          line_break = skip_space_run(t, after, len);
+          if (line_break < len && t[line_break] != '\n') goto after_line;
+          room_for(1);
+          put_token(q++, TokenKind::Scalar, static_cast<uint32_t>(after), fl, col, pos,
+                    std::string_view(t + pos + 1, close - (pos + 1)),
+                    ch == '"' ? ScalarStyle::DoubleQuoted : ScalarStyle::SingleQuoted);
+          after_key = false;
+          dedented = false;
+          if (line_break >= len) {
+            col += static_cast<uint32_t>(after - pos);
+            pos = after;
+            goto after_line;
+          }
+        } else if (ch != '\n') {
+          goto after_line;
+        }
+        // The line break ending the key's line and the next line's
+        // indentation.
+        const uint64_t p = skip_space_run(t, line_break + 1, len);
+        col = static_cast<uint32_t>(p - (line_break + 1));
         pos = p;
         fl += uint64_t(1) << 32;
         key_allowed = true;

@@ -308,15 +308,17 @@ class ScanEngine {
     next_slot() = Token{kind, ScalarStyle::Plain, flag, static_cast<uint32_t>(span.offset), span,
                         std::string_view()};
   }
-  // A plain-style token without its flag written as the 8-byte words of its
-  // layout, the word of file and line shared by the tokens of one line: a
-  // Span built field by field is assembled in vector registers first, which
-  // costs more than the stores.
+  // A token without its flag (plain style unless told) written as the
+  // 8-byte words of its layout, the word of file and line shared by the
+  // tokens of one line: a Span built field by field is assembled in vector
+  // registers first, which costs more than the stores.
   [[gnu::always_inline]] static void put_token(Token* q, TokenKind kind, uint32_t end_offset,
                                                uint64_t file_line, uint32_t column,
-                                               uint64_t offset, std::string_view text) {
+                                               uint64_t offset, std::string_view text,
+                                               ScalarStyle style = ScalarStyle::Plain) {
     if constexpr (kTokenWords) {
-      const uint64_t w0 = static_cast<uint64_t>(kind) | static_cast<uint64_t>(end_offset) << 32;
+      const uint64_t w0 = static_cast<uint64_t>(kind) | static_cast<uint64_t>(style) << 8 |
+                          static_cast<uint64_t>(end_offset) << 32;
       const uint64_t w2 = column;
       unsigned char* b = reinterpret_cast<unsigned char*>(q);
       std::memcpy(b, &w0, 8);
@@ -326,7 +328,7 @@ class ScanEngine {
       q->text = text;
     } else {
       *q = Token{kind,
-                 ScalarStyle::Plain,
+                 style,
                  false,
                  end_offset,
                  Span{static_cast<uint32_t>(file_line), static_cast<uint32_t>(file_line >> 32),

@@ -196,6 +196,16 @@ TEST(ScannerFastPaths, SameAsGeneralBetweenSimpleLines) {
       {"a:\n  b:\n    c: 1\n# back two\ne: 2\n# end", ""},
       {"a: 1\n# c\r\nb: 2\n", ""},
       {"a:\n\n# c\n  b: 1\n", ""},
+      // Quoted values after a key: on one line, with blanks, a comment or
+      // more after them, doubled quotes, escapes, non-ASCII text, folded
+      // over lines, ending the input.
+      {"k:\n  a: 'x'\n  b: \"y\"  \n- c\n", ""},
+      {"a: 'x'\nb: \"y\"  \nc: 'z' # n\nd: \"w\"\t\ne: 1\n", ""},
+      {"a: 'it''s'\nb: \"q\\\"q\"\nc: '\xC3\xA9'\nd: 'f\n  g'\ne: 1\n", ""},
+      {"a:\n  b: 'x'\nc: \"y\"", ""},
+      {"a: 'x'   ", ""},
+      {"a: 'x' y\n", "unexpected content after quoted scalar"},
+      {"a: 'x\n", "unterminated single-quoted scalar"},
       {"k: &x\n- a\n", ""},
       {"--- - a\n- b\n", "a block collection cannot start on the same line as ---"},
       {"a: b\nc: - d\n", "a block sequence cannot start on the same line as its mapping key"},
