@@ -615,6 +615,22 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
         pos = p;
         fl += uint64_t(1) << 32;
         key_allowed = true;
+      } else if (b == '#') {
+        // A value ended by a comment; one that is not kept is passed up to
+        // its line break, which the step below takes.
+        room_for(1);
+        put_token(q++, TokenKind::Scalar, static_cast<uint32_t>(end), fl, col, from,
+                  std::string_view(t + from, end - from));
+        key_allowed = false;
+        const uint64_t e = s_.keep_comments ? len : find_line_end(t, stop + 1, len);
+        if (++taken == kPlainLinesPerCall || e >= len || t[e] != '\n') {
+          col += static_cast<uint32_t>(stop - from);
+          pos = stop;
+          if (taken != kPlainLinesPerCall) goto after_line;
+          why = RunStop::Limit;
+          break;
+        }
+        pos = e;
       } else {
         if (b != '\n') goto at_scalar;
         // A value ending its line: the indentation of the next line that is
@@ -646,9 +662,9 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
         }
       }
     }
-    // At the first non-SPACE of a new line: past empty lines and comment
-    // lines, the step to its first token when that is a plain scalar, or
-    // an entry with a plain scalar after it.
+    // At the first non-SPACE of a new line (or a line break): past empty
+    // lines and comment lines, the step to its first token when that is a
+    // plain scalar, or an entry with a plain scalar after it.
     for (;;) {
       if (pos >= len) goto after_line;
       const unsigned char ch = static_cast<unsigned char>(t[pos]);
