@@ -779,8 +779,13 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
 // it, quoted scalars among them) are taken in one call, a bounded number at
 // a time so that the pump's batches stay small.
 bool ScanEngine::scan_plain_block_line() {
-  for (int n = 0;;) {
-    switch (run_usual_lines(n)) {
+  // The first line on the general road: when what follows it is no plain
+  // scalar (a flow collection after a key, say), entering the run would
+  // cost more than it saves.
+  int n = 0;
+  RunStop stop = RunStop::AtScalar;
+  for (;;) {
+    switch (stop) {
       case RunStop::Limit:
         return true;
       case RunStop::AfterLine:
@@ -788,6 +793,7 @@ bool ScanEngine::scan_plain_block_line() {
       case RunStop::EntryAfterDedent:
         scan_block_entry(false);
         if (!next_plain_in_block_slow()) return true;
+        stop = run_usual_lines(n);
         continue;
       case RunStop::AtScalar: {
         const PlainLine r = plain_block_line();
@@ -801,6 +807,7 @@ bool ScanEngine::scan_plain_block_line() {
       }
     }
     if (!next_plain_in_block()) return true;
+    stop = run_usual_lines(n);
   }
 }
 
