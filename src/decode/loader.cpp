@@ -73,6 +73,35 @@ struct AnchorEntry {
 
 using FingerprintSet = std::unordered_set<std::string, SeededStringHash, std::equal_to<>>;
 
+// A map by name made on first insertion: most texts have no anchors and no
+// %TAG directives, and even an empty map costs a bucket array to clear and
+// free on every call.
+template <class V>
+class LazyNameMap {
+ public:
+  using Map = std::unordered_map<std::string_view, V, SeededStringHash, std::equal_to<>>;
+
+  const V* find(std::string_view name) const {
+    if (!map_) return nullptr;
+    auto it = map_->find(name);
+    return it == map_->end() ? nullptr : &it->second;
+  }
+  Map& get() {
+    if (!map_) map_.emplace();
+    return *map_;
+  }
+  // Clearing a hash map costs its bucket count, so a map grown by one large
+  // document is dropped rather than cleared for every later small one.
+  void reset() {
+    if (!map_ || map_->empty()) return;
+    if (map_->bucket_count() > 64) map_.reset();
+    else map_->clear();
+  }
+
+ private:
+  std::optional<Map> map_;
+};
+
 // A mapping's String keys hashed by their texts. Entries hold offsets into
 // the mapping's run of the work stack, so the index survives the stack
 // moving; the run's start is passed to every call.
@@ -203,6 +232,29 @@ struct WorkStacks {
   bool busy = false;
 };
 
+// The thread's work stacks, behind a plain pointer with initial-exec access
+// (no lookup call per decode); made on first use, freed by a thread-exit
+// destructor armed then.
+constinit __attribute__((tls_model("initial-exec"))) thread_local WorkStacks* t_work_stacks = nullptr;
+constinit __attribute__((tls_model("initial-exec"))) thread_local bool t_work_stacks_closed = false;
+
+struct WorkStacksOwner {
+  ~WorkStacksOwner() {
+    delete t_work_stacks;
+    t_work_stacks = nullptr;
+    t_work_stacks_closed = true;
+  }
+};
+
+// nullptr once the thread is ending.
+[[gnu::noinline]] WorkStacks* make_thread_work_stacks() {
+  if (t_work_stacks_closed) return nullptr;
+  thread_local WorkStacksOwner owner;
+  (void)owner;
+  t_work_stacks = new WorkStacks();
+  return t_work_stacks;
+}
+
 // The stacks of one decode. They outlive the decode on their thread, so a
 // run of short texts does not allocate them call after call; a decode that
 // finds them in use (a nested one; decoding itself runs no foreign code)
@@ -211,9 +263,11 @@ struct WorkStacks {
 class WorkStacksLease {
  public:
   WorkStacksLease() {
-    thread_local WorkStacks shared;
-    if (!shared.busy) {
-      s_ = &shared;
+    WorkStacks* shared = t_work_stacks;
+    if (!shared) [[unlikely]]
+      shared = make_thread_work_stacks();
+    if (shared && !shared->busy) [[likely]] {
+      s_ = shared;
     } else {
       own_ = std::make_unique<WorkStacks>();
       s_ = own_.get();
@@ -331,9 +385,8 @@ class Decoder {
   uint64_t expanded_ = 0;
   // Nodes built so far; the difference across one node is its node count.
   uint64_t made_ = 0;
-  std::unordered_map<std::string_view, AnchorEntry, SeededStringHash, std::equal_to<>> anchors_;
-  std::unordered_map<std::string_view, std::string_view, SeededStringHash, std::equal_to<>>
-      tag_handles_;
+  LazyNameMap<AnchorEntry> anchors_;
+  LazyNameMap<std::string_view> tag_handles_;
   // Items and pairs of the collections under construction, stacked; each
   // collection moves its own run into an exactly sized vector when it ends.
   WorkStacksLease stacks_;
@@ -373,18 +426,9 @@ class Decoder {
     }
   }
 
-  // Clearing a hash map costs its bucket count, so a map grown by one large
-  // document is replaced rather than cleared for every later small one.
-  template <class Map>
-  static void reset_map(Map& m) {
-    if (m.empty()) return;
-    if (m.bucket_count() > 64) m = Map();
-    else m.clear();
-  }
-
   void reset_document() {
-    reset_map(anchors_);
-    reset_map(tag_handles_);
+    anchors_.reset();
+    tag_handles_.reset();
   }
 
   void read_directive_group() {
@@ -403,7 +447,7 @@ class Decoder {
       } else if (count >= 3 && words[0] == "TAG") {
         std::string_view handle = words[1];
         if (handle.front() == '!' && handle.back() == '!') {
-          if (!tag_handles_.emplace(handle, words[2]).second)
+          if (!tag_handles_.get().emplace(handle, words[2]).second)
             fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", d.span);
         }
       }
@@ -444,23 +488,20 @@ class Decoder {
     if (tag.starts_with("!<")) {
       out.assign(tag);
     } else if (tag.starts_with("!!")) {
-      auto it = tag_handles_.find(std::string_view("!!"));
-      if (it != tag_handles_.end()) out.assign(it->second);
+      if (const std::string_view* prefix = tag_handles_.find("!!")) out.assign(*prefix);
       else out.assign(kCoreTagPrefix);
       out.append(tag.substr(2));
     } else if (tag.starts_with("!")) {
       size_t second = tag.find('!', 1);
       if (second != std::string_view::npos) {
         std::string_view handle = tag.substr(0, second + 1);
-        auto it = tag_handles_.find(handle);
-        if (it == tag_handles_.end())
-          fail("undefined tag handle: " + std::string(handle), t.span);
-        out.assign(it->second);
+        const std::string_view* prefix = tag_handles_.find(handle);
+        if (!prefix) fail("undefined tag handle: " + std::string(handle), t.span);
+        out.assign(*prefix);
         out.append(tag.substr(second + 1));
       } else {
-        auto it = tag_handles_.find(std::string_view("!"));
-        if (it != tag_handles_.end()) {
-          out.assign(it->second);
+        if (const std::string_view* prefix = tag_handles_.find("!")) {
+          out.assign(*prefix);
           out.append(tag.substr(1));
         } else {
           out.assign(tag);
@@ -677,9 +718,9 @@ class Decoder {
 
   void decode_alias(Value& out) {
     const Token& t = tok(index_++);
-    auto it = anchors_.find(t.text);
-    if (it == anchors_.end()) fail("unknown alias: *" + std::string(t.text), t.span);
-    const AnchorEntry& e = it->second;
+    const AnchorEntry* found = anchors_.find(t.text);
+    if (!found) fail("unknown alias: *" + std::string(t.text), t.span);
+    const AnchorEntry& e = *found;
     uint64_t total = expanded_ + e.count;
     if (total < expanded_) total = UINT64_MAX;
     expanded_ = total;
@@ -733,7 +774,7 @@ class Decoder {
         e.scalar = deep_copy_value(v);
         break;
     }
-    anchors_.insert_or_assign(name, std::move(e));
+    anchors_.get().insert_or_assign(name, std::move(e));
   }
 
   // ---- collections ----
@@ -764,6 +805,26 @@ class Decoder {
     return t && t->kind == TokenKind::Scalar && depth_ < kMaxNestingDepth ? t : nullptr;
   }
 
+  // A collection without properties at index_ (most nested nodes) decoded
+  // into `out` (Null) without the general node road; false, with nothing
+  // consumed, for any other node, and at the depths where decode_node checks
+  // the stack or fails.
+  bool bare_collection(Value& out) {
+    const Token* t = peek(index_);
+    if (!t) return false;
+    const TokenKind kind = t->kind;
+    if (kind != TokenKind::MappingStart && kind != TokenKind::SequenceStart) return false;
+    const uint64_t depth = depth_ + 1;
+    if ((depth & 7) == 1 || depth > kMaxNestingDepth) return false;
+    const bool flow = t->flow();
+    depth_ = depth;
+    ++index_;
+    if (kind == TokenKind::MappingStart) decode_mapping(flow, out);
+    else decode_sequence(flow, out);
+    --depth_;
+    return true;
+  }
+
   // Decodes the node at index_ into pair_stack_[slot].key or .value (Null);
   // a missing node stands as Null.
   // The bare scalar, most keys and values, is taken inline; the rest out of
@@ -778,7 +839,7 @@ class Decoder {
   }
   [[gnu::noinline]] void pair_node_general(size_t slot, bool value, bool as_mapping_value) {
     Value node;
-    node_or_null(as_mapping_value, node);
+    if (!bare_collection(node)) node_or_null(as_mapping_value, node);
     ValuePair& p = pair_stack_[slot];  // the stack may have grown meanwhile
     (value ? p.value : p.key) = std::move(node);
   }
@@ -961,6 +1022,10 @@ class Decoder {
             continue;
           }
           Value item;
+          if (!flow && bare_collection(item)) {
+            item_stack_.push_back(std::move(item));
+            continue;
+          }
           if (decode_sequence_item(flow, item)) item_stack_.push_back(std::move(item));
           continue;
         }

@@ -156,6 +156,8 @@ struct Scanner {
 // same as tokenize's (a scan error met in the batch ahead ends the reading
 // early); the scanner must outlive the pump, and its `queue` is only the
 // pump's to use while the pump lives.
+struct SpareTokenQueue;
+
 class TokenPump {
  public:
   explicit TokenPump(Scanner& scanner);
@@ -191,7 +193,7 @@ class TokenPump {
   const Token* ready_tokens_ = nullptr;
   uint64_t ready_ = 0;
   bool started_ = false;
-  bool lent_queue_ = false;  // s_.queue is the thread's spare queue
+  SpareTokenQueue* spare_ = nullptr;  // set while s_.queue is the thread's spare queue
   std::optional<ScanError> error_;
 };
 
