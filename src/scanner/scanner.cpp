@@ -182,6 +182,12 @@ void TokenPump::drop_before(uint64_t keep_from) {
   base_ += drop;
 }
 
+void TokenPump::set_ready(const Token* tokens, uint64_t count) noexcept {
+  ready_origin_ = reinterpret_cast<uintptr_t>(tokens) - base_ * sizeof(Token);
+  ready_limit_ = count ? base_ + count : 0;
+  ready_end_ = tokens + count;
+}
+
 const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
   assert(i >= base_ && keep_from >= base_);
   if (error_) return nullptr;
@@ -195,9 +201,9 @@ const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
       engine.begin();
     }
     for (;;) {
-      ready_tokens_ = s_.queue.data();
-      ready_ = final_count();
-      if (i - base_ < ready_) return ready_tokens_ + (i - base_);
+      const uint64_t ready = final_count();
+      set_ready(s_.queue.data(), ready);
+      if (i - base_ < ready) return s_.queue.data() + (i - base_);
       if (s_.stream_ended) return nullptr;
       drop_before(keep_from);
       // Scanning ahead a batch of tokens keeps this call rare; the queue
@@ -210,8 +216,7 @@ const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
     error_ = std::move(f.error);
     s_.queue.clear();
     s_.queue_size = 0;
-    ready_tokens_ = nullptr;
-    ready_ = 0;
+    set_ready(nullptr, 0);
     return nullptr;
   }
 }
