@@ -174,12 +174,12 @@ class RelocatingStack {
   size_t capacity() const noexcept { return capacity_; }
   T& operator[](size_t i) noexcept { return data_[i]; }
 
-  T& emplace_back() {
+  [[gnu::always_inline]] T& emplace_back() {
     if (size_ == capacity_) [[unlikely]]
       grow();
     return *::new (static_cast<void*>(data_ + size_++)) T();
   }
-  void push_back(T&& v) {
+  [[gnu::always_inline]] void push_back(T&& v) {
     if (size_ == capacity_) [[unlikely]]
       grow();
     ::new (static_cast<void*>(data_ + size_++)) T(std::move(v));
@@ -307,6 +307,8 @@ class Decoder {
         pair_stack_(stacks_.pairs()) {
     dup_policy_ = s_.dup_error || s_.dup_warn;
     key_checks_ = dup_policy_ || s_.reject_complex_keys;
+    fast_collections_ = s_.fast_paths;
+    nest_in_loop_ = s_.fast_paths && !key_checks_;
     yaml11_warn_ = s_.yaml11_warn;
     timestamps_ = s_.timestamps;
     mode_ = s_.mode;
@@ -375,6 +377,10 @@ class Decoder {
   std::vector<std::string>& warnings_;
   bool dup_policy_ = false;
   bool key_checks_ = false;  // a duplicate-key or complex-key policy is on
+  bool fast_collections_ = true;  // see bare_collection
+  // A block mapping that is a bare key's value is decoded by its parent's
+  // loop (see decode_mapping).
+  bool nest_in_loop_ = true;
   bool yaml11_warn_ = false;
   bool timestamps_ = false;
   ResolverMode mode_ = ResolverMode::Yaml12;
@@ -394,7 +400,7 @@ class Decoder {
   RelocatingStack<ValuePair>& pair_stack_;
 
   // Token `i`, or nullptr past the end; a scan error ends the decode.
-  const Token* peek(size_t i) {
+  [[gnu::always_inline]] const Token* peek(size_t i) {
     const Token* t = pump_.get(i, index_);
     if (!t && pump_.error()) [[unlikely]]
       throw DecodeFailure{LoadError::from_scan_error(*pump_.error())};
@@ -402,7 +408,7 @@ class Decoder {
   }
   bool has(size_t i) { return peek(i) != nullptr; }
   const Token& tok(size_t i) { return *peek(i); }  // `i` must exist (has)
-  TokenKind kind_at(size_t i) {
+  [[gnu::always_inline]] TokenKind kind_at(size_t i) {
     const Token* t = peek(i);
     return t ? t->kind : TokenKind::StreamEnd;
   }
@@ -781,17 +787,15 @@ class Decoder {
 
   // `out` is Null; it takes the collection's run of the work stack.
   [[gnu::always_inline]] void finish_sequence(size_t base, Value& out) {
-    ValueList items(item_stack_.relocated_from(base), item_stack_.relocated_end());
+    out.set_sequence(item_stack_.relocated_from(base), item_stack_.relocated_end());
     item_stack_.forget_from(base);
     ++made_;
-    out.set_sequence(std::move(items));
   }
 
   [[gnu::always_inline]] void finish_mapping(size_t base, Value& out) {
-    PairList pairs(pair_stack_.relocated_from(base), pair_stack_.relocated_end());
+    out.set_mapping(pair_stack_.relocated_from(base), pair_stack_.relocated_end());
     pair_stack_.forget_from(base);
     ++made_;
-    out.set_mapping(std::move(pairs));
   }
 
   // Whether the node at index_ is a scalar without properties. Such a node
@@ -800,7 +804,7 @@ class Decoder {
   // temporary into the slot is saved. The depth it would take is checked as
   // decode_node checks it.
   // Returns that token, or nullptr.
-  const Token* bare_scalar_next() {
+  [[gnu::always_inline]] const Token* bare_scalar_next() {
     const Token* t = peek(index_);
     return t && t->kind == TokenKind::Scalar && depth_ < kMaxNestingDepth ? t : nullptr;
   }
@@ -810,6 +814,7 @@ class Decoder {
   // consumed, for any other node, and at the depths where decode_node checks
   // the stack or fails.
   bool bare_collection(Value& out) {
+    if (!fast_collections_) return false;
     const Token* t = peek(index_);
     if (!t) return false;
     const TokenKind kind = t->kind;
@@ -911,9 +916,34 @@ class Decoder {
     check_duplicate_key(keys, base, slot, span);
   }
 
+  // A block mapping that is the value of a bare key, entered from its
+  // parent's loop rather than by recursion: what the parent resumes with
+  // once the nested mapping ends.
+  struct NestedMapping {
+    size_t parent_base;  // the parent's run of the pair stack
+    size_t slot;         // the parent's pair whose value the mapping is
+    bool parent_flow;
+  };
+  // Nested levels one decode_mapping call takes in its loop; deeper ones
+  // recurse.
+  static constexpr size_t kLoopLevels = 16;
+
   void decode_mapping(bool flow, Value& out) {
-    const size_t base = pair_stack_.size();
+    size_t base = pair_stack_.size();
     KeyCheck keys;
+    NestedMapping nested[kLoopLevels];
+    size_t levels = 0;
+    // Ends the innermost mapping the loop entered, into its parent's pair;
+    // false at the mapping of this call.
+    auto close_nested = [&]() __attribute__((always_inline)) -> bool {
+      if (levels == 0) return false;
+      const NestedMapping& n = nested[--levels];
+      finish_mapping(base, pair_stack_[n.slot].value);
+      base = n.parent_base;
+      flow = n.parent_flow;
+      --depth_;
+      return true;
+    };
     while (const Token* next = peek(index_)) {
       const Token& t = *next;
       // Most entries start with a key: tested before the dispatch.
@@ -943,6 +973,26 @@ class Decoder {
           } while (bare_pair_at(j));
           continue;
         }
+        // A bare key whose value is a block mapping without properties: the
+        // mapping is decoded by this loop, at the depths where decode_node
+        // would neither check the stack nor fail. The key policies need the
+        // pair once its value is whole, so they take the general road.
+        if (scanned >= 4 && k[1].kind == TokenKind::Scalar && k[2].kind == TokenKind::Value &&
+            k[3].kind == TokenKind::MappingStart && !k[3].flow() && levels < kLoopLevels &&
+            nest_in_loop_) {
+          const uint64_t depth = depth_ + 1;
+          if ((depth & 7) != 1 && depth <= kMaxNestingDepth) {
+            ++index_;
+            const size_t slot = pair_stack_.size();
+            decode_scalar(k[1], std::nullopt, pair_stack_.emplace_back().key);
+            index_ += 2;  // the Value and the MappingStart
+            nested[levels++] = NestedMapping{base, slot, flow};
+            depth_ = depth;
+            base = pair_stack_.size();
+            flow = false;
+            continue;
+          }
+        }
         const Span span = t.span;
         ++index_;
         const size_t slot = pair_stack_.size();
@@ -960,10 +1010,12 @@ class Decoder {
         case TokenKind::StreamEnd:
         case TokenKind::DocumentStart:
         case TokenKind::DocumentEnd:
+          if (close_nested()) continue;
           return finish_mapping(base, out);
         case TokenKind::MappingEnd:
         case TokenKind::BlockEnd:
           ++index_;
+          if (close_nested()) continue;
           return finish_mapping(base, out);
         case TokenKind::FlowEntry:
           ++index_;
@@ -993,10 +1045,15 @@ class Decoder {
             ++made_;
           }
           check_pair(keys, base, slot, span);
-          if (index_ <= start) return finish_mapping(base, out);
+          if (index_ <= start) {
+            if (close_nested()) continue;
+            return finish_mapping(base, out);
+          }
           continue;
         }
       }
+    }
+    while (close_nested()) {
     }
     return finish_mapping(base, out);
   }
@@ -1061,7 +1118,7 @@ class Decoder {
 
   // A sequence item that is a bare scalar (see bare_scalar_next); in a flow
   // sequence, one not followed by ":" (which would make it a pair's key).
-  const Token* bare_scalar_item_next(bool flow) {
+  [[gnu::always_inline]] const Token* bare_scalar_item_next(bool flow) {
     const Token* t = bare_scalar_next();
     if (!t || !flow) return t;
     // Looking ahead may move the queue: the token is looked up again.
