@@ -193,18 +193,29 @@ const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
   if (error_) return nullptr;
   try {
     scan_detail::ScanEngine engine(s_);
+    // Whether the queue changed since the ready range was set: a call past
+    // the end of a stream scanned to its end (several per text) changes
+    // nothing.
+    bool moved = false;
     if (!started_) {
       started_ = true;
       if (s_.cursor.length >= kMaxScanLength)
         throw scan_detail::ScanFailure{
             ScanError{"input text too large: 2 GiB or more", s_.cursor.span()}};
       engine.begin();
+      moved = true;
     }
     for (;;) {
       const uint64_t ready = final_count();
-      set_ready(s_.queue.data(), ready);
-      if (i - base_ < ready) return s_.queue.data() + (i - base_);
-      if (s_.stream_ended) return nullptr;
+      if (i - base_ < ready) {
+        if (moved) set_ready(s_.queue.data(), ready);
+        return s_.queue.data() + (i - base_);
+      }
+      if (s_.stream_ended) {
+        if (moved) set_ready(s_.queue.data(), ready);
+        return nullptr;
+      }
+      moved = true;
       drop_before(keep_from);
       // Scanning ahead a batch of tokens keeps this call rare; the queue
       // still holds little more than the batch past what the reader keeps.
