@@ -812,23 +812,30 @@ class Decoder {
     return t && t->kind == TokenKind::Scalar && depth_ < kMaxNestingDepth ? t : nullptr;
   }
 
-  // A collection without properties at index_ (most nested nodes) decoded
-  // into `out` (Null) without the general node road; false, with nothing
-  // consumed, for any other node, and at the depths where decode_node checks
-  // the stack or fails.
-  bool bare_collection(Value& out) {
+  // A collection without properties at index_ (most nested nodes; as a
+  // mapping's value, an indentless sequence too) decoded into `out` (Null)
+  // without the general node road; false, with nothing consumed, for any
+  // other node, and at the depths where decode_node checks the stack or
+  // fails.
+  [[gnu::always_inline]] bool bare_collection(Value& out, bool as_mapping_value) {
     if (!fast_collections_) return false;
     const Token* t = peek(index_);
     if (!t) return false;
     const TokenKind kind = t->kind;
-    if (kind != TokenKind::MappingStart && kind != TokenKind::SequenceStart) return false;
+    if (kind != TokenKind::MappingStart && kind != TokenKind::SequenceStart &&
+        (kind != TokenKind::SequenceEntry || !as_mapping_value))
+      return false;
     const uint64_t depth = depth_ + 1;
     if ((depth & 7) == 1 || depth > kMaxNestingDepth) return false;
     const bool flow = t->flow();
     depth_ = depth;
-    ++index_;
-    if (kind == TokenKind::MappingStart) decode_mapping(flow, out);
-    else decode_sequence(flow, out);
+    if (kind == TokenKind::SequenceEntry) {
+      decode_indentless_sequence(out);
+    } else {
+      ++index_;
+      if (kind == TokenKind::MappingStart) decode_mapping(flow, out);
+      else decode_sequence(flow, out);
+    }
     --depth_;
     return true;
   }
@@ -847,7 +854,7 @@ class Decoder {
   }
   [[gnu::noinline]] void pair_node_general(size_t slot, bool value, bool as_mapping_value) {
     Value node;
-    if (!bare_collection(node)) node_or_null(as_mapping_value, node);
+    if (!bare_collection(node, as_mapping_value)) node_or_null(as_mapping_value, node);
     ValuePair& p = pair_stack_[slot];  // the stack may have grown meanwhile
     (value ? p.value : p.key) = std::move(node);
   }
@@ -1082,7 +1089,7 @@ class Decoder {
             continue;
           }
           Value item;
-          if (!flow && bare_collection(item)) {
+          if (!flow && bare_collection(item, false)) {
             item_stack_.push_back(std::move(item));
             continue;
           }
