@@ -220,8 +220,10 @@ const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
       // Scanning ahead a batch of tokens keeps this call rare; the queue
       // still holds little more than the batch past what the reader keeps.
       const uint64_t want = i - base_ + kPumpBatch;
+      // Counted in tokens made: a pending key holds back a few at most, and
+      // the loop above scans on if the one asked for is still not final.
       do engine.next();
-      while (!s_.stream_ended && final_count() < want);
+      while (!s_.stream_ended && s_.queue_size < want);
     }
   } catch (scan_detail::ScanFailure& f) {
     error_ = std::move(f.error);
