@@ -73,6 +73,35 @@ struct AnchorEntry {
 
 using FingerprintSet = std::unordered_set<std::string, SeededStringHash, std::equal_to<>>;
 
+// A map by name made on first insertion: most texts have no anchors and no
+// %TAG directives, and even an empty map costs a bucket array to clear and
+// free on every call.
+template <class V>
+class LazyNameMap {
+ public:
+  using Map = std::unordered_map<std::string_view, V, SeededStringHash, std::equal_to<>>;
+
+  const V* find(std::string_view name) const {
+    if (!map_) return nullptr;
+    auto it = map_->find(name);
+    return it == map_->end() ? nullptr : &it->second;
+  }
+  Map& get() {
+    if (!map_) map_.emplace();
+    return *map_;
+  }
+  // Clearing a hash map costs its bucket count, so a map grown by one large
+  // document is dropped rather than cleared for every later small one.
+  void reset() {
+    if (!map_ || map_->empty()) return;
+    if (map_->bucket_count() > 64) map_.reset();
+    else map_->clear();
+  }
+
+ private:
+  std::optional<Map> map_;
+};
+
 // A mapping's String keys hashed by their texts. Entries hold offsets into
 // the mapping's run of the work stack, so the index survives the stack
 // moving; the run's start is passed to every call.
@@ -145,12 +174,12 @@ class RelocatingStack {
   size_t capacity() const noexcept { return capacity_; }
   T& operator[](size_t i) noexcept { return data_[i]; }
 
-  T& emplace_back() {
+  [[gnu::always_inline]] T& emplace_back() {
     if (size_ == capacity_) [[unlikely]]
       grow();
     return *::new (static_cast<void*>(data_ + size_++)) T();
   }
-  void push_back(T&& v) {
+  [[gnu::always_inline]] void push_back(T&& v) {
     if (size_ == capacity_) [[unlikely]]
       grow();
     ::new (static_cast<void*>(data_ + size_++)) T(std::move(v));
@@ -203,6 +232,29 @@ struct WorkStacks {
   bool busy = false;
 };
 
+// The thread's work stacks, behind a plain pointer with initial-exec access
+// (no lookup call per decode); made on first use, freed by a thread-exit
+// destructor armed then.
+constinit __attribute__((tls_model("initial-exec"))) thread_local WorkStacks* t_work_stacks = nullptr;
+constinit __attribute__((tls_model("initial-exec"))) thread_local bool t_work_stacks_closed = false;
+
+struct WorkStacksOwner {
+  ~WorkStacksOwner() {
+    delete t_work_stacks;
+    t_work_stacks = nullptr;
+    t_work_stacks_closed = true;
+  }
+};
+
+// nullptr once the thread is ending.
+[[gnu::noinline]] WorkStacks* make_thread_work_stacks() {
+  if (t_work_stacks_closed) return nullptr;
+  thread_local WorkStacksOwner owner;
+  (void)owner;
+  t_work_stacks = new WorkStacks();
+  return t_work_stacks;
+}
+
 // The stacks of one decode. They outlive the decode on their thread, so a
 // run of short texts does not allocate them call after call; a decode that
 // finds them in use (a nested one; decoding itself runs no foreign code)
@@ -211,9 +263,11 @@ struct WorkStacks {
 class WorkStacksLease {
  public:
   WorkStacksLease() {
-    thread_local WorkStacks shared;
-    if (!shared.busy) {
-      s_ = &shared;
+    WorkStacks* shared = t_work_stacks;
+    if (!shared) [[unlikely]]
+      shared = make_thread_work_stacks();
+    if (shared && !shared->busy) [[likely]] {
+      s_ = shared;
     } else {
       own_ = std::make_unique<WorkStacks>();
       s_ = own_.get();
@@ -253,6 +307,8 @@ class Decoder {
         pair_stack_(stacks_.pairs()) {
     dup_policy_ = s_.dup_error || s_.dup_warn;
     key_checks_ = dup_policy_ || s_.reject_complex_keys;
+    fast_collections_ = s_.fast_paths;
+    nest_in_loop_ = s_.fast_paths && !key_checks_;
     yaml11_warn_ = s_.yaml11_warn;
     timestamps_ = s_.timestamps;
     mode_ = s_.mode;
@@ -263,6 +319,9 @@ class Decoder {
   KeyTags key_tags() const noexcept { return s_.custom_tags_dropped ? KeyTags::Dropped : KeyTags::Kept; }
 
   void run(std::vector<Value>& docs) {
+    // Most streams hold one document: room for it up front costs less than
+    // growing the vector from empty.
+    docs.reserve(1);
     bool directives_allowed = true;
     while (has(index_)) {
       const Token& t = tok(index_);
@@ -321,6 +380,10 @@ class Decoder {
   std::vector<std::string>& warnings_;
   bool dup_policy_ = false;
   bool key_checks_ = false;  // a duplicate-key or complex-key policy is on
+  bool fast_collections_ = true;  // see bare_collection
+  // A block mapping that is a bare key's value is decoded by its parent's
+  // loop (see decode_mapping).
+  bool nest_in_loop_ = true;
   bool yaml11_warn_ = false;
   bool timestamps_ = false;
   ResolverMode mode_ = ResolverMode::Yaml12;
@@ -331,9 +394,8 @@ class Decoder {
   uint64_t expanded_ = 0;
   // Nodes built so far; the difference across one node is its node count.
   uint64_t made_ = 0;
-  std::unordered_map<std::string_view, AnchorEntry, SeededStringHash, std::equal_to<>> anchors_;
-  std::unordered_map<std::string_view, std::string_view, SeededStringHash, std::equal_to<>>
-      tag_handles_;
+  LazyNameMap<AnchorEntry> anchors_;
+  LazyNameMap<std::string_view> tag_handles_;
   // Items and pairs of the collections under construction, stacked; each
   // collection moves its own run into an exactly sized vector when it ends.
   WorkStacksLease stacks_;
@@ -341,7 +403,7 @@ class Decoder {
   RelocatingStack<ValuePair>& pair_stack_;
 
   // Token `i`, or nullptr past the end; a scan error ends the decode.
-  const Token* peek(size_t i) {
+  [[gnu::always_inline]] const Token* peek(size_t i) {
     const Token* t = pump_.get(i, index_);
     if (!t && pump_.error()) [[unlikely]]
       throw DecodeFailure{LoadError::from_scan_error(*pump_.error())};
@@ -349,7 +411,7 @@ class Decoder {
   }
   bool has(size_t i) { return peek(i) != nullptr; }
   const Token& tok(size_t i) { return *peek(i); }  // `i` must exist (has)
-  TokenKind kind_at(size_t i) {
+  [[gnu::always_inline]] TokenKind kind_at(size_t i) {
     const Token* t = peek(i);
     return t ? t->kind : TokenKind::StreamEnd;
   }
@@ -373,18 +435,9 @@ class Decoder {
     }
   }
 
-  // Clearing a hash map costs its bucket count, so a map grown by one large
-  // document is replaced rather than cleared for every later small one.
-  template <class Map>
-  static void reset_map(Map& m) {
-    if (m.empty()) return;
-    if (m.bucket_count() > 64) m = Map();
-    else m.clear();
-  }
-
   void reset_document() {
-    reset_map(anchors_);
-    reset_map(tag_handles_);
+    anchors_.reset();
+    tag_handles_.reset();
   }
 
   void read_directive_group() {
@@ -403,7 +456,7 @@ class Decoder {
       } else if (count >= 3 && words[0] == "TAG") {
         std::string_view handle = words[1];
         if (handle.front() == '!' && handle.back() == '!') {
-          if (!tag_handles_.emplace(handle, words[2]).second)
+          if (!tag_handles_.get().emplace(handle, words[2]).second)
             fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", d.span);
         }
       }
@@ -444,23 +497,20 @@ class Decoder {
     if (tag.starts_with("!<")) {
       out.assign(tag);
     } else if (tag.starts_with("!!")) {
-      auto it = tag_handles_.find(std::string_view("!!"));
-      if (it != tag_handles_.end()) out.assign(it->second);
+      if (const std::string_view* prefix = tag_handles_.find("!!")) out.assign(*prefix);
       else out.assign(kCoreTagPrefix);
       out.append(tag.substr(2));
     } else if (tag.starts_with("!")) {
       size_t second = tag.find('!', 1);
       if (second != std::string_view::npos) {
         std::string_view handle = tag.substr(0, second + 1);
-        auto it = tag_handles_.find(handle);
-        if (it == tag_handles_.end())
-          fail("undefined tag handle: " + std::string(handle), t.span);
-        out.assign(it->second);
+        const std::string_view* prefix = tag_handles_.find(handle);
+        if (!prefix) fail("undefined tag handle: " + std::string(handle), t.span);
+        out.assign(*prefix);
         out.append(tag.substr(second + 1));
       } else {
-        auto it = tag_handles_.find(std::string_view("!"));
-        if (it != tag_handles_.end()) {
-          out.assign(it->second);
+        if (const std::string_view* prefix = tag_handles_.find("!")) {
+          out.assign(*prefix);
           out.append(tag.substr(1));
         } else {
           out.assign(tag);
@@ -677,9 +727,9 @@ class Decoder {
 
   void decode_alias(Value& out) {
     const Token& t = tok(index_++);
-    auto it = anchors_.find(t.text);
-    if (it == anchors_.end()) fail("unknown alias: *" + std::string(t.text), t.span);
-    const AnchorEntry& e = it->second;
+    const AnchorEntry* found = anchors_.find(t.text);
+    if (!found) fail("unknown alias: *" + std::string(t.text), t.span);
+    const AnchorEntry& e = *found;
     uint64_t total = expanded_ + e.count;
     if (total < expanded_) total = UINT64_MAX;
     expanded_ = total;
@@ -733,24 +783,22 @@ class Decoder {
         e.scalar = deep_copy_value(v);
         break;
     }
-    anchors_.insert_or_assign(name, std::move(e));
+    anchors_.get().insert_or_assign(name, std::move(e));
   }
 
   // ---- collections ----
 
   // `out` is Null; it takes the collection's run of the work stack.
   [[gnu::always_inline]] void finish_sequence(size_t base, Value& out) {
-    ValueList items(item_stack_.relocated_from(base), item_stack_.relocated_end());
+    out.set_sequence(item_stack_.relocated_from(base), item_stack_.relocated_end());
     item_stack_.forget_from(base);
     ++made_;
-    out.set_sequence(std::move(items));
   }
 
   [[gnu::always_inline]] void finish_mapping(size_t base, Value& out) {
-    PairList pairs(pair_stack_.relocated_from(base), pair_stack_.relocated_end());
+    out.set_mapping(pair_stack_.relocated_from(base), pair_stack_.relocated_end());
     pair_stack_.forget_from(base);
     ++made_;
-    out.set_mapping(std::move(pairs));
   }
 
   // Whether the node at index_ is a scalar without properties. Such a node
@@ -759,9 +807,37 @@ class Decoder {
   // temporary into the slot is saved. The depth it would take is checked as
   // decode_node checks it.
   // Returns that token, or nullptr.
-  const Token* bare_scalar_next() {
+  [[gnu::always_inline]] const Token* bare_scalar_next() {
     const Token* t = peek(index_);
     return t && t->kind == TokenKind::Scalar && depth_ < kMaxNestingDepth ? t : nullptr;
+  }
+
+  // A collection without properties at index_ (most nested nodes; as a
+  // mapping's value, an indentless sequence too) decoded into `out` (Null)
+  // without the general node road; false, with nothing consumed, for any
+  // other node, and at the depths where decode_node checks the stack or
+  // fails.
+  [[gnu::always_inline]] bool bare_collection(Value& out, bool as_mapping_value) {
+    if (!fast_collections_) return false;
+    const Token* t = peek(index_);
+    if (!t) return false;
+    const TokenKind kind = t->kind;
+    if (kind != TokenKind::MappingStart && kind != TokenKind::SequenceStart &&
+        (kind != TokenKind::SequenceEntry || !as_mapping_value))
+      return false;
+    const uint64_t depth = depth_ + 1;
+    if ((depth & 7) == 1 || depth > kMaxNestingDepth) return false;
+    const bool flow = t->flow();
+    depth_ = depth;
+    if (kind == TokenKind::SequenceEntry) {
+      decode_indentless_sequence(out);
+    } else {
+      ++index_;
+      if (kind == TokenKind::MappingStart) decode_mapping(flow, out);
+      else decode_sequence(flow, out);
+    }
+    --depth_;
+    return true;
   }
 
   // Decodes the node at index_ into pair_stack_[slot].key or .value (Null);
@@ -778,7 +854,7 @@ class Decoder {
   }
   [[gnu::noinline]] void pair_node_general(size_t slot, bool value, bool as_mapping_value) {
     Value node;
-    node_or_null(as_mapping_value, node);
+    if (!bare_collection(node, as_mapping_value)) node_or_null(as_mapping_value, node);
     ValuePair& p = pair_stack_[slot];  // the stack may have grown meanwhile
     (value ? p.value : p.key) = std::move(node);
   }
@@ -850,9 +926,34 @@ class Decoder {
     check_duplicate_key(keys, base, slot, span);
   }
 
+  // A block mapping that is the value of a bare key, entered from its
+  // parent's loop rather than by recursion: what the parent resumes with
+  // once the nested mapping ends.
+  struct NestedMapping {
+    size_t parent_base;  // the parent's run of the pair stack
+    size_t slot;         // the parent's pair whose value the mapping is
+    bool parent_flow;
+  };
+  // Nested levels one decode_mapping call takes in its loop; deeper ones
+  // recurse.
+  static constexpr size_t kLoopLevels = 16;
+
   void decode_mapping(bool flow, Value& out) {
-    const size_t base = pair_stack_.size();
+    size_t base = pair_stack_.size();
     KeyCheck keys;
+    NestedMapping nested[kLoopLevels];
+    size_t levels = 0;
+    // Ends the innermost mapping the loop entered, into its parent's pair;
+    // false at the mapping of this call.
+    auto close_nested = [&]() __attribute__((always_inline)) -> bool {
+      if (levels == 0) return false;
+      const NestedMapping& n = nested[--levels];
+      finish_mapping(base, pair_stack_[n.slot].value);
+      base = n.parent_base;
+      flow = n.parent_flow;
+      --depth_;
+      return true;
+    };
     while (const Token* next = peek(index_)) {
       const Token& t = *next;
       // Most entries start with a key: tested before the dispatch.
@@ -882,6 +983,26 @@ class Decoder {
           } while (bare_pair_at(j));
           continue;
         }
+        // A bare key whose value is a block mapping without properties: the
+        // mapping is decoded by this loop, at the depths where decode_node
+        // would neither check the stack nor fail. The key policies need the
+        // pair once its value is whole, so they take the general road.
+        if (scanned >= 4 && k[1].kind == TokenKind::Scalar && k[2].kind == TokenKind::Value &&
+            k[3].kind == TokenKind::MappingStart && !k[3].flow() && levels < kLoopLevels &&
+            nest_in_loop_) {
+          const uint64_t depth = depth_ + 1;
+          if ((depth & 7) != 1 && depth <= kMaxNestingDepth) {
+            ++index_;
+            const size_t slot = pair_stack_.size();
+            decode_scalar(k[1], std::nullopt, pair_stack_.emplace_back().key);
+            index_ += 2;  // the Value and the MappingStart
+            nested[levels++] = NestedMapping{base, slot, flow};
+            depth_ = depth;
+            base = pair_stack_.size();
+            flow = false;
+            continue;
+          }
+        }
         const Span span = t.span;
         ++index_;
         const size_t slot = pair_stack_.size();
@@ -899,10 +1020,12 @@ class Decoder {
         case TokenKind::StreamEnd:
         case TokenKind::DocumentStart:
         case TokenKind::DocumentEnd:
+          if (close_nested()) continue;
           return finish_mapping(base, out);
         case TokenKind::MappingEnd:
         case TokenKind::BlockEnd:
           ++index_;
+          if (close_nested()) continue;
           return finish_mapping(base, out);
         case TokenKind::FlowEntry:
           ++index_;
@@ -932,10 +1055,15 @@ class Decoder {
             ++made_;
           }
           check_pair(keys, base, slot, span);
-          if (index_ <= start) return finish_mapping(base, out);
+          if (index_ <= start) {
+            if (close_nested()) continue;
+            return finish_mapping(base, out);
+          }
           continue;
         }
       }
+    }
+    while (close_nested()) {
     }
     return finish_mapping(base, out);
   }
@@ -961,6 +1089,10 @@ class Decoder {
             continue;
           }
           Value item;
+          if (!flow && bare_collection(item, false)) {
+            item_stack_.push_back(std::move(item));
+            continue;
+          }
           if (decode_sequence_item(flow, item)) item_stack_.push_back(std::move(item));
           continue;
         }
@@ -996,7 +1128,7 @@ class Decoder {
 
   // A sequence item that is a bare scalar (see bare_scalar_next); in a flow
   // sequence, one not followed by ":" (which would make it a pair's key).
-  const Token* bare_scalar_item_next(bool flow) {
+  [[gnu::always_inline]] const Token* bare_scalar_item_next(bool flow) {
     const Token* t = bare_scalar_next();
     if (!t || !flow) return t;
     // Looking ahead may move the queue: the token is looked up again.

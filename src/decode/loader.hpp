@@ -40,6 +40,9 @@ struct DecodeSettings {
   // The host drops custom tags (no tag handler, no QuillfernTag), so keys
   // equal but for their tags are one key for the duplicate and merge rules.
   bool custom_tags_dropped = false;
+  // Off: nested collections take the general node road, which gives the
+  // same documents, warnings and errors more slowly (for differential tests).
+  bool fast_paths = true;
 };
 
 struct DecodedStream {

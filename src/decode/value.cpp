@@ -293,7 +293,25 @@ struct ValueReleaser {
   }
 };
 
-void Value::release_slow() noexcept { ValueReleaser::run(*this); }
+void Value::release_slow() noexcept {
+  // A long text, or a container without storage: most containers that reach
+  // here, since conversion to host objects frees each one's storage as it
+  // goes and leaves the emptied container to its owner.
+  if (kind_ == ValueKind::Sequence ? !items_.data() : kind_ == ValueKind::Mapping && !pairs_.data()) {
+    // An empty vector holds nothing to give back.
+    kind_ = ValueKind::Null;
+    aux_ = 0;
+    text_len_ = 0;
+    owns_ = false;
+    int_ = 0;
+    return;
+  }
+  if (kind_ < ValueKind::Sequence) {
+    release_shallow();
+    return;
+  }
+  ValueReleaser::run(*this);
+}
 
 void drop_value_tree(Value&& value) noexcept {
   Value v = std::move(value);

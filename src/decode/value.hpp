@@ -138,6 +138,14 @@ class Value {
     owns_ = true;
   }
   void set_mapping(PairList&& pairs) noexcept;
+  // A collection built in place from the bytes of a run of values (see
+  // RelocatedBytes).
+  void set_sequence(const RelocatedBytes<Value>* first, const RelocatedBytes<Value>* last) {
+    new (&items_) ValueList(first, last);
+    kind_ = ValueKind::Sequence;
+    owns_ = true;
+  }
+  void set_mapping(const RelocatedBytes<ValuePair>* first, const RelocatedBytes<ValuePair>* last);
 
  private:
   friend void drop_value_tree(Value&& value) noexcept;
@@ -164,7 +172,7 @@ class Value {
   };
   // Copies n <= kInlineText bytes with a few fixed-size, possibly
   // overlapping moves instead of a call. An empty view may have no data.
-  static void copy_short_text(char* d, const char* s, size_t n) noexcept {
+  [[gnu::always_inline]] static void copy_short_text(char* d, const char* s, size_t n) noexcept {
     if (n >= 8) {
       uint64_t head, tail;
       std::memcpy(&head, s, 8);
@@ -277,6 +285,13 @@ inline Value Value::sequence(ValueList items) noexcept {
 
 inline void Value::set_mapping(PairList&& pairs) noexcept {
   new (&pairs_) PairList(std::move(pairs));
+  kind_ = ValueKind::Mapping;
+  owns_ = true;
+}
+
+inline void Value::set_mapping(const RelocatedBytes<ValuePair>* first,
+                               const RelocatedBytes<ValuePair>* last) {
+  new (&pairs_) PairList(first, last);
   kind_ = ValueKind::Mapping;
   owns_ = true;
 }

@@ -63,7 +63,7 @@ inline bool not_a_yaml12_word(std::string_view text) noexcept {
 // Whether the non-empty untagged plain `text` is a string by its first byte
 // under `table` (one of the above), or by its length after a word's first
 // byte, or (under the 1.2 table) by not being one of its words.
-inline bool plain_is_string_early(const uint8_t* table, std::string_view text) noexcept {
+[[gnu::always_inline]] inline bool plain_is_string_early(const uint8_t* table, std::string_view text) noexcept {
   const uint8_t c = table[static_cast<unsigned char>(text[0])];
   if (c == kFirstStr) return true;
   if (c != kFirstWord) return false;

@@ -103,38 +103,63 @@ TokenizeResult tokenize(Scanner& scanner) {
   return result;
 }
 
-namespace {
 // Between pumps a thread keeps one emptied token queue and lends it to the
 // next pump, so texts scanned one after another (loads over many small
 // documents) do not allocate and free a queue each time; its elements stay
 // as room for the next text's tokens. A pump that finds it lent
 // (nested pumps) uses the scanner's own. A queue that a large text grew is
 // freed rather than kept.
-struct SpareQueue {
+struct SpareTokenQueue {
   TokenVector tokens;
   bool lent = false;
 };
-thread_local SpareQueue t_spare_queue;
+
+namespace {
+// The thread's spare queue lives on the heap behind a plain pointer with
+// initial-exec access, reached without a lookup call on every pump; a
+// thread-exit destructor, armed when the queue is made, frees it.
+constinit __attribute__((tls_model("initial-exec"))) thread_local SpareTokenQueue* t_spare_queue =
+    nullptr;
+constinit __attribute__((tls_model("initial-exec"))) thread_local bool t_spare_queue_closed = false;
+
+struct SpareQueueOwner {
+  ~SpareQueueOwner() {
+    delete t_spare_queue;
+    t_spare_queue = nullptr;
+    t_spare_queue_closed = true;
+  }
+};
+
+// The thread's queue, made on first use; nullptr once the thread is ending.
+[[gnu::noinline]] SpareTokenQueue* make_spare_queue() {
+  if (t_spare_queue_closed) return nullptr;
+  thread_local SpareQueueOwner owner;
+  (void)owner;
+  t_spare_queue = new SpareTokenQueue();
+  return t_spare_queue;
+}
+
 constexpr size_t kKeptQueueTokens = 1024;  // 48 KiB
 constexpr uint64_t kPumpBatch = 64;
 }  // namespace
 
 TokenPump::TokenPump(Scanner& scanner) : s_(scanner) {
-  SpareQueue& spare = t_spare_queue;
-  if (!spare.lent && s_.queue.empty() && s_.queue_size == 0) {
-    s_.queue.swap(spare.tokens);
-    spare.lent = true;
-    lent_queue_ = true;
+  SpareTokenQueue* spare = t_spare_queue;
+  if (!spare) [[unlikely]]
+    spare = make_spare_queue();
+  if (spare && !spare->lent && s_.queue.empty() && s_.queue_size == 0) {
+    s_.queue.swap(spare->tokens);
+    spare->lent = true;
+    spare_ = spare;
   }
   s_.queue.reserve(256);
 }
 
 TokenPump::~TokenPump() {
-  if (!lent_queue_) return;
-  SpareQueue& spare = t_spare_queue;
+  if (!spare_) return;
   s_.queue_size = 0;
-  if (s_.queue.capacity() <= kKeptQueueTokens) s_.queue.swap(spare.tokens);
-  spare.lent = false;
+  if (s_.queue.capacity() <= kKeptQueueTokens) s_.queue.swap(spare_->tokens);
+  spare_->lent = false;
 }
 
 // Tokens before a pending implicit key may still get a Key (and a
@@ -157,36 +182,54 @@ void TokenPump::drop_before(uint64_t keep_from) {
   base_ += drop;
 }
 
+void TokenPump::set_ready(const Token* tokens, uint64_t count) noexcept {
+  ready_origin_ = reinterpret_cast<uintptr_t>(tokens) - base_ * sizeof(Token);
+  ready_limit_ = count ? base_ + count : 0;
+  ready_end_ = tokens + count;
+}
+
 const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
   assert(i >= base_ && keep_from >= base_);
   if (error_) return nullptr;
   try {
     scan_detail::ScanEngine engine(s_);
+    // Whether the queue changed since the ready range was set: a call past
+    // the end of a stream scanned to its end (several per text) changes
+    // nothing.
+    bool moved = false;
     if (!started_) {
       started_ = true;
       if (s_.cursor.length >= kMaxScanLength)
         throw scan_detail::ScanFailure{
             ScanError{"input text too large: 2 GiB or more", s_.cursor.span()}};
       engine.begin();
+      moved = true;
     }
     for (;;) {
-      ready_tokens_ = s_.queue.data();
-      ready_ = final_count();
-      if (i - base_ < ready_) return ready_tokens_ + (i - base_);
-      if (s_.stream_ended) return nullptr;
+      const uint64_t ready = final_count();
+      if (i - base_ < ready) {
+        if (moved) set_ready(s_.queue.data(), ready);
+        return s_.queue.data() + (i - base_);
+      }
+      if (s_.stream_ended) {
+        if (moved) set_ready(s_.queue.data(), ready);
+        return nullptr;
+      }
+      moved = true;
       drop_before(keep_from);
       // Scanning ahead a batch of tokens keeps this call rare; the queue
       // still holds little more than the batch past what the reader keeps.
       const uint64_t want = i - base_ + kPumpBatch;
+      // Counted in tokens made: a pending key holds back a few at most, and
+      // the loop above scans on if the one asked for is still not final.
       do engine.next();
-      while (!s_.stream_ended && final_count() < want);
+      while (!s_.stream_ended && s_.queue_size < want);
     }
   } catch (scan_detail::ScanFailure& f) {
     error_ = std::move(f.error);
     s_.queue.clear();
     s_.queue_size = 0;
-    ready_tokens_ = nullptr;
-    ready_ = 0;
+    set_ready(nullptr, 0);
     return nullptr;
   }
 }

@@ -156,6 +156,8 @@ struct Scanner {
 // same as tokenize's (a scan error met in the batch ahead ends the reading
 // early); the scanner must outlive the pump, and its `queue` is only the
 // pump's to use while the pump lives.
+struct SpareTokenQueue;
+
 class TokenPump {
  public:
   explicit TokenPump(Scanner& scanner);
@@ -168,13 +170,13 @@ class TokenPump {
   // dropped. A call that has to scan further invalidates references to
   // earlier tokens; a call for a token already handed out does not.
   const Token* get(uint64_t i, uint64_t keep_from) {
-    const uint64_t k = i - base_;
-    if (k < ready_) return ready_tokens_ + k;
+    if (i < ready_limit_) [[likely]]
+      return reinterpret_cast<const Token*>(ready_origin_ + i * sizeof(Token));
     return get_slow(i, keep_from);
   }
   // One past the last token get() hands out without scanning: a reader
   // holding a token may step through the tokens after it up to here.
-  const Token* ready_end() const noexcept { return ready_tokens_ + ready_; }
+  const Token* ready_end() const noexcept { return ready_end_; }
   // Scans the rest of the text (dropping its tokens) and returns the scan
   // error, if the text has one.
   const std::optional<ScanError>& finish();
@@ -186,12 +188,18 @@ class TokenPump {
   void drop_before(uint64_t keep_from);
 
   Scanner& s_;
+  void set_ready(const Token* tokens, uint64_t count) noexcept;
+
   uint64_t base_ = 0;  // stream index of s_.queue[0]
-  // The final tokens at the front of the queue, as of the last scan step.
-  const Token* ready_tokens_ = nullptr;
-  uint64_t ready_ = 0;
+  // The final tokens at the front of the queue, as of the last scan step:
+  // the stream indexes below ready_limit_, token i at ready_origin_ plus i
+  // tokens (an address kept as a number, since it may lie before the
+  // queue), so that a token already scanned costs one compare.
+  uintptr_t ready_origin_ = 0;
+  uint64_t ready_limit_ = 0;
+  const Token* ready_end_ = nullptr;
   bool started_ = false;
-  bool lent_queue_ = false;  // s_.queue is the thread's spare queue
+  SpareTokenQueue* spare_ = nullptr;  // set while s_.queue is the thread's spare queue
   std::optional<ScanError> error_;
 };
 
