@@ -638,17 +638,18 @@ class Decoder {
     ++index_;
     const std::string_view text = t.text;
     const ScalarStyle style = t.style;
-    if (yaml11_warn_) [[unlikely]]
-      warn_yaml11_ambiguity(t, tag);
     // Every rule set reads an untagged quoted or block scalar as a string,
     // and most plain ones by their first byte (and length); only the rest
-    // reach the resolver.
+    // reach the resolver. A scalar read as a string gives no 1.1 warning,
+    // so those are looked for past this point only.
     if (!tag && (style != ScalarStyle::Plain ||
                  (!text.empty() && resolver_detail::plain_is_string_early(first_byte_, text)))) {
       ++made_;
       out.set_string(text);
       return;
     }
+    if (yaml11_warn_) [[unlikely]]
+      warn_yaml11_ambiguity(t, tag);
     const Resolution r = resolve(text, style, tag);
     ++made_;
     assert(out.is_null());

@@ -186,11 +186,12 @@ void TokenPump::set_ready(const Token* tokens, uint64_t count) noexcept {
   ready_origin_ = reinterpret_cast<uintptr_t>(tokens) - base_ * sizeof(Token);
   ready_limit_ = count ? base_ + count : 0;
   ready_end_ = tokens + count;
+  done_ = s_.stream_ended && count == s_.queue_size;
 }
 
 const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
   assert(i >= base_ && keep_from >= base_);
-  if (error_) return nullptr;
+  if (done_) return nullptr;
   try {
     scan_detail::ScanEngine engine(s_);
     // Whether the queue changed since the ready range was set: a call past
@@ -230,6 +231,7 @@ const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
     s_.queue.clear();
     s_.queue_size = 0;
     set_ready(nullptr, 0);
+    done_ = true;
     return nullptr;
   }
 }

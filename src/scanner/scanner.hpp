@@ -199,6 +199,9 @@ class TokenPump {
   uint64_t ready_limit_ = 0;
   const Token* ready_end_ = nullptr;
   bool started_ = false;
+  // Every token is in the ready range, or the scan failed: a token past the
+  // range is none (a reader asks a few times at the end of every text).
+  bool done_ = false;
   SpareTokenQueue* spare_ = nullptr;  // set while s_.queue is the thread's spare queue
   std::optional<ScanError> error_;
 };
