@@ -140,7 +140,7 @@ struct SpareQueueOwner {
 }
 
 constexpr size_t kKeptQueueTokens = 1024;  // 48 KiB
-constexpr uint64_t kPumpBatch = 64;
+constexpr uint64_t kPumpBatch = 256;
 }  // namespace
 
 TokenPump::TokenPump(Scanner& scanner) : s_(scanner) {
