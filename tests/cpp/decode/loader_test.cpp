@@ -231,6 +231,40 @@ TEST(Yaml11Warnings, TextAndPosition) {
   EXPECT_TRUE(load("a: yes\n", s).warnings.empty());
 }
 
+// A scalar warns exactly when the resolver calls it ambiguous, whatever its
+// style, tag or place: the scalars read as strings without the resolver
+// must be the ones that never warn.
+TEST(Yaml11Warnings, ExactlyTheAmbiguousScalarsWarn) {
+  DecodeSettings s;
+  s.mode = ResolverMode::Yaml11;
+  s.yaml11_warn = true;
+  const std::vector<std::string> words = {
+      "yes", "Yes", "NO", "on", "Off", "y", "n", "~", "null", "true", "TRUE", "010", "0o17",
+      "0x1F", "1_000", "1:20", "+12", ".5", "1e3", "0b101", "-.inf", ".NaN", "=",
+      "yesterday", "onion", "nothing", "12abc", "2001-12-14", "a much longer plain word"};
+  const qf::ScalarTag str_tag = std::string_view("tag:yaml.org,2002:str");
+  for (const std::string& w : words) {
+    struct Form {
+      std::string text;
+      qf::ScalarStyle style;
+      qf::ScalarTag tag;
+    };
+    for (const Form& f : {Form{w, qf::ScalarStyle::Plain, std::nullopt},
+                          Form{"'" + w + "'", qf::ScalarStyle::SingleQuoted, std::nullopt},
+                          Form{"\"" + w + "\"", qf::ScalarStyle::DoubleQuoted, std::nullopt},
+                          Form{"!!str " + w, qf::ScalarStyle::Plain, str_tag}}) {
+      const size_t expected =
+          qf::yaml11_ambiguity(ResolverMode::Yaml11, w, f.style, f.tag).has_value() ? 1 : 0;
+      for (const std::string& text : {"k: " + f.text + "\n", f.text + ": v\n", "- " + f.text + "\n",
+                                      "[" + f.text + "]\n", f.text + "\n"}) {
+        DecodedStream out = load(text, s);
+        ASSERT_TRUE(out.ok()) << text;
+        EXPECT_EQ(out.warnings.size(), expected) << text;
+      }
+    }
+  }
+}
+
 // ---- anchors and aliases ----
 
 TEST(Anchors, Aliases) {

@@ -113,6 +113,37 @@ TEST(TokenPump, SuiteAndCorpusMatchWholeScans) {
   for (const fs::path& f : files) expect_same(qf::test::read_file(f), f.string());
 }
 
+// Once the last token is handed out (or the scan failed), every later ask
+// is none, as often as a reader asks; the tokens handed out stay valid and
+// the error stays what it was.
+TEST(TokenPump, AsksPastTheEndAreNone) {
+  std::string long_text;
+  for (int i = 0; i < 700; ++i) long_text += "k" + std::to_string(i) + ": v\n";
+  for (const std::string& text : {std::string(""), std::string("a: 1\n"), long_text,
+                                  std::string("a: [1\n"), long_text + "b: \"\x01\"\n"}) {
+    std::string want_error;
+    const std::vector<std::string> want = whole_scan(text, want_error);
+    qf::Scanner s(text);
+    qf::TokenPump pump(s);
+    uint64_t n = 0;
+    while (pump.get(n, 0)) ++n;
+    if (want_error.empty()) {
+      EXPECT_EQ(n, want.size()) << text;
+    }
+    for (int round = 0; round < 3; ++round) {
+      EXPECT_EQ(pump.get(n, 0), nullptr) << text;
+      EXPECT_EQ(pump.get(n + 5, 0), nullptr) << text;
+      EXPECT_EQ(error_text(pump.error()), want_error) << text;
+      if (n > 0 && want_error.empty()) {
+        ASSERT_NE(pump.get(n - 1, 0), nullptr) << text;
+        EXPECT_EQ(describe(*pump.get(n - 1, 0)), want[n - 1]) << text;
+      }
+    }
+    EXPECT_EQ(error_text(pump.finish()), want_error) << text;
+    EXPECT_EQ(pump.get(n, 0), nullptr) << text;
+  }
+}
+
 // The scan runs a small batch ahead of the reader: however long a run of
 // lines the scanner takes in one go, a reader that drops what it read keeps
 // the queue small.
