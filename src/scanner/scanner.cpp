@@ -204,6 +204,9 @@ const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
         throw scan_detail::ScanFailure{
             ScanError{"input text too large: 2 GiB or more", s_.cursor.span()}};
       engine.begin();
+      // The first batch at once: a reader's first ask would otherwise get
+      // the stream start alone and come straight back for the rest.
+      while (!s_.stream_ended && s_.queue_size < kPumpBatch) engine.next();
       moved = true;
     }
     for (;;) {
