@@ -189,9 +189,14 @@ void TokenPump::set_ready(const Token* tokens, uint64_t count) noexcept {
   done_ = s_.stream_ended && count == s_.queue_size;
 }
 
+// The ask past the end, several per text, without the scan's frame.
 const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
-  assert(i >= base_ && keep_from >= base_);
   if (done_) return nullptr;
+  return scan_to(i, keep_from);
+}
+
+const Token* TokenPump::scan_to(uint64_t i, uint64_t keep_from) {
+  assert(i >= base_ && keep_from >= base_);
   try {
     scan_detail::ScanEngine engine(s_);
     // Whether the queue changed since the ready range was set: a call past
@@ -241,7 +246,7 @@ const Token* TokenPump::get_slow(uint64_t i, uint64_t keep_from) {
 
 const std::optional<ScanError>& TokenPump::finish() {
   uint64_t end = base_ + s_.queue_size;
-  while (!error_ && get_slow(end, end)) end = base_ + s_.queue_size;
+  while (!done_ && scan_to(end, end)) end = base_ + s_.queue_size;
   return error_;
 }
 

@@ -184,6 +184,7 @@ class TokenPump {
 
  private:
   const Token* get_slow(uint64_t i, uint64_t keep_from);
+  [[gnu::noinline]] const Token* scan_to(uint64_t i, uint64_t keep_from);
   uint64_t final_count() const noexcept;
   void drop_before(uint64_t keep_from);
 
