@@ -318,10 +318,7 @@ class Decoder {
   bool merge_seen() const noexcept { return merge_seen_; }
   KeyTags key_tags() const noexcept { return s_.custom_tags_dropped ? KeyTags::Dropped : KeyTags::Kept; }
 
-  void run(std::vector<Value>& docs) {
-    // Most streams hold one document: room for it up front costs less than
-    // growing the vector from empty.
-    docs.reserve(1);
+  void run(ValueList& docs) {
     bool directives_allowed = true;
     while (has(index_)) {
       const Token& t = tok(index_);

@@ -46,7 +46,7 @@ struct DecodeSettings {
 };
 
 struct DecodedStream {
-  std::vector<Value> documents;       // one per document, in stream order
+  ValueList documents;                // one per document, in stream order (a pool block)
   std::vector<std::string> warnings;  // in the order produced; empty on failure
   std::optional<LoadError> error;     // set on failure; documents are then empty
 

@@ -791,7 +791,7 @@ PyObject* document_to_python(Value& root, const TagContext& ctx) {
   return convert_at(root, ctx, cache, 0);  // a container at level 0 checks the stack
 }
 
-PyObject* documents_to_python_list(std::vector<Value>& roots, const TagContext& ctx) {
+PyObject* documents_to_python_list(ValueList& roots, const TagContext& ctx) {
   KeyInternCache cache;
   CollectorPause pause(ctx);
   const auto n = static_cast<Py_ssize_t>(roots.size());

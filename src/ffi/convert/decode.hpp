@@ -98,7 +98,7 @@ PyObject* document_to_python(Value& root, const TagContext& ctx);
 
 // Every document, in order, into a new host list; one key cache serves the
 // whole stream (what loads_all converts). Nothing is left over on failure.
-PyObject* documents_to_python_list(std::vector<Value>& roots, const TagContext& ctx);
+PyObject* documents_to_python_list(ValueList& roots, const TagContext& ctx);
 
 // A sequence or mapping used as a mapping key: a tuple of its items, a
 // mapping as a tuple of (key, value) 2-tuples, nested likewise.
