@@ -17,6 +17,7 @@
 #include "scanner/scanner.hpp"
 #include "support/hash.hpp"
 #include "support/stack_guard.hpp"
+#include "support/thread_heap.hpp"
 #include "support/words.hpp"
 
 namespace qf {
@@ -232,29 +233,6 @@ struct WorkStacks {
   bool busy = false;
 };
 
-// The thread's work stacks, behind a plain pointer with initial-exec access
-// (no lookup call per decode); made on first use, freed by a thread-exit
-// destructor armed then.
-constinit __attribute__((tls_model("initial-exec"))) thread_local WorkStacks* t_work_stacks = nullptr;
-constinit __attribute__((tls_model("initial-exec"))) thread_local bool t_work_stacks_closed = false;
-
-struct WorkStacksOwner {
-  ~WorkStacksOwner() {
-    delete t_work_stacks;
-    t_work_stacks = nullptr;
-    t_work_stacks_closed = true;
-  }
-};
-
-// nullptr once the thread is ending.
-[[gnu::noinline]] WorkStacks* make_thread_work_stacks() {
-  if (t_work_stacks_closed) return nullptr;
-  thread_local WorkStacksOwner owner;
-  (void)owner;
-  t_work_stacks = new WorkStacks();
-  return t_work_stacks;
-}
-
 // The stacks of one decode. They outlive the decode on their thread, so a
 // run of short texts does not allocate them call after call; a decode that
 // finds them in use (a nested one; decoding itself runs no foreign code)
@@ -263,9 +241,7 @@ struct WorkStacksOwner {
 class WorkStacksLease {
  public:
   WorkStacksLease() {
-    WorkStacks* shared = t_work_stacks;
-    if (!shared) [[unlikely]]
-      shared = make_thread_work_stacks();
+    WorkStacks* shared = ThreadHeapObject<WorkStacks>::get();
     if (shared && !shared->busy) [[likely]] {
       s_ = shared;
     } else {

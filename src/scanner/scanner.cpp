@@ -22,6 +22,7 @@
 #endif
 
 #include "scanner/scan_engine.hpp"
+#include "support/thread_heap.hpp"
 
 namespace qf {
 
@@ -115,38 +116,12 @@ struct SpareTokenQueue {
 };
 
 namespace {
-// The thread's spare queue lives on the heap behind a plain pointer with
-// initial-exec access, reached without a lookup call on every pump; a
-// thread-exit destructor, armed when the queue is made, frees it.
-constinit __attribute__((tls_model("initial-exec"))) thread_local SpareTokenQueue* t_spare_queue =
-    nullptr;
-constinit __attribute__((tls_model("initial-exec"))) thread_local bool t_spare_queue_closed = false;
-
-struct SpareQueueOwner {
-  ~SpareQueueOwner() {
-    delete t_spare_queue;
-    t_spare_queue = nullptr;
-    t_spare_queue_closed = true;
-  }
-};
-
-// The thread's queue, made on first use; nullptr once the thread is ending.
-[[gnu::noinline]] SpareTokenQueue* make_spare_queue() {
-  if (t_spare_queue_closed) return nullptr;
-  thread_local SpareQueueOwner owner;
-  (void)owner;
-  t_spare_queue = new SpareTokenQueue();
-  return t_spare_queue;
-}
-
 constexpr size_t kKeptQueueTokens = 1024;  // 48 KiB
 constexpr uint64_t kPumpBatch = 256;
 }  // namespace
 
 TokenPump::TokenPump(Scanner& scanner) : s_(scanner) {
-  SpareTokenQueue* spare = t_spare_queue;
-  if (!spare) [[unlikely]]
-    spare = make_spare_queue();
+  SpareTokenQueue* spare = ThreadHeapObject<SpareTokenQueue>::get();
   if (spare && !spare->lent && s_.queue.empty() && s_.queue_size == 0) {
     s_.queue.swap(spare->tokens);
     spare->lent = true;

@@ -6,17 +6,13 @@
 // every depth where the general road checks the stack or fails.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "decode/loader.hpp"
 #include "render.hpp"
-
-namespace fs = std::filesystem;
+#include "../test_files.hpp"
 
 namespace {
 
@@ -24,21 +20,8 @@ using qf::DecodedStream;
 using qf::DecodeSettings;
 
 std::vector<std::string> shared_texts() {
-  std::vector<std::string> texts;
-  const fs::path shared = fs::path(QF_SOURCE_DIR) / ".." / "shared";
-  for (const bool corpus : {false, true}) {
-    const fs::path root = shared / (corpus ? "corpus" : "yaml-test-suite");
-    if (!fs::exists(root)) continue;
-    for (const auto& e : fs::recursive_directory_iterator(root)) {
-      if (!e.is_regular_file()) continue;
-      const fs::path ext = e.path().extension();
-      if (corpus ? ext != ".yaml" && ext != ".yml" : e.path().filename() != "in.yaml") continue;
-      std::ifstream in(e.path(), std::ios::binary);
-      std::ostringstream ss;
-      ss << in.rdbuf();
-      texts.push_back(ss.str());
-    }
-  }
+  std::vector<std::string> texts = qf::test::shared_texts(false);
+  for (std::string& t : qf::test::shared_texts(true)) texts.push_back(std::move(t));
   return texts;
 }
 

@@ -5,38 +5,18 @@
 // generated mappings.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "decode/keys.hpp"
 #include "decode/loader.hpp"
 #include "decode/merge.hpp"
-
-namespace fs = std::filesystem;
+#include "../test_files.hpp"
 
 namespace {
 
-// The suite's texts, or with `corpus` the corpus files.
-std::vector<std::string> suite_texts(bool corpus = false) {
-  std::vector<std::string> texts;
-  fs::path root = fs::path(QF_SOURCE_DIR) / ".." / "shared" / (corpus ? "corpus" : "yaml-test-suite");
-  if (!fs::exists(root)) return texts;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (!e.is_regular_file()) continue;
-    const fs::path ext = e.path().extension();
-    if (corpus ? ext != ".yaml" && ext != ".yml" : e.path().filename() != "in.yaml") continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    texts.push_back(ss.str());
-  }
-  return texts;
-}
 
 bool is_boundary(const std::string& s, size_t i) {
   return i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80;
@@ -103,7 +83,7 @@ qf::DecodeSettings settings_for(unsigned k) {
 }
 
 TEST(Robustness, MutatedSuiteTexts) {
-  std::vector<std::string> texts = suite_texts();
+  std::vector<std::string> texts = qf::test::shared_texts(false);
   ASSERT_FALSE(texts.empty());
   std::mt19937 rng(12345);
   unsigned k = 0;
@@ -219,9 +199,9 @@ std::string generated_mapping(std::mt19937& rng) {
 }
 
 TEST(DuplicateKeys, AgreeWithFingerprints) {
-  std::vector<std::string> texts = suite_texts();
+  std::vector<std::string> texts = qf::test::shared_texts(false);
   ASSERT_FALSE(texts.empty());
-  const std::vector<std::string> corpus = suite_texts(true);
+  const std::vector<std::string> corpus = qf::test::shared_texts(true);
   texts.insert(texts.end(), corpus.begin(), corpus.end());
   std::mt19937 rng(4242);
   const size_t plain = texts.size();
