@@ -508,6 +508,15 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
       qcap = std::to_address(s_.queue.end());
     }
   };
+  // A deeper block level at `column`, its MappingStart or SequenceStart at
+  // `at` (room for it already made).
+  const auto open_level = [&](int32_t column, bool sequence, uint64_t at) {
+    s_.indents.push_back(IndentLevel{indent, in_sequence});
+    indent = column;
+    in_sequence = sequence;
+    put_token(q++, sequence ? TokenKind::SequenceStart : TokenKind::MappingStart,
+              static_cast<uint32_t>(at), fl, col, at, std::string_view());
+  };
   const auto pop_level = [&] {
     if (s_.indents.empty()) {
       indent = -1;
@@ -551,13 +560,7 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
         if (!key_allowed) goto at_scalar;
         room_for(4);
         const int32_t key_column = static_cast<int32_t>(col);
-        if (indent < key_column) {
-          s_.indents.push_back(IndentLevel{indent, in_sequence});
-          indent = key_column;
-          in_sequence = false;
-          put_token(q++, TokenKind::MappingStart, static_cast<uint32_t>(from), fl, col, from,
-                    std::string_view());
-        }
+        if (indent < key_column) open_level(key_column, false, from);
         put_token(q, TokenKind::Key, static_cast<uint32_t>(from), fl, col, from,
                   std::string_view());
         put_token(q + 1, TokenKind::Scalar, static_cast<uint32_t>(end), fl, col, from,
@@ -732,13 +735,7 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
           }
         }
         room_for(2);
-        if (indent < column) {
-          s_.indents.push_back(IndentLevel{indent, in_sequence});
-          indent = column;
-          in_sequence = true;
-          put_token(q++, TokenKind::SequenceStart, static_cast<uint32_t>(pos), fl, col, pos,
-                    std::string_view());
-        }
+        if (indent < column) open_level(column, true, pos);
         put_token(q++, TokenKind::SequenceEntry, static_cast<uint32_t>(pos), fl, col, pos,
                   std::string_view());
         pos += 2;
