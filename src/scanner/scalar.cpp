@@ -517,7 +517,11 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
     put_token(q++, sequence ? TokenKind::SequenceStart : TokenKind::MappingStart,
               static_cast<uint32_t>(at), fl, col, at, std::string_view());
   };
-  const auto pop_level = [&] {
+  // The innermost level closed, its BlockEnd at the cursor.
+  const auto close_level = [&] {
+    room_for(1);
+    put_token(q++, TokenKind::BlockEnd, static_cast<uint32_t>(pos), fl, col, pos,
+              std::string_view());
     if (s_.indents.empty()) {
       indent = -1;
       in_sequence = false;
@@ -699,16 +703,10 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
         // A dedent: the closed levels' BlockEnds at the cursor, and the
         // sequence a line at its column ends.
         do {
-          room_for(1);
-          put_token(q++, TokenKind::BlockEnd, static_cast<uint32_t>(pos), fl, col, pos,
-                    std::string_view());
-          pop_level();
+          close_level();
         } while (indent > column);
         if (in_sequence && column == indent) {
-          room_for(1);
-          put_token(q++, TokenKind::BlockEnd, static_cast<uint32_t>(pos), fl, col, pos,
-                    std::string_view());
-          pop_level();
+          close_level();
         }
         after_key = false;
         dedented = true;
@@ -723,10 +721,7 @@ ScanEngine::RunStop ScanEngine::run_usual_lines(int& n) {
         after_key = false;
         if (indent > column) {
           do {
-            room_for(1);
-            put_token(q++, TokenKind::BlockEnd, static_cast<uint32_t>(pos), fl, col, pos,
-                      std::string_view());
-            pop_level();
+            close_level();
           } while (indent > column);
           if (indent < column && in_sequence) [[unlikely]] {
             dedented = true;
