@@ -540,9 +540,9 @@ inline PyObject* scalar_to_python(const Value& v) {
 // is left, checked every 8 levels.
 //
 // A converted container's storage is released at once, while it is still in
-// the cache: its items are leaves or containers already emptied the same
-// way, so the tree is left with empty containers and its owner's release is
-// cheap. A failed conversion leaves the rest of the tree to its owner.
+// the cache, and the container is left Null (see release_converted), so its
+// owner's release is cheap. A failed conversion leaves the rest of the tree
+// to its owner.
 [[gnu::always_inline]] inline PyObject* convert_at(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   if (is_scalar_kind(v.kind())) return scalar_to_python(v);
   if ((depth & 7u) == 0) return ensure_stack([&] { return convert_node(v, ctx, cache, depth); });
@@ -590,6 +590,20 @@ inline bool host_code_may_run(const TagContext& ctx) noexcept {
 #endif
 }
 
+// Frees a converted collection's storage and leaves `v` Null. Its items are
+// leaves or collections already left Null the same way, so freeing them
+// costs one test each; a collection left in place, emptied but still owning,
+// would cost its parent a release walk of its own.
+void release_converted(Value& v) noexcept {
+  if (v.is(ValueKind::Sequence))
+    ValueList().swap(v.items());
+  else
+    PairList().swap(v.pairs());
+  // The emptied collection owns nothing any more: its storage is reused
+  // without its destructor.
+  ::new (static_cast<void*>(&v)) Value();
+}
+
 PyObject* sequence_to_python(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   ValueList& items = v.items();
   const auto n = static_cast<Py_ssize_t>(items.size());
@@ -612,7 +626,7 @@ PyObject* sequence_to_python(Value& v, const TagContext& ctx, KeyInternCache& ca
       slots[i] = o;
     }
   }
-  ValueList().swap(items);
+  release_converted(v);
   return list.release();
 }
 
@@ -691,7 +705,7 @@ PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cac
     if (!set_item(dict.get(), key.get(), val.get(), key_depth)) [[unlikely]]
       return nullptr;
   }
-  PairList().swap(pairs);
+  release_converted(v);
   return dict.release();
 }
 

@@ -86,7 +86,7 @@ class CollectorPause {
 };
 
 // The conversions release the storage of each container of the tree once it
-// is converted (the tree is left holding empty containers, and on failure
+// is converted (the tree is left holding Null in its place, and on failure
 // whatever was not converted yet); the tree's owner still owns and drops it.
 
 // One value (and everything under it). `depth` is the nesting level of
