@@ -46,6 +46,30 @@ inline bool short_text_is_ascii(const char* p, size_t n) noexcept {
   return n == 0 || static_cast<unsigned char>(p[0]) < 0x80;
 }
 
+// Copies 2 to 16 bytes (most scalars) with two overlapping moves instead of
+// a call.
+inline void copy_short(char* d, const char* p, size_t n) noexcept {
+  if (n >= 8) {
+    uint64_t h, t;
+    std::memcpy(&h, p, 8);
+    std::memcpy(&t, p + n - 8, 8);
+    std::memcpy(d, &h, 8);
+    std::memcpy(d + n - 8, &t, 8);
+  } else if (n >= 4) {
+    uint32_t h, t;
+    std::memcpy(&h, p, 4);
+    std::memcpy(&t, p + n - 4, 4);
+    std::memcpy(d, &h, 4);
+    std::memcpy(d + n - 4, &t, 4);
+  } else {
+    uint16_t h, t;
+    std::memcpy(&h, p, 2);
+    std::memcpy(&t, p + n - 2, 2);
+    std::memcpy(d, &h, 2);
+    std::memcpy(d + n - 2, &t, 2);
+  }
+}
+
 // A str from checked UTF-8. ASCII texts (most keys and values) are copied
 // into a fresh compact str with no decoding; empty and one-character ASCII
 // texts are the interpreter's shared strs.
@@ -54,7 +78,11 @@ inline PyObject* str_from_utf8(std::string_view s) {
   if (n > 1) {
     if (short_text_is_ascii(s.data(), s.size())) {
       PyObject* str = PyUnicode_New(n, 127);
-      if (str) std::memcpy(ascii_chars(str), s.data(), s.size());
+      if (!str) return nullptr;
+      if (n <= 16)
+        copy_short(ascii_chars(str), s.data(), s.size());
+      else
+        std::memcpy(ascii_chars(str), s.data(), s.size());
       return str;
     }
   } else if (n == 1) {
@@ -594,11 +622,9 @@ inline bool host_code_may_run(const TagContext& ctx) noexcept {
 // leaves or collections already left Null the same way, so freeing them
 // costs one test each; a collection left in place, emptied but still owning,
 // would cost its parent a release walk of its own.
-void release_converted(Value& v) noexcept {
-  if (v.is(ValueKind::Sequence))
-    ValueList().swap(v.items());
-  else
-    PairList().swap(v.pairs());
+template <class Items>
+[[gnu::always_inline]] inline void release_converted(Value& v, Items& items) noexcept {
+  Items().swap(items);
   // The emptied collection owns nothing any more: its storage is reused
   // without its destructor.
   ::new (static_cast<void*>(&v)) Value();
@@ -626,7 +652,7 @@ PyObject* sequence_to_python(Value& v, const TagContext& ctx, KeyInternCache& ca
       slots[i] = o;
     }
   }
-  release_converted(v);
+  release_converted(v, items);
   return list.release();
 }
 
@@ -705,7 +731,7 @@ PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cac
     if (!set_item(dict.get(), key.get(), val.get(), key_depth)) [[unlikely]]
       return nullptr;
   }
-  release_converted(v);
+  release_converted(v, pairs);
   return dict.release();
 }
 
