@@ -335,15 +335,15 @@ bool interning_keeps_strs_mortal() {
 
 }  // namespace
 
-// Inline: every mapping key of a conversion comes through here, and most
-// are found in the table kept between calls.
-inline PyObject* KeyInternCache::get(std::string_view text) {
+// Inline where the keys are converted: every mapping key comes through
+// here, and most are found in the table kept between calls.
+[[gnu::always_inline]] inline PyObject* KeyInternCache::get(std::string_view text) {
   if (!seed_) [[unlikely]]
     seed_ = process_hash_seed() | 1;
   const uint64_t h = hash_bytes(text, seed_);
 #ifndef Py_GIL_DISABLED
   if (text.size() <= kSharedKeyMaxBytes) {
-    if (PyObject* str = find_shared_key(h, text)) {
+    if (PyObject* str = find_shared_key(h, text)) [[likely]] {
       // Once the call makes keys, kept ones count as met here too: the
       // flood may push them out of the kept table before their next use.
       // Marked once: the count that sizes the marks counts distinct keys.
@@ -351,8 +351,17 @@ inline PyObject* KeyInternCache::get(std::string_view text) {
         mark_made(h);
       return Py_NewRef(str);
     }
-    if (interning_keeps_strs_mortal() && short_text_is_ascii(text.data(), text.size())) return get_interned(text, h);
   }
+#endif
+  return get_missed(text, h);
+}
+
+// A key not in the kept table.
+[[gnu::noinline]] PyObject* KeyInternCache::get_missed(std::string_view text, uint64_t h) {
+#ifndef Py_GIL_DISABLED
+  if (text.size() <= kSharedKeyMaxBytes && interning_keeps_strs_mortal() &&
+      short_text_is_ascii(text.data(), text.size()))
+    return get_interned(text, h);
 #endif
   return get_unshared(text, h);
 }

@@ -52,6 +52,7 @@ class KeyInternCache {
   // The slot holding `text`, or the empty slot where it would go.
   Slot& probe(std::string_view text, uint64_t hash);
   bool keep(Slot& empty, uint64_t hash, PyObject* str);
+  PyObject* get_missed(std::string_view text, uint64_t hash);
   PyObject* get_unshared(std::string_view text, uint64_t hash);
   PyObject* get_interned(std::string_view text, uint64_t hash);
   void grow();
