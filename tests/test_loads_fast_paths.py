@@ -127,10 +127,10 @@ def test_field_names_stay_one_object_among_more_keys_than_are_kept():
 
 def directive_texts():
     # A %YAML directive after pages of leading comments and blank lines, texts
-    # of a few sizes around 4 KiB; also with the directive commented out, and
-    # with a '%' only in a value.
+    # of a few sizes around 4 and 64 KiB; also with the directive commented
+    # out, with a '%' only in a value, and with no '%' at all.
     for version in ("1.1", "1.2"):
-        for size in (4000, 4094, 4095, 4096, 4097, 4098, 9000):
+        for size in (4000, 4094, 4095, 4096, 4097, 4098, 9000, 65535, 65536, 65537, 70000):
             head = f"%YAML {version}\n---\nv: yes\n"
             comments = ""
             while len(comments) + len(head) + 8 < size:
@@ -140,6 +140,7 @@ def directive_texts():
             yield text
             yield text.replace("%YAML", "# %YAML", 1)
             yield text.replace(f"%YAML {version}\n---\n", "") + f"w: 10%\n---\nv: yes\n"
+            yield text.replace(f"%YAML {version}\n", "")
     # Short texts by their first byte: a directive, blanks, breaks, a comment,
     # a byte-order mark, or content (known to have no directive unread).
     for lead in ("", " \n", "\t\n", "\n", "\r\n", "# c\n", "\ufeff"):

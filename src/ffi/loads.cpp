@@ -1,5 +1,6 @@
 // loads and loads_all: front steps, road choice and the plain road (value
 // trees decoded with the interpreter lock released, then converted).
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,13 +85,19 @@ bool reported(const DecodedStream& stream) {
   return true;
 }
 
-// What sniff_yaml_directive finds for a text whose first byte is not a BOM,
-// blank, comment or directive start: nothing (most texts begin with their
-// content or '---'), known without the call.
+// What sniff_yaml_directive finds, without the call where the answer is
+// plain: nothing for a text whose first byte is not a BOM, blank, comment or
+// directive start (most texts begin with their content or '---'), nor for a
+// text of up to 64 KiB without a '%' anywhere. The sniff walks a leading
+// comment block line by line (a licence header costs it about as much as
+// the search of a whole text of a few pages); on larger texts it stops at the
+// first content line long before a search would end.
 inline std::optional<YamlVersion> yaml_directive_of(std::string_view text) {
   if (text.empty()) return std::nullopt;
   const auto b = static_cast<unsigned char>(text.front());
   if (b < 0x80 && b != '%' && b != '#' && b != ' ' && (b < 0x09 || b > 0x0D)) return std::nullopt;
+  constexpr size_t kWholeTextSearch = 64 * 1024;
+  if (text.size() <= kWholeTextSearch && !std::memchr(text.data(), '%', text.size())) return std::nullopt;
   return sniff_yaml_directive(text);
 }
 
