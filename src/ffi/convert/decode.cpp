@@ -128,6 +128,8 @@ namespace {
 constexpr size_t kInitialKeySlots = 32;
 }
 
+KeyInternCache::KeyInternCache() noexcept : seed_(process_hash_seed() | 1) {}
+
 KeyInternCache::~KeyInternCache() {
   delete[] made_;
   if (!slots_) return;
@@ -338,8 +340,6 @@ bool interning_keeps_strs_mortal() {
 // Inline where the keys are converted: every mapping key comes through
 // here, and most are found in the table kept between calls.
 [[gnu::always_inline]] inline PyObject* KeyInternCache::get(std::string_view text) {
-  if (!seed_) [[unlikely]]
-    seed_ = process_hash_seed() | 1;
   const uint64_t h = hash_bytes(text, seed_);
 #ifndef Py_GIL_DISABLED
   if (text.size() <= kSharedKeyMaxBytes) {

@@ -32,7 +32,7 @@ struct TagContext {
 // nothing until the first key.
 class KeyInternCache {
  public:
-  KeyInternCache() noexcept = default;
+  KeyInternCache() noexcept;
   ~KeyInternCache();
   KeyInternCache(const KeyInternCache&) = delete;
   KeyInternCache& operator=(const KeyInternCache&) = delete;
@@ -64,7 +64,7 @@ class KeyInternCache {
   Slot* slots_ = nullptr;
   size_t mask_ = 0;  // capacity - 1
   size_t used_ = 0;
-  uint64_t seed_ = 0;
+  uint64_t seed_;
   uint8_t* made_ = nullptr;
   unsigned made_bits_ = 0;  // log2 of the number of marks
   size_t made_count_ = 0;
