@@ -728,9 +728,17 @@ PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cac
     Value& k = pair.key;
     PyRef key;
     size_t key_depth = 0;
-    if (k.is(ValueKind::String))
+    if (k.is(ValueKind::String)) [[likely]] {
+      // Most keys: a str, stored without the depth test of tuple keys.
       key = PyRef::steal(cache.get(k.as_string()));
-    else if (k.is_collection())
+      if (!key) return nullptr;
+      PyRef val = PyRef::steal(convert_at(pair.value, ctx, cache, depth + 1));
+      if (!val) return nullptr;
+      if (!set_item(dict.get(), key.get(), val.get(), 0)) [[unlikely]]
+        return nullptr;
+      continue;
+    }
+    if (k.is_collection())
       key = PyRef::steal(complex_key_node(k, ctx, 1, key_depth));
     else
       key = PyRef::steal(convert_at(k, ctx, cache, depth + 1));
