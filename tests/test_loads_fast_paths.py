@@ -127,10 +127,10 @@ def test_field_names_stay_one_object_among_more_keys_than_are_kept():
 
 def directive_texts():
     # A %YAML directive after pages of leading comments and blank lines, texts
-    # of a few sizes around 4 KiB; also with the directive commented out, and
-    # with a '%' only in a value.
+    # of a few sizes around 4 and 64 KiB; also with the directive commented
+    # out, with a '%' only in a value, and with no '%' at all.
     for version in ("1.1", "1.2"):
-        for size in (4000, 4094, 4095, 4096, 4097, 4098, 9000):
+        for size in (4000, 4094, 4095, 4096, 4097, 4098, 9000, 65535, 65536, 65537, 70000):
             head = f"%YAML {version}\n---\nv: yes\n"
             comments = ""
             while len(comments) + len(head) + 8 < size:
@@ -140,6 +140,13 @@ def directive_texts():
             yield text
             yield text.replace("%YAML", "# %YAML", 1)
             yield text.replace(f"%YAML {version}\n---\n", "") + f"w: 10%\n---\nv: yes\n"
+            yield text.replace(f"%YAML {version}\n", "")
+    # Short texts by their first byte: a directive, blanks, breaks, a comment,
+    # a byte-order mark, or content (known to have no directive unread).
+    for lead in ("", " \n", "\t\n", "\n", "\r\n", "# c\n", "\ufeff"):
+        yield lead + "%YAML 1.1\n---\nv: yes\n"
+    yield "v: yes\n---\nv: no\n"
+    yield "---\nv: yes\n"
     yield ""
 
 
@@ -153,3 +160,23 @@ def test_version_directive_found_as_the_sniff_finds_it():
         yes = True if want == "1.1" else "yes"
         assert docs[0]["v"] == q.loads(text)["v"] == yes, (len(text), want)
         assert same(docs, [d.to_dict() for d in q.loads_all(text, option=RT)])
+
+
+class Text(str):
+    pass
+
+
+@pytest.mark.parametrize(
+    "text", ["a: 1\n", "", "- x\n- 'y'\n", "k: é\n", "%YAML 1.1\n---\nv: yes\n", "a: [1\n", "a: 1\n\t- b\n"]
+)
+def test_str_input_reads_as_its_utf8_bytes(text):
+    # An ASCII str is read where it lies; other strs (and subclasses) through
+    # their UTF-8 form: the same results and the same errors as the bytes.
+    def outcome(data):
+        try:
+            return q.loads_all(data)
+        except qe.QuillfernError as e:
+            return type(e), str(e)
+
+    want = outcome(text.encode())
+    assert outcome(text) == outcome(Text(text)) == want

@@ -7,6 +7,7 @@ namespace qf::py {
 
 LoadSettings LoadSettings::from(uint64_t w, std::optional<YamlVersion> directive) noexcept {
   LoadSettings s;
+  if (w == 0 && !directive) return s;  // the defaults: most calls
   s.option = w;
   if (directive)
     s.yaml_1_1 = directive->major == 1 && directive->minor == 1;

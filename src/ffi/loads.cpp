@@ -1,5 +1,6 @@
 // loads and loads_all: front steps, road choice and the plain road (value
 // trees decoded with the interpreter lock released, then converted).
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,18 +66,39 @@ bool check_schema_arguments(PyObject* schema, PyObject* schema_resolver, std::st
 
 // ---- the plain road ----
 
-// Decodes the whole stream without the interpreter lock; on failure raises
-// its exception (no warning logged), otherwise logs the warnings in order.
-bool decode_stream(std::string_view text, const LoadSettings& s, const TagContext& ctx, DecodedStream& out) {
+// Decodes the whole stream without the interpreter lock, into the caller's
+// variable itself; check it with reported().
+DecodedStream decode_stream(std::string_view text, const LoadSettings& s, const TagContext& ctx) {
   DecodeSettings ds = s.decode_settings();
   ds.custom_tags_dropped = !ctx.tags && !ctx.tag_handler && !ctx.passthrough;
-  out = without_gil([&] { return decode_documents(text, ds); });
-  if (!out.ok()) {
-    raise_load_error(*out.error);
+  return without_gil([&] { return decode_documents(text, ds); });
+}
+
+// On failure raises the stream's exception (no warning logged), otherwise
+// logs its warnings in order.
+bool reported(const DecodedStream& stream) {
+  if (!stream.ok()) [[unlikely]] {
+    raise_load_error(*stream.error);
     return false;
   }
-  for (const std::string& w : out.warnings) log_warning(w);
+  for (const std::string& w : stream.warnings) log_warning(w);
   return true;
+}
+
+// What sniff_yaml_directive finds, without the call where the answer is
+// plain: nothing for a text whose first byte is not a BOM, blank, comment or
+// directive start (most texts begin with their content or '---'), nor for a
+// text of up to 64 KiB without a '%' anywhere. The sniff walks a leading
+// comment block line by line (a licence header costs it about as much as
+// the search of a whole text of a few pages); on larger texts it stops at the
+// first content line long before a search would end.
+inline std::optional<YamlVersion> yaml_directive_of(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  const auto b = static_cast<unsigned char>(text.front());
+  if (b < 0x80 && b != '%' && b != '#' && b != ' ' && (b < 0x09 || b > 0x0D)) return std::nullopt;
+  constexpr size_t kWholeTextSearch = 64 * 1024;
+  if (text.size() <= kWholeTextSearch && !std::memchr(text.data(), '%', text.size())) return std::nullopt;
+  return sniff_yaml_directive(text);
 }
 
 }  // namespace
@@ -88,7 +110,7 @@ PyObject* loads_entry(const CallArgs& args) {
   if (!extract_input_text(a.data, text)) return nullptr;
   PyRef schema;
   if (!check_schema_arguments(a.schema.get(), a.schema_resolver.get(), text.view(), schema)) return nullptr;
-  const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
+  const std::optional<YamlVersion> version = yaml_directive_of(text.view());
   if (!check_tags_argument(a.tags.get())) return nullptr;
   const LoadSettings s = LoadSettings::from(a.option, version);
   const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
@@ -97,8 +119,8 @@ PyObject* loads_entry(const CallArgs& args) {
   if (road == LoadRoad::RoundTrip) return loads_round_trip(text, s, schema.get(), &a);
   if (road == LoadRoad::SourceTree) return loads_source_tree(text, s, ctx, a, schema.get());
 
-  DecodedStream stream;
-  if (!decode_stream(text.view(), s, ctx, stream)) return nullptr;
+  DecodedStream stream = decode_stream(text.view(), s, ctx);
+  if (!reported(stream)) return nullptr;
   if (stream.documents.empty()) Py_RETURN_NONE;
   validate_text(text.view(), schema.get(), s.mode);
   // Later documents were decoded (errors and warnings included) but only the
@@ -117,7 +139,7 @@ PyObject* loads_all_entry(const CallArgs& args) {
                     "include resolution");
     return nullptr;
   }
-  const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
+  const std::optional<YamlVersion> version = yaml_directive_of(text.view());
   const LoadSettings s = LoadSettings::from(a.option, version);
   if (!check_tags_argument(a.tags.get())) return nullptr;
   const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
@@ -126,8 +148,8 @@ PyObject* loads_all_entry(const CallArgs& args) {
   if (road == LoadRoad::RoundTrip) return loads_all_round_trip(text, s);
   if (road == LoadRoad::SourceTree) return loads_all_annotated(text, s, ctx);
 
-  DecodedStream stream;
-  if (!decode_stream(text.view(), s, ctx, stream)) return nullptr;
+  DecodedStream stream = decode_stream(text.view(), s, ctx);
+  if (!reported(stream)) return nullptr;
   return documents_to_python_list(stream.documents, ctx);
 }
 

@@ -46,7 +46,13 @@ template <const ArgSpec& Spec, PyObject* (*Entry)(const CallArgs&)>
 PyObject* call_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     CallArgs parsed;
-    if (!parse_args(Spec, args, nargsf, kwnames, parsed)) return nullptr;
+    // Positional arguments only (most calls): nothing to match or report.
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (!kwnames && nargs >= Spec.n_required && nargs <= Spec.n_positional) {
+      for (Py_ssize_t i = 0; i < Spec.n_positional; ++i) parsed.v[i] = i < nargs ? args[i] : nullptr;
+    } else if (!parse_args(Spec, args, nargsf, kwnames, parsed)) {
+      return nullptr;
+    }
     return Entry(parsed);
   });
 }

@@ -46,6 +46,30 @@ inline bool short_text_is_ascii(const char* p, size_t n) noexcept {
   return n == 0 || static_cast<unsigned char>(p[0]) < 0x80;
 }
 
+// Copies 2 to 16 bytes (most scalars) with two overlapping moves instead of
+// a call.
+inline void copy_short(char* d, const char* p, size_t n) noexcept {
+  if (n >= 8) {
+    uint64_t h, t;
+    std::memcpy(&h, p, 8);
+    std::memcpy(&t, p + n - 8, 8);
+    std::memcpy(d, &h, 8);
+    std::memcpy(d + n - 8, &t, 8);
+  } else if (n >= 4) {
+    uint32_t h, t;
+    std::memcpy(&h, p, 4);
+    std::memcpy(&t, p + n - 4, 4);
+    std::memcpy(d, &h, 4);
+    std::memcpy(d + n - 4, &t, 4);
+  } else {
+    uint16_t h, t;
+    std::memcpy(&h, p, 2);
+    std::memcpy(&t, p + n - 2, 2);
+    std::memcpy(d, &h, 2);
+    std::memcpy(d + n - 2, &t, 2);
+  }
+}
+
 // A str from checked UTF-8. ASCII texts (most keys and values) are copied
 // into a fresh compact str with no decoding; empty and one-character ASCII
 // texts are the interpreter's shared strs.
@@ -54,7 +78,11 @@ inline PyObject* str_from_utf8(std::string_view s) {
   if (n > 1) {
     if (short_text_is_ascii(s.data(), s.size())) {
       PyObject* str = PyUnicode_New(n, 127);
-      if (str) std::memcpy(ascii_chars(str), s.data(), s.size());
+      if (!str) return nullptr;
+      if (n <= 16)
+        copy_short(ascii_chars(str), s.data(), s.size());
+      else
+        std::memcpy(ascii_chars(str), s.data(), s.size());
       return str;
     }
   } else if (n == 1) {
@@ -99,6 +127,8 @@ namespace {
 // serves from its per-thread cache.
 constexpr size_t kInitialKeySlots = 32;
 }
+
+KeyInternCache::KeyInternCache() noexcept : seed_(process_hash_seed() | 1) {}
 
 KeyInternCache::~KeyInternCache() {
   delete[] made_;
@@ -307,15 +337,13 @@ bool interning_keeps_strs_mortal() {
 
 }  // namespace
 
-// Inline: every mapping key of a conversion comes through here, and most
-// are found in the table kept between calls.
-inline PyObject* KeyInternCache::get(std::string_view text) {
-  if (!seed_) [[unlikely]]
-    seed_ = process_hash_seed() | 1;
+// Inline where the keys are converted: every mapping key comes through
+// here, and most are found in the table kept between calls.
+[[gnu::always_inline]] inline PyObject* KeyInternCache::get(std::string_view text) {
   const uint64_t h = hash_bytes(text, seed_);
 #ifndef Py_GIL_DISABLED
   if (text.size() <= kSharedKeyMaxBytes) {
-    if (PyObject* str = find_shared_key(h, text)) {
+    if (PyObject* str = find_shared_key(h, text)) [[likely]] {
       // Once the call makes keys, kept ones count as met here too: the
       // flood may push them out of the kept table before their next use.
       // Marked once: the count that sizes the marks counts distinct keys.
@@ -323,8 +351,17 @@ inline PyObject* KeyInternCache::get(std::string_view text) {
         mark_made(h);
       return Py_NewRef(str);
     }
-    if (interning_keeps_strs_mortal() && short_text_is_ascii(text.data(), text.size())) return get_interned(text, h);
   }
+#endif
+  return get_missed(text, h);
+}
+
+// A key not in the kept table.
+[[gnu::noinline]] PyObject* KeyInternCache::get_missed(std::string_view text, uint64_t h) {
+#ifndef Py_GIL_DISABLED
+  if (text.size() <= kSharedKeyMaxBytes && interning_keeps_strs_mortal() &&
+      short_text_is_ascii(text.data(), text.size()))
+    return get_interned(text, h);
 #endif
   return get_unshared(text, h);
 }
@@ -540,9 +577,9 @@ inline PyObject* scalar_to_python(const Value& v) {
 // is left, checked every 8 levels.
 //
 // A converted container's storage is released at once, while it is still in
-// the cache: its items are leaves or containers already emptied the same
-// way, so the tree is left with empty containers and its owner's release is
-// cheap. A failed conversion leaves the rest of the tree to its owner.
+// the cache, and the container is left Null (see release_converted), so its
+// owner's release is cheap. A failed conversion leaves the rest of the tree
+// to its owner.
 [[gnu::always_inline]] inline PyObject* convert_at(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   if (is_scalar_kind(v.kind())) return scalar_to_python(v);
   if ((depth & 7u) == 0) return ensure_stack([&] { return convert_node(v, ctx, cache, depth); });
@@ -590,6 +627,18 @@ inline bool host_code_may_run(const TagContext& ctx) noexcept {
 #endif
 }
 
+// Frees a converted collection's storage and leaves `v` Null. Its items are
+// leaves or collections already left Null the same way, so freeing them
+// costs one test each; a collection left in place, emptied but still owning,
+// would cost its parent a release walk of its own.
+template <class Items>
+[[gnu::always_inline]] inline void release_converted(Value& v, Items& items) noexcept {
+  Items().swap(items);
+  // The emptied collection owns nothing any more: its storage is reused
+  // without its destructor.
+  ::new (static_cast<void*>(&v)) Value();
+}
+
 PyObject* sequence_to_python(Value& v, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
   ValueList& items = v.items();
   const auto n = static_cast<Py_ssize_t>(items.size());
@@ -612,7 +661,7 @@ PyObject* sequence_to_python(Value& v, const TagContext& ctx, KeyInternCache& ca
       slots[i] = o;
     }
   }
-  ValueList().swap(items);
+  release_converted(v, items);
   return list.release();
 }
 
@@ -679,9 +728,17 @@ PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cac
     Value& k = pair.key;
     PyRef key;
     size_t key_depth = 0;
-    if (k.is(ValueKind::String))
+    if (k.is(ValueKind::String)) [[likely]] {
+      // Most keys: a str, stored without the depth test of tuple keys.
       key = PyRef::steal(cache.get(k.as_string()));
-    else if (k.is_collection())
+      if (!key) return nullptr;
+      PyRef val = PyRef::steal(convert_at(pair.value, ctx, cache, depth + 1));
+      if (!val) return nullptr;
+      if (!set_item(dict.get(), key.get(), val.get(), 0)) [[unlikely]]
+        return nullptr;
+      continue;
+    }
+    if (k.is_collection())
       key = PyRef::steal(complex_key_node(k, ctx, 1, key_depth));
     else
       key = PyRef::steal(convert_at(k, ctx, cache, depth + 1));
@@ -691,7 +748,7 @@ PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cac
     if (!set_item(dict.get(), key.get(), val.get(), key_depth)) [[unlikely]]
       return nullptr;
   }
-  PairList().swap(pairs);
+  release_converted(v, pairs);
   return dict.release();
 }
 

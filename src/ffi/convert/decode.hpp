@@ -32,7 +32,7 @@ struct TagContext {
 // nothing until the first key.
 class KeyInternCache {
  public:
-  KeyInternCache() noexcept = default;
+  KeyInternCache() noexcept;
   ~KeyInternCache();
   KeyInternCache(const KeyInternCache&) = delete;
   KeyInternCache& operator=(const KeyInternCache&) = delete;
@@ -52,6 +52,7 @@ class KeyInternCache {
   // The slot holding `text`, or the empty slot where it would go.
   Slot& probe(std::string_view text, uint64_t hash);
   bool keep(Slot& empty, uint64_t hash, PyObject* str);
+  PyObject* get_missed(std::string_view text, uint64_t hash);
   PyObject* get_unshared(std::string_view text, uint64_t hash);
   PyObject* get_interned(std::string_view text, uint64_t hash);
   void grow();
@@ -63,7 +64,7 @@ class KeyInternCache {
   Slot* slots_ = nullptr;
   size_t mask_ = 0;  // capacity - 1
   size_t used_ = 0;
-  uint64_t seed_ = 0;
+  uint64_t seed_;
   uint8_t* made_ = nullptr;
   unsigned made_bits_ = 0;  // log2 of the number of marks
   size_t made_count_ = 0;
@@ -86,7 +87,7 @@ class CollectorPause {
 };
 
 // The conversions release the storage of each container of the tree once it
-// is converted (the tree is left holding empty containers, and on failure
+// is converted (the tree is left holding Null in its place, and on failure
 // whatever was not converted yet); the tree's owner still owns and drops it.
 
 // One value (and everything under it). `depth` is the nesting level of
