@@ -18,6 +18,7 @@
 #include "resolver/timestamp.hpp"
 #include "decode/load_error.hpp"
 #include "support/block_pool.hpp"
+#include "support/short_copy.hpp"
 
 namespace qf {
 
@@ -165,43 +166,18 @@ class Value {
   // NUL), longer ones in a pool block. Nothing in a value points into the
   // value, so a move is a copy of its bytes.
   static constexpr size_t kInlineText = 23;
+  static_assert(kInlineText <= kShortCopyMax);
   static constexpr uint8_t kHeapText = 0xFF;
   struct HeapText {
     char* data;
     size_t size;
   };
-  // Copies n <= kInlineText bytes with a few fixed-size, possibly
-  // overlapping moves instead of a call. An empty view may have no data.
-  [[gnu::always_inline]] static void copy_short_text(char* d, const char* s, size_t n) noexcept {
-    if (n >= 8) {
-      uint64_t head, tail;
-      std::memcpy(&head, s, 8);
-      std::memcpy(&tail, s + n - 8, 8);
-      if (n > 16) {
-        uint64_t mid;
-        std::memcpy(&mid, s + 8, 8);
-        std::memcpy(d + 8, &mid, 8);
-      }
-      std::memcpy(d, &head, 8);
-      std::memcpy(d + n - 8, &tail, 8);
-    } else if (n >= 4) {
-      uint32_t head, tail;
-      std::memcpy(&head, s, 4);
-      std::memcpy(&tail, s + n - 4, 4);
-      std::memcpy(d, &head, 4);
-      std::memcpy(d + n - 4, &tail, 4);
-    } else if (n != 0) {
-      d[0] = s[0];
-      d[n / 2] = s[n / 2];
-      d[n - 1] = s[n - 1];
-    }
-  }
   // Short texts inline at every call (the loader's hot path), long ones
   // out of line.
   [[gnu::always_inline]] void set_text(std::string_view text) {
     const size_t n = text.size();
     if (n <= kInlineText) [[likely]] {
-      copy_short_text(inline_text_, text.data(), n);
+      copy_short_bytes(inline_text_, text.data(), n);
       inline_text_[n] = '\0';
       text_len_ = static_cast<uint8_t>(n);
       return;

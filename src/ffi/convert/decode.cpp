@@ -12,6 +12,7 @@
 #include "ffi/types/tag.hpp"
 #include "resolver/big_int.hpp"
 #include "support/hash.hpp"
+#include "support/short_copy.hpp"
 #include "support/stack_guard.hpp"
 #include "support/utf8.hpp"
 
@@ -46,30 +47,6 @@ inline bool short_text_is_ascii(const char* p, size_t n) noexcept {
   return n == 0 || static_cast<unsigned char>(p[0]) < 0x80;
 }
 
-// Copies 2 to 16 bytes (most scalars) with two overlapping moves instead of
-// a call.
-inline void copy_short(char* d, const char* p, size_t n) noexcept {
-  if (n >= 8) {
-    uint64_t h, t;
-    std::memcpy(&h, p, 8);
-    std::memcpy(&t, p + n - 8, 8);
-    std::memcpy(d, &h, 8);
-    std::memcpy(d + n - 8, &t, 8);
-  } else if (n >= 4) {
-    uint32_t h, t;
-    std::memcpy(&h, p, 4);
-    std::memcpy(&t, p + n - 4, 4);
-    std::memcpy(d, &h, 4);
-    std::memcpy(d + n - 4, &t, 4);
-  } else {
-    uint16_t h, t;
-    std::memcpy(&h, p, 2);
-    std::memcpy(&t, p + n - 2, 2);
-    std::memcpy(d, &h, 2);
-    std::memcpy(d + n - 2, &t, 2);
-  }
-}
-
 // A str from checked UTF-8. ASCII texts (most keys and values) are copied
 // into a fresh compact str with no decoding; empty and one-character ASCII
 // texts are the interpreter's shared strs.
@@ -79,8 +56,8 @@ inline PyObject* str_from_utf8(std::string_view s) {
     if (short_text_is_ascii(s.data(), s.size())) {
       PyObject* str = PyUnicode_New(n, 127);
       if (!str) return nullptr;
-      if (n <= 16)
-        copy_short(ascii_chars(str), s.data(), s.size());
+      if (s.size() <= kShortCopyMax)
+        copy_short_bytes(ascii_chars(str), s.data(), s.size());
       else
         std::memcpy(ascii_chars(str), s.data(), s.size());
       return str;
