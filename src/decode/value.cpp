@@ -294,9 +294,8 @@ struct ValueReleaser {
 };
 
 void Value::release_slow() noexcept {
-  // A long text, or a container without storage: most containers that reach
-  // here, since conversion to host objects frees each one's storage as it
-  // goes and leaves the emptied container to its owner.
+  // A long text, or a container without storage (an empty collection):
+  // neither needs the walk.
   if (kind_ == ValueKind::Sequence ? !items_.data() : kind_ == ValueKind::Mapping && !pairs_.data()) {
     // An empty vector holds nothing to give back.
     kind_ = ValueKind::Null;

@@ -1,6 +1,5 @@
 // loads and loads_all: front steps, road choice and the plain road (value
 // trees decoded with the interpreter lock released, then converted).
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,22 +84,6 @@ bool reported(const DecodedStream& stream) {
   return true;
 }
 
-// What sniff_yaml_directive finds, without the call where the answer is
-// plain: nothing for a text whose first byte is not a BOM, blank, comment or
-// directive start (most texts begin with their content or '---'), nor for a
-// text of up to 64 KiB without a '%' anywhere. The sniff walks a leading
-// comment block line by line (a licence header costs it about as much as
-// the search of a whole text of a few pages); on larger texts it stops at the
-// first content line long before a search would end.
-inline std::optional<YamlVersion> yaml_directive_of(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  const auto b = static_cast<unsigned char>(text.front());
-  if (b < 0x80 && b != '%' && b != '#' && b != ' ' && (b < 0x09 || b > 0x0D)) return std::nullopt;
-  constexpr size_t kWholeTextSearch = 64 * 1024;
-  if (text.size() <= kWholeTextSearch && !std::memchr(text.data(), '%', text.size())) return std::nullopt;
-  return sniff_yaml_directive(text);
-}
-
 }  // namespace
 
 PyObject* loads_entry(const CallArgs& args) {
@@ -110,7 +93,7 @@ PyObject* loads_entry(const CallArgs& args) {
   if (!extract_input_text(a.data, text)) return nullptr;
   PyRef schema;
   if (!check_schema_arguments(a.schema.get(), a.schema_resolver.get(), text.view(), schema)) return nullptr;
-  const std::optional<YamlVersion> version = yaml_directive_of(text.view());
+  const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
   if (!check_tags_argument(a.tags.get())) return nullptr;
   const LoadSettings s = LoadSettings::from(a.option, version);
   const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
@@ -139,7 +122,7 @@ PyObject* loads_all_entry(const CallArgs& args) {
                     "include resolution");
     return nullptr;
   }
-  const std::optional<YamlVersion> version = yaml_directive_of(text.view());
+  const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
   const LoadSettings s = LoadSettings::from(a.option, version);
   if (!check_tags_argument(a.tags.get())) return nullptr;
   const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};

@@ -606,8 +606,7 @@ inline bool host_code_may_run(const TagContext& ctx) noexcept {
 
 // Frees a converted collection's storage and leaves `v` Null. Its items are
 // leaves or collections already left Null the same way, so freeing them
-// costs one test each; a collection left in place, emptied but still owning,
-// would cost its parent a release walk of its own.
+// costs one test each, with no call into the tree's release.
 template <class Items>
 [[gnu::always_inline]] inline void release_converted(Value& v, Items& items) noexcept {
   Items().swap(items);

@@ -40,6 +40,10 @@ TEST(YamlDirective, Table) {
       {"%", std::nullopt},
       {"%\n%YAML 1.1", YamlVersion{1, 1}},
       {"%yaml 1.1", std::nullopt},
+      // Content, "---" or a document end first: nothing further is read.
+      {"a: 1\n%YAML 1.1\n", std::nullopt},
+      {"...\n%YAML 1.1\n", std::nullopt},
+      {"\v\f%YAML 1.2\n", YamlVersion{1, 2}},
       {"", std::nullopt},
       {"\n\n", std::nullopt},
       {"%YAML 1.1 extra words", YamlVersion{1, 1}},
@@ -83,6 +87,25 @@ TEST(YamlDirective, LongLinesAcrossBlocks) {
         std::memcpy(exact.get(), c.text.data(), c.text.size());
         EXPECT_EQ(sniff_yaml_directive(std::string_view(exact.get(), c.text.size())), c.want) << c.text;
       }
+    }
+  }
+}
+
+TEST(YamlDirective, LeadingCommentPagesAroundTheWholeTextSearch) {
+  // A directive (or a '%' elsewhere, or none) after pages of comments, the
+  // whole text just under, at and just over the size searched for a '%' at
+  // once, and far beyond it.
+  for (size_t size : {4000u, 65535u, 65536u, 65537u, 70000u}) {
+    for (const char* head : {"%YAML 1.1\n---\nv: yes\n", "# %YAML 1.1\n---\nv: yes\n", "w: 10%\n",
+                             "v: yes\n"}) {
+      std::string text;
+      while (text.size() + std::strlen(head) + 32 < size) text += "# licence line\n";
+      text += "#" + std::string(size - std::strlen(head) - text.size() - 2, 'c') + "\n";
+      text += head;
+      ASSERT_EQ(text.size(), size);
+      const std::optional<YamlVersion> want =
+          head[0] == '%' ? std::optional<YamlVersion>(YamlVersion{1, 1}) : std::nullopt;
+      EXPECT_EQ(sniff_yaml_directive(text), want) << size << " " << head;
     }
   }
 }
