@@ -231,6 +231,7 @@ TEST(ScannerFastPaths, SameAsGeneralAcrossBlockEdges) {
       "key: value\n",     "key:\n  sub: v\n", "- item\n- b: c\n", "a: b # c\n",
       "u: http://h/x#y\n", "k:\tv\n",          "k: v \t\n",        "k: 'q'\nn: \"d\"\n",
       "a:\n\n   \n  b: c\n", "k: v\n  # c\n\t# t\n", "k: x:y\n", "k: \xC3\xA9\n",
+      "a:\n                  b:\n                                   c: d\n  e: f\n",
   };
   // False when the text fails to scan (both roads failing alike).
   const auto check = [](const std::string& text) {
