@@ -278,7 +278,10 @@ class ScanEngine {
   bool next_entry_in_block();
   enum class RunStop : uint8_t { AtScalar, AfterLine, Limit, EntryAfterDedent };
   RunStop run_usual_lines(int& n);
-  static constexpr int kPlainLinesPerCall = 32;
+  // Lines taken per call: about one pump batch of tokens, so that a batch
+  // mostly costs one way in through step() and the general road's first
+  // line, not two or three.
+  static constexpr int kPlainLinesPerCall = 64;
   static constexpr int kRoundsBetweenLines = 8;
   bool scan_plain_flow_line();
   void scan_plain_general();
