@@ -40,7 +40,7 @@ inline uint64_t find_plain_stop(const char* t, uint64_t pos, uint64_t len, bool 
                                          _mm_or_si128(_mm_cmpeq_epi8(v, lcu),
                                                       _mm_cmpeq_epi8(v, rcu)))));
     const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-    if (mask != 0) return pos + static_cast<unsigned>(__builtin_ctz(mask));
+    if (mask != 0) return pos + lowest_bit(mask);
     pos += 16;
   }
 #else

@@ -83,6 +83,20 @@ inline uint32_t utf8_length(unsigned char c) {
   return c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
 }
 
+// The index of the lowest set bit of a nonzero mask, as a 64-bit value: the
+// builtin's int result is sign-extended before it is added to a position,
+// one more step on the chain from one stop to the next.
+inline uint64_t lowest_bit(uint64_t mask) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  uint64_t r;
+  // Zeroed first: some CPUs wait for the register's old value.
+  __asm__("xorl %k0, %k0\n\ttzcnt %1, %0" : "=&r"(r) : "r"(mask) : "cc");
+  return r;
+#else
+  return static_cast<uint64_t>(std::countr_zero(mask));
+#endif
+}
+
 // First byte at or after `pos` that is not a SPACE, sixteen bytes at a time:
 // indentation runs are often long, and one step for every run under sixteen
 // keeps the loop's exit predictable whatever the nesting depth.
@@ -95,7 +109,7 @@ inline uint64_t skip_space_run(const char* t, uint64_t pos, uint64_t len) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
     const unsigned other =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, space))) ^ 0xFFFFu;
-    if (other != 0) return pos + static_cast<unsigned>(__builtin_ctz(other));
+    if (other != 0) return pos + lowest_bit(other);
     pos += 16;
   }
 #endif
@@ -121,7 +135,7 @@ inline uint64_t find_line_end(const char* t, uint64_t p, uint64_t len) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p));
     const unsigned mask = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
-    if (mask != 0) return p + static_cast<unsigned>(__builtin_ctz(mask));
+    if (mask != 0) return p + lowest_bit(mask);
     p += 16;
   }
 #endif
