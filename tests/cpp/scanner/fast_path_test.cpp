@@ -232,6 +232,7 @@ TEST(ScannerFastPaths, SameAsGeneralAcrossBlockEdges) {
       "u: http://h/x#y\n", "k:\tv\n",          "k: v \t\n",        "k: 'q'\nn: \"d\"\n",
       "a:\n\n   \n  b: c\n", "k: v\n  # c\n\t# t\n", "k: x:y\n", "k: \xC3\xA9\n",
       "a:\n                  b:\n                                   c: d\n  e: f\n",
+      "k: a\tb\t\tc\nd\te: f\t# g\t\nh: i\t\n",
   };
   // False when the text fails to scan (both roads failing alike).
   const auto check = [](const std::string& text) {
