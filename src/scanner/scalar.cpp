@@ -57,15 +57,24 @@ inline uint64_t find_run_stop(const char* t, uint64_t pos, uint64_t len) {
 #ifdef __SSE2__
   const __m128i space = _mm_set1_epi8(' ');
   const __m128i hash = _mm_set1_epi8('#'), colon = _mm_set1_epi8(':');
-  while (pos + 16 <= len) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
-    // Below ' ' as signed bytes: the controls and every byte from 0x80.
-    const __m128i hit = _mm_or_si128(
-        _mm_cmpgt_epi8(space, v), _mm_or_si128(_mm_cmpeq_epi8(v, hash), _mm_cmpeq_epi8(v, colon)));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-    if (mask != 0) return pos + lowest_bit(mask);
-    pos += 16;
+  // Below ' ' as signed bytes: the controls and every byte from 0x80.
+  const auto stops = [&](uint64_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+        _mm_cmpgt_epi8(space, v), _mm_or_si128(_mm_cmpeq_epi8(v, hash), _mm_cmpeq_epi8(v, colon)))));
+  };
+  // The first step apart, where most searches end: its load is addressed
+  // by `pos` itself, not by a position the loop has moved on first.
+  if (pos + 16 <= len) {
+    unsigned mask = stops(pos);
+    while (mask == 0) {
+      pos += 16;
+      if (pos + 16 > len) goto tail;
+      mask = stops(pos);
+    }
+    return pos + lowest_bit(mask);
   }
+tail:
 #endif
   while (pos < len && !kPlainStopBlock[static_cast<unsigned char>(t[pos])]) ++pos;
   return pos;

@@ -105,13 +105,22 @@ inline uint64_t lowest_bit(uint64_t mask) {
 inline uint64_t skip_space_run(const char* t, uint64_t pos, uint64_t len) {
 #ifdef __SSE2__
   const __m128i space = _mm_set1_epi8(' ');
-  while (pos + 16 <= len) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
-    const unsigned other =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, space))) ^ 0xFFFFu;
-    if (other != 0) return pos + lowest_bit(other);
-    pos += 16;
+  const auto others = [&](uint64_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, space))) ^ 0xFFFFu;
+  };
+  // The first step apart: its load is addressed by `pos` itself, not by a
+  // position the loop has moved on first.
+  if (pos + 16 <= len) {
+    unsigned other = others(pos);
+    while (other == 0) {
+      pos += 16;
+      if (pos + 16 > len) goto tail;
+      other = others(pos);
+    }
+    return pos + lowest_bit(other);
   }
+tail:
 #endif
   if constexpr (std::endian::native == std::endian::little) {
     while (pos + 8 <= len) {
