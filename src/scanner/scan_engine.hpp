@@ -140,13 +140,22 @@ tail:
 inline uint64_t find_line_end(const char* t, uint64_t p, uint64_t len) {
 #ifdef __SSE2__
   const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-  while (p + 16 <= len) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p));
-    const unsigned mask = static_cast<unsigned>(
+  const auto breaks = [&](uint64_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+    return static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
-    if (mask != 0) return p + lowest_bit(mask);
-    p += 16;
+  };
+  // The first step apart, as in skip_space_run.
+  if (p + 16 <= len) {
+    unsigned mask = breaks(p);
+    while (mask == 0) {
+      p += 16;
+      if (p + 16 > len) goto tail;
+      mask = breaks(p);
+    }
+    return p + lowest_bit(mask);
   }
+tail:
 #endif
   while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
   return p;
