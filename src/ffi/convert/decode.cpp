@@ -50,52 +50,52 @@ inline bool short_text_is_ascii(const char* p, size_t n) noexcept {
 // What PyUnicode_New(n, 127) makes, for n > 1, without its general checks
 // and the branches for other kinds: most value strs are short ASCII texts,
 // and the generic call costs about as much again as their whole making.
-// The header is a byte copy of one such str's made by the interpreter
-// itself once, so every field the running version has (state bits, the
-// 3.11 wide-text pointer) is as it would set it; PyObject_Init then
-// registers the object like any other, and length, hash and the closing NUL
-// are set here. Free-threaded builds and later versions keep the generic
-// call: their object headers hold per-thread state.
+// The header is copied from a str the interpreter made itself, once, so
+// every field the running version has (state bits, the 3.11 wide-text
+// pointer) is as it would set it; PyObject_Init then registers the object
+// like any other, and length, hash and the closing NUL are set here.
+// Free-threaded builds and later versions keep the generic call: their
+// object headers hold per-thread state.
 #if !defined(Py_GIL_DISABLED) && PY_VERSION_HEX < 0x030E0000
 #define QF_ASCII_STR_HEADER 1
+enum class HeaderState : uint8_t { Unmade, Ready, Failed };
 struct AsciiStrHeader {
   alignas(PyASCIIObject) unsigned char bytes[sizeof(PyASCIIObject)];
-  bool ready = false;
+  HeaderState state;
 };
+constinit AsciiStrHeader g_ascii_str_header{};
 
-const AsciiStrHeader& ascii_str_header() {
-  static const AsciiStrHeader header = [] {
-    AsciiStrHeader h;
-    PyObject* proto = PyUnicode_New(2, 127);
-    if (!proto) {
-      PyErr_Clear();  // strs are only made the generic way
-      return h;
-    }
-    std::memcpy(h.bytes, proto, sizeof(PyASCIIObject));
-    Py_DECREF(proto);
-    h.ready = true;
-    return h;
-  }();
-  return header;
+[[gnu::cold, gnu::noinline]] void make_ascii_str_header() {
+  PyObject* proto = PyUnicode_New(2, 127);
+  if (!proto) {
+    PyErr_Clear();  // strs are only made the generic way
+    g_ascii_str_header.state = HeaderState::Failed;
+    return;
+  }
+  std::memcpy(g_ascii_str_header.bytes, proto, sizeof(PyASCIIObject));
+  Py_DECREF(proto);
+  g_ascii_str_header.state = HeaderState::Ready;
 }
 #endif
 
 inline PyObject* new_ascii_str(Py_ssize_t n) {
 #ifdef QF_ASCII_STR_HEADER
-  const AsciiStrHeader& header = ascii_str_header();
-  if (header.ready) [[likely]] {
-    void* mem = PyObject_Malloc(sizeof(PyASCIIObject) + static_cast<size_t>(n) + 1);
-    if (!mem) return PyErr_NoMemory();
-    std::memcpy(mem, header.bytes, sizeof(PyASCIIObject));
-    PyObject* str = PyObject_Init(static_cast<PyObject*>(mem), &PyUnicode_Type);
-    auto* a = reinterpret_cast<PyASCIIObject*>(str);
-    a->length = n;
-    a->hash = -1;
-    ascii_chars(str)[n] = '\0';
-    return str;
+  if (g_ascii_str_header.state != HeaderState::Ready) [[unlikely]] {
+    if (g_ascii_str_header.state == HeaderState::Unmade) make_ascii_str_header();
+    if (g_ascii_str_header.state != HeaderState::Ready) return PyUnicode_New(n, 127);
   }
-#endif
+  void* mem = PyObject_Malloc(sizeof(PyASCIIObject) + static_cast<size_t>(n) + 1);
+  if (!mem) return PyErr_NoMemory();
+  std::memcpy(mem, g_ascii_str_header.bytes, sizeof(PyASCIIObject));
+  PyObject* str = PyObject_Init(static_cast<PyObject*>(mem), &PyUnicode_Type);
+  auto* a = reinterpret_cast<PyASCIIObject*>(str);
+  a->length = n;
+  a->hash = -1;
+  ascii_chars(str)[n] = '\0';
+  return str;
+#else
   return PyUnicode_New(n, 127);
+#endif
 }
 
 // A str from checked UTF-8. ASCII texts (most keys and values) are copied
