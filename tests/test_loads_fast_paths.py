@@ -203,3 +203,15 @@ def test_ascii_strs_are_whole_strs(n):
         held = sys.getrefcount(got)
         extra = got  # noqa: F841 - counted like any other reference
         assert sys.getrefcount(got) == held + 1
+
+
+def test_loaded_strs_are_traced_by_tracemalloc():
+    import tracemalloc
+
+    tracemalloc.start()
+    try:
+        d = q.loads("key: some value\nitems: [ab, cdefghijklmnopqrstuvwxyz]\n")
+        for v in (d["key"], *d["items"]):
+            assert tracemalloc.get_object_traceback(v) is not None, v
+    finally:
+        tracemalloc.stop()

@@ -52,8 +52,9 @@ inline bool short_text_is_ascii(const char* p, size_t n) noexcept {
 // and the generic call costs about as much again as their whole making.
 // The header is copied from a str the interpreter made itself, once, so
 // every field the running version has (state bits, the 3.11 wide-text
-// pointer) is as it would set it; PyObject_Init then registers the object
-// like any other, and length, hash and the closing NUL are set here.
+// pointer, the type) is as it would set it; the reference count is set (and
+// the object registered with tracemalloc) by the routine PyObject_Init ends
+// in, and length, hash and the closing NUL are set here.
 // Free-threaded builds and later versions keep the generic call: their
 // object headers hold per-thread state.
 #if !defined(Py_GIL_DISABLED) && PY_VERSION_HEX < 0x030E0000
@@ -87,7 +88,8 @@ inline PyObject* new_ascii_str(Py_ssize_t n) {
   void* mem = PyObject_Malloc(sizeof(PyASCIIObject) + static_cast<size_t>(n) + 1);
   if (!mem) return PyErr_NoMemory();
   std::memcpy(mem, g_ascii_str_header.bytes, sizeof(PyASCIIObject));
-  PyObject* str = PyObject_Init(static_cast<PyObject*>(mem), &PyUnicode_Type);
+  auto* str = static_cast<PyObject*>(mem);
+  _Py_NewReference(str);
   auto* a = reinterpret_cast<PyASCIIObject*>(str);
   a->length = n;
   a->hash = -1;
