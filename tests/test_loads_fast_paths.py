@@ -6,6 +6,7 @@ with a non-ASCII character at every offset of the word-wise ASCII check."""
 import math
 import os
 import random
+import sys
 
 import pytest
 
@@ -180,3 +181,37 @@ def test_str_input_reads_as_its_utf8_bytes(text):
 
     want = outcome(text.encode())
     assert outcome(text) == outcome(Text(text)) == want
+
+
+@pytest.mark.parametrize("n", [2, 3, 7, 8, 9, 15, 16, 17, 23, 24, 25, 40, 1000])
+def test_ascii_strs_are_whole_strs(n):
+    # Made without the generic constructor: size, hash, flags, interning and
+    # every str operation must match a str the interpreter made itself.
+    word = "".join(chr(33 + (i * 7) % 90) for i in range(n)).replace("#", "a").replace(":", "b")
+    key = f"fresh_key_{n}_{os.getpid()}"
+    loaded = q.loads(f"{key}: '{word.replace(chr(39), chr(39) * 2)}'\n")
+    (k, v), = loaded.items()
+    made = "".join(list(word))  # a str made at run time, not a constant
+    for got, want in ((v, made), (k, key)):
+        assert type(got) is str and got == want and len(got) == len(want)
+        assert hash(got) == hash(want)
+        assert sys.getsizeof(got) == sys.getsizeof(want)
+        assert got.isascii() and got.isprintable()
+        assert {want: 1}[got] == 1 and {got: 1}[want] == 1
+        assert got.encode("ascii").decode("ascii") == want
+        assert (got + "!")[:-1] == want and got[::-1][::-1] == want
+        held = sys.getrefcount(got)
+        extra = got  # noqa: F841 - counted like any other reference
+        assert sys.getrefcount(got) == held + 1
+
+
+def test_loaded_strs_are_traced_by_tracemalloc():
+    import tracemalloc
+
+    tracemalloc.start()
+    try:
+        d = q.loads("key: some value\nitems: [ab, cdefghijklmnopqrstuvwxyz]\n")
+        for v in (d["key"], *d["items"]):
+            assert tracemalloc.get_object_traceback(v) is not None, v
+    finally:
+        tracemalloc.stop()

@@ -251,6 +251,9 @@ class ScanEngine {
   }
   [[gnu::always_inline]] inline void block_dispatch();
   void flow_dispatch();
+  // Steps of one line one flow_dispatch call takes, at most (each makes up
+  // to four tokens).
+  static constexpr int kFlowStepsPerCall = 16;
   void unroll_indent(int32_t column);
   // Queues a BlockEnd at the cursor and pops one indentation level.
   void close_block_level();

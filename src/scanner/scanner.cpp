@@ -750,34 +750,44 @@ void ScanEngine::scan_comment() {
 }
 
 void ScanEngine::flow_dispatch() {
-  const unsigned char ch = c_.cur();
+  unsigned char ch = c_.cur();
   if (s_.fast_paths) {
     // The general steps below for the most frequent characters: those that
-    // start a plain scalar, then "," and the brackets.
-    if (!kFlowSpecial[ch]) {
-      if (c_.column == 0 && c_.is_document_marker())
-        fail("a document marker is not allowed inside a flow collection", c_.span());
-      s_.flow_adjacent_value = false;
-      if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
-      scan_plain_scalar();
-      s_.flow_entry_present = true;
-      return;
-    }
-    switch (ch) {
-      case ',':
-        s_.flow_adjacent_value = false;
-        return scan_flow_entry();
-      case ']':
-      case '}':
-        s_.flow_adjacent_value = false;
-        return scan_flow_collection_end(ch);
-      case '[':
-      case '{':
+    // start a plain scalar, then "," and the brackets. The tokens after it
+    // on the same line are taken here too, as the next steps would take
+    // them: between tokens of one line a step only skips the spaces.
+    for (int taken = 0;;) {
+      if (!kFlowSpecial[ch]) {
+        if (c_.column == 0 && c_.is_document_marker())
+          fail("a document marker is not allowed inside a flow collection", c_.span());
         s_.flow_adjacent_value = false;
         if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
-        return scan_flow_collection_start(ch == '{');
-      default:
-        break;
+        scan_plain_scalar();
+        s_.flow_entry_present = true;
+      } else if (ch == ',') {
+        s_.flow_adjacent_value = false;
+        scan_flow_entry();
+      } else if (ch == ']' || ch == '}') {
+        s_.flow_adjacent_value = false;
+        scan_flow_collection_end(ch);
+      } else if (ch == '[' || ch == '{') {
+        s_.flow_adjacent_value = false;
+        if (s_.flow_node_seen) fail("missing ',' between flow collection entries", c_.span());
+        scan_flow_collection_start(ch == '{');
+      } else if (taken == 0) {
+        break;  // the general steps below
+      } else {
+        return;  // the next step's
+      }
+      // A line break, comment, tab, quote or property, the end of the
+      // outermost collection, a pending property check or a full batch: the
+      // next step's.
+      if (++taken == kFlowStepsPerCall || s_.flow_level == 0 || s_.property_check_pending) return;
+      s_.tab_before = false;
+      c_.skip_spaces();
+      if (c_.at_end()) return;
+      ch = c_.cur();
+      if (ch <= '#') return;
     }
   }
   if (c_.column == 0 && c_.is_document_marker())

@@ -47,6 +47,59 @@ inline bool short_text_is_ascii(const char* p, size_t n) noexcept {
   return n == 0 || static_cast<unsigned char>(p[0]) < 0x80;
 }
 
+// What PyUnicode_New(n, 127) makes, for n > 1, without its general checks
+// and the branches for other kinds: most value strs are short ASCII texts,
+// and the generic call costs about as much again as their whole making.
+// The header is copied from a str the interpreter made itself, once, so
+// every field the running version has (state bits, the 3.11 wide-text
+// pointer, the type) is as it would set it; the reference count is set (and
+// the object registered with tracemalloc) by the routine PyObject_Init ends
+// in, and length, hash and the closing NUL are set here.
+// Free-threaded builds and later versions keep the generic call: their
+// object headers hold per-thread state.
+#if !defined(Py_GIL_DISABLED) && PY_VERSION_HEX < 0x030E0000
+#define QF_ASCII_STR_HEADER 1
+enum class HeaderState : uint8_t { Unmade, Ready, Failed };
+struct AsciiStrHeader {
+  alignas(PyASCIIObject) unsigned char bytes[sizeof(PyASCIIObject)];
+  HeaderState state;
+};
+constinit AsciiStrHeader g_ascii_str_header{};
+
+[[gnu::cold, gnu::noinline]] void make_ascii_str_header() {
+  PyObject* proto = PyUnicode_New(2, 127);
+  if (!proto) {
+    PyErr_Clear();  // strs are only made the generic way
+    g_ascii_str_header.state = HeaderState::Failed;
+    return;
+  }
+  std::memcpy(g_ascii_str_header.bytes, proto, sizeof(PyASCIIObject));
+  Py_DECREF(proto);
+  g_ascii_str_header.state = HeaderState::Ready;
+}
+#endif
+
+inline PyObject* new_ascii_str(Py_ssize_t n) {
+#ifdef QF_ASCII_STR_HEADER
+  if (g_ascii_str_header.state != HeaderState::Ready) [[unlikely]] {
+    if (g_ascii_str_header.state == HeaderState::Unmade) make_ascii_str_header();
+    if (g_ascii_str_header.state != HeaderState::Ready) return PyUnicode_New(n, 127);
+  }
+  void* mem = PyObject_Malloc(sizeof(PyASCIIObject) + static_cast<size_t>(n) + 1);
+  if (!mem) return PyErr_NoMemory();
+  std::memcpy(mem, g_ascii_str_header.bytes, sizeof(PyASCIIObject));
+  auto* str = static_cast<PyObject*>(mem);
+  _Py_NewReference(str);
+  auto* a = reinterpret_cast<PyASCIIObject*>(str);
+  a->length = n;
+  a->hash = -1;
+  ascii_chars(str)[n] = '\0';
+  return str;
+#else
+  return PyUnicode_New(n, 127);
+#endif
+}
+
 // A str from checked UTF-8. ASCII texts (most keys and values) are copied
 // into a fresh compact str with no decoding; empty and one-character ASCII
 // texts are the interpreter's shared strs.
@@ -54,7 +107,7 @@ inline PyObject* str_from_utf8(std::string_view s) {
   const auto n = static_cast<Py_ssize_t>(s.size());
   if (n > 1) {
     if (short_text_is_ascii(s.data(), s.size())) {
-      PyObject* str = PyUnicode_New(n, 127);
+      PyObject* str = new_ascii_str(n);
       if (!str) return nullptr;
       if (s.size() <= kShortCopyMax)
         copy_short_bytes(ascii_chars(str), s.data(), s.size());
@@ -385,7 +438,7 @@ PyObject* KeyInternCache::get_interned(std::string_view text, uint64_t h) {
     Slot& s = probe(text, h);
     if (s.str) return Py_NewRef(s.str);
   }
-  PyObject* str = text.size() > 1 ? PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127) : str_from_utf8(text);
+  PyObject* str = text.size() > 1 ? new_ascii_str(static_cast<Py_ssize_t>(text.size())) : str_from_utf8(text);
   if (!str) return nullptr;
   if (text.size() > 1) std::memcpy(ascii_chars(str), text.data(), text.size());
   // Compared by address only: interning releases the str it replaces.

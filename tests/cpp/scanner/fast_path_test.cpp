@@ -152,7 +152,18 @@ TEST(ScannerFastPaths, SameAsGeneralOnGeneratedShapes) {
   comments += "# last line, no break";
   std::string crlf;
   for (char c : long_run + mixed) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  const std::string texts[] = {deep_map, deep_seq, long_run, mixed, crlf, comments,
+  // Flow lines of more entries than one step takes, nested, with quoted
+  // keys, properties and comments among plain entries, and broken over lines.
+  std::string flow_line = "top: [", flow_map = "{";
+  for (int i = 0; i < 60; ++i) {
+    const std::string n = std::to_string(i);
+    flow_line += (i ? ", " : "") + std::string(i % 9 == 0 ? "{k: [x, y], \"q\": v}" : "v" + n);
+    flow_map += (i ? "," : "") + std::string(i % 11 == 5 ? "\n  " : " ") + "k" + n + ": " +
+                (i % 7 == 3 ? "&a" + n + " w" : i % 13 == 4 ? "[a,b] # c\n" : "{x: " + n + "}");
+  }
+  flow_line += "]\nnext: {a: b}\n";
+  flow_map += "}\n";
+  const std::string texts[] = {deep_map, deep_seq, long_run, mixed, crlf, comments, flow_line, flow_map,
                                "top:\n" + long_run.substr(0, 300) + "---\n" + mixed.substr(0, 300)};
   for (const std::string& t : texts) {
     EXPECT_EQ(compare(t), "") << t.substr(0, 200);
