@@ -124,8 +124,8 @@ PyObject* loads_all_entry(const CallArgs& args) {
   }
   const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
   const LoadSettings s = LoadSettings::from(a.option, version);
-  if (!check_tags_argument(a.tags.get())) return nullptr;
-  const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
+  if (!check_tags_argument(a.tags)) return nullptr;
+  const TagContext ctx{a.tags, a.tag_handler, s.passthrough};
 
   const LoadRoad road = loads_all_road(a.option);
   if (road == LoadRoad::RoundTrip) return loads_all_round_trip(text, s);
