@@ -27,7 +27,11 @@ struct ArgSpec {
 // The parsed arguments: borrowed references in parameter order, nullptr for
 // a parameter not given.
 struct CallArgs {
-  PyObject* v[kMaxParams] = {};
+  PyObject* v[kMaxParams];
+  CallArgs() noexcept : v{} {}
+  // Nothing set: for a caller that sets every parameter of its entry itself.
+  struct Unset {};
+  explicit CallArgs(Unset) noexcept {}
   PyObject* operator[](size_t i) const noexcept { return v[i]; }
 };
 
