@@ -526,7 +526,8 @@ void ScanEngine::check_control_characters() {
   const uint64_t begin = c_.position;
   uint64_t p = begin;
   for (;; ++p) {
-    p = skip_unsuspicious(t, p, len);
+    // A text shorter than a block (many short documents) needs no call.
+    if (len - p >= 32) p = skip_unsuspicious(t, p, len);
     // The last bytes, too few for a block, one at a time (this stops at
     // once on a byte the blocks marked).
     while (p < len && !kControlCheck[t[p]]) ++p;
