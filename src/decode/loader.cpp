@@ -292,6 +292,17 @@ class Decoder {
   }
 
   bool merge_seen() const noexcept { return merge_seen_; }
+
+  // The first document (most streams have only it) takes an exactly sized
+  // block at once, without the vector's growth steps.
+  static void push_document(ValueList& docs, Value&& root) {
+    if (docs.capacity() == 0) [[likely]] {
+      ValueList one(std::make_move_iterator(&root), std::make_move_iterator(&root + 1));
+      docs.swap(one);
+    } else {
+      docs.push_back(std::move(root));
+    }
+  }
   KeyTags key_tags() const noexcept { return s_.custom_tags_dropped ? KeyTags::Dropped : KeyTags::Kept; }
 
   void run(ValueList& docs) {
@@ -317,7 +328,7 @@ class Decoder {
           ++index_;
           Value root;
           decode_node(false, root);
-          docs.push_back(std::move(root));
+          push_document(docs, std::move(root));
           trailing_check();
           reset_document();
           directives_allowed = false;
@@ -331,7 +342,7 @@ class Decoder {
           size_t start = index_;
           Value root;
           if (decode_node(false, root)) {
-            docs.push_back(std::move(root));
+            push_document(docs, std::move(root));
             trailing_check();
           }
           reset_document();

@@ -50,6 +50,10 @@ struct DecodedStream {
   std::vector<std::string> warnings;  // in the order produced; empty on failure
   std::optional<LoadError> error;     // set on failure; documents are then empty
 
+  // Provided, so that making one sets its members alone rather than
+  // clearing the error's whole storage first.
+  DecodedStream() noexcept {}
+
   bool ok() const noexcept { return !error.has_value(); }
 };
 

@@ -168,14 +168,6 @@ bool arg_u32(PyObject* o, const char* name, uint32_t& out) {
   return true;
 }
 
-bool arg_option(PyObject* o, uint64_t& out) {
-  if (is_absent(o)) {
-    out = 0;
-    return true;
-  }
-  return arg_u64(o, "option", out);
-}
-
 static bool type_mismatch(PyObject* o, const char* target, const char* name) {
   PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'", Py_TYPE(o)->tp_name, target);
   add_processing_note(name);

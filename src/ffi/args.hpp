@@ -27,7 +27,11 @@ struct ArgSpec {
 // The parsed arguments: borrowed references in parameter order, nullptr for
 // a parameter not given.
 struct CallArgs {
-  PyObject* v[kMaxParams] = {};
+  PyObject* v[kMaxParams];
+  CallArgs() noexcept : v{} {}
+  // Nothing set: for a caller that sets every parameter of its entry itself.
+  struct Unset {};
+  explicit CallArgs(Unset) noexcept {}
   PyObject* operator[](size_t i) const noexcept { return v[i]; }
 };
 
@@ -52,8 +56,14 @@ void add_processing_note(const char* name) noexcept;
 bool arg_u64(PyObject* o, const char* name, uint64_t& out);
 // Unsigned 32-bit: as arg_u64, OverflowError above 2**32-1.
 bool arg_u32(PyObject* o, const char* name, uint32_t& out);
-// The `option` word: absent or None is 0.
-bool arg_option(PyObject* o, uint64_t& out);
+// The `option` word: absent or None is 0 (inline: most calls give none).
+inline bool arg_option(PyObject* o, uint64_t& out) {
+  if (is_absent(o)) {
+    out = 0;
+    return true;
+  }
+  return arg_u64(o, "option", out);
+}
 // A path: absent or None gives none; otherwise os.fspath(o) must be a str,
 // which is kept in the file system encoding (bytes, as the OS takes them).
 bool arg_path(PyObject* o, const char* name, std::optional<std::string>& out);

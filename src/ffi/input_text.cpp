@@ -57,15 +57,7 @@ std::string InputText::into_string() && {
   return s;
 }
 
-bool extract_input_text(PyObject* data, InputText& out) {
-  if (PyUnicode_CheckExact(data) && PyUnicode_IS_COMPACT_ASCII(data)) {
-    // ASCII is its own UTF-8: the characters where they lie (a view wins
-    // over anything `out` owned before).
-    out.keepalive_ = PyRef::borrow(data);
-    out.view_ = std::string_view(reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(data) + 1),
-                                 static_cast<size_t>(PyUnicode_GET_LENGTH(data)));
-    return true;
-  }
+bool extract_input_text_general(PyObject* data, InputText& out) {
   out = InputText();
   if (PyUnicode_Check(data)) {
     Py_ssize_t n = 0;

@@ -24,17 +24,31 @@ class InputText {
 
  private:
   friend bool extract_input_text(PyObject* data, InputText& out);
+  friend bool extract_input_text_general(PyObject* data, InputText& out);
   PyRef keepalive_;
   std::string owned_;
   std::string_view view_;
 };
+
+// The road of every input but an exact str of ASCII characters.
+bool extract_input_text_general(PyObject* data, InputText& out);
 
 // Accepts a str (its UTF-8 form), bytes, bytearray or any object with a
 // buffer of single unsigned bytes, and decodes UTF-8, UTF-16 or UTF-32.
 // False with the host exception set: TypeError "loads() requires str,
 // bytes, bytearray, or a buffer (e.g. memoryview)" for other objects,
 // QuillfernDecodeError for bytes that do not decode, the interpreter's
-// UnicodeEncodeError for a str with lone surrogates.
-bool extract_input_text(PyObject* data, InputText& out);
+// UnicodeEncodeError for a str with lone surrogates. An exact str of ASCII
+// characters (most calls) is its own UTF-8, viewed where it lies, inline
+// (a view wins over anything `out` owned before).
+inline bool extract_input_text(PyObject* data, InputText& out) {
+  if (PyUnicode_CheckExact(data) && PyUnicode_IS_COMPACT_ASCII(data)) [[likely]] {
+    out.keepalive_ = PyRef::borrow(data);
+    out.view_ = std::string_view(reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(data) + 1),
+                                 static_cast<size_t>(PyUnicode_GET_LENGTH(data)));
+    return true;
+  }
+  return extract_input_text_general(data, out);
+}
 
 }  // namespace qf::py

@@ -5,9 +5,8 @@
 
 namespace qf::py {
 
-LoadSettings LoadSettings::from(uint64_t w, std::optional<YamlVersion> directive) noexcept {
+LoadSettings LoadSettings::derived(uint64_t w, std::optional<YamlVersion> directive) noexcept {
   LoadSettings s;
-  if (w == 0 && !directive) return s;  // the defaults: most calls
   s.option = w;
   if (directive)
     s.yaml_1_1 = directive->major == 1 && directive->minor == 1;
@@ -29,20 +28,7 @@ LoadSettings LoadSettings::from(uint64_t w, std::optional<YamlVersion> directive
   return s;
 }
 
-LoadRoad loads_road(uint64_t w) noexcept {
-  if (w & opt::ROUND_TRIP) return LoadRoad::RoundTrip;
-  if (w & (opt::ANNOTATED | opt::INCLUDES | opt::SECRETS | opt::ENV_VAR)) return LoadRoad::SourceTree;
-  return LoadRoad::Plain;
-}
-
-LoadRoad loads_all_road(uint64_t w) noexcept {
-  if (w & opt::ROUND_TRIP) return LoadRoad::RoundTrip;
-  if (w & opt::ANNOTATED) return LoadRoad::SourceTree;
-  return LoadRoad::Plain;
-}
-
-bool check_tags_argument(PyObject* tags) {
-  if (!tags || PyDict_Check(tags)) return true;
+bool refuse_tags_argument() {
   PyErr_SetString(PyExc_TypeError, "tags must be a dict (or Tags) mapping each tag name to a callable");
   return false;
 }

@@ -67,21 +67,28 @@ bool check_schema_arguments(PyObject* schema, PyObject* schema_resolver, std::st
 
 // Decodes the whole stream without the interpreter lock, into the caller's
 // variable itself; check it with reported().
-DecodedStream decode_stream(std::string_view text, const LoadSettings& s, const TagContext& ctx) {
+[[gnu::always_inline]] inline DecodedStream decode_stream(std::string_view text, const LoadSettings& s,
+                                                         const TagContext& ctx) {
   DecodeSettings ds = s.decode_settings();
   ds.custom_tags_dropped = !ctx.tags && !ctx.tag_handler && !ctx.passthrough;
   return without_gil([&] { return decode_documents(text, ds); });
 }
 
-// On failure raises the stream's exception (no warning logged), otherwise
-// logs its warnings in order.
-bool reported(const DecodedStream& stream) {
-  if (!stream.ok()) [[unlikely]] {
+[[gnu::noinline]] bool report_failure_or_warnings(const DecodedStream& stream) {
+  if (!stream.ok()) {
     raise_load_error(*stream.error);
     return false;
   }
   for (const std::string& w : stream.warnings) log_warning(w);
   return true;
+}
+
+// On failure raises the stream's exception (no warning logged), otherwise
+// logs its warnings in order; a clean stream (most) is told inline.
+inline bool reported(const DecodedStream& stream) {
+  if (stream.ok() && stream.warnings.empty()) [[likely]]
+    return true;
+  return report_failure_or_warnings(stream);
 }
 
 }  // namespace
@@ -124,8 +131,8 @@ PyObject* loads_all_entry(const CallArgs& args) {
   }
   const std::optional<YamlVersion> version = sniff_yaml_directive(text.view());
   const LoadSettings s = LoadSettings::from(a.option, version);
-  if (!check_tags_argument(a.tags.get())) return nullptr;
-  const TagContext ctx{a.tags.get(), a.tag_handler.get(), s.passthrough};
+  if (!check_tags_argument(a.tags)) return nullptr;
+  const TagContext ctx{a.tags, a.tag_handler, s.passthrough};
 
   const LoadRoad road = loads_all_road(a.option);
   if (road == LoadRoad::RoundTrip) return loads_all_round_trip(text, s);

@@ -20,14 +20,4 @@ bool extract_loads_arguments(const CallArgs& a, LoadsArguments& out) {
   return true;
 }
 
-bool extract_loads_all_arguments(const CallArgs& a, LoadsAllArguments& out) {
-  namespace p = loads_all_param;
-  out.data = a[p::data];
-  out.option_given = !is_absent(a[p::option]);
-  if (!arg_option(a[p::option], out.option)) return false;
-  out.tag_handler = arg_object(a[p::tag_handler]);
-  out.tags = arg_object(a[p::tags]);
-  return true;
-}
-
 }  // namespace qf::py

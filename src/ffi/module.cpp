@@ -45,14 +45,19 @@ namespace {
 template <const ArgSpec& Spec, PyObject* (*Entry)(const CallArgs&)>
 PyObject* call_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    CallArgs parsed;
-    // Positional arguments only (most calls): nothing to match or report.
+    // Positional arguments only (most calls): nothing to match or report,
+    // and only the entry's own parameters are written (the keyword-only
+    // ones absent), not the whole array.
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     if (!kwnames && nargs >= Spec.n_required && nargs <= Spec.n_positional) {
-      for (Py_ssize_t i = 0; i < Spec.n_positional; ++i) parsed.v[i] = i < nargs ? args[i] : nullptr;
-    } else if (!parse_args(Spec, args, nargsf, kwnames, parsed)) {
-      return nullptr;
+      CallArgs parsed{CallArgs::Unset{}};
+      for (size_t i = 0; i < Spec.n_positional; ++i)
+        parsed.v[i] = static_cast<Py_ssize_t>(i) < nargs ? args[i] : nullptr;
+      for (size_t i = Spec.n_positional; i < size_t{Spec.n_positional} + Spec.n_kwonly; ++i) parsed.v[i] = nullptr;
+      return Entry(parsed);
     }
+    CallArgs parsed;
+    if (!parse_args(Spec, args, nargsf, kwnames, parsed)) return nullptr;
     return Entry(parsed);
   });
 }

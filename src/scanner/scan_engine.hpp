@@ -178,10 +178,13 @@ class ScanEngine {
   void step();
   // Most tokens start right where the previous one ended (after ": ", or
   // after the indentation a plain scalar consumed): that case is inline.
+  // At the end of input (once per text) there is nothing to skip either.
   void skip_to_next_token() {
     s_.tab_before = false;
-    if (c_.position < c_.length && static_cast<unsigned char>(c_.text[c_.position]) > '#') return;
-    skip_blanks_and_comments();
+    if (c_.position < c_.length) {
+      if (static_cast<unsigned char>(c_.text[c_.position]) > '#') return;
+      skip_blanks_and_comments();
+    }
   }
   void skip_blanks_and_comments();
   void scan_comment();

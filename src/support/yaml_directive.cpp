@@ -63,16 +63,13 @@ const char* find_line_break(const char* p, const char* end) noexcept {
 
 }  // namespace
 
-std::optional<YamlVersion> sniff_yaml_directive(std::string_view text) noexcept {
-  // The plain answers first. A text whose first byte cannot begin a BOM,
-  // blank, comment or directive starts with content (most texts, or "---").
+namespace yaml_directive_detail {
+
+std::optional<YamlVersion> sniff_lines(std::string_view text) noexcept {
   // A text of up to 64 KiB without a '%' has no directive: one search beats
   // the line walk over a leading comment block (a licence header), while on
   // larger texts the walk stops at the first content line long before a
   // search would end.
-  if (text.empty()) return std::nullopt;
-  const auto b = static_cast<unsigned char>(text.front());
-  if (b < 0x80 && b != '%' && b != '#' && b != ' ' && (b < 0x09 || b > 0x0D)) return std::nullopt;
   constexpr size_t kWholeTextSearch = 64 * 1024;
   if (text.size() <= kWholeTextSearch && !std::memchr(text.data(), '%', text.size())) return std::nullopt;
 
@@ -103,5 +100,7 @@ std::optional<YamlVersion> sniff_yaml_directive(std::string_view text) noexcept 
   }
   return std::nullopt;
 }
+
+}  // namespace yaml_directive_detail
 
 }  // namespace qf
