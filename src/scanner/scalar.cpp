@@ -63,18 +63,7 @@ inline uint64_t find_run_stop(const char* t, uint64_t pos, uint64_t len) {
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
         _mm_cmpgt_epi8(space, v), _mm_or_si128(_mm_cmpeq_epi8(v, hash), _mm_cmpeq_epi8(v, colon)))));
   };
-  // The first step apart, where most searches end: its load is addressed
-  // by `pos` itself, not by a position the loop has moved on first.
-  if (pos + 16 <= len) {
-    unsigned mask = stops(pos);
-    while (mask == 0) {
-      pos += 16;
-      if (pos + 16 > len) goto tail;
-      mask = stops(pos);
-    }
-    return pos + lowest_bit(mask);
-  }
-tail:
+  if (find_in_blocks(pos, len, stops)) return pos;
 #endif
   while (pos < len && !kPlainStopBlock[static_cast<unsigned char>(t[pos])]) ++pos;
   return pos;

@@ -97,6 +97,26 @@ inline uint64_t lowest_bit(uint64_t mask) {
 #endif
 }
 
+#ifdef __SSE2__
+// Moves `pos` to the first byte that `mask_at` (the marks of the 16 bytes
+// from a position) marks, 16 bytes a step; false, with `pos` where fewer
+// than 16 bytes are left, when no whole block holds a mark. The first step
+// is taken apart, where most searches end: its load is addressed by `pos`
+// itself, not by a position the loop has moved on first.
+template <class MaskAt>
+[[gnu::always_inline]] inline bool find_in_blocks(uint64_t& pos, uint64_t len, MaskAt mask_at) {
+  if (pos + 16 > len) return false;
+  unsigned mask = mask_at(pos);
+  while (mask == 0) {
+    pos += 16;
+    if (pos + 16 > len) return false;
+    mask = mask_at(pos);
+  }
+  pos += lowest_bit(mask);
+  return true;
+}
+#endif
+
 // First byte at or after `pos` that is not a SPACE, sixteen bytes at a time:
 // indentation runs are often long, and one step for every run under sixteen
 // keeps the loop's exit predictable whatever the nesting depth.
@@ -109,18 +129,7 @@ inline uint64_t skip_space_run(const char* t, uint64_t pos, uint64_t len) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, space))) ^ 0xFFFFu;
   };
-  // The first step apart: its load is addressed by `pos` itself, not by a
-  // position the loop has moved on first.
-  if (pos + 16 <= len) {
-    unsigned other = others(pos);
-    while (other == 0) {
-      pos += 16;
-      if (pos + 16 > len) goto tail;
-      other = others(pos);
-    }
-    return pos + lowest_bit(other);
-  }
-tail:
+  if (find_in_blocks(pos, len, others)) return pos;
 #endif
   if constexpr (std::endian::native == std::endian::little) {
     while (pos + 8 <= len) {
@@ -145,17 +154,7 @@ inline uint64_t find_line_end(const char* t, uint64_t p, uint64_t len) {
     return static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
   };
-  // The first step apart, as in skip_space_run.
-  if (p + 16 <= len) {
-    unsigned mask = breaks(p);
-    while (mask == 0) {
-      p += 16;
-      if (p + 16 > len) goto tail;
-      mask = breaks(p);
-    }
-    return p + lowest_bit(mask);
-  }
-tail:
+  if (find_in_blocks(p, len, breaks)) return p;
 #endif
   while (p < len && t[p] != '\n' && t[p] != '\r') ++p;
   return p;
