@@ -28,8 +28,8 @@ inline uint64_t find_plain_stop(const char* t, uint64_t pos, uint64_t len, bool 
   const __m128i hash = _mm_set1_epi8('#'), colon = _mm_set1_epi8(':');
   const __m128i comma = _mm_set1_epi8(','), lsq = _mm_set1_epi8('['), rsq = _mm_set1_epi8(']');
   const __m128i lcu = _mm_set1_epi8('{'), rcu = _mm_set1_epi8('}');
-  while (pos + 16 <= len) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
+  const auto stops = [&](uint64_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
     __m128i hit = _mm_or_si128(
         _mm_andnot_si128(_mm_cmpeq_epi8(v, tab), _mm_cmplt_epi8(v, space)),
         _mm_or_si128(_mm_cmpeq_epi8(v, hash), _mm_cmpeq_epi8(v, colon)));
@@ -39,10 +39,9 @@ inline uint64_t find_plain_stop(const char* t, uint64_t pos, uint64_t len, bool 
                             _mm_or_si128(_mm_cmpeq_epi8(v, rsq),
                                          _mm_or_si128(_mm_cmpeq_epi8(v, lcu),
                                                       _mm_cmpeq_epi8(v, rcu)))));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-    if (mask != 0) return pos + lowest_bit(mask);
-    pos += 16;
-  }
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+  };
+  if (find_in_blocks(pos, len, stops)) return pos;
 #else
   (void)flow;
 #endif
@@ -76,15 +75,14 @@ inline uint64_t find_simple_quote_end(const char* t, uint64_t pos, uint64_t len,
 #ifdef __SSE2__
   const __m128i q = _mm_set1_epi8(quote), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
   const __m128i bs = _mm_set1_epi8(quote == '"' ? '\\' : quote);
-  while (pos + 16 <= len) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
+  const auto stops = [&](uint64_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, q), _mm_cmpeq_epi8(v, bs)),
                                      _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
     // The sign bits mark the bytes from 0x80.
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit) | _mm_movemask_epi8(v));
-    if (mask != 0) return pos + static_cast<unsigned>(__builtin_ctz(mask));
-    pos += 16;
-  }
+    return static_cast<unsigned>(_mm_movemask_epi8(hit) | _mm_movemask_epi8(v));
+  };
+  if (find_in_blocks(pos, len, stops)) return pos;
 #endif
   for (; pos < len; ++pos) {
     const char b = t[pos];
