@@ -44,19 +44,6 @@ struct DecodeFailure {
 
 constexpr std::string_view kCoreTagPrefix = "tag:yaml.org,2002:";
 
-bool is_digit_run(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
-
-bool valid_yaml_version(std::string_view v) {
-  size_t dot = v.find('.');
-  if (dot == std::string_view::npos) return false;
-  return is_digit_run(v.substr(0, dot)) && is_digit_run(v.substr(dot + 1));
-}
-
 // Where an anchored node lives once registered. Scalars are held as a copy
 // (one node). Collections and tagged nodes are referenced where they sit in
 // the document: a finished node's item buffer and tag box never move or

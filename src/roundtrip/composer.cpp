@@ -11,6 +11,7 @@
 #include "scanner/scanner.hpp"
 #include "support/hash.hpp"
 #include "support/stack_guard.hpp"
+#include "support/words.hpp"
 
 namespace qf {
 
@@ -95,6 +96,8 @@ class Composer {
   std::optional<std::string> pending_tag_;
   std::optional<std::string> pending_anchor_;
   std::unordered_set<std::string, KeyedStringHash> anchors_;
+  // The %TAG handles declared for the current document (few: a list).
+  std::vector<std::string> tag_handles_;
   size_t index_ = 0;
   uint32_t depth_ = 0;
   // Offset just past the closing bracket of the flow collection composed
@@ -150,6 +153,11 @@ class Composer {
   void compose_sequence(YamlNode& node, bool flow);
   bool compose_sequence_entry(YamlNode& out, bool flow);
   void compose_indentless_sequence(YamlNode& node);
+  // The stream-level checks the value loader makes, with its messages and
+  // positions, so that a text refused there is refused here too.
+  void check_directive(const Token& d, bool& yaml_seen);
+  void check_tag_handle(const Token& t);
+  void trailing_check();
   void compose_dash_item(NodeList<YamlNode>& items);
   void finish_entry_item(YamlNode& item, const Span& entry, bool dash);
   void set_end(YamlNode& node, uint64_t end_offset);
@@ -275,6 +283,7 @@ bool Composer::compose_node(YamlNode& node, bool allow_indentless) {
       const Token t = *next;
       last_property = t;
       if (t.kind == TokenKind::Tag) {
+        check_tag_handle(t);
         pending_tag_ = std::string(t.text);
       } else {
         if (pending_anchor_) fail("a node cannot have two anchors", t.span);
@@ -527,6 +536,10 @@ void Composer::compose_sequence(YamlNode& node, bool flow) {
         continue;
       }
       default: {
+        // In a block sequence every entry starts with "-": content at the
+        // sequence's column without one (a mapping after "- - a") would
+        // otherwise pass for another item.
+        if (!flow) fail("a block sequence entry must start with '-'", t.span);
         size_t before = index_;
         YamlNode& item = items.emplace_back();
         if (!compose_sequence_entry(item, flow)) {
@@ -583,10 +596,57 @@ void Composer::compose_indentless_sequence(YamlNode& node) {
   while (!at_end() && kind() == TokenKind::SequenceEntry) compose_dash_item(items);
 }
 
+void Composer::check_directive(const Token& d, bool& yaml_seen) {
+  std::string_view words[3];
+  const size_t count = split_words(d.text, words, 3);
+  if (count >= 1 && words[0] == "YAML") {
+    if (count < 2 || !valid_yaml_version(words[1]) || (count >= 3 && words[2].front() != '#'))
+      fail("invalid %YAML directive", d.span);
+    if (yaml_seen) fail("duplicate %YAML directive", d.span);
+    yaml_seen = true;
+  } else if (count >= 3 && words[0] == "TAG" && words[1].front() == '!' && words[1].back() == '!') {
+    for (const std::string& h : tag_handles_)
+      if (h == words[1]) fail("duplicate %TAG directive for handle '" + h + "'", d.span);
+    tag_handles_.emplace_back(words[1]);
+  }
+}
+
+// A tag written with a named handle ("!e!x") needs that handle's %TAG
+// directive; "!", "!!" and verbatim tags need none.
+void Composer::check_tag_handle(const Token& t) {
+  const std::string_view tag = t.text;
+  if (tag.size() < 2 || tag[0] != '!' || tag[1] == '!' || tag[1] == '<') return;
+  const size_t second = tag.find('!', 1);
+  if (second == std::string_view::npos) return;
+  const std::string_view handle = tag.substr(0, second + 1);
+  for (const std::string& h : tag_handles_)
+    if (h == handle) return;
+  fail("undefined tag handle: " + std::string(handle), t.span);
+}
+
+// After a document's root only a document marker, a directive or the end
+// may follow.
+void Composer::trailing_check() {
+  const Token* t = peek(index_);
+  if (!t) return;
+  switch (t->kind) {
+    case TokenKind::StreamEnd:
+    case TokenKind::DocumentStart:
+    case TokenKind::DocumentEnd:
+    case TokenKind::Directive:
+      return;
+    default:
+      fail("trailing content after document", t->span);
+  }
+}
+
 void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out) {
   const bool keep_empty = options.keep_empty;
   std::vector<std::string> directives;
   uint64_t first_directive = 0;
+  Span group_span;  // the first directive of the pending group
+  bool yaml_seen = false;
+  bool directives_allowed = true;
   uint32_t empty_pending = 0;
   // The root is already the last entry of out.roots.
   auto push_root = [&](YamlNode& root, uint64_t start) {
@@ -594,15 +654,29 @@ void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out)
     root.set_empty_documents_before(empty_pending);
     empty_pending = 0;
   };
+  auto end_document = [&] {
+    anchors_.clear();
+    tag_handles_.clear();
+    directives_allowed = false;
+  };
   while (!at_end() && !(options.first_document_only && !out.roots.empty())) {
     const Token t = tok();
+    if (!directives.empty() && t.kind != TokenKind::Directive && t.kind != TokenKind::DocumentStart)
+      fail("directive must be followed by a document start (---)", group_span);
     switch (t.kind) {
       case TokenKind::StreamStart:
       case TokenKind::StreamEnd:
         ++index_;
         continue;
       case TokenKind::Directive:
-        if (directives.empty()) first_directive = t.span.offset;
+        if (directives.empty()) {
+          if (!directives_allowed)
+            fail("a directive must be at the start of the stream or follow a document-end marker (...)", t.span);
+          first_directive = t.span.offset;
+          group_span = t.span;
+          yaml_seen = false;
+        }
+        check_directive(t, yaml_seen);
         directives.emplace_back(t.text);
         ++index_;
         continue;
@@ -626,34 +700,38 @@ void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out)
           ++empty_pending;
         }
         directives.clear();
+        trailing_check();
+        end_document();
         if (!at_end() && kind() == TokenKind::DocumentEnd) {
           if (!out.roots.empty() && empty_pending == 0) out.roots.back().explicit_end = true;
+          directives_allowed = true;
           ++index_;
         }
         continue;
       }
       case TokenKind::DocumentEnd:
         if (!out.roots.empty() && empty_pending == 0) out.roots.back().explicit_end = true;
+        directives_allowed = true;
         ++index_;
         continue;
       default: {
-        uint64_t start = directives.empty() ? t.span.offset : first_directive;
+        uint64_t start = t.span.offset;
         size_t before = index_;
         anchors_.clear();
         YamlNode& root = out.roots.emplace_back();
         if (compose_node_guarded(root, false)) {
-          root.explicit_start = !directives.empty();
-          root.set_directives(std::move(directives));
-          directives.clear();
           push_root(root, start);
+          trailing_check();
         } else {
           out.roots.pop_back();
         }
+        end_document();
         if (index_ == before) ++index_;
         continue;
       }
     }
   }
+  if (!directives.empty()) fail("directive must be followed by a document start (---)", group_span);
   if (!out.roots.empty()) out.roots.back().set_empty_documents_after(empty_pending);
 }
 

@@ -32,4 +32,21 @@ size_t split_words(std::string_view s, std::string_view* words, size_t max) {
   return count;
 }
 
+namespace {
+
+bool is_digit_run(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+}  // namespace
+
+bool valid_yaml_version(std::string_view v) {
+  size_t dot = v.find('.');
+  if (dot == std::string_view::npos) return false;
+  return is_digit_run(v.substr(0, dot)) && is_digit_run(v.substr(dot + 1));
+}
+
 }  // namespace qf
