@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "encode/scalar_text.hpp"
 #include "resolver/big_int.hpp"
@@ -77,93 +80,182 @@ void append_debug(const YamlNode& n, std::string& out) {
   });
 }
 
-void append_key_text(const YamlNode& key, ResolverMode mode, std::string& out) {
-  ensure_stack([&] {
-    switch (key.kind) {
-      case NodeKind::Sequence:
-        out += "seq:[";
-        for (size_t i = 0; i < key.items.size(); ++i) {
-          if (i) out += ',';
-          append_key_text(key.items[i], mode, out);
-        }
-        out += ']';
-        return;
-      case NodeKind::Mapping:
-        out += "map:{";
-        for (size_t i = 0; i < key.pairs.size(); ++i) {
-          if (i) out += ',';
-          append_key_text(key.pairs[i].key, mode, out);
-          out += '=';
-          append_key_text(key.pairs[i].value, mode, out);
-        }
-        out += '}';
-        return;
-      case NodeKind::Alias:
-        out += "alias:";
-        out += std::to_string(key.text.size());
-        out += ':';
-        out += key.text;
-        return;
-      case NodeKind::Null:
-        out += "null";
-        return;
-      case NodeKind::Scalar:
-        break;
-    }
-    ResolvedScalar r = resolve_scalar_owned(mode, key.text, key.scalar_style, tag_of(key));
-    switch (r.kind) {
-      case ResolvedKind::Null:
-        out += "null";
-        return;
-      case ResolvedKind::Bool:
-        out += r.truth ? "n:1" : "n:0";
-        return;
-      case ResolvedKind::Int:
+// The identity text of a scalar or null key.
+void append_scalar_key_text(const YamlNode& key, ResolverMode mode, std::string& out) {
+  if (key.kind == NodeKind::Null) {
+    out += "null";
+    return;
+  }
+  ResolvedScalar r = resolve_scalar_owned(mode, key.text, key.scalar_style, tag_of(key));
+  switch (r.kind) {
+    case ResolvedKind::Null:
+      out += "null";
+      return;
+    case ResolvedKind::Bool:
+      out += r.truth ? "n:1" : "n:0";
+      return;
+    case ResolvedKind::Int:
+      out += "n:";
+      append_int64(out, r.int_value);
+      return;
+    case ResolvedKind::BigInt:
+      out += "n:";
+      out += big_int_to_decimal(r.text, r.radix);
+      return;
+    case ResolvedKind::Float: {
+      double v = r.float_value;
+      if (std::isfinite(v) && v == std::floor(v) && v >= -9223372036854775808.0 && v < 9223372036854775808.0) {
         out += "n:";
-        append_int64(out, r.int_value);
-        return;
-      case ResolvedKind::BigInt:
-        out += "n:";
-        out += big_int_to_decimal(r.text, r.radix);
-        return;
-      case ResolvedKind::Float: {
-        double v = r.float_value;
-        if (std::isfinite(v) && v == std::floor(v) && v >= -9223372036854775808.0 && v < 9223372036854775808.0) {
-          out += "n:";
-          append_int64(out, int64_t(v));
-        } else {
-          uint64_t bits;
-          std::memcpy(&bits, &v, sizeof bits);
-          out += "f:";
-          out += std::to_string(bits);
-        }
-        return;
+        append_int64(out, int64_t(v));
+      } else {
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        out += "f:";
+        out += std::to_string(bits);
       }
-      default:
-        // Length-prefixed, so "a,s:b" inside one key never equals two keys.
-        out += "s:";
-        out += std::to_string(r.text.size());
-        out += ':';
-        out += r.text;
-        return;
+      return;
     }
-  });
+    default:
+      // Length-prefixed, so "a,s:b" inside one key never equals two keys.
+      out += "s:";
+      out += std::to_string(r.text.size());
+      out += ':';
+      out += r.text;
+      return;
+  }
 }
 
-// Walks mappings in pre-order; calls on_dup(key) for every key whose
-// canonical text already occurred in its mapping. Stops when on_dup returns
-// false.
+// Key identity within one tree. An alias key stands for the key it names:
+// the latest definition of its anchor before it in document order, as the
+// value loader copies it. A collection's text is made of its children's
+// texts; one longer than a few words is replaced by a number given to each
+// distinct text, so that equal keys still get equal texts while a key whose
+// aliases multiply (an alias bomb) costs only its written size.
+class KeyIdentity {
+ public:
+  KeyIdentity(const YamlNode& root, ResolverMode mode) : root_(root), mode_(mode) {}
+
+  std::string text(const YamlNode& key) {
+    std::string out;
+    append(key, out);
+    return out;
+  }
+
+  // The node a key stands for: an alias's anchored node, else the key.
+  const YamlNode& named(const YamlNode& key) {
+    if (key.kind != NodeKind::Alias) return key;
+    const YamlNode* t = target(key);
+    return t ? *t : key;
+  }
+
+ private:
+  static constexpr size_t kInlineText = 64;
+
+  void append(const YamlNode& key, std::string& out) {
+    ensure_stack([&] {
+      switch (key.kind) {
+        case NodeKind::Sequence:
+        case NodeKind::Mapping:
+          out += collection_text(key);
+          return;
+        case NodeKind::Alias:
+          if (const YamlNode* t = target(key)) {
+            if (!t->is_collection()) return append(*t, out);
+            auto [it, fresh] = named_texts_.try_emplace(t);
+            if (fresh) it->second = collection_text(*t);
+            out += it->second;
+            return;
+          }
+          // An alias no definition before it names (only after an edit).
+          out += "alias:";
+          out += std::to_string(key.text.size());
+          out += ':';
+          out += key.text;
+          return;
+        default:
+          append_scalar_key_text(key, mode_, out);
+          return;
+      }
+    });
+  }
+
+  std::string collection_text(const YamlNode& key) {
+    std::string level;
+    if (key.kind == NodeKind::Sequence) {
+      level += "seq:[";
+      for (size_t i = 0; i < key.items.size(); ++i) {
+        if (i) level += ',';
+        append(key.items[i], level);
+      }
+      level += ']';
+    } else {
+      level += "map:{";
+      for (size_t i = 0; i < key.pairs.size(); ++i) {
+        if (i) level += ',';
+        append(key.pairs[i].key, level);
+        level += '=';
+        append(key.pairs[i].value, level);
+      }
+      level += '}';
+    }
+    if (level.size() <= kInlineText) return level;
+    auto [it, fresh] = interned_.try_emplace(std::move(level), interned_.size());
+    return "#" + std::to_string(it->second);
+  }
+
+  const YamlNode* target(const YamlNode& alias) {
+    if (!targets_built_) build_targets();
+    auto it = targets_.find(&alias);
+    return it == targets_.end() ? nullptr : it->second;
+  }
+
+  // Every alias of the tree with the node it names. An anchor is defined
+  // once its node is complete (an alias inside it names an earlier
+  // definition): the walk holds anchored nodes back until it leaves them.
+  void build_targets() {
+    targets_built_ = true;
+    struct Open {
+      uint32_t depth;
+      const YamlNode* node;
+    };
+    std::vector<Open> open;
+    std::unordered_map<std::string_view, const YamlNode*> defined;
+    walk_tree(root_, [&](const YamlNode& n, uint32_t depth) {
+      while (!open.empty() && open.back().depth >= depth) {
+        defined[std::string_view(*open.back().node->anchor())] = open.back().node;
+        open.pop_back();
+      }
+      if (n.kind == NodeKind::Alias) {
+        auto it = defined.find(std::string_view(n.text));
+        if (it != defined.end()) targets_.emplace(&n, it->second);
+      }
+      if (n.anchor()) open.push_back(Open{depth, &n});
+    });
+  }
+
+  const YamlNode& root_;
+  ResolverMode mode_;
+  bool targets_built_ = false;
+  std::unordered_map<const YamlNode*, const YamlNode*> targets_;
+  std::unordered_map<const YamlNode*, std::string> named_texts_;
+  std::unordered_map<std::string, size_t, KeyedHash> interned_;
+};
+
+// Walks mappings in pre-order; calls on_dup(key, named) for every key whose
+// identity already occurred in its mapping, `named` being the node the key
+// stands for. Stops when on_dup returns false.
 template <class F>
 void for_each_duplicate(const YamlNode& root, ResolverMode mode, F&& on_dup) {
   const std::string merge = merge_key_canonical_text();
+  KeyIdentity identity(root, mode);
   walk_tree(root, [&](const YamlNode& n) {
     if (!n.is_mapping()) return Walk::Into;
     std::unordered_set<std::string, KeyedHash> seen;
     seen.reserve(n.pairs.size());
     for (const MappingEntry& e : n.pairs) {
-      std::string text = canonical_key_text(e.key, mode);
+      std::string text = identity.text(e.key);
       if (text == merge) continue;
-      if (!seen.insert(std::move(text)).second && !on_dup(e.key)) return Walk::Stop;
+      if (!seen.insert(std::move(text)).second && !on_dup(e.key, identity.named(e.key))) return Walk::Stop;
     }
     return Walk::Into;
   });
@@ -207,11 +299,7 @@ std::string key_display_text(const YamlNode& key) {
 
 std::string merge_key_canonical_text() { return "s:2:<<"; }
 
-std::string canonical_key_text(const YamlNode& key, ResolverMode mode) {
-  std::string out;
-  append_key_text(key, mode, out);
-  return out;
-}
+std::string canonical_key_text(const YamlNode& key, ResolverMode mode) { return KeyIdentity(key, mode).text(key); }
 
 void collect_yaml11_warnings(const YamlNode& node, ResolverMode mode, std::vector<std::string>& out) {
   if (mode == ResolverMode::Yaml12) return;
@@ -274,8 +362,8 @@ void upgrade_yaml11_scalars(YamlNode& node, ResolverMode mode) {
 std::optional<ScanError> find_duplicate_key(const YamlNode& node, ResolverMode mode) {
   std::optional<ScanError> error;
   SecretNodes secrets(node);
-  for_each_duplicate(node, mode, [&](const YamlNode& key) {
-    const std::string shown = secrets.contains(key) ? std::string(kSecretText) : key_display_text(key);
+  for_each_duplicate(node, mode, [&](const YamlNode& key, const YamlNode& named) {
+    const std::string shown = secrets.contains(named) ? std::string(kSecretText) : key_display_text(named);
     error = ScanError{"duplicate mapping key: " + shown, key.span};
     return false;
   });
@@ -290,8 +378,8 @@ std::optional<ScanError> first_duplicate_key_error(const std::vector<YamlNode>& 
 
 void duplicate_key_warnings_in_tree(const YamlNode& node, ResolverMode mode, std::vector<std::string>& out) {
   SecretNodes secrets(node);
-  for_each_duplicate(node, mode, [&](const YamlNode& key) {
-    const std::string shown = secrets.contains(key) ? std::string(kSecretText) : key_display_text(key);
+  for_each_duplicate(node, mode, [&](const YamlNode& key, const YamlNode& named) {
+    const std::string shown = secrets.contains(named) ? std::string(kSecretText) : key_display_text(named);
     out.push_back("duplicate mapping key '" + shown + "' " + position_text(key.span) +
                   "; keeping the last value");
     return true;

@@ -37,7 +37,9 @@ void upgrade_yaml11_scalars(YamlNode& node, ResolverMode mode);
 
 // Identity text of a mapping key for duplicate detection: two keys of one
 // mapping are duplicates exactly when their texts are equal. Strings are
-// length-prefixed so collection keys built from them cannot collide.
+// length-prefixed so collection keys built from them cannot collide. An alias
+// inside `key` stands for the node it names there; the duplicate checks below
+// resolve alias keys over their whole tree.
 std::string canonical_key_text(const YamlNode& key, ResolverMode mode);
 // The canonical text of a merge key ("<<" read as a string).
 std::string merge_key_canonical_text();

@@ -13,23 +13,18 @@ TEST(RoundTripRegressions, FormerlyBrokenInputs) {
   const char* inputs[] = {
       // a folded plain scalar that reads like a document marker or directive
       " ---\n- !!Zint 1\n- !!int -2\n", "--- %&seq\\ence\n-a\n",
-      // folding brought ": " together, or left a final ":"
-      "\n\n  0'\n::\n",
       // plain values that read like indicators
       "? &a\n- a\n- &b b\n: *b\n*a -:\n- c\n",
       // blank lines between an indicator and its node
       "- \n\n x\n-\n foo: \n", "?\n\nper\t-\n!\n",
       // comments that no entry takes, or that sit between properties and content
-      "%YAML 1.3 # Attempt parsing\n    ?     # with a warning\n---\n\"foo\"\n",
       "--- !!map\na: b\n--- !!seq\n- !!st\n     #     ports:\n       r c\n",
       "-\n  ? #&e\n  a\n", "a:\n- b\n? - d\n  - ored\n              #% with a we\n: &f\n",
       "a: !!str\nb: &x\nc: !!str # c\n", "build:\n\n    # above\n     !    # on the tag line\n",
       "? a\n \n- !!!\n\n      # Runs a set 1.3\nfiftevalue\nen: d\n",
       // spacing that must not drift
       "::   name\n", "&a a: &b b\n*b : #a   \n  moe space\n", "{{ groupId }}                 # id\n",
-      "- &SS a\n- *SS # Subsequent occurrence\n", "[a, [b, c]]\n: # Both empty\n\"quoted key\":\n- entry\n",
-      "- a\n- -   # Comment\n        # lines\n   b\n  -0c\n",
-      "%TAG ! tag:x,2002:\n--- !shape\n  # Use the ! handle\n ? # tag:circle\n- !circle\n  radius: 7\n",
+      "- &SS a\n- *SS # Subsequent occurrence\n",
       "c  :\t #lala\n  d\n> # lala\n - seq1\n: # lala\n # #lala\n  seq2\n",
       "? k\n: # c\n  a: 1\n? j\n: # d\n  # e\n  v\n",
       "- |\n &x\n-\n foo bar\n-\n -   # are neither\n  \tStill by two   #42\n",
@@ -64,6 +59,14 @@ TEST(RoundTripRegressions, FormerlyBrokenInputsThatDoNotCompose) {
   };
   const Refused inputs[] = {
       {"- *SS # Subsequent occurrence\n", "unknown alias: *SS", 0, 2},
+      // malformed as the value loader reads them
+      {"\n\n  0'\n::\n", "trailing content after document", 3, 1},
+      {"%YAML 1.3 # Attempt parsing\n    ?     # with a warning\n---\n\"foo\"\n",
+       "directive must be followed by a document start (---)", 0, 0},
+      {"[a, [b, c]]\n: # Both empty\n\"quoted key\":\n- entry\n", "trailing content after document", 1, 0},
+      {"- a\n- -   # Comment\n        # lines\n   b\n  -0c\n", "a block sequence entry must start with '-'", 4, 2},
+      {"%TAG ! tag:x,2002:\n--- !shape\n  # Use the ! handle\n ? # tag:circle\n- !circle\n  radius: 7\n",
+       "trailing content after document", 4, 0},
   };
   for (const Refused& in : inputs) {
     ComposeResult r = compose_documents(in.text);

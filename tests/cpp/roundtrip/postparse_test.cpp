@@ -68,7 +68,9 @@ TEST(PostParse, DuplicateKeys) {
     size_t warnings;
   } cases[] = {
       {"1: a\n1.0: b\n", 1},  {"x: a\n'x': b\n", 1},   {"a: &a k\n*a : 1\n*a : 2\n", 1},
-      {"&a k: 1\n*a : 2\n", 0}, {"!t x: 1\nx: 2\n", 1},  {"<<: {a: 1}\n<<: {b: 2}\n'<<': 3\n", 0},
+      // An alias key is the key it names.
+      {"&a k: 1\n*a : 2\n", 1}, {"a: &a k\nk: 1\n*a : 2\n", 1}, {"a: &a [k]\n[k]: 1\n*a : 2\n", 1},
+      {"a: &a k\nb: &a j\nk: 1\n*a : 2\n", 0}, {"!t x: 1\nx: 2\n", 1},  {"<<: {a: 1}\n<<: {b: 2}\n'<<': 3\n", 0},
       {"!!int 1: a\n1: b\n", 1}, {"a: 1\na: 2\na: 3\n", 2},
       // Distinct keys never collide, whatever their texts hold.
       {"[\"a,s:1:b\"]: 1\n[a, b]: 2\n", 0},
