@@ -1,6 +1,8 @@
 // Text to source trees: one root per document, straight from the scanner's
 // token vector, with exact positions, raw block-scalar text and the layout
-// hints the emitter needs; comments are attached afterwards.
+// hints the emitter needs; comments are attached afterwards. A text the
+// value loader refuses as malformed (stream structure, directives, tag
+// handles) is refused here with the same error.
 #pragma once
 #include <cstdint>
 #include <memory>
