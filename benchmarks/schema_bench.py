@@ -58,6 +58,15 @@ def first_documents() -> list[str]:
     return texts
 
 
+def string_keyed(obj) -> bool:
+    """Whether every mapping key in obj is a str, as the peers' patternProperties need."""
+    if isinstance(obj, dict):
+        return all(isinstance(k, str) and string_keyed(v) for k, v in obj.items())
+    if isinstance(obj, list):
+        return all(string_keyed(x) for x in obj)
+    return True
+
+
 def list_document(texts: list[str], size_mb: float) -> str:
     """A valid List (every peer walks all of it) of the valid documents."""
     objs = [quillfern.loads(t) for t in texts if ours_valid(t)]
@@ -211,8 +220,9 @@ def main() -> None:
     ap.add_argument("--pattern-pass", action="store_true", help=argparse.SUPPRESS)  # the baseline's child
     args = ap.parse_args()
     docs = first_documents()
+    keyed = [t for t in docs if string_keyed(quillfern.loads(t))]
     if args.pattern_pass:
-        print(validation_pass(docs, PATTERN_SCHEMA, args.repeat))
+        print(validation_pass(keyed, PATTERN_SCHEMA, args.repeat))
         return
     peers = Peers()
     print(f"schema benchmark  python {sys.version.split()[0]}  jsonschema Draft202012Validator, fastjsonschema")
@@ -220,7 +230,8 @@ def main() -> None:
     big = list_document(docs, args.list_mb)
     bench(f"kind: List of {args.list_mb:g} MB", [big], peers, max(1, args.repeat - 1))
     peak_memory(big)
-    bench("pattern-heavy schema over the k8s corpus, first documents", docs, Peers(PATTERN_SCHEMA), args.repeat,
+    bench("pattern-heavy schema over the k8s corpus, first documents with string keys", keyed, Peers(PATTERN_SCHEMA),
+          args.repeat,
           end_to_end=False, baseline=args.baseline)
 
 
