@@ -144,3 +144,43 @@ SCHEMA = {
         },
     },
 }
+
+
+# The pattern-heavy case: 20 rules (18 `patternProperties` entries, most with
+# a `pattern` of their own, and 2 `pattern` keywords; 36 pattern texts)
+# applied to every mapping and string of an object, whatever its kind. The patterns keep
+# to what Python's `re` (the peers' engine) reads the same way.
+_NODE = "#/definitions/node"
+_NAME = "^[A-Za-z0-9]([-A-Za-z0-9_.]*[A-Za-z0-9])?$"
+_HOST = "^(\\*\\.)?[a-z0-9]([-a-z0-9]*[a-z0-9])?(\\.[a-z0-9]([-a-z0-9]*[a-z0-9])?)*$"
+PATTERN_SCHEMA = {
+    "$ref": _NODE,
+    "definitions": {
+        "node": {
+            "pattern": "^[^\\x00-\\x08\\x0e-\\x1f]*$",
+            "propertyNames": {"pattern": "^[^\\x00-\\x1f]+$"},
+            "items": {"$ref": _NODE},
+            "patternProperties": {
+                "^[a-z][A-Za-z0-9]*$": {"$ref": _NODE},
+                "^[a-z0-9.-]+/[A-Za-z0-9_.-]+$": {"$ref": _NODE},
+                "^(name|namespace|generateName|serviceName|secretName|claimName)$": {"pattern": _NAME},
+                "^(image)$": {"pattern": "^[\\w.-]+(:[0-9]+)?(/[\\w.-]+)*(:[\\w.-]+)?(@sha256:[0-9a-f]{64})?$"},
+                "^(containerPort|port|targetPort|hostPort|nodePort)$": {"pattern": "^[a-z0-9-]{1,15}$"},
+                "^(cpu|memory|storage|ephemeral-storage)$": {
+                    "pattern": "^[0-9]+(\\.[0-9]+)?(m|k|Ki|Mi|Gi|Ti|M|G|T|E|Ei|P|Pi)?$"},
+                "^app(\\.kubernetes\\.io/[a-z-]+)?$": {"pattern": "^[\\w.-]*$"},
+                "([Pp]ath|^mountPath)$": {"pattern": "^[^\\x00]*$"},
+                "^apiVersion$": {"pattern": "^([a-z0-9.-]+/)?v[0-9]+((alpha|beta)[0-9]+)?$"},
+                "^kind$": {"pattern": "^[A-Z][A-Za-z]*$"},
+                "^(protocol)$": {"pattern": "^(TCP|UDP|SCTP|HTTP|HTTPS)$"},
+                "^(imagePullPolicy)$": {"pattern": "^(Always|IfNotPresent|Never)$"},
+                "^(host|hostname)$": {"pattern": _HOST},
+                "^(schedule)$": {"pattern": "^(@\\w+|(\\S+\\s+){4}\\S+)$"},
+                "^(env)$": {"items": {"properties": {"name": {"pattern": "^[-._a-zA-Z][-._a-zA-Z0-9]*$"}}}},
+                "^(type)$": {"pattern": "^[A-Za-z][\\w./-]*$"},
+                "^(operator)$": {"pattern": "^(In|NotIn|Exists|DoesNotExist|Equal|Gt|Lt)$"},
+                "^(restartPolicy)$": {"pattern": "^(Always|OnFailure|Never)$"},
+            },
+        },
+    },
+}

@@ -10,9 +10,14 @@ the peer's time divided by quillfern's.
     each peer's validate on the loaded object;
   - plain road end to end: loads(t, schema=S) against loads(t) then validate;
   - peak memory of loads(t, schema=S) against loads(t, option=OPT_ROUND_TRIP)
-    on the List.
+    on the List;
+  - the pattern-heavy case (PATTERN_SCHEMA of k8s_schema.py, 20 pattern and
+    patternProperties rules over every node of the corpus documents): the
+    validation pass against the peers and, with --baseline, against another
+    build of quillfern (say today's main, installed in another venv) timed in
+    a child process of that venv's interpreter.
 
-    python benchmarks/schema_bench.py [--list-mb 5] [--repeat 3]
+    python benchmarks/schema_bench.py [--list-mb 5] [--repeat 3] [--baseline PYTHON]
 """
 from __future__ import annotations
 
@@ -28,7 +33,7 @@ import quillfern
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from bench import _STATUS, best_time  # noqa: E402
-from k8s_schema import SCHEMA  # noqa: E402
+from k8s_schema import PATTERN_SCHEMA, SCHEMA  # noqa: E402
 
 import fastjsonschema  # noqa: E402
 import jsonschema  # noqa: E402
@@ -53,6 +58,15 @@ def first_documents() -> list[str]:
     return texts
 
 
+def string_keyed(obj) -> bool:
+    """Whether every mapping key in obj is a str, as the peers' patternProperties need."""
+    if isinstance(obj, dict):
+        return all(isinstance(k, str) and string_keyed(v) for k, v in obj.items())
+    if isinstance(obj, list):
+        return all(string_keyed(x) for x in obj)
+    return True
+
+
 def list_document(texts: list[str], size_mb: float) -> str:
     """A valid List (every peer walks all of it) of the valid documents."""
     objs = [quillfern.loads(t) for t in texts if ours_valid(t)]
@@ -66,9 +80,10 @@ def list_document(texts: list[str], size_mb: float) -> str:
 
 
 class Peers:
-    def __init__(self):
-        self.js = jsonschema.Draft202012Validator(SCHEMA)
-        self.fast = fastjsonschema.compile(SCHEMA)
+    def __init__(self, schema=SCHEMA):
+        self.schema = schema
+        self.js = jsonschema.Draft202012Validator(schema)
+        self.fast = fastjsonschema.compile(schema)
 
     def js_valid(self, obj) -> bool:
         try:
@@ -85,9 +100,9 @@ class Peers:
             return False
 
 
-def ours_valid(text: str, option: int = 0) -> bool:
+def ours_valid(text: str, option: int = 0, schema=SCHEMA) -> bool:
     try:
-        quillfern.loads(text, schema=SCHEMA, option=option)
+        quillfern.loads(text, schema=schema, option=option)
         return True
     except quillfern.QuillfernSchemaError:
         return False
@@ -97,7 +112,8 @@ def check_agreement(texts: list[str], peers: Peers) -> int:
     valid = 0
     for t in texts:
         obj = quillfern.loads(t)
-        got = {ours_valid(t), ours_valid(t, RT), peers.js_valid(obj), peers.fast_valid(obj)}
+        got = {ours_valid(t, 0, peers.schema), ours_valid(t, RT, peers.schema), peers.js_valid(obj),
+               peers.fast_valid(obj)}
         if len(got) != 1:
             raise SystemExit(f"validators disagree on:\n{t[:400]}")
         valid += got.pop()
@@ -118,24 +134,44 @@ def each(fn, inputs):
     return run
 
 
-def bench(label: str, texts: list[str], peers: Peers, repeat: int) -> None:
+def validation_pass(texts: list[str], schema, repeat: int) -> float:
+    """Round-trip loads with the schema minus without, in seconds."""
+    rt_plain = best_time(each(lambda t: quillfern.loads(t, option=RT), texts), repeat)
+    rt_schema = best_time(each(lambda t: quillfern.loads(t, option=RT, schema=schema), texts), repeat)
+    return max(rt_schema - rt_plain, 1e-9)
+
+
+def bench(label: str, texts: list[str], peers: Peers, repeat: int, end_to_end: bool = True,
+          baseline: str | None = None) -> None:
     valid = check_agreement(texts, peers)
     size = sum(len(t.encode()) for t in texts) / 1e6
     print(f"\n== {label}: {len(texts)} document(s), {size:.2f} MB, {valid} valid (all four validators agree)")
     objs = [quillfern.loads(t) for t in texts]
 
-    rt_plain = best_time(each(lambda t: quillfern.loads(t, option=RT), texts), repeat)
-    rt_schema = best_time(each(lambda t: quillfern.loads(t, option=RT, schema=SCHEMA), texts), repeat)
+    ours = validation_pass(texts, peers.schema, repeat)
     js = best_time(each(peers.js.validate, objs), repeat)
     fast = best_time(each(peers.fast, objs), repeat)
-    ours = max(rt_schema - rt_plain, 1e-9)
-    print(f"validation pass      quillfern {ours * 1e3:9.2f} ms   jsonschema {js / ours:7.1f}x   "
-          f"fastjsonschema {fast / ours:7.1f}x")
+    line = (f"validation pass      quillfern {ours * 1e3:9.2f} ms   jsonschema {js / ours:7.1f}x   "
+            f"fastjsonschema {fast / ours:7.1f}x")
+    if baseline:
+        theirs = baseline_pattern_pass(baseline, repeat)
+        line += f"   baseline build {theirs / ours:5.2f}x ({theirs * 1e3:.2f} ms)"
+    print(line)
+    if not end_to_end:
+        return
 
     plain = best_time(each(quillfern.loads, texts), repeat)
-    end_to_end = best_time(each(lambda t: quillfern.loads(t, schema=SCHEMA), texts), repeat)
-    print(f"plain road end to end quillfern {end_to_end * 1e3:8.2f} ms   jsonschema {(plain + js) / end_to_end:7.1f}x   "
-          f"fastjsonschema {(plain + fast) / end_to_end:7.1f}x   (loads alone {plain * 1e3:.2f} ms)")
+    both = best_time(each(lambda t: quillfern.loads(t, schema=peers.schema), texts), repeat)
+    print(f"plain road end to end quillfern {both * 1e3:8.2f} ms   jsonschema {(plain + js) / both:7.1f}x   "
+          f"fastjsonschema {(plain + fast) / both:7.1f}x   (loads alone {plain * 1e3:.2f} ms)")
+
+
+def baseline_pattern_pass(python: str, repeat: int) -> float:
+    """The pattern-heavy validation pass of the quillfern that `python`
+    imports, timed by this script in a child process."""
+    out = subprocess.run([python, __file__, "--pattern-pass", "--repeat", str(repeat)], capture_output=True,
+                         text=True, check=True)
+    return float(out.stdout.split()[-1])
 
 
 PEAK = (
@@ -179,14 +215,24 @@ def main() -> None:
     ap = argparse.ArgumentParser()
     ap.add_argument("--list-mb", type=float, default=5.0)
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--baseline", metavar="PYTHON",
+                    help="an interpreter with another quillfern build, to time the pattern-heavy case against")
+    ap.add_argument("--pattern-pass", action="store_true", help=argparse.SUPPRESS)  # the baseline's child
     args = ap.parse_args()
-    peers = Peers()
     docs = first_documents()
+    keyed = [t for t in docs if string_keyed(quillfern.loads(t))]
+    if args.pattern_pass:
+        print(validation_pass(keyed, PATTERN_SCHEMA, args.repeat))
+        return
+    peers = Peers()
     print(f"schema benchmark  python {sys.version.split()[0]}  jsonschema Draft202012Validator, fastjsonschema")
     bench("k8s corpus, first documents", docs, peers, args.repeat)
     big = list_document(docs, args.list_mb)
     bench(f"kind: List of {args.list_mb:g} MB", [big], peers, max(1, args.repeat - 1))
     peak_memory(big)
+    bench("pattern-heavy schema over the k8s corpus, first documents with string keys", keyed, Peers(PATTERN_SCHEMA),
+          args.repeat,
+          end_to_end=False, baseline=args.baseline)
 
 
 if __name__ == "__main__":

@@ -8,7 +8,9 @@ SUDO=""
 if [ "$(id -u)" != "0" ] && command -v sudo >/dev/null 2>&1; then SUDO="sudo"; fi
 
 need_pkgs=()
-for p in build-essential cmake ninja-build libre2-dev libgtest-dev pkg-config; do
+# rustc, cargo and librust-regex-dev build the schema pattern engine offline
+# from Debian's crate sources.
+for p in build-essential cmake ninja-build libgtest-dev rustc cargo librust-regex-dev; do
   dpkg -s "$p" >/dev/null 2>&1 || need_pkgs+=("$p")
 done
 if [ ${#need_pkgs[@]} -gt 0 ]; then

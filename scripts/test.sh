@@ -41,7 +41,8 @@ fi
 
 if [ "$SANITIZE" = 0 ]; then
   cmake -S . -B build/cpp-tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DQUILLFERN_BUILD_TESTS=ON -DQUILLFERN_BUILD_MODULE=OFF -DQUILLFERN_BUILD_FFI_TESTS=ON >/dev/null
+    -DQUILLFERN_BUILD_TESTS=ON -DQUILLFERN_BUILD_MODULE=OFF -DQUILLFERN_BUILD_FFI_TESTS=ON \
+    -DQUILLFERN_CARGO_TARGET_DIR=build/cargo >/dev/null
   cmake --build build/cpp-tests -j "$JOBS"
   if ls build/cpp-tests/test_* >/dev/null 2>&1; then
     ctest --test-dir build/cpp-tests --output-on-failure -j "$JOBS"
@@ -64,7 +65,8 @@ PYX=$($PY -c 'import sys; print(sys.executable)')
 
 cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
   -DQUILLFERN_SANITIZE=ON -DQUILLFERN_BUILD_MODULE=ON -DQUILLFERN_BUILD_TESTS=ON \
-  -DQUILLFERN_BUILD_FFI_TESTS=ON -DQUILLFERN_FUZZ=ON -DPython_EXECUTABLE="$PYX" >/dev/null
+  -DQUILLFERN_BUILD_FFI_TESTS=ON -DQUILLFERN_FUZZ=ON -DPython_EXECUTABLE="$PYX" \
+  -DQUILLFERN_CARGO_TARGET_DIR=build/cargo >/dev/null
 cmake --build "$B" -j "$JOBS"
 
 rm -rf "$STAGE"

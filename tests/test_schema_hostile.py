@@ -1,6 +1,13 @@
 """Schema validation stays linear and bounded on hostile documents, schemas
-and patterns: RE2 patterns, alias chains and bombs at and past the limits,
-large uniqueItems, cyclic $ref, deep nesting on a small thread stack."""
+and patterns: backtracking-prone and heavy patterns (compiled per call, kept
+by none), alias chains and bombs at and past the limits, large uniqueItems,
+cyclic $ref, deep nesting on a small thread stack."""
+
+import os
+import subprocess
+import sys
+import textwrap
+import time
 
 import pytest
 
@@ -26,6 +33,84 @@ def test_many_strings_against_a_unicode_class():
     with pytest.raises(q.QuillfernSchemaError) as info:
         q.loads(text + "- two words\n", schema={"items": {"pattern": r"^\w+$"}})
     assert info.value.schema_path == f"$[{n}]"
+
+
+# A pattern whose compilation takes tens of milliseconds: a large Unicode
+# class repeated.
+HEAVY = r"\w{60}"
+
+
+def timed(fn, runs=3):
+    best = float("inf")
+    for _ in range(runs):
+        start = time.perf_counter()
+        fn()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def test_patterns_are_compiled_once_per_call_and_only_when_reached():
+    word = "é" * 60  # matches HEAVY: every use of the pattern is searched
+
+    def check(schema, text=word, message="longer than maxLength"):
+        with pytest.raises(q.QuillfernSchemaError, match=message):
+            q.loads(text, schema=schema)
+
+    last = {"maxLength": 0}  # the one violation, after every pattern ran
+    one = timed(lambda: check({"allOf": [{"pattern": HEAVY}, last]}))
+    # A hundred uses of one text, in separate schema objects, cost about one
+    # compilation, through `pattern` and `patternProperties` alike...
+    same = {"allOf": [{"pattern": HEAVY} for _ in range(100)] + [last]}
+    assert timed(lambda: check(same)) < 10 * one
+    keyed = {"allOf": [{"patternProperties": {HEAVY: {}}} for _ in range(100)] + [{"required": ["y"]}]}
+    assert timed(lambda: check(keyed, f"{word}: 1\n", "missing required")) < 10 * one
+    # ...and a hundred distinct patterns that no instance reaches cost none.
+    unreached = {"properties": {f"k{i}": {"pattern": HEAVY + str(i)} for i in range(100)},
+                 "items": {"pattern": HEAVY}, "propertyNames": last}
+    assert timed(lambda: check(unreached, "a: 1\n")) < 10 * one
+
+
+RSS_CHILD = textwrap.dedent(
+    """
+    import quillfern as q
+
+    def rss_mb():
+        for line in open("/proc/self/status"):
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+
+    def validate(i):
+        # About 1.5 MiB of compiled program each, searched through its lazy DFA.
+        q.loads("- " + "é" * 30 + "\\n", schema={"items": {"pattern": f"^(?:\\w{{1,4}}|x{i})"}})
+
+    validate(-1)
+    before = rss_mb()
+    for i in range(300):
+        validate(i)
+    print(before, rss_mb())
+    """
+)
+
+
+@pytest.mark.skipif(os.environ.get("QUILLFERN_SANITIZED") == "1",
+                    reason="the sanitizer's allocator holds freed memory in quarantine")
+def test_no_compiled_pattern_outlives_its_call():
+    out = subprocess.run([sys.executable, "-c", RSS_CHILD], capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0, out.stderr
+    before, after = map(float, out.stdout.split())
+    assert after - before < 20, (before, after)
+
+
+def test_lone_surrogates_never_reach_the_pattern_engine():
+    # Texts are UTF-8 before any pattern sees them: a lone surrogate fails
+    # where it always does, in the input or in the schema's conversion.
+    with pytest.raises(q.QuillfernParseError, match="invalid unicode code point: U\\+D800"):
+        q.loads('"\\ud800"', schema={"pattern": "."})
+    with pytest.raises(UnicodeEncodeError):
+        q.loads("s: \ud800\n", schema={"properties": {"s": {"pattern": "."}}})
+    for schema in ({"pattern": "\ud800"}, {"patternProperties": {"[\udc00]": {}}}):
+        with pytest.raises(q.QuillfernEncodeError, match="unpaired surrogates"):
+            q.loads("a: 1\n", schema=schema)
 
 
 def alias_chain(links):

@@ -1,35 +1,46 @@
-// Schema patterns on RE2: linear-time search, bounded memory, no
-// backtracking. Patterns are written in the Rust `regex` dialect (Unicode
-// classes, `(?<name>...)`, `\u{...}`); translate_pattern rewrites what RE2
-// reads differently and refuses what it cannot express faithfully.
+// Schema patterns on the Rust `regex` crate (regex_ffi/): its syntax, linear
+// search, a 10 MiB compiled-size limit and a nesting limit of 250.
+// Nothing is kept between validations: a PatternSet lives for one call.
 #pragma once
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+
+extern "C" {
+struct QfRegex;
+}
 
 namespace qf {
 
-inline constexpr unsigned kMaxPatternNesting = 250;
-
-// The RE2 form of a pattern, or nothing when the pattern is invalid or uses
-// a construct RE2 cannot express the same way: nesting deeper than 250,
-// class set operations (&&, --, ~~), nested brackets, \S or \W beside other
-// members of a bracket, \Q, \C, octal and back references.
-std::optional<std::string> translate_pattern(std::string_view pattern);
-
 class CompiledPattern {
  public:
-  virtual ~CompiledPattern() = default;
-  // Unanchored: true when the pattern matches anywhere in `text`.
-  virtual bool search(std::string_view text) const = 0;
+  explicit CompiledPattern(QfRegex* re) : re_(re) {}
+  ~CompiledPattern();
+  CompiledPattern(const CompiledPattern&) = delete;
+  CompiledPattern& operator=(const CompiledPattern&) = delete;
+
+  // Unanchored: true when the pattern matches anywhere in `text` (UTF-8).
+  bool search(std::string_view text) const;
+
+ private:
+  QfRegex* re_;
 };
 
-// The compiled pattern, nullptr when it is invalid (translation refused,
-// RE2 refused it, or it needs more than 16 MiB). Results, failures included,
-// are kept in a bounded process-wide cache keyed by the pattern text, so a
-// pattern is compiled once however often it is used. Thread-safe.
-std::shared_ptr<const CompiledPattern> compile_schema_pattern(std::string_view pattern);
+// The compiled pattern, nullptr when the pattern is invalid or over a limit.
+std::unique_ptr<CompiledPattern> compile_schema_pattern(std::string_view pattern);
+
+// The patterns of one validation: each distinct text is compiled once, when
+// it is first asked for, and everything is released with the set.
+class PatternSet {
+ public:
+  // nullptr when the pattern is invalid.
+  const CompiledPattern* get(std::string_view pattern);
+  size_t compiled() const { return patterns_.size(); }
+
+ private:
+  std::unordered_map<std::string, std::unique_ptr<CompiledPattern>> patterns_;
+};
 
 // "schema has an invalid regex pattern /{}/"
 std::string invalid_pattern_message(std::string_view pattern);

@@ -39,16 +39,17 @@ int keyword_of(std::string_view name) {
 }
 
 // A schema mapping looked at once per validation: the first pair of each
-// keyword, `properties` hashed, patterns compiled on first use.
+// keyword, `properties` hashed, patterns looked up on first use (they belong
+// to the validation's PatternSet).
 struct SchemaIndex {
   const Value* kw[kKwCount] = {};
   bool has_pairs = false;
   std::unordered_map<std::string_view, const Value*, SeededStringHash> properties;
   bool pattern_ready = false;
-  std::shared_ptr<const CompiledPattern> pattern;
+  const CompiledPattern* pattern = nullptr;
   struct PatternProperty {
     std::string_view text;
-    std::shared_ptr<const CompiledPattern> re;
+    const CompiledPattern* re;
     const Value* schema;
   };
   bool pattern_properties_ready = false;
@@ -430,7 +431,7 @@ class Validator {
     }
     if (const Value* p = ix.get(kPattern, ValueKind::String)) {
       if (!ix.pattern_ready) {
-        ix.pattern = compile_schema_pattern(p->as_string());
+        ix.pattern = patterns_.get(p->as_string());
         ix.pattern_ready = true;
       }
       if (!ix.pattern)
@@ -488,7 +489,7 @@ class Validator {
     if (pattern_props && !ix.pattern_properties_ready) {
       for (const ValuePair& p : pattern_props->pairs())
         if (p.key.is(ValueKind::String))
-          ix.pattern_properties.push_back({p.key.as_string(), compile_schema_pattern(p.key.as_string()), &p.value});
+          ix.pattern_properties.push_back({p.key.as_string(), patterns_.get(p.key.as_string()), &p.value});
       ix.pattern_properties_ready = true;
     }
     if (pattern_props)
@@ -675,6 +676,7 @@ class Validator {
   bool budget_grown_ = false;
   bool stop_ = false;
   std::optional<SchemaViolation> first_;
+  PatternSet patterns_;  // released with the validation: nothing outlives the call
   std::unordered_map<const Value*, std::unique_ptr<SchemaIndex>> indexes_;
 };
 
