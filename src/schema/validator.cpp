@@ -407,8 +407,12 @@ class Validator {
       std::optional<__int128> di = integer_value(*ix.kw[kMultipleOf]);
       if (xi && di) {
         violation = *xi % *di != 0;
+      } else if (const double quotient = v / *d; std::isfinite(v) && !(std::fabs(quotient) < 9007199254740992.0)) {
+        // From 2^53 on every double is an integer, so a quotient that large
+        // (or one that overflows) leaves no fraction to find.
+        violation = false;
       } else {
-        const double q = std::round(v / *d);
+        const double q = std::round(quotient);
         const double diff = std::fabs(v - q * *d);
         const double scale = std::fmax(std::fabs(v), *d) * 2.220446049250313e-16 * 8.0;
         violation = !(diff <= scale);
