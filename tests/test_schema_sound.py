@@ -1,5 +1,5 @@
 """Schema validation judges what loads returns: multipleOf on huge
-quotients."""
+quotients, and the empty first document of a round-trip stream."""
 
 import pytest
 
@@ -68,5 +68,35 @@ def test_multiple_of_with_huge_quotients(schema, text, passes, option):
     assert (got is None) == passes, got
     if not passes:
         assert "is not a multiple of" in got[0]
+
+
+# ------------------------------------------------- empty first documents
+
+EMPTY_FIRST = [
+    "---\n---\na: 1\n",
+    "--- \n...\n---\na: 1\n",
+    "---\n# note\n---\na: 1\n",
+    "---\n---\n---\n- 1\n",
+    "%YAML 1.2\n---\n---\na: 1\n",
+]
+
+EMPTY_ROADS = {**ROADS, "round trip with directives": RT | q.OPT_ENV_VAR}
+
+
+@pytest.mark.parametrize("road", EMPTY_ROADS)
+@pytest.mark.parametrize("text", EMPTY_FIRST)
+def test_an_empty_first_document_is_never_validated(text, road):
+    option = EMPTY_ROADS[road]
+    assert verdict(text, {"type": "null"}, option) is None
+    assert verdict(text, False, option) is None
+
+
+@pytest.mark.parametrize("road", EMPTY_ROADS)
+def test_a_first_document_with_content_is_validated(road):
+    option = EMPTY_ROADS[road]
+    # A comment before the first "---" starts no document of its own.
+    assert verdict("# note\n---\na: 1\n", {"type": "null"}, option)[1] == "$"
+    # A tagged empty document has a value: the empty string.
+    assert verdict("--- !!str\n---\na: 1\n", {"type": "null"}, option)[1] == "$"
 
 
