@@ -336,7 +336,9 @@ def test_merge_leftovers_and_non_merge_keys():
     assert both_roads("<<: [{a: 1}, 5]\n", {"properties": {"<<": {"const": [5]}, "a": {"const": 1}}}) is None
     assert both_roads("'<<': {a: 1}\n", {"required": ["<<"]}) is None
     assert both_roads("!custom <<: {a: 1}\n", {"required": ["<<"]}) is None
-    assert both_roads("<<: null\n", {"required": ["<<"]}) is None
+    # A null merge value merges nothing, and its key is gone.
+    assert both_roads("<<: null\n", {"required": ["<<"]}) == ("missing required property '<<'", "$", 1, 1)
+    assert both_roads("'<<': null\n", {"required": ["<<"]}) is None
     # A mapping used as a key is never merged into.
     assert both_roads("? {<<: {a: 1}}\n: v\n", {"maxProperties": 1}) is None
 
