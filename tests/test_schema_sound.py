@@ -1,6 +1,6 @@
 """Schema validation judges what loads returns: multipleOf on huge
-quotients, merges as each road carries them out, and the empty first
-document of a round-trip stream."""
+quotients, merges as each road carries them out, the empty first document
+of a round-trip stream, and no secret text in a violation."""
 
 import random
 
@@ -238,3 +238,68 @@ def test_a_first_document_with_content_is_validated(road):
     assert verdict("--- !!str\n---\na: 1\n", {"type": "null"}, option)[1] == "$"
 
 
+# ----------------------------------------------------------------- secrets
+
+SECRETS = "pw: HUNTER2\nnum: 70000\nmap: {ALICE: HUNTER2, n: 1}\nlist: [HUNTER2, {ALICE: 1}]\n"
+SECRET_WORDS = ("HUNTER2", "ALICE", "70000")
+
+# (text, schema, expected schema_path, expected message)
+SECRET_CASES = [
+    ("a: &x !secret pw\nb: {*x : 1}\n", {"properties": {"b": {"additionalProperties": False}}},
+     "$.b.<secret>", "additional property '<secret>' is not allowed"),
+    ("a: &x !secret pw\nb: {*x : 1}\n", {"properties": {"b": {"additionalProperties": {"type": "string"}}}},
+     "$.b.<secret>", "expected type string, found integer"),
+    ("a: &x !secret pw\nb: {*x : 1}\n", {"properties": {"b": {"propertyNames": {"maxLength": 3}}}},
+     "$.b.<secret>", "string is longer than maxLength 3"),
+    ("b: !secret map\n", {"properties": {"b": {"properties": {"n": {}}, "additionalProperties": False}}},
+     "$.b.<secret>", "additional property '<secret>' is not allowed"),
+    ("b: !secret map\n", {"properties": {"b": {"patternProperties": {"^A": {"type": "integer"}}}}},
+     "$.b.<secret>", "expected type integer, found string"),
+    ("b: !secret map\n", {"properties": {"b": {"propertyNames": {"pattern": "^n$"}}}},
+     "$.b.<secret>", "string does not match pattern /^n$/"),
+    ("m:\n  <<: !secret map\n  n: 2\n", {"properties": {"m": {"additionalProperties": {"type": "integer"}}}},
+     "$.m.<secret>", "expected type integer, found string"),
+    ("l: !secret list\n", {"properties": {"l": {"items": {"type": "integer"}}}},
+     "$.l[0]", "expected type integer, found string"),
+    ("l: !secret list\n", {"properties": {"l": {"items": {"additionalProperties": False}}}},
+     "$.l[1].<secret>", "additional property '<secret>' is not allowed"),
+    ("n: !secret num\n", {"properties": {"n": {"maximum": 5}}},
+     "$.n", "value <secret> is greater than maximum 5"),
+    ("n: !secret num\n", {"properties": {"n": {"multipleOf": 3}}},
+     "$.n", "value <secret> is not a multiple of 3"),
+    ("p: !secret pw\n", {"properties": {"p": {"enum": ["x"]}}},
+     "$.p", "value is not one of the allowed enum values"),
+    ("p: !secret pw\n", {"properties": {"p": {"const": "x"}}},
+     "$.p", "value does not equal the required const"),
+    ("p: !secret pw\n", {"properties": {"p": {"pattern": "^x"}}},
+     "$.p", "string does not match pattern /^x/"),
+]
+
+
+@pytest.fixture(scope="module")
+def conf(tmp_path_factory):
+    d = tmp_path_factory.mktemp("conf")
+    (d / "secrets.yaml").write_text(SECRETS)
+    return d
+
+
+@pytest.mark.parametrize("road", [0, q.OPT_ANNOTATED, RT], ids=["plain", "annotated", "round trip"])
+@pytest.mark.parametrize("text, schema, path, message", SECRET_CASES)
+def test_no_secret_text_in_a_violation(conf, text, schema, path, message, road):
+    with pytest.raises(q.QuillfernSchemaError) as info:
+        q.loads(text, schema=schema, option=q.OPT_SECRETS | road, include_dir=str(conf))
+    e = info.value
+    assert e.schema_path == path
+    assert str(e).startswith(f"schema validation failed: {message} at {path} (line ")
+    shown = f"{e} {e.args!r} {e.schema_path}"
+    assert not any(word in shown for word in SECRET_WORDS), shown
+
+
+def test_text_beside_a_secret_is_still_shown(conf):
+    # Only secret text is hidden: a key of the main text beside it is not.
+    got = verdict("b: !secret map\nc: 70001\n", {"additionalProperties": {"type": "string"}}, q.OPT_SECRETS,
+                  include_dir=str(conf))
+    assert got[1] == "$.b"
+    got = verdict("b: !secret map\nc: 70001\n", {"properties": {"c": {"maximum": 5}}}, q.OPT_SECRETS,
+                  include_dir=str(conf))
+    assert got == ("schema validation failed: value 70001 is greater than maximum 5 at $.c (line 2, column 4)", "$.c")
