@@ -5,13 +5,13 @@
 // An alias is followed to the nearest preceding definition of its name (as
 // the loaders read it); the node reached is reported at the alias's
 // position, its children at their own. A mapping with a merge key gets one
-// merged pair list, built the first time it is looked at, as the road that
-// builds the result merges: its own pairs (a repeated key keeps its first
-// place and takes its last value), then the merged ones that it does not
-// already have (the earlier merge and the earlier mapping of a merged
-// sequence win; within one merged mapping a repeated key contributes its
-// last value), then what could not be merged under the merge key (several
-// such rests joined into one sequence). A null merge value is dropped.
+// merged pair list, built the first time it is looked at the way the road
+// that builds the result fills its dict: in document order, a repeated key
+// keeps its first place and takes the last value; a merged pair is added
+// when its key is new (the earlier merge and the earlier mapping of a merged
+// sequence win; within one merged mapping a repeated key gives its last
+// value); a null merge value is dropped; what could not be merged goes under
+// the merge key, later rests joined with it into one sequence.
 #pragma once
 #include <cstdint>
 #include <deque>
