@@ -125,7 +125,7 @@ PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const 
   if (!check_documents(set.docs, s)) return nullptr;
   // Expanded roots hold other files' text: no shortcut from the main text.
   const bool expanded = (s.option & kDirectiveOptions) != 0;
-  validate_roots(set.docs, schema, s.mode, MergeKeyRule::SourceTree,
+  validate_roots(set.docs, schema, s.mode, MergeKeyRule::TaggedSourceTree,
                  expanded ? std::nullopt : std::optional<std::string_view>(text.view()));
 
   const ValueSettings values{s.mode, s.timestamps};

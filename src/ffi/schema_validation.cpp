@@ -58,6 +58,9 @@ bool is_empty_document(const YamlNode& root) { return root.is_null() && !root.ta
 void validate_roots(const std::vector<YamlNode>& roots, PyObject* schema, ResolverMode mode, MergeKeyRule rule,
                     std::optional<std::string_view> source) {
   if (!schema || roots.empty() || is_empty_document(roots.front())) return;
+  // Round-trip roots leave empty documents out; the first root then stands
+  // for a later document, which is never validated.
+  if (roots.front().empty_documents_before() > 0) return;
   validate_root(roots.front(), schema, mode, rule, may_hold_aliases(source));
 }
 

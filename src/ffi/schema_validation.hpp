@@ -15,9 +15,10 @@ namespace qf::py {
 
 // The one entry of every road that holds source trees (round trip,
 // annotated, directives): validates the first root against `schema`, with
-// scalars typed under `mode` (the mode that builds the result) and merge keys
-// read by `rule`. No schema or no root: nothing happens and the schema is not
-// even converted. `source`, when given, is the one text the roots were
+// scalars typed under `mode` (the mode that builds the result) and merges
+// carried out as `rule`, the road that builds the result, does them. No
+// schema, no root or an empty first document: nothing happens and the schema
+// is not even converted. `source`, when given, is the one text the roots were
 // composed from (it spares the alias walks when it holds no "*"). Throws the
 // host error on failure: the schema's conversion error, QuillfernParseError
 // when aliases nest or expand beyond the limits, or QuillfernSchemaError.

@@ -79,13 +79,12 @@ struct PathStep {
   size_t index;
   bool is_index;
   bool secret;  // the step enters a node inside a !secret copy
+  bool hidden;  // the key is secret text: written as kSecretText
 };
-
-bool is_secret_node(const ViewNode& n) { return n.node && n.node->source() && n.node->source()->is_secret(); }
 
 // Whether instance text of `n` may be quoted in a message: never for a node
 // inside a !secret copy.
-bool inside_secret(const ViewNode& n, const PathStep* path) { return (path && path->secret) || is_secret_node(n); }
+bool inside_secret(const ViewNode& n, const PathStep* path) { return (path && path->secret) || n.in_secret(); }
 
 constexpr std::string_view kSecretText = "<secret>";
 
@@ -100,7 +99,7 @@ std::string path_text(const PathStep* step) {
       out += ']';
     } else {
       out += '.';
-      out.append(steps[i]->key);
+      out.append(steps[i]->hidden ? kSecretText : steps[i]->key);
     }
   }
   return out;
@@ -408,8 +407,12 @@ class Validator {
       std::optional<__int128> di = integer_value(*ix.kw[kMultipleOf]);
       if (xi && di) {
         violation = *xi % *di != 0;
+      } else if (const double quotient = v / *d; std::isfinite(v) && !(std::fabs(quotient) < 9007199254740992.0)) {
+        // From 2^53 on every double is an integer, so a quotient that large
+        // (or one that overflows) leaves no fraction to find.
+        violation = false;
       } else {
-        const double q = std::round(v / *d);
+        const double q = std::round(quotient);
         const double diff = std::fabs(v - q * *d);
         const double scale = std::fmax(std::fabs(v), *d) * 2.220446049250313e-16 * 8.0;
         violation = !(diff <= scale);
@@ -500,7 +503,7 @@ class Validator {
         const ViewPair p = view_.pair(pairs, i);
         std::optional<std::string_view> key = key_text(p.key);
         if (!key) continue;
-        const PathStep child{path, *key, 0, false, secret};
+        const PathStep child{path, *key, 0, false, secret, secret || p.key.in_secret()};
         bool matched = false;
         if (props) {
           auto it = ix.properties.find(*key);
@@ -520,8 +523,7 @@ class Validator {
             validate_child(p.value, *additional, &child, sink);
           else if (additional->is(ValueKind::Bool) && !additional->as_bool())
             fail(sink, p.value, &child, [&] {
-              const bool hide = secret || is_secret_node(p.key);
-              return quoted_message("additional property '", hide ? kSecretText : *key, "' is not allowed");
+              return quoted_message("additional property '", child.hidden ? kSecretText : *key, "' is not allowed");
             });
         }
       }
@@ -536,8 +538,9 @@ class Validator {
         const ViewPair p = view_.pair(pairs, i);
         std::optional<std::string_view> key = key_text(p.key);
         if (!key) continue;
-        const PathStep child{path, *key, 0, false, secret};
-        ViewNode as_string{p.key.node, p.key.span, nullptr, true};
+        const PathStep child{path, *key, 0, false, secret, secret || p.key.in_secret()};
+        ViewNode as_string = p.key;
+        as_string.key_as_string = true;
         validate_child(as_string, *names, &child, sink);
       }
     }
@@ -571,7 +574,7 @@ class Validator {
     if (const Value* items = ix.kw[kItems]) {
       const Value* extra = ix.kw[kAdditionalItems];
       for (size_t i = 0; i < size && !stop_; ++i) {
-        const PathStep child{path, {}, i, true, secret};
+        const PathStep child{path, {}, i, true, secret, false};
         const ViewNode item = view_.item(n, i);
         if (!items->is(ValueKind::Sequence)) {
           validate_child(item, *items, &child, sink);
@@ -591,7 +594,7 @@ class Validator {
     if (const Value* contains = ix.kw[kContains]) {
       bool found = false;
       for (size_t i = 0; i < size && !found && !stop_; ++i) {
-        const PathStep child{path, {}, i, true, secret};
+        const PathStep child{path, {}, i, true, secret, false};
         Sink fresh{false};
         validate_child(view_.item(n, i), *contains, &child, fresh);
         found = fresh.count == 0;

@@ -2,7 +2,8 @@
 
 #include <string_view>
 
-#include "decode/merge.hpp"
+#include "decode/keys.hpp"
+#include "roundtrip/source_tag.hpp"
 #include "roundtrip/walk.hpp"
 #include "support/stack_guard.hpp"
 
@@ -42,7 +43,9 @@ Value scalar_to_value(const YamlNode& node, ResolverMode mode) {
 }
 
 ValidationView::ValidationView(const YamlNode& root, ResolverMode mode, MergeKeyRule rule, bool aliases)
-    : root_(&root), mode_(mode), rule_(rule), aliases_(aliases) {}
+    : root_(&root), mode_(mode), rule_(rule), aliases_(aliases) {
+  if (rule != MergeKeyRule::SourceTree) handles_ = TagHandles(root);
+}
 
 uint64_t ValidationView::nodes_seen() {
   if (!nodes_seen_) {
@@ -168,16 +171,30 @@ ViewNode ValidationView::item(const ViewNode& seq, size_t i) const {
   return resolve(seq.node->items[i]);
 }
 
-bool ValidationView::is_merge_key(const ViewNode& key) const {
+bool ValidationView::is_merge_key(const YamlNode& written, const ViewNode& key) const {
+  if (rule_ != MergeKeyRule::Loader) {
+    if (is_merge_tag(written.tag())) return true;
+    return !written.tag() && written.is_scalar() && written.scalar_style == ScalarStyle::Plain && written.text == "<<";
+  }
   if (!key.node || key.items || key.key_as_string) return false;
   const YamlNode& k = *key.node;
-  if (rule_ == MergeKeyRule::SourceTree) {
-    if (is_merge_tag(k.tag())) return true;
-    return !k.tag() && k.is_scalar() && k.scalar_style == ScalarStyle::Plain && k.text == "<<";
-  }
   if (k.is_scalar()) return resolve_scalar(mode_, k.text, k.scalar_style, tag_of(k)).is(ResolvedKind::Merge);
   if (k.is_null() && k.tag())
     return resolve_scalar(mode_, std::string_view(), ScalarStyle::Plain, tag_of(k)).is(ResolvedKind::Merge);
+  return false;
+}
+
+bool ValidationView::custom_tagged(const ViewNode& n) const {
+  if (rule_ == MergeKeyRule::SourceTree || !n.node || n.items || !n.node->tag()) return false;
+  std::string scratch;
+  return !is_standard_tag(handles_.expand(*n.node->tag(), scratch));
+}
+
+bool ValidationView::resolves_to(const ViewNode& n, ResolvedKind kind) const {
+  if (!n.node || n.items) return false;
+  const YamlNode& k = *n.node;
+  if (k.is_scalar()) return resolve_scalar(mode_, k.text, k.scalar_style, tag_of(k)).is(kind);
+  if (k.is_null()) return resolve_scalar(mode_, std::string_view(), ScalarStyle::Plain, tag_of(k)).is(kind);
   return false;
 }
 
@@ -189,7 +206,7 @@ ValidationView::Pairs ValidationView::pairs(const ViewNode& map) {
     const YamlNode& k = e.key;
     // Most keys are untagged scalars other than "<<": no merge key.
     if (!k.is_alias() && !k.tag() && (!k.is_scalar() || k.text != "<<")) continue;
-    if (is_merge_key(resolve(k))) {
+    if (is_merge_key(k, resolve(k))) {
       p.merged = &merged(m).pairs;
       return p;
     }
@@ -204,71 +221,131 @@ ViewPair ValidationView::pair(const Pairs& pairs, size_t i) const {
   return ViewPair{resolve(e.key), resolve(e.value)};
 }
 
+// As the host's dict tells keys apart (1, 1.0 and true are one key).
 std::string ValidationView::key_identity(const ViewNode& key) {
   std::string id;
-  write_canonical_value_key(id, to_value(key));
+  append_key_fingerprint(to_value(key), id);
   return id;
 }
 
+// The pairs in document order, as the road builds its dict: a repeated key
+// keeps its first place and takes the last value; a merged pair is added
+// when its key is new; a merge value's rest goes under the merge key.
 const ValidationView::Merged& ValidationView::merged(const YamlNode& map) {
   auto found = merged_.find(&map);
   if (found != merged_.end()) return *found->second;
   auto result = std::make_unique<Merged>();
   std::vector<ViewPair>& out = result->pairs;
   KeyIdentities seen;
-  std::vector<ViewPair> merges;
+  uint64_t source_id = 0;
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t slot = kNone;       // the plain loader: the entry that holds the rests
+  bool rest_placed = false;  // the source-tree roads: a rest has been placed
   for (const MappingEntry& e : map.pairs) {
     ViewPair p{resolve(e.key), resolve(e.value)};
-    if (is_merge_key(p.key)) {
-      merges.push_back(p);
+    if (!is_merge_key(e.key, p.key)) {
+      auto [it, inserted] = seen.try_emplace(key_identity(p.key), out.size(), kOwnPair);
+      if (inserted) {
+        out.push_back(p);
+      } else {
+        out[it->second.first].value = p.value;
+        if (it->second.first == slot) slot = kNone;
+      }
+      if (e.key.is_scalar() && e.key.text == "<<") rest_placed = false;
       continue;
     }
-    seen.try_emplace(key_identity(p.key), out.size(), 0);
-    out.push_back(p);
-  }
-  uint64_t source_id = 0;
-  for (const ViewPair& m : merges) {
-    std::vector<ViewNode> leftover;
-    merge_value(m.value, out, seen, source_id, leftover);
-    if (!leftover.empty()) out.push_back(ViewPair{ViewNode{&merge_key_node(), m.key.span}, leftover.front()});
+    std::optional<ViewNode> leftover;
+    merge_value(p.value, false, out, seen, source_id, leftover);
+    if (!leftover) continue;
+    if (rule_ == MergeKeyRule::Loader) {
+      if (slot != kNone) {
+        out[slot].value = joined(out[slot].value, *leftover);
+      } else if (seen.try_emplace(key_identity(ViewNode{&merge_key_node(), p.key.span}), out.size(), kLeftover).second) {
+        slot = out.size();
+        out.push_back(ViewPair{ViewNode{&merge_key_node(), p.key.span}, *leftover});
+      }
+      continue;
+    }
+    // Kept under the merge key as the road reads it: "<<" when it is typed
+    // as a merge key, otherwise its own text (a "!!merge"-tagged key under
+    // YAML 1.2). Once a rest is placed, a later one joins whatever that key
+    // holds.
+    const ViewNode key = resolves_to(p.key, ResolvedKind::Merge) ? ViewNode{&merge_key_node(), p.key.span} : p.key;
+    auto [it, inserted] = seen.try_emplace(key_identity(key), out.size(), kLeftover);
+    if (inserted) {
+      out.push_back(ViewPair{key, *leftover});
+      rest_placed = true;
+    } else if (rest_placed) {
+      out[it->second.first].value = joined(out[it->second.first].value, *leftover);
+    }
   }
   return *merged_.emplace(&map, std::move(result)).first->second;
 }
 
-// Merges one merge value into `out`; what cannot be merged goes to
-// `leftover` (at most one node: the value itself, or the sequence of its
-// unmerged items).
-void ValidationView::merge_value(const ViewNode& value, std::vector<ViewPair>& out,
-                                 KeyIdentities& seen,
-                                 uint64_t& source_id, std::vector<ViewNode>& leftover) {
-  switch (value.kind()) {
-    case NodeKind::Mapping: {
-      const uint64_t source = ++source_id;
-      Pairs ps = ensure_stack([&] { return pairs(value); });  // may merge the merge value first
-      for (size_t i = 0; i < ps.size(); ++i) {
-        ViewPair p = pair(ps, i);
-        auto [it, inserted] = seen.try_emplace(key_identity(p.key), out.size(), source);
-        if (inserted) out.push_back(p);
-        else if (it->second.second == source) out[it->second.first].value = p.value;  // last value wins
+// Merges one merge value into `out`; what cannot be merged comes back as
+// `leftover` (the value itself, or the sequence of its unmerged items).
+// `secret`: the value lies inside a !secret copy.
+void ValidationView::merge_value(const ViewNode& value, bool secret, std::vector<ViewPair>& out,
+                                 KeyIdentities& seen, uint64_t& source_id, std::optional<ViewNode>& leftover) {
+  secret = secret || value.in_secret();
+  if (!custom_tagged(value)) {
+    switch (value.kind()) {
+      case NodeKind::Mapping: {
+        const uint64_t source = ++source_id;
+        Pairs ps = ensure_stack([&] { return pairs(value); });  // may merge the merge value first
+        for (size_t i = 0; i < ps.size(); ++i) {
+          ViewPair p = pair(ps, i);
+          p.key.secret = p.key.secret || secret;
+          p.value.secret = p.value.secret || secret;
+          auto [it, inserted] = seen.try_emplace(key_identity(p.key), out.size(), source);
+          if (inserted) out.push_back(p);
+          else if (it->second.second == source) out[it->second.first].value = p.value;  // last value wins
+        }
+        return;
       }
-      return;
+      case NodeKind::Sequence: {
+        std::vector<ViewNode> rest;
+        const size_t n = item_count(value);
+        for (size_t i = 0; i < n; ++i) {
+          std::optional<ViewNode> left;
+          ensure_stack([&] { merge_value(item(value, i), secret, out, seen, source_id, left); });
+          if (left) rest.push_back(*left);
+        }
+        if (rest.empty()) return;
+        leftovers_.push_back(std::move(rest));
+        leftover = ViewNode{nullptr, value.span, &leftovers_.back()};
+        return;
+      }
+      case NodeKind::Scalar:
+      case NodeKind::Null:
+        if (!value.node || resolves_to(value, ResolvedKind::Null)) return;  // a null is dropped
+        break;
+      default:
+        break;
     }
-    case NodeKind::Sequence: {
-      std::vector<ViewNode> rest;
-      const size_t n = item_count(value);
-      for (size_t i = 0; i < n; ++i)
-        ensure_stack([&] { merge_value(item(value, i), out, seen, source_id, rest); });
-      if (rest.empty()) return;
-      leftovers_.push_back(std::move(rest));
-      leftover.push_back(ViewNode{nullptr, value.span, &leftovers_.back()});
-      return;
-    }
-    case NodeKind::Null:
-      return;
-    default:
-      leftover.push_back(value);
-      return;
   }
+  leftover = value;
+  leftover->secret = secret;
+}
+
+// Two rests of merges under one key: one sequence of both, a sequence's items
+// taken one by one (a custom-tagged one stays whole where tags count).
+ViewNode ValidationView::joined(const ViewNode& held, const ViewNode& more) {
+  std::vector<ViewNode> items;
+  for (const ViewNode* v : {&held, &more}) {
+    if (v->kind() != NodeKind::Sequence || custom_tagged(*v)) {
+      items.push_back(*v);
+      continue;
+    }
+    const size_t n = item_count(*v);
+    for (size_t i = 0; i < n; ++i) {
+      ViewNode it = item(*v, i);
+      it.secret = it.secret || v->in_secret();
+      items.push_back(it);
+    }
+  }
+  leftovers_.push_back(std::move(items));
+  return ViewNode{nullptr, held.span, &leftovers_.back()};
 }
 
 Value ValidationView::to_value(const ViewNode& n) {

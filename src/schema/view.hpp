@@ -5,11 +5,13 @@
 // An alias is followed to the nearest preceding definition of its name (as
 // the loaders read it); the node reached is reported at the alias's
 // position, its children at their own. A mapping with a merge key gets one
-// merged pair list, built the first time it is looked at: its own pairs,
-// then the merged ones that it does not already have (the earlier merge and
-// the earlier mapping of a merged sequence win; within one merged mapping a
-// repeated key contributes its last value), then what could not be merged
-// under a key "<<".
+// merged pair list, built the first time it is looked at the way the road
+// that builds the result fills its dict: in document order, a repeated key
+// keeps its first place and takes the last value; a merged pair is added
+// when its key is new (the earlier merge and the earlier mapping of a merged
+// sequence win; within one merged mapping a repeated key gives its last
+// value); a null merge value is dropped; what could not be merged goes under
+// the merge key, later rests joined with it into one sequence.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -24,17 +26,23 @@
 #include "resolver/resolver.hpp"
 #include "roundtrip/anchors.hpp"
 #include "roundtrip/ast.hpp"
+#include "roundtrip/tag_handles.hpp"
 
 namespace qf {
 
-// Which keys merge.
+// How a road merges: which keys merge, and whether custom tags count.
 enum class MergeKeyRule : uint8_t {
   // As the plain loader reads them: keys the resolver mode types as merge
-  // keys (so under YAML 1.2 a "!!merge"-tagged key is an ordinary key).
+  // keys (so under YAML 1.2 a "!!merge"-tagged key is an ordinary key); a
+  // custom-tagged value is never merged, and stays one leftover item.
   Loader,
-  // As on source trees: a "!!merge"-tagged key whatever its content, or an
-  // untagged plain "<<".
+  // As round-trip documents give their plain values: a "!!merge"-tagged key
+  // whatever its content, or an untagged plain "<<" (never an alias); custom
+  // tags are ignored.
   SourceTree,
+  // The annotated and directive roads: keys as SourceTree, custom-tagged
+  // values as Loader (the tag handlers may have made them anything).
+  TaggedSourceTree,
 };
 
 struct ViewNode {
@@ -45,6 +53,11 @@ struct ViewNode {
   const std::vector<ViewNode>* items = nullptr;
   // A key's text seen as a double-quoted string (propertyNames).
   bool key_as_string = false;
+  // Lies inside a !secret copy although merged into a mapping outside it.
+  bool secret = false;
+
+  // Secret text: a !secret copy, a node within one that a merge moved out.
+  bool in_secret() const noexcept { return secret || (node && node->source() && node->source()->is_secret()); }
 
   NodeKind kind() const noexcept {
     if (items) return NodeKind::Sequence;
@@ -100,18 +113,24 @@ class ValidationView {
   struct Merged {
     std::vector<ViewPair> pairs;
   };
-  bool is_merge_key(const ViewNode& key) const;
+  bool is_merge_key(const YamlNode& written, const ViewNode& key) const;
+  bool custom_tagged(const ViewNode& n) const;
+  bool resolves_to(const ViewNode& n, ResolvedKind kind) const;
   const Merged& merged(const YamlNode& map);
-  // Key identity -> (index in the merged pairs, the merged mapping it came
-  // from; 0 for the mapping's own pairs).
+  // Key identity -> (index in the merged pairs, where the pair came from:
+  // kOwnPair, kLeftover or the number of the merged mapping).
   using KeyIdentities = std::unordered_map<std::string, std::pair<size_t, uint64_t>, SeededStringHash>;
-  void merge_value(const ViewNode& value, std::vector<ViewPair>& out, KeyIdentities& seen, uint64_t& source_id,
-                   std::vector<ViewNode>& leftover);
+  static constexpr uint64_t kOwnPair = 0;
+  static constexpr uint64_t kLeftover = UINT64_MAX;
+  void merge_value(const ViewNode& value, bool secret, std::vector<ViewPair>& out, KeyIdentities& seen,
+                   uint64_t& source_id, std::optional<ViewNode>& leftover);
+  ViewNode joined(const ViewNode& held, const ViewNode& more);
   std::string key_identity(const ViewNode& key);
 
   const YamlNode* root_;
   ResolverMode mode_;
   MergeKeyRule rule_;
+  TagHandles handles_;  // read only where custom tags count
   std::unordered_map<const YamlNode*, const YamlNode*> targets_;  // alias -> definition
   bool aliases_;
   std::optional<uint64_t> nodes_seen_;

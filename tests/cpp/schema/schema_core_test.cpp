@@ -181,6 +181,11 @@ TEST(SchemaValidator, SecretTextStaysOutOfMessages) {
   EXPECT_EQ(message(R"({"properties": {"c": {"maximum": 5}}})"), "value 70000 is greater than maximum 5");
   EXPECT_EQ(message(R"({"properties": {"b": {"additionalProperties": false}}})"),
             "additional property '<secret>' is not allowed");
+  // Nor in the path: a key inside the secret is no less secret.
+  SchemaOutcome o = validate_document(root, schema_of(R"({"properties": {"b": {"additionalProperties": false}}})"),
+                                      ResolverMode::Yaml12, MergeKeyRule::SourceTree);
+  ASSERT_TRUE(o.violation);
+  EXPECT_EQ(o.violation->path, "$.b.<secret>");
   EXPECT_EQ(message(R"({"additionalProperties": {"type": "integer"}})"), "expected type integer, found object");
 }
 
