@@ -114,7 +114,7 @@ class NodeWalk {
     // Values before keys wherever a key may meet host code or a merge: an
     // alias in a value never sees a cache entry made by its own key.
     const bool value_first = Build::kTags || merging;
-    bool slot = false;
+    MergeSlot slot;
     for (const MappingEntry& e : n.pairs) {
       PyRef k;
       size_t depth = 0;
@@ -129,8 +129,10 @@ class NodeWalk {
         PyRef left;
         if (!merge_value(dict.get(), e.value, v.get(), left)) return nullptr;
         if (left) {
+          // A leftover other than the value itself is a list made by the merge.
+          const bool collected = left.get() != v.get();
           k = PyRef::steal(Build::kTags ? convert(e.key) : hashable(e.key));
-          if (!k || !keep_unmerged_under_merge_key(dict.get(), k.get(), left.get(), slot)) return nullptr;
+          if (!k || !keep_unmerged_under_merge_key(dict.get(), k.get(), left.get(), collected, slot)) return nullptr;
         }
         continue;
       }
@@ -142,7 +144,7 @@ class NodeWalk {
       }
       if (!set_mapping_item(dict.get(), k.get(), v.get(), depth)) return nullptr;
       // A quoted or otherwise tagged "<<" replaces the kept leftovers.
-      if (slot && e.key.is_scalar() && e.key.text == "<<") slot = false;
+      if (slot.kept && e.key.is_scalar() && e.key.text == "<<") slot.clear();
     }
     return dict.release();
   }
@@ -153,33 +155,31 @@ class NodeWalk {
     return tag && !is_standard_tag(*tag);
   }
 
-  // Merges a converted merge value. With tags, as the value loader does it:
-  // a custom-tagged mapping, also as an item of a merged sequence, is not
-  // merged but kept under the merge key (the handlers may have made it
-  // anything).
+  // Merges a converted merge value as the value loader does it: a
+  // custom-tagged collection or scalar, also as an item of a merged sequence,
+  // is not merged but kept whole under the merge key (the handlers may have
+  // made it anything), on every road alike.
   bool merge_value(PyObject* dict, const YamlNode& node, PyObject* value, PyRef& left) {
-    if constexpr (Build::kTags) {
-      const YamlNode* n = scope_.final_target(node);
-      if (custom_tagged(n)) {
-        left = PyRef::borrow(value);
-        return true;
+    const YamlNode* n = scope_.final_target(node);
+    if (custom_tagged(n)) {
+      left = PyRef::borrow(value);
+      return true;
+    }
+    if (n && n->is_sequence() && PyList_Check(value) && size_t(PyList_GET_SIZE(value)) == n->items.size()) {
+      PyRef rest;
+      for (size_t i = 0; i < n->items.size() && i < size_t(PyList_GET_SIZE(value)); ++i) {
+        PyRef item = PyRef::borrow(PyList_GET_ITEM(value, Py_ssize_t(i)));
+        PyRef l;
+        if (custom_tagged(scope_.final_target(n->items[i])))
+          l = item;
+        else if (!merge_into_dict(dict, item.get(), l))
+          return false;
+        if (!l) continue;
+        if (!rest) rest = PyRef::steal(PyList_New(0));
+        if (!rest || PyList_Append(rest.get(), l.get()) < 0) return false;
       }
-      if (n && n->is_sequence() && PyList_Check(value) && size_t(PyList_GET_SIZE(value)) == n->items.size()) {
-        PyRef rest;
-        for (size_t i = 0; i < n->items.size() && i < size_t(PyList_GET_SIZE(value)); ++i) {
-          PyRef item = PyRef::borrow(PyList_GET_ITEM(value, Py_ssize_t(i)));
-          PyRef l;
-          if (custom_tagged(scope_.final_target(n->items[i])))
-            l = item;
-          else if (!merge_into_dict(dict, item.get(), l))
-            return false;
-          if (!l) continue;
-          if (!rest) rest = PyRef::steal(PyList_New(0));
-          if (!rest || PyList_Append(rest.get(), l.get()) < 0) return false;
-        }
-        left = std::move(rest);
-        return true;
-      }
+      left = std::move(rest);
+      return true;
     }
     return merge_into_dict(dict, value, left);
   }
