@@ -62,6 +62,13 @@ bool AliasScope::charge_again(const YamlNode& alias) {
   return true;
 }
 
+bool AliasScope::depth_error(const YamlNode& alias) {
+  raise(position_error(ExcClass::ParseError,
+                       "alias expansion exceeded the maximum alias depth of " + std::to_string(kMaxAliasExpansionDepth),
+                       alias.span.line, alias.span.column));
+  return false;
+}
+
 bool AliasScope::budget_error(const YamlNode& at) {
   raise(position_error(ExcClass::ParseError, expansion_budget_message(), at.span.line, at.span.column));
   return false;

@@ -50,6 +50,8 @@ class AliasScope {
   // whose work grows with the copy each time, such as hashing a key that
   // holds it; false with the budget error raised past it.
   bool charge_again(const YamlNode& alias);
+  // Raises the alias-depth error at the alias; returns false.
+  bool depth_error(const YamlNode& alias);
   // The links of every alias of the document, built on first call.
   const AnchorResolver& resolver();
 
