@@ -162,11 +162,15 @@ bool raw_fits(std::string_view raw, std::string_view value, int64_t parent_inden
     const size_t first = value.find_first_not_of('\n');
     if (first == std::string_view::npos) {
       // No content: every line must stay empty here.
-      for (size_t k = 0;; ++k) {
-        const std::optional<std::string_view> line = raw_body_line(raw, k);
-        if (!line) return true;
-        if (leading_spaces(*line) != line->size() || line->size() > here) return false;
+      size_t pos = raw.find('\n');
+      while (pos != std::string_view::npos && pos + 1 < raw.size()) {
+        const size_t end = std::min(raw.find('\n', pos + 1), raw.size());
+        std::string_view line = raw.substr(pos + 1, end - pos - 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (leading_spaces(line) != line.size() || line.size() > here) return false;
+        pos = end < raw.size() ? end : std::string_view::npos;
       }
+      return true;
     }
     const std::optional<std::string_view> line = raw_body_line(raw, first);
     if (!line) return false;
@@ -975,7 +979,8 @@ class Writer {
     const YamlNode* const comment_node = e_.last_inline_comment_node;
     const size_t mark = out_.size();
     if (literal_block_safe(text)) {
-      write_literal_header(out_, text, n.scalar_style == ScalarStyle::Folded && text.find('\n') == std::string::npos ? '>' : '|');
+      const bool folded = n.scalar_style == ScalarStyle::Folded && text.find('\n') == std::string::npos;
+      write_literal_header(out_, text, folded ? '>' : '|');
       inline_comment(n);
       write_literal_body(out_, text, indent);
     } else {
