@@ -47,6 +47,13 @@ def call_error(fn, *args, **kwargs):
         (m.QuillfernScalar, ("x", "y"), {}, "QuillfernScalar.__new__() takes 1 positional arguments but 2 were given"),
         (m.QuillfernMapping, ([],), {"items": []}, "QuillfernMapping.__new__() got an unexpected keyword argument 'items'"),
         (m.QuillfernSequence, ([],), {"items": []}, "QuillfernSequence.__new__() got multiple values for argument 'items'"),
+        *[(getattr(m, name)().__setstate__, args, kwargs, f"{name}.__setstate__() {text}")
+          for name in ("QuillfernAnnotatedDict", "QuillfernAnnotatedList")
+          for args, kwargs, text in (
+              ((), {}, "missing 1 required positional argument: 'state'"),
+              ((1, 2), {}, "takes 1 positional arguments but 2 were given"),
+              ((1,), {"state": 1}, "got multiple values for argument 'state'"),
+              ((1,), {"extra": 1}, "got an unexpected keyword argument 'extra'"))],
     ],
 )
 def test_argument_errors(fn, args, kwargs, message):

@@ -104,13 +104,18 @@ def test_alias_bomb_documents_are_refused_on_every_writer():
             write()
 
 
-def test_alias_bomb_view_reads_fail_at_the_alias_before_copying():
+def test_alias_bomb_view_reads_share_objects_and_writers_refuse_them():
     doc = q.loads(bomb(10), option=RT)
-    for read in (lambda: doc["a9"].to_dict(), lambda: doc["a9"].walk(), lambda: q.dumps(doc["a9"])):
-        with pytest.raises(QuillfernParseError, match="exceeded the budget of 1000000 nodes") as info:
-            read()
-        # the first alias of a9 names a8, which expands to 9**8 + ... nodes
-        assert (info.value.line, info.value.column) == (10, 10)
+    # Reads starting below the anchors convert each anchor once, as a read
+    # of the whole document does: nothing is copied.
+    a9 = doc["a9"].to_dict()
+    assert a9[0] is a9[8] and a9[0][0] is a9[8][8]
+    node_value = doc.node["a9"].value
+    assert len(node_value) == 9 and node_value[0] is node_value[8] and node_value[0][0] is node_value[8][8]
+    walked = doc["a9"].walk()
+    assert len(walked) == 9 and walked[0][1] is walked[8][1]
+    with pytest.raises(QuillfernEncodeError, match="shared references"):
+        q.dumps(doc["a9"])
 
 
 def test_aliases_of_one_anchor_share_one_value_in_every_read():
@@ -150,3 +155,56 @@ def test_schema_objects_have_the_same_budget():
         q.loads("a: 1", schema=schema)
     assert str(info.value) == SHARED_MESSAGE
     assert q.loads("a: 1", schema={"allOf": [{"type": "object"}] * 100}) == {"a": 1}
+
+
+def chain(anchors):
+    return "a0: &a0 [x]\n" + "".join(f"a{i}: &a{i} [*a{i - 1}]\n" for i in range(1, anchors))
+
+
+READERS = {
+    "loads": lambda t, n: q.loads(t)[f"a{n - 1}"],
+    "annotated": lambda t, n: q.loads(t, option=q.OPT_ANNOTATED)[f"a{n - 1}"],
+    "directive": lambda t, n: q.loads(t, option=q.OPT_ENV_VAR)[f"a{n - 1}"],
+    "to_dict": lambda t, n: q.loads(t, option=RT).to_dict()[f"a{n - 1}"],
+    "loads_all to_dict": lambda t, n: q.loads_all(t, option=RT)[0].to_dict()[f"a{n - 1}"],
+    "walk": lambda t, n: dict(q.loads(t, option=RT).walk())[(f"a{n - 1}", 0)],
+    "view to_dict": lambda t, n: q.loads(t, option=RT)[f"a{n - 1}"].to_dict(),
+    "view walk": lambda t, n: q.loads(t, option=RT)[f"a{n - 1}"].walk()[0][1],
+    "view item": lambda t, n: q.loads(t, option=RT)[f"a{n - 1}"][0].to_dict(),
+    "node value": lambda t, n: q.loads(t, option=RT).node[f"a{n - 1}"].value,
+    "item node value": lambda t, n: q.loads(t, option=RT).node[f"a{n - 1}"][0].value,
+}
+
+
+@pytest.mark.parametrize("reader", READERS)
+@pytest.mark.parametrize("anchors", range(99, 104))
+def test_an_alias_chain_gives_one_value_on_every_reader(anchors, reader):
+    text = chain(anchors)
+    got = READERS[reader](text, anchors)
+    if reader in ("walk", "view walk", "view item", "item node value"):
+        got = [got]  # the read starts one level down
+    expected = q.loads(text)[f"a{anchors - 1}"]
+    assert got == expected
+    for _ in range(anchors - 1):
+        got = got[0]
+    assert got == ["x"]
+
+
+@pytest.mark.parametrize("reader", [r for r in READERS if r not in ("loads", "annotated", "directive")])
+def test_an_alias_bomb_gives_shared_objects_on_every_reader(reader):
+    # A round-trip document of a bomb loads; its readers share the anchored
+    # objects, whichever member reads it (writers refuse them, above).
+    got = READERS[reader](bomb(10), 10)
+    if reader in ("walk", "view walk", "view item", "item node value"):
+        got = [got] * 9
+    assert len(got) == 9 and all(item is got[0] for item in got)
+    assert len(got[0]) == 9 and all(item is got[0][0] for item in got[0])
+
+
+def test_aliased_keys_keep_the_copy_budget_on_every_reader():
+    # A key is hashed whole, so an alias in it is copied: the budget holds.
+    text = bomb(8) + "k: {? *a7 : 1}\n"
+    doc = q.loads(text, option=RT)
+    for read in (doc.to_dict, lambda: doc["k"].to_dict(), lambda: doc.node["k"].value):
+        with pytest.raises(QuillfernParseError, match="exceeded the budget of 1000000 nodes"):
+            read()

@@ -118,17 +118,66 @@ bool literal_block_safe(std::string_view s, bool known_printable = false) {
   return seen_content;
 }
 
+// The leading SPACEs of a line.
+size_t leading_spaces(std::string_view line) {
+  const size_t n = line.find_first_not_of(' ');
+  return n == std::string_view::npos ? line.size() : n;
+}
+
+// Line `index` of the lines after the header of verbatim block text, without
+// its line break; nullopt past the last.
+std::optional<std::string_view> raw_body_line(std::string_view raw, size_t index) {
+  size_t pos = raw.find('\n');
+  if (pos == std::string_view::npos) return std::nullopt;
+  ++pos;
+  for (; index > 0; --index) {
+    pos = raw.find('\n', pos);
+    if (pos == std::string_view::npos) return std::nullopt;
+    ++pos;
+  }
+  if (pos >= raw.size()) return std::nullopt;
+  std::string_view line = raw.substr(pos, raw.find('\n', pos) - pos);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
 // Whether verbatim block-scalar text can be pasted under a parent whose
-// indentation is `parent_indent` (-1 at the document level): its content
-// must stay more indented than the parent, and an explicit indentation
-// indicator would change meaning under another parent, so such text is only
-// pasted where nothing moved (never, here: the caller rewrites it).
-bool raw_fits(std::string_view raw, int64_t parent_indent) {
+// indentation is `parent_indent` (-1 at the document level) and read back as
+// `value`. Without an indentation indicator its content must stay more
+// indented than the parent. With one, the content indentation is the
+// parent's plus the indicator, so the text is pasted only where that sum is
+// what it was in the source: the SPACEs of the first content line less
+// those its value line begins with.
+bool raw_fits(std::string_view raw, std::string_view value, int64_t parent_indent) {
   size_t i = 1;  // after '|' or '>'
+  int digit = 0;
   for (; i < raw.size() && i < 3; ++i) {
     char c = raw[i];
-    if (c >= '1' && c <= '9') return false;
-    if (c != '-' && c != '+') break;
+    if (c >= '1' && c <= '9') digit = c - '0';
+    else if (c != '-' && c != '+') break;
+  }
+  if (digit != 0) {
+    const size_t here = size_t(std::max<int64_t>(parent_indent, 0)) + size_t(digit);
+    // Leading empty lines are one line break each in both styles.
+    const size_t first = value.find_first_not_of('\n');
+    if (first == std::string_view::npos) {
+      // No content: every line must stay empty here.
+      size_t pos = raw.find('\n');
+      while (pos != std::string_view::npos && pos + 1 < raw.size()) {
+        const size_t end = std::min(raw.find('\n', pos + 1), raw.size());
+        std::string_view line = raw.substr(pos + 1, end - pos - 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (leading_spaces(line) != line.size() || line.size() > here) return false;
+        pos = end < raw.size() ? end : std::string_view::npos;
+      }
+      return true;
+    }
+    const std::optional<std::string_view> line = raw_body_line(raw, first);
+    if (!line) return false;
+    const std::string_view rest = value.substr(first);
+    const size_t value_spaces = std::min(leading_spaces(rest), rest.find('\n'));
+    const size_t spaces = leading_spaces(*line);
+    return spaces >= value_spaces && spaces - value_spaces == here;
   }
   size_t lf = raw.find('\n');
   if (lf == std::string_view::npos) return true;
@@ -902,15 +951,62 @@ class Writer {
     any_scalar(n, indent);
   }
 
+  // Verbatim keep-chomped block text that ends without a line break reads
+  // differently once a line break and more text follow it: its partial last
+  // line becomes a line of its own. The text that reads as the node's value
+  // in that place, ending in a line break; nullopt when the verbatim text
+  // reads the same (another chomping, or a final line break).
+  std::optional<std::string> closed_keep_text(const YamlNode& n, std::string_view raw, uint64_t indent) {
+    if (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) return std::nullopt;
+    size_t keep = 0;
+    for (size_t i = 1; i < raw.size() && i < 3 && keep == 0; ++i) {
+      if (raw[i] == '+') keep = i;
+      else if (raw[i] != '-' && (raw[i] < '1' || raw[i] > '9')) break;
+    }
+    if (keep == 0) return std::nullopt;
+    const std::string_view text = n.text;
+    std::string closed;
+    if (!text.empty() && text.back() != '\n') {
+      // The last line holds content, so the value ends without a line break
+      // under either chomping; strip says so once a break follows.
+      closed.assign(raw);
+      closed[keep] = '-';
+      closed.push_back('\n');
+      return closed;
+    }
+    // The last line holds only SPACEs; whether it counted as a line break
+    // depends on the lines above it. Written from the value instead.
+    const YamlNode* const comment_node = e_.last_inline_comment_node;
+    const size_t mark = out_.size();
+    if (literal_block_safe(text)) {
+      const bool folded = n.scalar_style == ScalarStyle::Folded && text.find('\n') == std::string::npos;
+      write_literal_header(out_, text, folded ? '>' : '|');
+      inline_comment(n);
+      write_literal_body(out_, text, indent);
+    } else {
+      write_double_quoted(out_, text);
+      inline_comment(n);
+      out_.push_back('\n');
+    }
+    closed.assign(out_, mark);
+    out_.resize(mark);
+    e_.last_inline_comment_node = comment_node;
+    return closed;
+  }
+
   void any_scalar(const YamlNode& n, uint64_t indent) {
     const std::string_view text = n.text;
     const bool checked = e_.checked_scalars && n.synthetic;
-    if (n.comments().raw && !n.comments().modified && e_.flow_depth == 0 && raw_fits(*n.comments().raw, parent_indent_)) {
+    if (n.comments().raw && !n.comments().modified && e_.flow_depth == 0 &&
+        raw_fits(*n.comments().raw, text, parent_indent_)) {
       const std::string_view raw = *n.comments().raw;
+      const size_t start = out_.size();
+      std::optional<std::string> closed = closed_keep_text(n, raw, indent);
       out_.append(raw);
       // A comment on the header line is part of the verbatim text.
       if (n.comments().inline_ && !n.comments().inline_before_value) e_.last_inline_comment_node = &n;
       if (raw.empty() || (raw.back() != '\n' && raw.back() != '\r')) e_.pending_newline_at = out_.size();
+      if (closed) e_.open_keep_texts.push_back({start, out_.size(), std::move(*closed)});
       block_scalar_end_ = out_.size();
       return;
     }
@@ -1025,6 +1121,13 @@ void emit_document(RoundTripEmitter& emitter, const YamlNode& root) {
 
 void close_output(RoundTripEmitter& e) {
   if (e.pending_newline_at && e.out.size() == *e.pending_newline_at + 1 && e.out.back() == '\n') e.out.pop_back();
+  // Last first, so the earlier offsets stay valid.
+  for (auto it = e.open_keep_texts.rbegin(); it != e.open_keep_texts.rend(); ++it) {
+    if (e.out.size() <= it->end) continue;  // nothing follows: the text stays as read
+    // The line break written after the text is part of the closed form.
+    const size_t stop = e.out[it->end] == '\n' ? it->end + 1 : it->end;
+    e.out.replace(it->start, stop - it->start, it->closed);
+  }
 }
 
 bool subtree_is_modified(const YamlNode& node) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "encode/settings.hpp"
 #include "roundtrip/ast.hpp"
@@ -19,6 +20,15 @@ struct RoundTripEmitter {
   // Output length just past verbatim block-scalar text that did not end in a
   // line break; closing the output drops the line break added after it.
   std::optional<uint64_t> pending_newline_at;
+  // Verbatim keep-chomped block text [start, end) of the output that did not
+  // end in a line break, and the text that reads the same with more after
+  // it; closing the output puts that in when more followed.
+  struct OpenKeepText {
+    uint64_t start;
+    uint64_t end;
+    std::string closed;
+  };
+  std::vector<OpenKeepText> open_keep_texts;
   std::string out;
   uint64_t indent_step = 0;  // 0 means 2
   uint64_t width = 0;        // 0: no wrapping
@@ -45,7 +55,8 @@ struct RoundTripEmitter {
 // head comments, the root, a final line break, foot comments, and "..." when
 // the root was closed by one.
 void emit_document(RoundTripEmitter& emitter, const YamlNode& root);
-// Drops the line break added after verbatim block text that had none.
+// Drops the line break added after verbatim block text that had none, or,
+// when more followed it, closes keep-chomped text so it reads the same.
 void close_output(RoundTripEmitter& emitter);
 
 // The whole document: the kept source when nothing is modified, else every

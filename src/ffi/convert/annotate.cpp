@@ -54,7 +54,9 @@ class AnnotatedBuild {
     switch (r.kind) {
       case ResolvedKind::Str:
       case ResolvedKind::Merge: {
-        PyRef v = PyRef::steal(PyUnicode_DecodeUTF8(n.text.data(), static_cast<Py_ssize_t>(n.text.size()), nullptr));
+        // A !!merge scalar reads as "<<" whatever its text.
+        const std::string_view text = r.kind == ResolvedKind::Merge ? std::string_view("<<") : std::string_view(n.text);
+        PyRef v = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
         return v ? annotated_scalar(AnnotatedScalarClass::Str, v.get(), n) : nullptr;
       }
       case ResolvedKind::Int:

@@ -14,6 +14,7 @@
 // a container with empty slots.
 #pragma once
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 #include "ffi/convert/decode.hpp"
@@ -49,24 +50,90 @@ class NodeWalk {
 
  private:
   PyObject* convert_here(const YamlNode& n) {
-    switch (n.kind) {
-      case NodeKind::Alias: {
-        const YamlNode* t = scope_.target(n);
-        if (!t) Py_RETURN_NONE;
-        if (PyObject* hit = cache_.find(t)) return Py_NewRef(hit);
-        const YamlNode* copy = nullptr;
-        if (!scope_.expand(n, copy)) return nullptr;
-        PyObject* out = convert(*copy);
-        if (out) cache_.store(t, out);  // later aliases of t give this very object
-        return out;
-      }
-      case NodeKind::Sequence: return finish(n, sequence(n));
-      case NodeKind::Mapping: return finish(n, mapping(n));
-      case NodeKind::Scalar:
-      case NodeKind::Null: break;
+    if (n.is_alias()) {
+      const YamlNode* t = scope_.target(n);
+      if (!t) Py_RETURN_NONE;
+      if (PyObject* hit = cache_.find(t)) return Py_NewRef(hit);
+      if (!convert_dependencies(*t)) return nullptr;
+      return convert_target(n, *t);
     }
+    // Converted already through an alias: the same object.
+    if (n.anchor())
+      if (PyObject* hit = cache_.find(&n)) return Py_NewRef(hit);
+    if (n.is_sequence()) return finish(n, sequence(n));
+    if (n.is_mapping()) return finish(n, mapping(n));
     std::string scratch;
     return finish(n, build_.scalar(n, tag_of(n, scratch)));
+  }
+
+  // An alias's anchored node, converted in place of the alias; its result
+  // is cached (the anchored node's own finishing step), so later aliases of
+  // it give this very object. Depth counts the alias conversions in progress
+  // here: an anchor already converted in this read answers without counting.
+  PyObject* convert_target(const YamlNode& alias, const YamlNode& target) {
+    if (alias_depth_ >= kMaxAliasExpansionDepth) return scope_.depth_error(alias), nullptr;
+    ++alias_depth_;
+    PyObject* out = convert(target);
+    --alias_depth_;
+    if (out) cache_.store(&target, out);
+    return out;
+  }
+
+  // A read that starts below the anchors (a view, a walk, one node) meets an
+  // alias whose anchored node is not converted yet. The anchored nodes that
+  // node needs through its aliases are converted first, each after those it
+  // needs itself: every read converts an anchor as a read of the whole
+  // document does, after the anchors it names, so a chain of anchors never
+  // nests. Anchors within the node are left to its own conversion, and
+  // converted nodes are not walked again: the work stays that of converting
+  // each node once.
+  bool convert_dependencies(const YamlNode& target) {
+    std::unordered_set<const YamlNode*> seen{&target};
+    auto needs_of = [&](const YamlNode& root) {
+      std::vector<const YamlNode*> needs;
+      std::unordered_set<const YamlNode*> inside;  // anchored nodes met in root
+      std::vector<const YamlNode*> stack{&root};
+      while (!stack.empty()) {
+        const YamlNode* n = stack.back();
+        stack.pop_back();
+        if (n->is_alias()) {
+          const YamlNode* t = scope_.target(*n);
+          if (t && !inside.count(t) && !cache_.find(t) && seen.insert(t).second) needs.push_back(t);
+          continue;
+        }
+        if (n->anchor()) {
+          if (n != &root && cache_.find(n)) continue;
+          inside.insert(n);
+        }
+        for (size_t i = n->pairs.size(); i-- > 0;) {
+          stack.push_back(&n->pairs[i].value);
+          stack.push_back(&n->pairs[i].key);
+        }
+        for (size_t i = n->items.size(); i-- > 0;) stack.push_back(&n->items[i]);
+      }
+      return needs;
+    };
+    struct Frame {
+      const YamlNode* node;
+      std::vector<const YamlNode*> needs;
+      size_t next = 0;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({&target, needs_of(target)});
+    while (!stack.empty()) {
+      Frame& f = stack.back();
+      if (f.next < f.needs.size()) {
+        const YamlNode* t = f.needs[f.next++];
+        if (!cache_.find(t)) stack.push_back({t, needs_of(*t)});
+        continue;
+      }
+      const YamlNode* done = f.node;
+      stack.pop_back();
+      if (stack.empty() || cache_.find(done)) continue;  // the target itself is the caller's
+      PyRef out = PyRef::steal(convert(*done));
+      if (!out) return false;
+    }
+    return true;
   }
 
   ScalarTag tag_of(const YamlNode& n, std::string& scratch) const {
@@ -114,7 +181,7 @@ class NodeWalk {
     // Values before keys wherever a key may meet host code or a merge: an
     // alias in a value never sees a cache entry made by its own key.
     const bool value_first = Build::kTags || merging;
-    bool slot = false;
+    MergeSlot slot;
     for (const MappingEntry& e : n.pairs) {
       PyRef k;
       size_t depth = 0;
@@ -129,8 +196,10 @@ class NodeWalk {
         PyRef left;
         if (!merge_value(dict.get(), e.value, v.get(), left)) return nullptr;
         if (left) {
+          // A leftover other than the value itself is a list made by the merge.
+          const bool collected = left.get() != v.get();
           k = PyRef::steal(Build::kTags ? convert(e.key) : hashable(e.key));
-          if (!k || !keep_unmerged_under_merge_key(dict.get(), k.get(), left.get(), slot)) return nullptr;
+          if (!k || !keep_unmerged_under_merge_key(dict.get(), k.get(), left.get(), collected, slot)) return nullptr;
         }
         continue;
       }
@@ -142,7 +211,7 @@ class NodeWalk {
       }
       if (!set_mapping_item(dict.get(), k.get(), v.get(), depth)) return nullptr;
       // A quoted or otherwise tagged "<<" replaces the kept leftovers.
-      if (slot && e.key.is_scalar() && e.key.text == "<<") slot = false;
+      if (slot.kept && e.key.is_scalar() && e.key.text == "<<") slot.clear();
     }
     return dict.release();
   }
@@ -153,33 +222,31 @@ class NodeWalk {
     return tag && !is_standard_tag(*tag);
   }
 
-  // Merges a converted merge value. With tags, as the value loader does it:
-  // a custom-tagged mapping, also as an item of a merged sequence, is not
-  // merged but kept under the merge key (the handlers may have made it
-  // anything).
+  // Merges a converted merge value as the value loader does it: a
+  // custom-tagged collection or scalar, also as an item of a merged sequence,
+  // is not merged but kept whole under the merge key (the handlers may have
+  // made it anything), on every road alike.
   bool merge_value(PyObject* dict, const YamlNode& node, PyObject* value, PyRef& left) {
-    if constexpr (Build::kTags) {
-      const YamlNode* n = scope_.final_target(node);
-      if (custom_tagged(n)) {
-        left = PyRef::borrow(value);
-        return true;
+    const YamlNode* n = scope_.final_target(node);
+    if (custom_tagged(n)) {
+      left = PyRef::borrow(value);
+      return true;
+    }
+    if (n && n->is_sequence() && PyList_Check(value) && size_t(PyList_GET_SIZE(value)) == n->items.size()) {
+      PyRef rest;
+      for (size_t i = 0; i < n->items.size() && i < size_t(PyList_GET_SIZE(value)); ++i) {
+        PyRef item = PyRef::borrow(PyList_GET_ITEM(value, Py_ssize_t(i)));
+        PyRef l;
+        if (custom_tagged(scope_.final_target(n->items[i])))
+          l = item;
+        else if (!merge_into_dict(dict, item.get(), l))
+          return false;
+        if (!l) continue;
+        if (!rest) rest = PyRef::steal(PyList_New(0));
+        if (!rest || PyList_Append(rest.get(), l.get()) < 0) return false;
       }
-      if (n && n->is_sequence() && PyList_Check(value) && size_t(PyList_GET_SIZE(value)) == n->items.size()) {
-        PyRef rest;
-        for (size_t i = 0; i < n->items.size() && i < size_t(PyList_GET_SIZE(value)); ++i) {
-          PyRef item = PyRef::borrow(PyList_GET_ITEM(value, Py_ssize_t(i)));
-          PyRef l;
-          if (custom_tagged(scope_.final_target(n->items[i])))
-            l = item;
-          else if (!merge_into_dict(dict, item.get(), l))
-            return false;
-          if (!l) continue;
-          if (!rest) rest = PyRef::steal(PyList_New(0));
-          if (!rest || PyList_Append(rest.get(), l.get()) < 0) return false;
-        }
-        left = std::move(rest);
-        return true;
-      }
+      left = std::move(rest);
+      return true;
     }
     return merge_into_dict(dict, value, left);
   }
@@ -249,6 +316,7 @@ class NodeWalk {
   AnchorObjectCache& cache_;
   const TagHandles* handles_;
   size_t key_depth_ = 0;  // nesting of the last key made by hashable()
+  uint32_t alias_depth_ = 0;  // alias conversions in progress
 };
 
 }  // namespace qf::py

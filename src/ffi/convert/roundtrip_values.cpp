@@ -62,6 +62,13 @@ bool AliasScope::charge_again(const YamlNode& alias) {
   return true;
 }
 
+bool AliasScope::depth_error(const YamlNode& alias) {
+  raise(position_error(ExcClass::ParseError,
+                       "alias expansion exceeded the maximum alias depth of " + std::to_string(kMaxAliasExpansionDepth),
+                       alias.span.line, alias.span.column));
+  return false;
+}
+
 bool AliasScope::budget_error(const YamlNode& at) {
   raise(position_error(ExcClass::ParseError, expansion_budget_message(), at.span.line, at.span.column));
   return false;
@@ -241,37 +248,35 @@ bool merge_into_dict(PyObject* target, PyObject* value, PyRef& leftover) {
   return true;
 }
 
-bool keep_unmerged_under_merge_key(PyObject* target, PyObject* key, PyObject* leftover, bool& slot) {
-  if (!slot) {
+bool keep_unmerged_under_merge_key(PyObject* target, PyObject* key, PyObject* leftover, bool collected,
+                                   MergeSlot& slot) {
+  PyObject* cur = nullptr;  // borrowed
+  if (slot.kept) {
+    cur = PyDict_GetItemWithError(target, key);
+    if (!cur && PyErr_Occurred()) return false;
+  } else {
     int has = PyDict_Contains(target, key);
     if (has < 0) return false;
     if (has) return true;
-    if (PyDict_SetItem(target, key, leftover) < 0) return false;
-    slot = true;
-    return true;
   }
-  PyObject* cur = PyDict_GetItemWithError(target, key);  // borrowed
   if (!cur) {
-    if (PyErr_Occurred()) return false;
-    // The flag promises the entry; should it be gone, start the list afresh.
+    // The first leftover (or the entry is gone: start afresh).
     if (PyDict_SetItem(target, key, leftover) < 0) return false;
+    slot.kept = true;
+    slot.list = collected ? PyRef::borrow(leftover) : PyRef();
     return true;
   }
-  PyRef list;
-  if (PyList_Check(cur)) {
-    list = PyRef::borrow(cur);
-  } else {
-    list = PyRef::steal(PyList_New(1));
+  if (cur != slot.list.get()) {
+    PyRef list = PyRef::steal(PyList_New(1));
     if (!list) return false;
     PyList_SET_ITEM(list.get(), 0, Py_NewRef(cur));
     if (PyDict_SetItem(target, key, list.get()) < 0) return false;
+    slot.list = std::move(list);
   }
-  if (PyList_Check(leftover)) {
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(leftover); ++i)
-      if (PyList_Append(list.get(), PyList_GET_ITEM(leftover, i)) < 0) return false;
-    return true;
-  }
-  return PyList_Append(list.get(), leftover) == 0;
+  if (!collected) return PyList_Append(slot.list.get(), leftover) == 0;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(leftover); ++i)
+    if (PyList_Append(slot.list.get(), PyList_GET_ITEM(leftover, i)) < 0) return false;
+  return true;
 }
 
 // ---- conversion ----

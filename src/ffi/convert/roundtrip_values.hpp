@@ -50,6 +50,8 @@ class AliasScope {
   // whose work grows with the copy each time, such as hashing a key that
   // holds it; false with the budget error raised past it.
   bool charge_again(const YamlNode& alias);
+  // Raises the alias-depth error at the alias; returns false.
+  bool depth_error(const YamlNode& alias);
   // The links of every alias of the document, built on first call.
   const AnchorResolver& resolver();
 
@@ -149,11 +151,25 @@ bool is_merge_key(const YamlNode& key);
 bool find_merge_key(std::span<const MappingEntry> pairs);
 // Inserts the entries of a dict (or of each dict of a list, in order) whose
 // keys are not yet present. `leftover` receives what could not be merged (a
-// list of the unmergeable items of a list), or stays empty. False on a host
-// failure.
+// new list of the unmergeable items of a list, else the value itself), or
+// stays empty. False on a host failure.
 bool merge_into_dict(PyObject* target, PyObject* value, PyRef& leftover);
+// The leftovers kept under one mapping's merge key so far.
+struct MergeSlot {
+  bool kept = false;  // the merge key's entry holds leftovers
+  PyRef list;         // the list made here to gather them, once there is one
+  void clear() {
+    kept = false;
+    list.reset();
+  }
+};
 // Keeps an unmergeable leftover under the merge key: the first one as it is,
-// later ones turning the entry into a list. False on a host failure.
-bool keep_unmerged_under_merge_key(PyObject* target, PyObject* key, PyObject* leftover, bool& slot);
+// later ones turning the entry into a list. `collected` says the leftover is
+// a list merge_into_dict made of several unmergeable items: its items join
+// the entry one by one; any other leftover joins as one item. Only a list
+// made here is ever appended to: the leftover may be an object the program
+// holds (an anchored value, a tag handler's result). False on a host failure.
+bool keep_unmerged_under_merge_key(PyObject* target, PyObject* key, PyObject* leftover, bool collected,
+                                   MergeSlot& slot);
 
 }  // namespace qf::py

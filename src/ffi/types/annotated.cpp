@@ -134,7 +134,8 @@ PyObject* annotated_reduce(PyObject* self, PyObject*) {
 }
 
 const char* const kStateParams[] = {"state"};
-const ArgSpec kSetStateSpec{"__setstate__()", kStateParams, 1, 0, 1, 0};
+const ArgSpec kDictSetStateSpec{"QuillfernAnnotatedDict.__setstate__()", kStateParams, 1, 0, 1, 0};
+const ArgSpec kListSetStateSpec{"QuillfernAnnotatedList.__setstate__()", kStateParams, 1, 0, 1, 0};
 
 // Converts the whole state before anything is stored, so a failure leaves
 // the record as it was.
@@ -157,10 +158,11 @@ bool annotation_from_state(PyObject* state, NodeAnnotation& out) {
          arg_u64(v[7], kName, out.offset) && arg_u64(v[8], kName, out.end_offset);
 }
 
+template <bool IsDict>
 PyObject* annotated_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     CallArgs a;
-    if (!parse_args(kSetStateSpec, args, nargs, kwnames, a)) return nullptr;
+    if (!parse_args(IsDict ? kDictSetStateSpec : kListSetStateSpec, args, nargs, kwnames, a)) return nullptr;
     AnnotatedRecord* rec = annotated_record(self);
     ExclusiveBorrow b(rec->borrow);
     if (!b) return nullptr;
@@ -171,22 +173,22 @@ PyObject* annotated_setstate(PyObject* self, PyObject* const* args, Py_ssize_t n
   });
 }
 
-#define QF_SETSTATE_METHOD                                                                          \
-  {"__setstate__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(annotated_setstate)), \
-   METH_FASTCALL | METH_KEYWORDS,                                                                   \
+#define QF_SETSTATE_METHOD(IsDict)                                                                          \
+  {"__setstate__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(annotated_setstate<IsDict>)), \
+   METH_FASTCALL | METH_KEYWORDS,                                                                           \
    "__setstate__($self, state)\n--\n\nRestores the location record from its nine-item state."}
 
 PyMethodDef dict_methods[] = {
     {"__reduce__", annotated_reduce<true>, METH_NOARGS,
      "__reduce__($self)\n--\n\nPickle and copy support: the class, no arguments, the state and the items."},
-    QF_SETSTATE_METHOD,
+    QF_SETSTATE_METHOD(true),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMethodDef list_methods[] = {
     {"__reduce__", annotated_reduce<false>, METH_NOARGS,
      "__reduce__($self)\n--\n\nPickle and copy support: the class, no arguments, the state and the items."},
-    QF_SETSTATE_METHOD,
+    QF_SETSTATE_METHOD(false),
     {nullptr, nullptr, 0, nullptr},
 };
 #undef QF_SETSTATE_METHOD

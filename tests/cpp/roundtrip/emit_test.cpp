@@ -132,10 +132,15 @@ TEST(Emitter, BlockScalarTextIsPastedOnlyWhereItFits) {
   kept[0].pairs[0].value.pairs[1].value.edit_comments().modified = true;
   EXPECT_EQ(render(std::move(kept)), "a:\n  c: |\n        text\n  d: 1\n");
 
-  // An explicit indentation indicator would change meaning elsewhere.
+  // With an explicit indentation indicator the text is kept where the
+  // content indentation it gives is the one it was read with, and written
+  // from its value where that moved.
   std::vector<YamlNode> indicator = compose_ok("a:\n  c: |2\n     lead\n  d: 1\n");
   indicator[0].pairs[0].value.pairs[1].value.edit_comments().modified = true;
-  EXPECT_EQ(render(std::move(indicator)), "a:\n  c: \" lead\\n\"\n  d: 1\n");
+  EXPECT_EQ(render(std::move(indicator)), "a:\n  c: |2\n     lead\n  d: 1\n");
+  std::vector<YamlNode> moved = compose_ok("a:\n c: |2\n    lead\n d: 1\n");
+  moved[0].pairs[0].value.pairs[1].value.edit_comments().modified = true;
+  EXPECT_EQ(render(std::move(moved)), "a:\n  c: \" lead\\n\"\n  d: 1\n");
 
   // Verbatim text without a final line break keeps lacking it.
   std::vector<YamlNode> last = compose_ok("x: 1\nk: |\n  no break");
