@@ -185,7 +185,7 @@ bool ValidationView::is_merge_key(const YamlNode& written, const ViewNode& key) 
 }
 
 bool ValidationView::custom_tagged(const ViewNode& n) const {
-  if (rule_ == MergeKeyRule::SourceTree || !n.node || n.items || !n.node->tag()) return false;
+  if (!n.node || n.items || !n.node->tag()) return false;
   std::string scratch;
   return !is_standard_tag(handles_.expand(*n.node->tag(), scratch));
 }

@@ -37,11 +37,12 @@ enum class MergeKeyRule : uint8_t {
   // custom-tagged value is never merged, and stays one leftover item.
   Loader,
   // As round-trip documents give their plain values: a "!!merge"-tagged key
-  // whatever its content, or an untagged plain "<<" (never an alias); custom
-  // tags are ignored.
+  // whatever its content, or an untagged plain "<<" (never an alias); a
+  // custom-tagged value as Loader, its tag read as written (those plain
+  // values do not expand %TAG handles).
   SourceTree,
-  // The annotated and directive roads: keys as SourceTree, custom-tagged
-  // values as Loader (the tag handlers may have made them anything).
+  // The annotated and directive roads: as SourceTree, with tags read through
+  // the document's %TAG handles.
   TaggedSourceTree,
 };
 
@@ -130,7 +131,7 @@ class ValidationView {
   const YamlNode* root_;
   ResolverMode mode_;
   MergeKeyRule rule_;
-  TagHandles handles_;  // read only where custom tags count
+  TagHandles handles_;  // read only on the annotated and directive roads
   std::unordered_map<const YamlNode*, const YamlNode*> targets_;  // alias -> definition
   bool aliases_;
   std::optional<uint64_t> nodes_seen_;
