@@ -228,7 +228,7 @@ struct WorkStacks {
 class WorkStacksLease {
  public:
   WorkStacksLease() {
-    WorkStacks* shared = ThreadHeapObject<WorkStacks>::get();
+    WorkStacks* shared = ThreadHeapObject<WorkStacks, ThreadSlot::DecodeStacks>::get();
     if (shared && !shared->busy) [[likely]] {
       s_ = shared;
     } else {

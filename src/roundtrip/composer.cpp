@@ -11,6 +11,7 @@
 #include "scanner/scanner.hpp"
 #include "support/hash.hpp"
 #include "support/stack_guard.hpp"
+#include "support/thread_heap.hpp"
 #include "support/words.hpp"
 
 namespace qf {
@@ -34,14 +35,18 @@ struct ComposeFailure {
 // depth. A thread keeps one set between compositions, so that a finished
 // collection costs one allocation of its exact size.
 struct GatherLists {
-  // Room kept between compositions, per list.
+  // Room kept between compositions, per list, and the depths whose lists
+  // are kept (deeper ones are freed): at most some 120 KiB per thread.
   static constexpr size_t kKeptRoom = 32;
+  static constexpr size_t kKeptDepths = 16;
   std::deque<NodeList<YamlNode>> items;
   std::deque<NodeList<MappingEntry>> pairs;
   bool busy = false;
 
   // Entries left by a failed composition go; large rooms are given back.
   void reset() noexcept {
+    if (items.size() > kKeptDepths) items.resize(kKeptDepths);
+    if (pairs.size() > kKeptDepths) pairs.resize(kKeptDepths);
     for (NodeList<YamlNode>& l : items) l.capacity() > kKeptRoom ? l.clear() : l.resize(0);
     for (NodeList<MappingEntry>& l : pairs) l.capacity() > kKeptRoom ? l.clear() : l.resize(0);
   }
@@ -50,8 +55,8 @@ struct GatherLists {
 class Composer {
  public:
   Composer(std::string_view text, TokenPump& tokens) : text_(text), pump_(tokens) {
-    thread_local GatherLists thread_lists;
-    lists_ = thread_lists.busy ? &own_lists_ : &thread_lists;
+    GatherLists* thread_lists = ThreadHeapObject<GatherLists, ThreadSlot::GatherLists>::get();
+    lists_ = thread_lists && !thread_lists->busy ? thread_lists : &own_lists_;
     lists_->busy = true;
     uint64_t start = 0;
     if (text.size() >= 3 && uint8_t(text[0]) == 0xEF && uint8_t(text[1]) == 0xBB && uint8_t(text[2]) == 0xBF)

@@ -121,7 +121,7 @@ constexpr uint64_t kPumpBatch = 256;
 }  // namespace
 
 TokenPump::TokenPump(Scanner& scanner) : s_(scanner) {
-  SpareTokenQueue* spare = ThreadHeapObject<SpareTokenQueue>::get();
+  SpareTokenQueue* spare = ThreadHeapObject<SpareTokenQueue, ThreadSlot::SpareTokens>::get();
   if (spare && !spare->lent && s_.queue.empty() && s_.queue_size == 0) {
     s_.queue.swap(spare->tokens);
     spare->lent = true;

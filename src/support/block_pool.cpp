@@ -1,19 +1,12 @@
 #include "support/block_pool.hpp"
 
-#include <cstdint>
-
 namespace qf::block_pool {
 
-constinit __attribute__((tls_model("initial-exec"))) thread_local detail::Cache detail::t_cache{};
-
 namespace {
+inline size_t class_of(size_t bytes) noexcept { return (bytes - 1) / kGranule; }
+}  // namespace
 
-using detail::Cache;
-using detail::FreeBlock;
-using detail::kClasses;
-using detail::t_cache;
-
-void release_all(Cache& c) noexcept {
+void detail::release_all(Cache& c) noexcept {
   for (FreeBlock*& head : c.heads) {
     while (FreeBlock* b = head) {
       head = b->next;
@@ -23,28 +16,19 @@ void release_all(Cache& c) noexcept {
   c.cached_bytes = 0;
 }
 
-// Gives the thread's blocks back when it ends; later frees on that thread
-// (other thread-exit destructors) bypass the cache.
-struct Releaser {
-  ~Releaser() {
-    t_cache.closed = true;
-    t_cache.keeping = false;
-    release_all(t_cache);
-  }
-};
-
-inline size_t class_of(size_t bytes) noexcept { return (bytes - 1) / kGranule; }
-
-}  // namespace
-
-// A size past the pooled ones, or an empty list.
+// A size past the pooled ones, an empty list, or a thread without a state.
+// A new tree is being made: a dropped cache takes blocks again.
 void* detail::allocate_slow(size_t bytes) {
+  if (ThreadState* s = thread_state::peek(); s && s->pool.dropped) [[unlikely]] {
+    s->pool.dropped = false;
+    s->pool.cached_bytes = 0;
+  }
   if (bytes == 0 || bytes > kMaxPooledBytes) return ::operator new(bytes);
   return ::operator new((class_of(bytes) + 1) * kGranule);
 }
 
-// A size past the pooled ones, a full cache, a closing thread, or the first
-// block a thread gives back (which arms its releaser).
+// A size past the pooled ones, a full cache, a thread that is ending, or the
+// first block a thread gives back (which makes its state).
 void detail::deallocate_slow(void* p, size_t bytes) noexcept {
   if (!p) return;
   if (bytes == 0 || bytes > kMaxPooledBytes) {
@@ -53,16 +37,23 @@ void detail::deallocate_slow(void* p, size_t bytes) noexcept {
   }
   const size_t k = class_of(bytes);
   const size_t size = (k + 1) * kGranule;
-  Cache& c = t_cache;
-  if (c.closed || c.cached_bytes + size > kCachedBytes) {
+  ThreadState* s = thread_state::current();
+  if (!s) {
     ::operator delete(p);
     return;
   }
-  if (!c.registered) {
-    c.registered = true;
-    thread_local Releaser releaser;
-    (void)releaser;
-    c.keeping = true;
+  Cache& c = s->pool;
+  if (c.cached_bytes + size > kCachedBytes) {
+    // A tree larger than the cache: the blocks it kept would stay scattered
+    // over the pages the rest of the tree took, which then could not be
+    // given back while the thread lives. It keeps none.
+    if (!c.dropped) {
+      release_all(c);
+      c.cached_bytes = kCachedBytes;
+      c.dropped = true;
+    }
+    ::operator delete(p);
+    return;
   }
   auto* b = static_cast<FreeBlock*>(p);
   b->next = c.heads[k];

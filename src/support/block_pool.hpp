@@ -5,44 +5,24 @@
 // size, so most of those calls would reach its slower paths.
 //
 // Blocks keep their size class (a multiple of kGranule bytes); a thread keeps
-// at most kCachedBytes of freed blocks and gives the rest back. A block may
-// be freed on another thread than the one that made it.
+// at most kCachedBytes of freed blocks (in its ThreadState) and gives the
+// rest back. A block may be freed on another thread than the one that made
+// it.
 #pragma once
 #include <cstddef>
 #include <cstring>
 #include <new>
 #include <utility>
 
+#include "support/thread_state.hpp"
+
 namespace qf {
 
 namespace block_pool {
-inline constexpr size_t kGranule = 32;
-inline constexpr size_t kMaxPooledBytes = 2048;
-// Enough for the collections of a document of some ten thousand small
-// mappings, so that loading such documents one after another reuses blocks.
-inline constexpr size_t kCachedBytes = 4 * 1024 * 1024;
-
 namespace detail {
-inline constexpr size_t kClasses = kMaxPooledBytes / kGranule;
-
-struct FreeBlock {
-  FreeBlock* next;
-};
-
-// Plain data with a constant initialiser, so reaching it costs no
-// initialisation check; initial-exec keeps the access a fixed offset from
-// the thread pointer.
-struct Cache {
-  FreeBlock* heads[kClasses];
-  size_t cached_bytes;
-  bool registered;  // the releaser is armed for this thread
-  bool closed;      // the thread is ending: blocks go straight back
-  bool keeping;     // registered and not closed: one test on the inline path
-};
-extern constinit __attribute__((tls_model("initial-exec"))) thread_local Cache t_cache;
-
 void* allocate_slow(size_t bytes);
 void deallocate_slow(void* p, size_t bytes) noexcept;
+void release_all(Cache& c) noexcept;
 }  // namespace detail
 
 // The cached case inline (a list pop or push); the rest out of line. A size
@@ -50,11 +30,13 @@ void deallocate_slow(void* p, size_t bytes) noexcept;
 inline void* allocate(size_t bytes) {
   const size_t k = (bytes - 1) / kGranule;
   if (k < detail::kClasses) {
-    detail::Cache& c = detail::t_cache;
-    if (detail::FreeBlock* b = c.heads[k]) {
-      c.heads[k] = b->next;
-      c.cached_bytes -= (k + 1) * kGranule;
-      return b;
+    if (ThreadState* s = thread_state::peek()) [[likely]] {
+      detail::Cache& c = s->pool;
+      if (detail::FreeBlock* b = c.heads[k]) {
+        c.heads[k] = b->next;
+        c.cached_bytes -= (k + 1) * kGranule;
+        return b;
+      }
     }
   }
   return detail::allocate_slow(bytes);
@@ -62,9 +44,10 @@ inline void* allocate(size_t bytes) {
 
 inline void deallocate(void* p, size_t bytes) noexcept {
   const size_t k = (bytes - 1) / kGranule;
-  detail::Cache& c = detail::t_cache;
   const size_t size = (k + 1) * kGranule;
-  if (p && k < detail::kClasses && c.keeping && c.cached_bytes + size <= kCachedBytes) {
+  ThreadState* s = thread_state::peek();
+  if (p && k < detail::kClasses && s && s->pool.cached_bytes + size <= kCachedBytes) {
+    detail::Cache& c = s->pool;
     auto* b = static_cast<detail::FreeBlock*>(p);
     b->next = c.heads[k];
     c.heads[k] = b;

@@ -9,6 +9,8 @@
 #include <exception>
 #include <new>
 
+#include "support/thread_state.hpp"
+
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/common_interface_defs.h>
 #define QF_ASAN_FIBERS 1
@@ -17,20 +19,6 @@
 namespace qf {
 
 namespace {
-
-// Lowest usable address of the stack the thread currently runs on. Found from
-// pthread_getattr_np on first use; replaced while work runs on a fresh stack.
-struct StackBounds {
-  uintptr_t low = 0;
-  uintptr_t high = 0;
-  bool known = false;
-};
-
-// Read by every recursive walk at least once per call: plain data with a
-// constant initialiser and initial-exec, so reaching it is a fixed offset
-// from the thread pointer rather than a lookup call (24 bytes of the static
-// block, which the loader keeps room for).
-constinit __attribute__((tls_model("initial-exec"))) thread_local StackBounds t_bounds;
 
 void load_thread_bounds(StackBounds& b) noexcept {
   b.known = true;
@@ -76,25 +64,38 @@ void fresh_stack_entry(unsigned hi, unsigned lo) {
   // Returning resumes `caller` through uc_link.
 }
 
+// The bounds of the stack the thread runs on now, found with
+// pthread_getattr_np on first use (kept in the thread's state) and replaced
+// while work runs on a fresh stack.
+StackBounds thread_bounds() noexcept {
+  ThreadState* s = thread_state::current();
+  if (s && s->stack.known) [[likely]]
+    return s->stack;
+  StackBounds b;
+  load_thread_bounds(b);
+  if (s) s->stack = b;
+  return b;
+}
+
 }  // namespace
 
 size_t remaining_stack() noexcept {
-  StackBounds& b = t_bounds;
-  if (!b.known) [[unlikely]]
-    load_thread_bounds(b);
+  const StackBounds b = thread_bounds();
   if (b.low == 0) return SIZE_MAX;  // bounds unknown: never switch
   auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   return here > b.low ? here - b.low : 0;
 }
 
 StackRange current_stack_range() noexcept {
-  StackBounds& b = t_bounds;
-  if (!b.known) [[unlikely]]
-    load_thread_bounds(b);
+  const StackBounds b = thread_bounds();
   return {b.low, b.high};
 }
 
 void run_on_fresh_stack(void (*fn)(void*), void* ctx) {
+  // The walks on the fresh stack measure against it, through the thread's
+  // state; without one they would measure against the thread's own stack.
+  ThreadState* state = thread_state::current();
+  if (!state) throw std::bad_alloc();
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const size_t total = kFreshStackSize + page;
   void* mem = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK | MAP_NORESERVE,
@@ -117,10 +118,9 @@ void run_on_fresh_stack(void (*fn)(void*), void* ctx) {
   makecontext(&sw.callee, reinterpret_cast<void (*)()>(&fresh_stack_entry), 2, static_cast<unsigned>(p >> 32),
               static_cast<unsigned>(p & 0xFFFFFFFFu));
 
-  StackBounds saved = t_bounds;
-  t_bounds.low = reinterpret_cast<uintptr_t>(stack_low);
-  t_bounds.high = reinterpret_cast<uintptr_t>(stack_low) + kFreshStackSize;
-  t_bounds.known = true;
+  const StackBounds saved = state->stack;
+  state->stack = {reinterpret_cast<uintptr_t>(stack_low), reinterpret_cast<uintptr_t>(stack_low) + kFreshStackSize,
+                  true};
 #ifdef QF_ASAN_FIBERS
   __sanitizer_start_switch_fiber(&sw.fake_stack, stack_low, kFreshStackSize);
 #endif
@@ -128,7 +128,7 @@ void run_on_fresh_stack(void (*fn)(void*), void* ctx) {
 #ifdef QF_ASAN_FIBERS
   __sanitizer_finish_switch_fiber(sw.fake_stack, nullptr, nullptr);
 #endif
-  t_bounds = saved;
+  state->stack = saved;
   munmap(mem, total);
   if (rc != 0) throw std::bad_alloc();
   if (sw.error) std::rethrow_exception(sw.error);

@@ -1,40 +1,34 @@
-// One object per thread on the heap, behind a plain pointer with
-// initial-exec access: reached without a lookup call, made on first use and
-// freed by a thread-exit destructor armed then.
+// One object per thread on the heap, kept in the thread's ThreadState under
+// its own slot: made on first use and freed when the thread ends.
 #pragma once
+#include "support/thread_state.hpp"
 
 namespace qf {
 
-template <class T>
+template <class T, ThreadSlot Slot>
 class ThreadHeapObject {
  public:
-  // The thread's object; nullptr once the thread is ending.
+  // The thread's object; nullptr once the thread is ending (or when no
+  // state can be allocated for it).
   static T* get() {
-    T* p = ptr_;
-    if (!p) [[unlikely]]
-      p = make();
-    return p;
+    if (ThreadState* s = thread_state::peek()) [[likely]] {
+      if (void* p = s->objects[kIndex].ptr) [[likely]]
+        return static_cast<T*>(p);
+    }
+    return make();
   }
 
  private:
-  struct Owner {
-    ~Owner() {
-      delete ptr_;
-      ptr_ = nullptr;
-      closed_ = true;
-    }
-  };
+  static constexpr unsigned kIndex = static_cast<unsigned>(Slot);
+  static_assert(kIndex < static_cast<unsigned>(ThreadSlot::kCount));
 
   [[gnu::noinline]] static T* make() {
-    if (closed_) return nullptr;
-    thread_local Owner owner;
-    (void)owner;
-    ptr_ = new T();
-    return ptr_;
+    ThreadState* s = thread_state::current();
+    if (!s) return nullptr;
+    T* p = new T();
+    s->objects[kIndex] = {p, [](void* q) noexcept { delete static_cast<T*>(q); }};
+    return p;
   }
-
-  __attribute__((tls_model("initial-exec"))) static constinit inline thread_local T* ptr_ = nullptr;
-  __attribute__((tls_model("initial-exec"))) static constinit inline thread_local bool closed_ = false;
 };
 
 }  // namespace qf

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <numeric>
 #include <string_view>
 #include <unordered_map>
@@ -18,6 +19,7 @@
 #include "ffi/types/tag.hpp"
 #include "roundtrip/walk.hpp"
 #include "support/stack_guard.hpp"
+#include "support/thread_heap.hpp"
 #include "support/utf8.hpp"
 
 namespace qf::py {
@@ -244,9 +246,10 @@ struct AnchorNames {
 
 }  // namespace
 
-TagCache& thread_tag_cache() noexcept {
-  thread_local TagCache cache;
-  return cache;
+TagCache& thread_tag_cache() {
+  TagCache* cache = ThreadHeapObject<TagCache, ThreadSlot::TagCache>::get();
+  if (!cache) throw std::bad_alloc();  // no thread state: out of memory (or the thread is ending)
+  return *cache;
 }
 
 std::string_view TextArena::copy(std::string_view text) {

@@ -62,7 +62,7 @@ struct TagCache {
   std::string normalized;
   YamlNode model;
 };
-TagCache& thread_tag_cache() noexcept;
+TagCache& thread_tag_cache();
 
 struct RepresentState {
   std::vector<PyRef> held;  // every tracked object, until the state is dropped
