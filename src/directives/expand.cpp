@@ -134,9 +134,10 @@ namespace {
 std::optional<std::string> directory_target(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain) {
   const std::string arg = directive_argument(ctx, node, chain);
   check_include_depth(ctx, node.span.file_id, chain);
-  std::string resolved =
-      resolve_include_path(ctx, path::join(base_path(ctx, node.span.file_id), arg), arg, node.span.file_id, chain);
-  if (!is_directory(resolved)) return std::nullopt;
+  bool absent = false;
+  std::string resolved = resolve_include_path(ctx, path::join(base_path(ctx, node.span.file_id), arg), arg,
+                                              node.span.file_id, chain, &absent);
+  if (absent || !is_directory(resolved)) return std::nullopt;
   return resolved;
 }
 
