@@ -1,7 +1,9 @@
 #include "directives/expand.hpp"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "directives/file_access.hpp"
 #include "directives/include_paths.hpp"
@@ -94,7 +96,7 @@ FileDocuments read_included_file(DirectiveContext& ctx, const std::string& p, st
   // from the second on: comments before the second document's start must
   // stay with the first.
   co.per_document_comments = ctx.round_trip;
-  ComposeResult c = compose_text(ctx.texts[out.file_id], co);
+  ComposeResult c = compose_kept_text(ctx.texts[out.file_id], co);
   if (!c.ok()) {
     DirectiveError e;
     e.kind = DirectiveErrorKind::Parse;
@@ -116,6 +118,29 @@ IncludeChain extended(const IncludeChain& chain, std::string p, uint32_t line) {
 }
 
 }  // namespace
+
+void count_included_nodes(DirectiveContext& ctx, const YamlNode& copied, uint32_t file_id,
+                          const IncludeChain& chain) {
+  // Counting stops once past the budget: what lies beyond is not needed.
+  const uint64_t left = kMaxIncludedNodes - std::min(ctx.nodes_included, kMaxIncludedNodes);
+  uint64_t n = 0;
+  std::vector<const YamlNode*> stack{&copied};
+  while (!stack.empty() && n <= left) {
+    const YamlNode* node = stack.back();
+    stack.pop_back();
+    ++n;
+    for (const YamlNode& item : node->items) stack.push_back(&item);
+    for (const MappingEntry& e : node->pairs) {
+      stack.push_back(&e.key);
+      stack.push_back(&e.value);
+    }
+  }
+  ctx.nodes_included += n;
+  if (n > left)
+    throw_directive_error(DirectiveErrorKind::Include,
+                          "included content expands to too many nodes (possible include bomb)",
+                          source_file_path(ctx, file_id), chain);
+}
 
 IncludeSource source_of(const YamlNode& directive, std::string_view tag) {
   IncludeSource s;
@@ -158,6 +183,7 @@ YamlNode include_file(DirectiveContext& ctx, const YamlNode& node, const Include
     const IncludeChain inner = extended(chain, resolved, node.span.line);
     result = expand_directives(ctx, std::move(docs.roots.front()), inner);
   }
+  count_included_nodes(ctx, result, node.span.file_id, chain);
   IncludeSource record = source_of(node, "!include");
   record.target_file_id = docs.file_id;
   if (result.source()) record.inner.push_back(*result.source());
@@ -178,6 +204,7 @@ void for_each_listed_file(DirectiveContext& ctx, const YamlNode& node, const Inc
     std::vector<YamlNode> expanded;
     for (YamlNode& root : docs.roots) {
       expanded.push_back(expand_directives(ctx, std::move(root), inner));
+      count_included_nodes(ctx, expanded.back(), node.span.file_id, chain);
       if (first_only) break;
     }
     each(entry, docs.file_id, std::move(expanded));

@@ -12,6 +12,11 @@ YamlNode expand_directives(DirectiveContext& ctx, YamlNode&& node, const Include
 YamlNode resolve_secret(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain);
 YamlNode resolve_env_var(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain);
 
+// Counts the nodes of `copied`, brought in by a directive of `file_id`,
+// against kMaxIncludedNodes. Throws DirectiveError past it.
+void count_included_nodes(DirectiveContext& ctx, const YamlNode& copied, uint32_t file_id,
+                          const IncludeChain& chain);
+
 // The record of the directive that produced a node.
 IncludeSource source_of(const YamlNode& directive, std::string_view tag);
 
