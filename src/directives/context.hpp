@@ -60,6 +60,8 @@ struct DirectiveContext {
   std::unordered_map<std::string, std::unique_ptr<SecretsFile>> secrets_cache;
   uint64_t files_read = 0;
   uint64_t nodes_included = 0;  // against kMaxIncludedNodes
+  // Counted so far for the directives inside the expansion under way.
+  uint64_t nested_nodes = 0;
   bool includes = false;
   bool secrets = false;
   bool env_var = false;

@@ -119,16 +119,20 @@ IncludeChain extended(const IncludeChain& chain, std::string p, uint32_t line) {
 
 }  // namespace
 
-void count_included_nodes(DirectiveContext& ctx, const YamlNode& copied, uint32_t file_id,
+void count_included_nodes(IncludedNodes& count, const YamlNode& copied, uint32_t file_id,
                           const IncludeChain& chain) {
-  // Counting stops once past the budget: what lies beyond is not needed.
+  DirectiveContext& ctx = count.ctx;
+  const uint64_t inner = std::exchange(ctx.nested_nodes, count.outer);
+  // The result of a directive inside is one node here: what it brought in
+  // is `inner`. Counting stops once past the budget.
   const uint64_t left = kMaxIncludedNodes - std::min(ctx.nodes_included, kMaxIncludedNodes);
-  uint64_t n = 0;
+  uint64_t n = inner;
   std::vector<const YamlNode*> stack{&copied};
   while (!stack.empty() && n <= left) {
     const YamlNode* node = stack.back();
     stack.pop_back();
     ++n;
+    if (node->source()) continue;
     for (const YamlNode& item : node->items) stack.push_back(&item);
     for (const MappingEntry& e : node->pairs) {
       stack.push_back(&e.key);
@@ -136,6 +140,7 @@ void count_included_nodes(DirectiveContext& ctx, const YamlNode& copied, uint32_
     }
   }
   ctx.nodes_included += n;
+  ctx.nested_nodes += n;
   if (n > left)
     throw_directive_error(DirectiveErrorKind::Include,
                           "included content expands to too many nodes (possible include bomb)",
@@ -176,6 +181,7 @@ YamlNode include_file(DirectiveContext& ctx, const YamlNode& node, const Include
       throw_directive_error(DirectiveErrorKind::CircularInclude,
                             "circular include detected: '" + path::path_text(arg) + "'", resolved, chain);
   FileDocuments docs = read_included_file(ctx, resolved, arg, chain);
+  IncludedNodes count(ctx);
   YamlNode result;
   if (docs.roots.empty()) {
     result = at_directive(YamlNode::mapping(), node);
@@ -183,7 +189,7 @@ YamlNode include_file(DirectiveContext& ctx, const YamlNode& node, const Include
     const IncludeChain inner = extended(chain, resolved, node.span.line);
     result = expand_directives(ctx, std::move(docs.roots.front()), inner);
   }
-  count_included_nodes(ctx, result, node.span.file_id, chain);
+  count_included_nodes(count, result, node.span.file_id, chain);
   IncludeSource record = source_of(node, "!include");
   record.target_file_id = docs.file_id;
   if (result.source()) record.inner.push_back(*result.source());
@@ -203,8 +209,9 @@ void for_each_listed_file(DirectiveContext& ctx, const YamlNode& node, const Inc
     const IncludeChain inner = extended(chain, entry.path, node.span.line);
     std::vector<YamlNode> expanded;
     for (YamlNode& root : docs.roots) {
+      IncludedNodes count(ctx);
       expanded.push_back(expand_directives(ctx, std::move(root), inner));
-      count_included_nodes(ctx, expanded.back(), node.span.file_id, chain);
+      count_included_nodes(count, expanded.back(), node.span.file_id, chain);
       if (first_only) break;
     }
     each(entry, docs.file_id, std::move(expanded));
