@@ -201,14 +201,16 @@ def test_an_include_bomb_ends_early_and_small(road):
     # Every road stops at the directive that crosses the node budget, before
     # the memory is spent: within 2 s of processor time and 1 GiB of address
     # space. Nested copies count with every include that brings them in, so
-    # a leaf include in mid.yaml's 27th copy crosses it. A busy machine gets
-    # a second try at the time bound.
-    for _ in range(2):
+    # a leaf include in mid.yaml's 27th copy crosses it. The time bound takes
+    # the best of three tries: a busy machine slows any one of them.
+    times = []
+    for _ in range(3):
         r = run_case("d = include_bomb()", f"load_tree(d, {INCLUDE_ROADS[road]})", address_limit=1 << 30)
         assert (r["outcome"], r["type"]) == ("error", "QuillfernIncludeError"), r
         assert r["message"].startswith("included content expands to too many nodes (possible include bomb) in ")
         assert os.path.basename(r["file"]) == "mid.yaml"
         assert [(os.path.basename(p), line) for p, line in r["include_stack"]] == [("mid.yaml", 27)]
-        if r["cpu_seconds"] < 2:
+        times.append(r["cpu_seconds"])
+        if times[-1] < 2:
             break
-    assert r["cpu_seconds"] < 2, r
+    assert min(times) < 2, times
