@@ -60,7 +60,9 @@ struct DirectiveContext {
   std::unordered_map<std::string, std::unique_ptr<SecretsFile>> secrets_cache;
   uint64_t files_read = 0;
   uint64_t nodes_included = 0;  // against kMaxIncludedNodes
-  // Counted so far for the directives inside the expansion under way.
+  // The expansion under way: the nodes its walk passed, and what the
+  // directives inside it brought in.
+  uint64_t own_nodes = 0;
   uint64_t nested_nodes = 0;
   bool includes = false;
   bool secrets = false;

@@ -119,32 +119,37 @@ IncludeChain extended(const IncludeChain& chain, std::string p, uint32_t line) {
 
 }  // namespace
 
-void count_included_nodes(IncludedNodes& count, const YamlNode& copied, uint32_t file_id,
-                          const IncludeChain& chain) {
+void count_included_nodes(IncludedNodes& count, uint64_t unwalked, uint32_t file_id, const IncludeChain& chain) {
   DirectiveContext& ctx = count.ctx;
-  const uint64_t inner = std::exchange(ctx.nested_nodes, count.outer);
-  // The result of a directive inside is one node here: what it brought in
-  // is `inner`. Counting stops once past the budget.
-  const uint64_t left = kMaxIncludedNodes - std::min(ctx.nodes_included, kMaxIncludedNodes);
-  uint64_t n = inner;
-  std::vector<const YamlNode*> stack{&copied};
-  while (!stack.empty() && n <= left) {
-    const YamlNode* node = stack.back();
-    stack.pop_back();
-    ++n;
-    if (node->source()) continue;
-    for (const YamlNode& item : node->items) stack.push_back(&item);
-    for (const MappingEntry& e : node->pairs) {
-      stack.push_back(&e.key);
-      stack.push_back(&e.value);
-    }
-  }
-  ctx.nodes_included += n;
+  const uint64_t n = unwalked + std::exchange(ctx.own_nodes, count.outer_own) +
+                     std::exchange(ctx.nested_nodes, count.outer_nested);
   ctx.nested_nodes += n;
-  if (n > left)
+  if (n > kMaxIncludedNodes - std::min(ctx.nodes_included, kMaxIncludedNodes))
     throw_directive_error(DirectiveErrorKind::Include,
                           "included content expands to too many nodes (possible include bomb)",
                           source_file_path(ctx, file_id), chain);
+  ctx.nodes_included += n;
+}
+
+uint64_t tree_size(const YamlNode& root, uint64_t limit) {
+  // Leaves are counted in place, only collections wait.
+  uint64_t n = 0;
+  std::vector<const YamlNode*> pending;
+  auto visit = [&](const YamlNode& node) {
+    ++n;
+    if (!node.items.empty() || !node.pairs.empty()) pending.push_back(&node);
+  };
+  visit(root);
+  while (!pending.empty() && n <= limit) {
+    const YamlNode* node = pending.back();
+    pending.pop_back();
+    for (const YamlNode& item : node->items) visit(item);
+    for (const MappingEntry& e : node->pairs) {
+      visit(e.key);
+      visit(e.value);
+    }
+  }
+  return n;
 }
 
 IncludeSource source_of(const YamlNode& directive, std::string_view tag) {
@@ -189,7 +194,7 @@ YamlNode include_file(DirectiveContext& ctx, const YamlNode& node, const Include
     const IncludeChain inner = extended(chain, resolved, node.span.line);
     result = expand_directives(ctx, std::move(docs.roots.front()), inner);
   }
-  count_included_nodes(count, result, node.span.file_id, chain);
+  count_included_nodes(count, 1, node.span.file_id, chain);
   IncludeSource record = source_of(node, "!include");
   record.target_file_id = docs.file_id;
   if (result.source()) record.inner.push_back(*result.source());
@@ -211,7 +216,7 @@ void for_each_listed_file(DirectiveContext& ctx, const YamlNode& node, const Inc
     for (YamlNode& root : docs.roots) {
       IncludedNodes count(ctx);
       expanded.push_back(expand_directives(ctx, std::move(root), inner));
-      count_included_nodes(count, expanded.back(), node.span.file_id, chain);
+      count_included_nodes(count, 1, node.span.file_id, chain);
       if (first_only) break;
     }
     each(entry, docs.file_id, std::move(expanded));
@@ -330,12 +335,18 @@ void expand_in_place(DirectiveContext& ctx, YamlNode& node, const IncludeChain& 
     node = std::move(replacement);
     return;
   }
+  // Every node passed counts towards what the directive being expanded
+  // brings in; keys are never expanded, so a collection key counts whole.
   if (node.is_sequence()) {
+    ctx.own_nodes += node.items.size();
     for (YamlNode& item : node.items)
       if (item.is_collection() || item.tag()) ensure_stack([&] { expand_in_place(ctx, item, chain); });
   } else if (node.is_mapping()) {
-    for (MappingEntry& e : node.pairs)
+    ctx.own_nodes += node.pairs.size();
+    for (MappingEntry& e : node.pairs) {
+      ctx.own_nodes += e.key.is_collection() ? tree_size(e.key, kMaxIncludedNodes) : 1;
       if (e.value.is_collection() || e.value.tag()) ensure_stack([&] { expand_in_place(ctx, e.value, chain); });
+    }
   }
 }
 

@@ -15,17 +15,21 @@ YamlNode resolve_secret(DirectiveContext& ctx, const YamlNode& node, const Inclu
 YamlNode resolve_env_var(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain);
 
 // The count of what a directive brings in: started before its content is
-// expanded, so that the directives inside count first and once.
+// expanded, whose walk counts the nodes it passes, while the directives
+// inside count what they bring in, first and once.
 struct IncludedNodes {
   DirectiveContext& ctx;
-  uint64_t outer;
-  explicit IncludedNodes(DirectiveContext& c) : ctx(c), outer(std::exchange(c.nested_nodes, 0)) {}
+  uint64_t outer_own;
+  uint64_t outer_nested;
+  explicit IncludedNodes(DirectiveContext& c)
+      : ctx(c), outer_own(std::exchange(c.own_nodes, 0)), outer_nested(std::exchange(c.nested_nodes, 0)) {}
 };
-// Counts `copied`, brought in by a directive of `file_id`, against
-// kMaxIncludedNodes: its own nodes, and those of the directives inside it
-// as they were counted. Throws DirectiveError past it.
-void count_included_nodes(IncludedNodes& count, const YamlNode& copied, uint32_t file_id,
-                          const IncludeChain& chain);
+// Ends the count of a directive of `file_id`, with `unwalked` nodes the
+// expansion did not pass (a root, a copy that is not expanded), against
+// kMaxIncludedNodes. Throws DirectiveError past it.
+void count_included_nodes(IncludedNodes& count, uint64_t unwalked, uint32_t file_id, const IncludeChain& chain);
+// The nodes of a tree, counted up to `limit` and a little past it.
+uint64_t tree_size(const YamlNode& root, uint64_t limit);
 
 // The record of the directive that produced a node.
 IncludeSource source_of(const YamlNode& directive, std::string_view tag);

@@ -108,7 +108,7 @@ YamlNode resolve_secret(DirectiveContext& ctx, const YamlNode& node, const Inclu
         throw_directive_error(DirectiveErrorKind::Include, "invalid secrets.yaml: " + copy.error->message,
                               source_file_path(ctx, v->second->span.file_id), {});
       IncludedNodes count(ctx);
-      count_included_nodes(count, copy.node, node.span.file_id, chain);
+      count_included_nodes(count, tree_size(copy.node, kMaxIncludedNodes), node.span.file_id, chain);
       YamlNode out = at_directive(std::move(copy.node), node);
       out.set_anchor(std::nullopt);
       out.set_source(source_of(node, "!secret"));
