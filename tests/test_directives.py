@@ -376,6 +376,15 @@ NOT_FOUND = q.QuillfernIncludeNotFoundError
     ("!include_dir_list d_link", ["fine"]),
     ("!include_dir_list ..", CONFINED),
     ("!include /etc/hosts", CONFINED),
+    # Through a name that does not exist nothing is found, whatever follows.
+    ("!include nothing/../in.yaml",
+     (NOT_FOUND, "cannot read included file 'nothing/../in.yaml': No such file or directory (os error 2)")),
+    ("!include in.yaml/../in.yaml",
+     (NOT_FOUND, "cannot read included file 'in.yaml/../in.yaml': Not a directory (os error 20)")),
+    ("!include dangling.yaml/../in.yaml",
+     (NOT_FOUND, "cannot read included file 'dangling.yaml/../in.yaml': No such file or directory (os error 2)")),
+    ("!include_dir_list nothing/../d", []),
+    ("!include ../nothing/x.yaml", CONFINED),
 ])
 def test_confinement_table(jail, directive, outcome):
     text = directive.replace("{jail}", str(jail)) + "\n"
@@ -388,6 +397,20 @@ def test_confinement_table(jail, directive, outcome):
     if message:
         assert str(err).split(" in ")[0] == message
     assert "CANARY-q7x" not in str(err)
+
+
+@pytest.mark.parametrize("target", ["o.yaml", "absent.yaml", "", "o.yaml/x"])
+@pytest.mark.parametrize("form", ["!include", "!include_dir_list"])
+def test_a_path_through_a_missing_name_tells_nothing_of_the_outside(jail, form, target):
+    # out_dir leads outside: whether its target exists must not show.
+    arg = f"nothing/../out_dir/{target}".rstrip("/")
+    if form == "!include_dir_list":
+        assert load(f"{form} {arg}\n", jail / "conf", INC) == []
+        return
+    err = failure(f"{form} {arg}\n", jail / "conf", INC)
+    assert type(err) is NOT_FOUND
+    assert str(err) == f"cannot read included file '{arg}': No such file or directory (os error 2) in {jail}/conf/<root>"
+    assert (err.file, err.include_stack) == (f"{jail}/conf/<root>", [])
 
 
 def test_links_in_a_listed_directory(jail):
@@ -416,17 +439,38 @@ def test_missing_and_linked_include_directories(jail):
     assert load("!include_dir_list absent\n", jail / "conf_link", INC) == []
 
 
-def test_a_fifo_never_hangs(tmp_path):
+def test_files_that_are_not_regular_are_refused_without_blocking(tmp_path):
+    # A FIFO would block a reader and a socket refuses to be opened: both are
+    # "not a regular file", as an include, in a listing and as secrets.yaml.
     script = textwrap.dedent(f"""
-        import os, quillfern as q
-        os.mkfifo({str(tmp_path / 'p.yaml')!r})
-        try:
-            q.loads("!include p.yaml", option=q.OPT_INCLUDES, include_dir={str(tmp_path)!r})
-        except q.QuillfernIncludeNotFoundError as e:
-            print(str(e).split(" in ")[0])
+        import os, socket, quillfern as q
+        os.chdir({str(tmp_path)!r})
+        for d in ("fifo", "sock"):
+            os.makedirs(d + "/list")
+        os.mkfifo("fifo/p.yaml")
+        os.mkfifo("fifo/list/p.yaml")
+        os.mkfifo("fifo/secrets.yaml")
+        held = []
+        for name in ("sock/p.yaml", "sock/list/p.yaml", "sock/secrets.yaml"):
+            s = socket.socket(socket.AF_UNIX)
+            s.bind(name)
+            held.append(s)
+        for d in ("fifo", "sock"):
+            for text in ("!include p.yaml", "!include_dir_list list"):
+                try:
+                    q.loads(text, option=q.OPT_INCLUDES, include_dir=d)
+                except q.QuillfernIncludeNotFoundError as e:
+                    print(str(e).split(" in ")[0].replace(os.getcwd(), "."))
+            print(q.loads("!secret pw", option=q.OPT_SECRETS | q.OPT_SECRET_NOT_FOUND_WARN, include_dir=d))
     """)
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=30)
-    assert out.stdout.strip() == "cannot read included file 'p.yaml': not a regular file"
+    assert out.stdout.splitlines() == [
+        line for d in ("fifo", "sock") for line in (
+            "cannot read included file 'p.yaml': not a regular file",
+            f"cannot read included file './{d}/list/p.yaml': not a regular file",
+            "None",
+        )
+    ], out.stderr
 
 
 def test_canary_never_escapes(jail, caplog):

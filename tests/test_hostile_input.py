@@ -24,6 +24,7 @@ ADDRESS_LIMIT = 4 << 30
 # never holds them.
 PRELUDE = textwrap.dedent(
     """
+    import os
     import quillfern as q
     RT = q.OPT_ROUND_TRIP
 
@@ -41,6 +42,25 @@ PRELUDE = textwrap.dedent(
         for _ in range(levels):
             x = make(x, width)
         return x
+
+    def include_bomb():
+        # A 67 KB file of 2,000 items, included 95 times by a second file,
+        # itself included 95 times by the main text: 9,026 reads, within the
+        # file limit, and 18 million nodes.
+        import atexit, os, shutil, tempfile
+        d = tempfile.mkdtemp()
+        atexit.register(shutil.rmtree, d, True)
+        texts = {"leaf.yaml": "".join(f"- item-{i:05d}-abcdefghijklmnopqrst\\n" for i in range(2000)),
+                 "mid.yaml": "- !include leaf.yaml\\n" * 95, "main.yaml": "- !include mid.yaml\\n" * 95,
+                 "secrets.yaml": "pw: x\\n"}
+        for name, text in texts.items():
+            with open(os.path.join(d, name), "w") as f:
+                f.write(text)
+        return d
+
+    def load_tree(d, option):
+        main = os.path.join(d, "main.yaml")
+        return q.loads(open(main).read(), option=option, include_dir=d, root_path=main)
     """
 )
 
@@ -52,13 +72,18 @@ RUNNER = textwrap.dedent(
     exec(PRELUDE, ns)
     exec(setup, ns)
     start = time.perf_counter()
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    cpu_start = usage.ru_utime + usage.ru_stime
     try:
         exec(op, ns)
         outcome = {"outcome": "result"}
     except BaseException as e:
         outcome = {"outcome": "error", "module": type(e).__module__, "type": type(e).__name__,
-                   "message": str(e)[:200]}
+                   "message": str(e)[:200], "file": getattr(e, "file", None),
+                   "include_stack": getattr(e, "include_stack", None)}
     outcome["seconds"] = time.perf_counter() - start
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    outcome["cpu_seconds"] = usage.ru_utime + usage.ru_stime - cpu_start
     # VmHWM starts afresh at exec; ru_maxrss would keep the forking parent's peak.
     hwm = [l for l in open("/proc/self/status") if l.startswith("VmHWM:")]
     outcome["peak_mb"] = (int(hwm[0].split()[1]) if hwm else resource.getrusage(resource.RUSAGE_SELF).ru_maxrss) / 1024
@@ -67,6 +92,12 @@ RUNNER = textwrap.dedent(
 ).replace("exec(PRELUDE, ns)", "exec(" + repr(PRELUDE) + ", ns)")
 
 M = MILLION
+INCLUDE_ROADS = {
+    "plain": "q.OPT_INCLUDES",
+    "annotated": "q.OPT_INCLUDES | q.OPT_ANNOTATED",
+    "round trip": "RT | q.OPT_INCLUDES",
+    "round trip with secrets": "RT | q.OPT_INCLUDES | q.OPT_SECRETS",
+}
 # (case id, setup building the input, the operation)
 CASES = [
     # alias bombs of growing depth on the plain road
@@ -129,19 +160,22 @@ CASES = [
     ("long keys in a flow mapping", f"t = '{{' + ', '.join(('k' * 1000) + str(i) + ': 1' for i in range({M // 100})) + '}}'",
      "q.loads(t); q.loads(t, option=RT).keys()"),
     ("long line of quote escapes", f"t = \"'\" + \"''\" * {M} + \"'\"", "q.loads(t); q.dumps(q.loads(t, option=RT))"),
+    # include and secret copies past the node budget
+    *[(f"include bomb {road}", "d = include_bomb()", f"load_tree(d, {option})") for road, option in INCLUDE_ROADS.items()],
+    ("secret bomb", "d = include_bomb(); open(d + '/secrets.yaml', 'w').write('big: [' + '0, ' * 2000 + '0]\\n')",
+     "q.loads('- !secret big\\n' * 6000, option=q.OPT_SECRETS, include_dir=d)"),
 ]
 
 _RECORDS = []
 
 
-def _limit_address_space():
-    resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_LIMIT, ADDRESS_LIMIT))
-
-
-def run_case(setup, op):
+def run_case(setup, op, address_limit=ADDRESS_LIMIT):
     # AddressSanitizer reserves terabytes of address space up front, so the
     # limit applies to release builds only; the timeout applies to both.
-    preexec = None if SANITIZED else _limit_address_space
+    def preexec():
+        resource.setrlimit(resource.RLIMIT_AS, (address_limit, address_limit))
+
+    preexec = None if SANITIZED else preexec
     proc = subprocess.run([sys.executable, "-c", RUNNER, setup, op], capture_output=True, text=True,
                           timeout=TIMEOUT, preexec_fn=preexec)
     lines = [l for l in proc.stdout.splitlines() if l.startswith("RESULT ")]
@@ -159,3 +193,24 @@ def test_hostile_input(case):
         if r["type"] == "ValueError" and "integer string conversion" in r["message"]:
             return  # the interpreter's own digit limit for decimal integers, raised on purpose
         assert r["module"] == "quillfern.exceptions" and r["type"].startswith("Quillfern"), r
+
+
+@pytest.mark.skipif(SANITIZED, reason="time and address-space bounds hold for release builds")
+@pytest.mark.parametrize("road", INCLUDE_ROADS)
+def test_an_include_bomb_ends_early_and_small(road):
+    # Every road stops at the directive that crosses the node budget, before
+    # the memory is spent: within 2 s of processor time and 1 GiB of address
+    # space. Nested copies count with every include that brings them in, so
+    # a leaf include in mid.yaml's 27th copy crosses it. The time bound takes
+    # the best of three tries: a busy machine slows any one of them.
+    times = []
+    for _ in range(3):
+        r = run_case("d = include_bomb()", f"load_tree(d, {INCLUDE_ROADS[road]})", address_limit=1 << 30)
+        assert (r["outcome"], r["type"]) == ("error", "QuillfernIncludeError"), r
+        assert r["message"].startswith("included content expands to too many nodes (possible include bomb) in ")
+        assert os.path.basename(r["file"]) == "mid.yaml"
+        assert [(os.path.basename(p), line) for p, line in r["include_stack"]] == [("mid.yaml", 27)]
+        times.append(r["cpu_seconds"])
+        if times[-1] < 2:
+            break
+    assert min(times) < 2, times

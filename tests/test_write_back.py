@@ -99,16 +99,18 @@ def test_a_whole_document_include_rewrites_only_its_file(tmp_path):
 
 
 # One file included at two places: (edits as (key, value), save's outcome,
-# dump_includes_map's outcome); a conflict writes nothing.
+# how often save lists the file, dump_includes_map's outcome); a conflict
+# writes nothing.
 CONFLICT = "'{}' is included more than once with conflicting edits"
 
 
-@pytest.mark.parametrize("edits, saved, mapped", [
-    ([("p", 2)], "x: 2\n", CONFLICT),
-    ([("p", 2), ("q", 2)], "x: 2\n", "x: 2\n"),
-    ([("p", 2), ("q", 3)], CONFLICT, CONFLICT),
+@pytest.mark.parametrize("edits, saved, listed, mapped", [
+    ([("p", 2)], "x: 2\n", 1, CONFLICT),
+    # written once, listed for each place that holds the edit
+    ([("p", 2), ("q", 2)], "x: 2\n", 2, "x: 2\n"),
+    ([("p", 2), ("q", 3)], CONFLICT, 0, CONFLICT),
 ], ids=["one edit", "two equal edits", "two different edits"])
-def test_a_file_included_twice(edits, saved, mapped, tmp_path):
+def test_a_file_included_twice(edits, saved, listed, mapped, tmp_path):
     conf, doc = load_tree(tmp_path, {"main.yaml": "p: !include b.yaml\nq: !include b.yaml\n", "b.yaml": "x: 1\n"})
     for key, value in edits:
         doc[key]["x"] = value
@@ -121,7 +123,7 @@ def test_a_file_included_twice(edits, saved, mapped, tmp_path):
             assert info.value.file == path and info.value.include_stack == []
             assert (conf / "b.yaml").read_bytes() == b"x: 1\n"
     if saved != CONFLICT:
-        assert doc.save() == [path]
+        assert doc.save() == [path] * listed
         assert (conf / "b.yaml").read_text() == saved
     if mapped != CONFLICT:
         assert q.dump_includes_map(doc) == {path: mapped.encode()}
@@ -263,6 +265,10 @@ def test_an_environment_value_through_a_chain_is_replaced_only_as_a_whole(tmp_pa
     ("!include_dir_merge_named parts", lambda d: d["merged"].__setitem__("k", 2)),
     ("!secret m", lambda d: d["secret"].__setitem__("x", 2)),
     ("!secret m", lambda d: d["flow"][0].__setitem__("x", 2)),
+    # taken out of the node itself, alone or beside an edit of its comment
+    ("!secret m", lambda d: d["secret"].__delitem__("x")),
+    ("!secret m", lambda d: (d["secret"].__delitem__("x"), setattr(d.node["secret"], "comment", "c"))),
+    ("!include_dir_list parts", lambda d: (d["list"].__delitem__(0), setattr(d.node["list"], "anchor", "a"))),
 ])
 def test_edits_inside_directory_forms_and_secrets_are_refused(directive, edit, tmp_path):
     main = ("list: !include_dir_list parts\nnamed: !include_dir_named parts\n"
@@ -280,6 +286,101 @@ def test_edits_inside_directory_forms_and_secrets_are_refused(directive, edit, t
             call()
         assert info.value.file == str(conf / "main.yaml") and info.value.include_stack == []
     assert snapshot(conf) == before
+
+
+VALUE_FILES = {
+    "main.yaml": ("pw: !secret pw  # s\nm: !secret m\nenv: !env_var QF_WB\nlist: !include_dir_list parts\n"
+                  "named: !include_dir_named parts\nml: !include_dir_merge_list lists\n"
+                  "mn: !include_dir_merge_named parts\nsub: !include b.yaml\n"),
+    "b.yaml": "bm: !secret m\nbl: !include_dir_list parts\n",
+    "parts/p.yaml": "k: 1\n",
+    "lists/l.yaml": "[1]\n",
+    "secrets.yaml": f"pw: {SECRET}\nm: {{x: {SECRET}}}\n",
+}
+
+
+@pytest.mark.parametrize("path, attr, value, file, old, new", [
+    (("pw",), "comment", "new", "main.yaml", "pw: !secret pw  # s", "pw: !secret pw # new"),
+    (("m",), "anchor", "a", "main.yaml", "m: !secret m", "m: &a !secret m"),
+    (("env",), "comment", "new", "main.yaml", "env: !env_var QF_WB", "env: !env_var QF_WB # new"),
+    (("list",), "comment", "new", "main.yaml", "list: !include_dir_list parts", "list: !include_dir_list parts # new"),
+    (("named",), "anchor", "a", "main.yaml", "named: !include_dir_named", "named: &a !include_dir_named"),
+    (("ml",), "comment", "new", "main.yaml", "ml: !include_dir_merge_list lists",
+     "ml: !include_dir_merge_list lists # new"),
+    (("mn",), "anchor", "a", "main.yaml", "mn: !include_dir_merge_named", "mn: &a !include_dir_merge_named"),
+    (("sub", "bm"), "comment", "new", "b.yaml", "bm: !secret m", "bm: !secret m # new"),
+    (("sub", "bl"), "anchor", "a", "b.yaml", "bl: !include_dir_list", "bl: &a !include_dir_list"),
+], ids=["secret comment", "secret anchor", "env_var comment", "dir_list comment", "dir_named anchor",
+        "dir_merge_list comment", "dir_merge_named anchor", "in b.yaml: secret comment", "in b.yaml: dir_list anchor"])
+def test_a_value_or_directory_directive_s_own_comment_and_anchor_are_written(path, attr, value, file, old, new,
+                                                                              tmp_path):
+    conf, doc = load_tree(tmp_path, VALUE_FILES)
+    before = snapshot(conf)
+    node = doc.node
+    for step in path:
+        node = node[step]
+    setattr(node, attr, value)
+    assert written(conf, doc.save()) == [file]
+    assert snapshot(conf) == {**before, file: before[file].replace(old.encode(), new.encode())}
+    assert SECRET.encode() not in (conf / file).read_bytes()
+    assert reload(conf) == doc.to_dict()
+    if file != "main.yaml":
+        assert q.dump_includes_map(doc)[str(conf.resolve() / file)] == (conf / file).read_bytes()
+    # The content is still no file's.
+    doc["m"]["x"] = 2
+    with pytest.raises(q.QuillfernIncludeError, match="cannot write back an edit inside '!secret m'"):
+        doc.save()
+
+
+def test_an_edit_in_a_file_included_by_a_listed_file_is_written_there(tmp_path):
+    files = {"main.yaml": "l: !include_dir_list parts\nk: 1\n",
+             "parts/a.yaml": "x: !include ../x.yaml  # in a\nown: 1\n",
+             "x.yaml": "# x\nv: 1\ns: !secret m\n",
+             "secrets.yaml": f"m: {{y: {SECRET}}}\n"}
+    conf, doc = load_tree(tmp_path, files)
+    before = snapshot(conf)
+    doc["l"][0]["x"]["v"] = 2
+    assert written(conf, doc.save()) == ["x.yaml"]
+    assert snapshot(conf) == {**before, "x.yaml": b"# x\nv: 2\ns: !secret m\n"}
+    assert q.dump_includes_map(doc) == {str(conf.resolve() / "x.yaml"): b"# x\nv: 2\ns: !secret m\n"}
+    assert reload(conf) == doc.to_dict()
+
+    def refused(directive, holder):
+        for call in (doc.save, lambda: q.dump_includes_map(doc)):
+            with pytest.raises(q.QuillfernIncludeError, match=f"cannot write back an edit inside '{directive}'") as info:
+                call()
+            assert info.value.file == str(conf.resolve() / holder if holder != "main.yaml" else conf / holder)
+
+    # What the listed file holds, the directive's comment included, is still
+    # no file's; a secret inside x.yaml is refused as x.yaml's.
+    for edit, directive, holder in (
+            (lambda: doc["l"][0].__setitem__("own", 2), "!include_dir_list parts", "main.yaml"),
+            (lambda: setattr(doc.node["l"][0]["x"], "comment", "new"), "!include_dir_list parts", "main.yaml"),
+            (lambda: doc["l"][0]["x"]["s"].__setitem__("y", 2), "!secret m", "x.yaml")):
+        conf, doc = load_tree(tmp_path / str(len(holder) + len(directive)), files)
+        doc["l"][0]["x"]["v"] = 3
+        edit()
+        refused(directive, holder)
+
+
+def test_the_yaml_1_1_upgrade_is_no_edit_of_content_no_file_holds(tmp_path):
+    files = {"main.yaml": "s: !secret flag\nm: !secret m\nl: !include_dir_list parts\nb: !include b.yaml\n",
+             "secrets.yaml": "flag: yes\nm: {on: off, x: 017}\n", "parts/p.yaml": "- on\n- !include ../c.yaml\n",
+             "b.yaml": "k: 1\n", "c.yaml": "c: no\n"}
+    conf = tree(tmp_path / "conf", files)
+    path = conf / "main.yaml"
+    doc = q.loads(path.read_bytes(), option=RT | q.OPT_UPGRADE_1_1, include_dir=str(conf), root_path=str(path))
+    doc.set_origin(str(path))
+    assert doc.to_dict() == {"s": True, "m": {True: False, "x": 15}, "l": [[True, {"c": False}]], "b": {"k": 1}}
+    before = snapshot(conf)
+    # Only c.yaml, which a file holds, is upgraded on disk.
+    assert written(conf, doc.save()) == ["c.yaml"]
+    assert snapshot(conf) == {**before, "c.yaml": b"c: false\n"}
+    assert q.dump_includes_map(doc) == {str(conf.resolve() / "b.yaml"): b"k: 1\n",
+                                        str(conf.resolve() / "c.yaml"): b"c: false\n"}
+    q.dump_includes(doc)
+    doc["b"]["k"] = 2
+    assert written(conf, doc.save()) == ["c.yaml", "b.yaml"]  # in the order they were read
 
 
 def test_no_file_of_the_tree_ever_holds_a_secret_or_a_variable(tmp_path):

@@ -25,7 +25,7 @@ uint32_t register_source_file(DirectiveContext& ctx, std::string p, std::string 
                               std::optional<FileIdentity> identity) {
   const auto id = static_cast<uint32_t>(ctx.files.size());
   ctx.files.push_back(std::move(p));
-  ctx.texts.push_back(std::move(text));
+  ctx.texts.push_back(std::make_shared<const std::string>(std::move(text)));
   ctx.second_document_offsets.emplace_back();
   ctx.identities.push_back(identity);
   return id;
@@ -43,7 +43,7 @@ DirectiveLoad load_with_directives(DirectiveContext& ctx, std::string_view text,
   ComposeOptions co;
   co.keep_empty = !ctx.round_trip;
   co.keep_comments = ctx.round_trip;
-  ComposeResult c = compose_text(ctx.texts[0], co);
+  ComposeResult c = compose_kept_text(ctx.texts[0], co);
   if (!c.ok()) {
     DirectiveError e;
     e.kind = DirectiveErrorKind::Parse;

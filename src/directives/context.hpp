@@ -20,6 +20,11 @@ namespace qf::directives {
 
 inline constexpr uint32_t kMaxIncludeDepth = 50;
 inline constexpr uint64_t kMaxIncludedFiles = 10000;
+// Nodes that directives bring into one call's result, counted per directive
+// (a file included by an included file counts again with its includer), as
+// alias copies are counted on the plain road: few files can otherwise expand
+// to more nodes than memory holds.
+inline constexpr uint64_t kMaxIncludedNodes = 10'000'000;
 
 struct MissingValue {
   std::string name;
@@ -42,7 +47,8 @@ struct DirectiveContext {
   std::string root;
   bool root_ok = false;
   std::vector<std::string> files;  // by file id; 0 is the main text
-  std::vector<std::string> texts;
+  // Per file id: the text read, which the composed roots view.
+  std::vector<std::shared_ptr<const std::string>> texts;
   // Per file id: where a file's second document starts, when it has one
   // (write-back replaces only the first).
   std::vector<std::optional<uint64_t>> second_document_offsets;
@@ -53,6 +59,11 @@ struct DirectiveContext {
   std::vector<MissingValue> missing_env_vars;
   std::unordered_map<std::string, std::unique_ptr<SecretsFile>> secrets_cache;
   uint64_t files_read = 0;
+  uint64_t nodes_included = 0;  // against kMaxIncludedNodes
+  // The expansion under way: the nodes its walk passed, and what the
+  // directives inside it brought in.
+  uint64_t own_nodes = 0;
+  uint64_t nested_nodes = 0;
   bool includes = false;
   bool secrets = false;
   bool env_var = false;

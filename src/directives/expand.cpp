@@ -1,7 +1,9 @@
 #include "directives/expand.hpp"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "directives/file_access.hpp"
 #include "directives/include_paths.hpp"
@@ -94,7 +96,7 @@ FileDocuments read_included_file(DirectiveContext& ctx, const std::string& p, st
   // from the second on: comments before the second document's start must
   // stay with the first.
   co.per_document_comments = ctx.round_trip;
-  ComposeResult c = compose_text(ctx.texts[out.file_id], co);
+  ComposeResult c = compose_kept_text(ctx.texts[out.file_id], co);
   if (!c.ok()) {
     DirectiveError e;
     e.kind = DirectiveErrorKind::Parse;
@@ -117,6 +119,39 @@ IncludeChain extended(const IncludeChain& chain, std::string p, uint32_t line) {
 
 }  // namespace
 
+void count_included_nodes(IncludedNodes& count, uint64_t unwalked, uint32_t file_id, const IncludeChain& chain) {
+  DirectiveContext& ctx = count.ctx;
+  const uint64_t n = unwalked + std::exchange(ctx.own_nodes, count.outer_own) +
+                     std::exchange(ctx.nested_nodes, count.outer_nested);
+  ctx.nested_nodes += n;
+  if (n > kMaxIncludedNodes - std::min(ctx.nodes_included, kMaxIncludedNodes))
+    throw_directive_error(DirectiveErrorKind::Include,
+                          "included content expands to too many nodes (possible include bomb)",
+                          source_file_path(ctx, file_id), chain);
+  ctx.nodes_included += n;
+}
+
+uint64_t tree_size(const YamlNode& root, uint64_t limit) {
+  // Leaves are counted in place, only collections wait.
+  uint64_t n = 0;
+  std::vector<const YamlNode*> pending;
+  auto visit = [&](const YamlNode& node) {
+    ++n;
+    if (!node.items.empty() || !node.pairs.empty()) pending.push_back(&node);
+  };
+  visit(root);
+  while (!pending.empty() && n <= limit) {
+    const YamlNode* node = pending.back();
+    pending.pop_back();
+    for (const YamlNode& item : node->items) visit(item);
+    for (const MappingEntry& e : node->pairs) {
+      visit(e.key);
+      visit(e.value);
+    }
+  }
+  return n;
+}
+
 IncludeSource source_of(const YamlNode& directive, std::string_view tag) {
   IncludeSource s;
   s.tag = std::string(tag);
@@ -134,9 +169,10 @@ namespace {
 std::optional<std::string> directory_target(DirectiveContext& ctx, const YamlNode& node, const IncludeChain& chain) {
   const std::string arg = directive_argument(ctx, node, chain);
   check_include_depth(ctx, node.span.file_id, chain);
-  std::string resolved =
-      resolve_include_path(ctx, path::join(base_path(ctx, node.span.file_id), arg), arg, node.span.file_id, chain);
-  if (!is_directory(resolved)) return std::nullopt;
+  bool absent = false;
+  std::string resolved = resolve_include_path(ctx, path::join(base_path(ctx, node.span.file_id), arg), arg,
+                                              node.span.file_id, chain, &absent);
+  if (absent || !is_directory(resolved)) return std::nullopt;
   return resolved;
 }
 
@@ -150,6 +186,7 @@ YamlNode include_file(DirectiveContext& ctx, const YamlNode& node, const Include
       throw_directive_error(DirectiveErrorKind::CircularInclude,
                             "circular include detected: '" + path::path_text(arg) + "'", resolved, chain);
   FileDocuments docs = read_included_file(ctx, resolved, arg, chain);
+  IncludedNodes count(ctx);
   YamlNode result;
   if (docs.roots.empty()) {
     result = at_directive(YamlNode::mapping(), node);
@@ -157,6 +194,7 @@ YamlNode include_file(DirectiveContext& ctx, const YamlNode& node, const Include
     const IncludeChain inner = extended(chain, resolved, node.span.line);
     result = expand_directives(ctx, std::move(docs.roots.front()), inner);
   }
+  count_included_nodes(count, 1, node.span.file_id, chain);
   IncludeSource record = source_of(node, "!include");
   record.target_file_id = docs.file_id;
   if (result.source()) record.inner.push_back(*result.source());
@@ -176,7 +214,9 @@ void for_each_listed_file(DirectiveContext& ctx, const YamlNode& node, const Inc
     const IncludeChain inner = extended(chain, entry.path, node.span.line);
     std::vector<YamlNode> expanded;
     for (YamlNode& root : docs.roots) {
+      IncludedNodes count(ctx);
       expanded.push_back(expand_directives(ctx, std::move(root), inner));
+      count_included_nodes(count, 1, node.span.file_id, chain);
       if (first_only) break;
     }
     each(entry, docs.file_id, std::move(expanded));
@@ -295,12 +335,18 @@ void expand_in_place(DirectiveContext& ctx, YamlNode& node, const IncludeChain& 
     node = std::move(replacement);
     return;
   }
+  // Every node passed counts towards what the directive being expanded
+  // brings in; keys are never expanded, so a collection key counts whole.
   if (node.is_sequence()) {
+    ctx.own_nodes += node.items.size();
     for (YamlNode& item : node.items)
       if (item.is_collection() || item.tag()) ensure_stack([&] { expand_in_place(ctx, item, chain); });
   } else if (node.is_mapping()) {
-    for (MappingEntry& e : node.pairs)
+    ctx.own_nodes += node.pairs.size();
+    for (MappingEntry& e : node.pairs) {
+      ctx.own_nodes += e.key.is_collection() ? tree_size(e.key, kMaxIncludedNodes) : 1;
       if (e.value.is_collection() || e.value.tag()) ensure_stack([&] { expand_in_place(ctx, e.value, chain); });
+    }
   }
 }
 

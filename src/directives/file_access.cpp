@@ -96,6 +96,21 @@ FileRead read_confined_file(const std::string& p, const std::string& root) {
     out.text.clear();
     return std::move(out);
   };
+  // Anything but a regular file or a directory is refused before the open
+  // for reading, which a socket fails with an error of its own and a device
+  // may act upon; what is reported is judged by a descriptor of the entry
+  // itself (O_PATH opens nothing), so only an entry inside the root is told.
+  struct stat entry {};
+  if (::lstat(p.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode) && !S_ISDIR(entry.st_mode) &&
+      !S_ISLNK(entry.st_mode)) {
+    Fd probe{::open(p.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)};
+    if (probe.fd < 0) return fail(AccessFailure::Os, os_error_text(errno));
+    struct stat st {};
+    if (::fstat(probe.fd, &st) != 0) return fail(AccessFailure::Os, os_error_text(errno));
+    if (!descriptor_inside(probe.fd, st, p, root)) return fail(AccessFailure::Outside, {});
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode))
+      return fail(AccessFailure::NotRegular, "not a regular file");
+  }
   Fd f{::open(p.c_str(), kOpenFlags)};
   if (f.fd < 0) return fail(AccessFailure::Os, os_error_text(errno));
   struct stat st {};

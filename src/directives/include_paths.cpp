@@ -40,9 +40,13 @@ bool missing(int err) { return err == ENOENT || err == ENOTDIR; }
 
 // A path that does not exist: its longest existing prefix made canonical,
 // the rest appended, the whole normalised. Keeps a link to the include
-// directory judged as the directory it names.
-std::string physical_missing_path(const std::string& absolute, int& err) {
+// directory judged as the directory it names. A path that goes on past a
+// name that does not resolve inside the root leads nowhere, whatever
+// follows (as open() would say): `through` receives the error of that name
+// and nothing is returned, so ".." after it cannot probe what lies beyond.
+std::string physical_missing_path(const std::string& absolute, const std::string& root, int& err, int& through) {
   std::vector<std::string_view> names = path::components(absolute);
+  int next_error = ENOENT;  // of the prefix one name longer than the one tried
   for (size_t keep = names.size(); keep-- > 0;) {
     std::string prefix = "/";
     for (size_t i = 0; i < keep; ++i) prefix = path::join(prefix, names[i]);
@@ -52,7 +56,12 @@ std::string physical_missing_path(const std::string& absolute, int& err) {
         err = c.error;
         return {};
       }
+      next_error = c.error;
       continue;
+    }
+    if (keep + 1 < names.size() && path::is_inside(c.path, root)) {
+      through = next_error;
+      return {};
     }
     std::string out = c.path;
     for (size_t i = keep; i < names.size(); ++i) out = path::join(out, names[i]);
@@ -64,7 +73,7 @@ std::string physical_missing_path(const std::string& absolute, int& err) {
 }  // namespace
 
 std::string resolve_include_path(DirectiveContext& ctx, std::string candidate, std::string_view naming,
-                                 uint32_t file_id, const IncludeChain& chain) {
+                                 uint32_t file_id, const IncludeChain& chain, bool* absent) {
   if (candidate.find('\0') != std::string::npos)
     not_readable(ctx, naming, "path contains a NUL byte", file_id, chain);
   if (!ctx.root_ok) outside(ctx, naming, file_id, chain);
@@ -81,8 +90,16 @@ std::string resolve_include_path(DirectiveContext& ctx, std::string candidate, s
     absolute = path::join(*cwd, absolute);
   }
   int err = 0;
-  std::string resolved = physical_missing_path(absolute, err);
+  int through = 0;
+  std::string resolved = physical_missing_path(absolute, ctx.root, err, through);
   if (err) not_readable(ctx, naming, os_error_text(err), file_id, chain);
+  if (through) {
+    if (absent) {
+      *absent = true;
+      return {};
+    }
+    not_readable(ctx, naming, os_error_text(through), file_id, chain);
+  }
   if (!path::is_inside(resolved, ctx.root)) outside(ctx, naming, file_id, chain);
   if (is_symlink_entry(resolved)) not_readable(ctx, naming, "not found", file_id, chain);
   return resolved;

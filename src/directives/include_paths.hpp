@@ -10,9 +10,11 @@
 namespace qf::directives {
 
 // The path to read for `candidate`, judged by where it finally leads.
-// `naming` is the text that names it in messages. Throws DirectiveError.
+// `naming` is the text that names it in messages. A path that walks through
+// a name that does not exist is not found (an error), or, with `absent`,
+// sets it and returns nothing. Throws DirectiveError.
 std::string resolve_include_path(DirectiveContext& ctx, std::string candidate, std::string_view naming,
-                                 uint32_t file_id, const IncludeChain& chain);
+                                 uint32_t file_id, const IncludeChain& chain, bool* absent = nullptr);
 
 struct ListedFile {
   std::string stem;  // the listed name without its last extension, as text

@@ -56,7 +56,7 @@ std::unique_ptr<SecretsFile> load_secrets_file(DirectiveContext& ctx, const std:
   ComposeOptions co;
   co.file_id = id;
   co.keep_comments = false;
-  ComposeResult composed = compose_text(ctx.texts[id], co);
+  ComposeResult composed = compose_kept_text(ctx.texts[id], co);
   if (!composed.ok()) invalid_secrets("invalid secrets.yaml: " + composed.error->message, candidate);
   if (composed.roots.empty() || composed.roots.front().is_null()) return out;
   out->root = std::move(composed.roots.front());
@@ -107,6 +107,8 @@ YamlNode resolve_secret(DirectiveContext& ctx, const YamlNode& node, const Inclu
       if (!copy.ok())
         throw_directive_error(DirectiveErrorKind::Include, "invalid secrets.yaml: " + copy.error->message,
                               source_file_path(ctx, v->second->span.file_id), {});
+      IncludedNodes count(ctx);
+      count_included_nodes(count, tree_size(copy.node, kMaxIncludedNodes), node.span.file_id, chain);
       YamlNode out = at_directive(std::move(copy.node), node);
       out.set_anchor(std::nullopt);
       out.set_source(source_of(node, "!secret"));

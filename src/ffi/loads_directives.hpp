@@ -2,6 +2,7 @@
 // then (only after success) the collected warnings and the missing values,
 // each secret before any variable, callback first, then its warning.
 #pragma once
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ inline constexpr uint64_t kDirectiveOptions = opt::INCLUDES | opt::SECRETS | opt
 struct DirectiveSources {
   std::vector<YamlNode> docs;
   std::vector<std::string> files;  // by file id; 0 is the main text
-  std::vector<std::string> texts;
+  std::vector<std::shared_ptr<const std::string>> texts;
   std::vector<std::optional<uint64_t>> second_document_offsets;
   std::vector<std::optional<FileIdentity>> identities;
 };

@@ -98,7 +98,7 @@ PyObject* loads_round_trip(const InputText& text, const LoadSettings& s, PyObjec
     RoundTripDocument content = make_content(std::move(expanded.docs), kept, *kept, s, s.mode, nulls);
     content.files = std::move(expanded.files);
     content.texts.reserve(expanded.texts.size());
-    for (std::string& t : expanded.texts) content.texts.emplace_back(std::move(t));
+    for (const std::shared_ptr<const std::string>& t : expanded.texts) content.texts.emplace_back(*t);
     content.second_document_offsets = std::move(expanded.second_document_offsets);
     content.file_identities = FileIdentities(std::move(expanded.identities));
     validate_roots(content.docs, schema, content.resolver_mode, MergeKeyRule::SourceTree);

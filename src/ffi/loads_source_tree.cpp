@@ -1,5 +1,6 @@
 #include "ffi/loads_source_tree.hpp"
 
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -29,7 +30,7 @@ namespace {
 struct SourceSet {
   std::vector<YamlNode> docs;
   std::vector<std::string> files;                 // by file id; 0 is the main text
-  std::vector<std::optional<std::string>> texts;  // per file id, when read
+  std::vector<std::shared_ptr<const std::string>> texts;  // per file id, when read
 };
 
 // The fast loader over a text with only the mode and the complex-key policy,
@@ -112,7 +113,7 @@ PyObject* loads_source_tree(const InputText& text, const LoadSettings& s, const 
     set.docs = std::move(expanded.docs);
     set.files = std::move(expanded.files);
     set.texts.reserve(expanded.texts.size());
-    for (std::string& t : expanded.texts) set.texts.emplace_back(std::move(t));
+    for (std::shared_ptr<const std::string>& t : expanded.texts) set.texts.push_back(std::move(t));
   } else {
     if (!compose(text.view(), set)) return nullptr;
     if (a.root_path) {

@@ -144,7 +144,9 @@ PyObject* document_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
       if (!list) return nullptr;
       for (size_t i : written) {
         PyRef text = path_text((*writes)[i].path);
-        if (!text || PyList_Append(list.get(), text.get()) < 0) return nullptr;
+        if (!text) return nullptr;
+        for (uint32_t n = 0; n < (*writes)[i].listed; ++n)
+          if (PyList_Append(list.get(), text.get()) < 0) return nullptr;
       }
       return list.release();
     });

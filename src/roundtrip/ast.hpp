@@ -92,6 +92,10 @@ struct IncludeSource {
   // The directive's own fields as loaded, which the node carries for the
   // including text: a node whose fields differ was edited there.
   std::optional<IncludedRootFields> directive_fields;
+  // An edit changed the node's own content in place (items or pairs taken
+  // out, the node made an alias), which its mark alone cannot tell from an
+  // edit of the directive's fields.
+  bool content_edited = false;
 
   // The last record of the chain: an `!include` there owns the node's
   // content; any other record means that no file does.

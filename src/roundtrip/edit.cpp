@@ -247,7 +247,7 @@ std::optional<EditError> delete_sequence_item(YamlNode& root, YamlNode& seq, uin
   if (auto err = check_overlay(root, overlay)) return err;
   YamlNode old = std::move(seq.items[index]);
   seq.items.erase(seq.items.begin() + static_cast<ptrdiff_t>(index));
-  seq.edit_comments().modified = true;
+  mark_content_edited(seq);
   drop_node_tree(std::move(old));
   return std::nullopt;
 }
@@ -304,12 +304,17 @@ std::optional<EditError> delete_mapping_entries(YamlNode& root, YamlNode& map, s
     }
   }
   map.pairs = std::move(kept);
-  map.edit_comments().modified = true;
+  mark_content_edited(map);
   for (MappingEntry& e : dropped) {
     drop_node_tree(std::move(e.key));
     drop_node_tree(std::move(e.value));
   }
   return std::nullopt;
+}
+
+void mark_content_edited(YamlNode& node) {
+  node.edit_comments().modified = true;
+  if (node.source()) node.extra().source->content_edited = true;
 }
 
 std::optional<EditError> replace_document(std::vector<YamlNode>& roots, uint64_t index, YamlNode fresh) {

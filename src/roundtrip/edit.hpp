@@ -125,6 +125,9 @@ std::optional<EditError> delete_mapping_entries(YamlNode& root, YamlNode& map, s
 // belongs to the document rather than to its content: its directives, its
 // "---" and "..." markers, a leading byte-order mark and the empty documents
 // recorded around it.
+// Marks an edit of the node's own content (see IncludeSource::content_edited).
+void mark_content_edited(YamlNode& node);
+
 std::optional<EditError> replace_document(std::vector<YamlNode>& roots, uint64_t index, YamlNode fresh);
 // Root `index` removed. The kept source text is dropped so the next
 // rendering re-emits every document, and the document is marked changed.

@@ -166,7 +166,7 @@ void make_alias_in_place(YamlNode& node, std::string name) {
   node.set_anchor(std::nullopt);
   node.set_tag(std::nullopt);
   if (node.comments().raw) node.edit_comments().raw.reset();
-  node.edit_comments().modified = true;
+  mark_content_edited(node);
   drop_node_tree(std::move(gone));
 }
 
@@ -176,9 +176,9 @@ void place_detached_copy(YamlNode& root, YamlNode& slot, YamlNode copy) {
   slot.edit_comments().modified = false;
   walk_tree(root, [&](YamlNode& n) {
     for (YamlNode& item : n.items)
-      if (&item == &slot) n.edit_comments().modified = true;
+      if (&item == &slot) mark_content_edited(n);
     for (MappingEntry& e : n.pairs)
-      if (&e.key == &slot || &e.value == &slot) n.edit_comments().modified = true;
+      if (&e.key == &slot || &e.value == &slot) mark_content_edited(n);
   });
 }
 

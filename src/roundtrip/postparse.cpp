@@ -322,12 +322,28 @@ std::vector<std::string> collect_yaml11_warnings_all(const std::vector<YamlNode>
 
 void upgrade_yaml11_scalars(YamlNode& node, ResolverMode mode) {
   if (mode == ResolverMode::Yaml12) return;
-  walk_tree(node, [&](YamlNode& n) {
-    if (!n.is_scalar() || n.scalar_style != ScalarStyle::Plain) return;
-    ScalarTag tag = tag_of(n);
-    ResolvedScalar old_reading = resolve_scalar_owned(mode, n.text, ScalarStyle::Plain, tag);
-    ResolvedScalar new_reading = resolve_scalar_owned(ResolverMode::Yaml12, n.text, ScalarStyle::Plain, tag);
-    if (readings_agree(old_reading, new_reading)) return;
+  // Content that no file holds (a secret's value, an environment value, the
+  // files of a directory listing) is upgraded for reading but not marked:
+  // nothing could ever write it, so it is no edit.
+  struct Frame {
+    YamlNode* node;
+    bool mark;
+  };
+  std::vector<Frame> stack{{&node, true}};
+  while (!stack.empty()) {
+    auto [n, mark] = stack.back();
+    stack.pop_back();
+    if (n->source()) mark = n->source()->innermost().target_file_id.has_value();
+    for (size_t i = n->pairs.size(); i-- > 0;) {
+      stack.push_back({&n->pairs[i].value, mark});
+      stack.push_back({&n->pairs[i].key, mark});
+    }
+    for (size_t i = n->items.size(); i-- > 0;) stack.push_back({&n->items[i], mark});
+    if (!n->is_scalar() || n->scalar_style != ScalarStyle::Plain) continue;
+    ScalarTag tag = tag_of(*n);
+    ResolvedScalar old_reading = resolve_scalar_owned(mode, n->text, ScalarStyle::Plain, tag);
+    ResolvedScalar new_reading = resolve_scalar_owned(ResolverMode::Yaml12, n->text, ScalarStyle::Plain, tag);
+    if (readings_agree(old_reading, new_reading)) continue;
     std::string text;
     switch (old_reading.kind) {
       case ResolvedKind::Null:
@@ -349,14 +365,14 @@ void upgrade_yaml11_scalars(YamlNode& node, ResolverMode mode) {
         // A string under 1.1 that 1.2 would read as something else: keep
         // the text, quoted.
         if (!tag) {
-          n.scalar_style = ScalarStyle::DoubleQuoted;
-          n.edit_comments().modified = true;
+          n->scalar_style = ScalarStyle::DoubleQuoted;
+          if (mark) n->edit_comments().modified = true;
         }
-        return;
+        continue;
     }
-    n.text = std::move(text);
-    n.edit_comments().modified = true;
-  });
+    n->text = std::move(text);
+    if (mark) n->edit_comments().modified = true;
+  }
 }
 
 std::optional<ScanError> find_duplicate_key(const YamlNode& node, ResolverMode mode) {

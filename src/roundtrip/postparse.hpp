@@ -30,7 +30,8 @@ std::vector<std::string> collect_yaml11_warnings_all(const std::vector<YamlNode>
 
 // Rewrites plain scalars that read differently under the 1.1 rules of `mode`
 // and YAML 1.2 to the text that means under 1.2 what they meant under 1.1,
-// marking each rewritten node modified. A plain scalar that is a string under
+// marking each rewritten node modified (but inside content that no file
+// holds, below a directive record other than `!include`). A plain scalar that is a string under
 // the 1.1 rules but would read as something else under 1.2 is double-quoted
 // instead, so the upgrade never changes a value.
 void upgrade_yaml11_scalars(YamlNode& node, ResolverMode mode);

@@ -73,14 +73,15 @@ std::string chained_file_text(const RoundTripDocument& doc, const IncludeSource&
 }
 
 // Adds one included file's text, keeping one write per path: equal texts
-// are one write, different ones a conflict.
+// are one write (listed again when `list_each`), different ones a conflict.
 std::optional<WriteBackError> add_file(std::vector<PlannedWrite>& plan, const RoundTripDocument& doc, uint32_t id,
-                                       std::string text) {
+                                       std::string text, bool list_each) {
   std::string_view path = file_path(doc, id);
-  for (const PlannedWrite& w : plan) {
+  for (PlannedWrite& w : plan) {
     if (w.path != path) continue;
-    if (w.bytes() == text) return std::nullopt;
-    return conflict_error(path);
+    if (w.bytes() != text) return conflict_error(path);
+    if (list_each) ++w.listed;
+    return std::nullopt;
   }
   plan.push_back(PlannedWrite{id, std::string(path), std::move(text), doc.file_identities.get(id), std::nullopt});
   return std::nullopt;
@@ -145,8 +146,9 @@ WriteBackError conflict_error(std::string_view path) {
 }
 
 std::optional<WriteBackError> find_unwritable_edit(const RoundTripDocument& doc) {
-  // Who owns the content being walked: a file, or nothing below the first
-  // record that is not an `!include` (reported with the file holding it).
+  // Who owns what is being walked: a file, or nothing below the last record
+  // that reads no file (reported with the file holding that record). An
+  // `!include` met below such a record gives ownership to its file again.
   struct Owner {
     uint32_t file = 0;
     const IncludeSource* blocker = nullptr;
@@ -155,36 +157,46 @@ std::optional<WriteBackError> find_unwritable_edit(const RoundTripDocument& doc)
     const YamlNode* node;
     Owner owner;
   };
+  auto refusal = [&doc](const Owner& owner) {
+    std::string message = "cannot write back an edit inside '";
+    message.append(owner.blocker->tag).append(" ").append(owner.blocker->target);
+    message.append("': only the main text and files read by !include are written");
+    return WriteBackError{WriteBackError::Kind::Unwritable, std::move(message),
+                          std::string(file_path(doc, owner.file))};
+  };
   if (!has_directive_records(doc)) return std::nullopt;
   std::vector<Frame> stack;
   for (size_t i = doc.docs.size(); i-- > 0;) stack.push_back({&doc.docs[i], Owner{}});
   while (!stack.empty()) {
     auto [node, owner] = stack.back();
     stack.pop_back();
-    if (node->source() && !owner.blocker) {
+    Owner content = owner;
+    if (const std::optional<IncludeSource>& source = node->source()) {
       // Down a chain, each `!include` moves ownership to its file, until a
       // record that reads no file (held by the file before it).
-      for (const IncludeSource* s = &*node->source();; s = &s->inner.front()) {
+      for (const IncludeSource* s = &*source;; s = &s->inner.front()) {
         if (!s->target_file_id) {
-          owner.blocker = s;
+          content.blocker = s;
           break;
         }
-        owner.file = *s->target_file_id;
+        content.file = *s->target_file_id;
+        content.blocker = nullptr;
         if (s->inner.empty()) break;
       }
-    }
-    if (owner.blocker && node->comments().modified) {
-      std::string message = "cannot write back an edit inside '";
-      message.append(owner.blocker->tag).append(" ").append(owner.blocker->target);
-      message.append("': only the main text and files read by !include are written");
-      return WriteBackError{WriteBackError::Kind::Unwritable, std::move(message),
-                            std::string(file_path(doc, owner.file))};
+      // The node's anchor, comments and markers are the directive's, in the
+      // file that holds it; its own items and pairs are the content's.
+      const bool fields = directive_fields_edited(*node);
+      if (owner.blocker && fields) return refusal(owner);
+      if (content.blocker && node->comments().modified && (source->content_edited || !fields))
+        return refusal(content);
+    } else if (owner.blocker && node->comments().modified) {
+      return refusal(owner);
     }
     for (size_t i = node->pairs.size(); i-- > 0;) {
-      stack.push_back({&node->pairs[i].value, owner});
-      stack.push_back({&node->pairs[i].key, owner});
+      stack.push_back({&node->pairs[i].value, content});
+      stack.push_back({&node->pairs[i].key, content});
     }
-    for (size_t i = node->items.size(); i-- > 0;) stack.push_back({&node->items[i], owner});
+    for (size_t i = node->items.size(); i-- > 0;) stack.push_back({&node->items[i], content});
   }
   return std::nullopt;
 }
@@ -209,7 +221,7 @@ WritePlan plan_save(const RoundTripDocument& doc, const std::optional<std::strin
   for (const IncludedFile& f : included_files(doc)) {
     const uint32_t id = *f.record->target_file_id;
     if (!f.owns_content || id >= doc.files.size() || !included_root_changed(*f.node)) continue;
-    if (auto conflict = add_file(plan, doc, id, included_file_text(doc, *f.node, id, true)))
+    if (auto conflict = add_file(plan, doc, id, included_file_text(doc, *f.node, id, true), true))
       return std::move(*conflict);
   }
   const std::optional<std::string>& target = path ? path : doc.origin;
@@ -232,7 +244,7 @@ WritePlan plan_include_files(const RoundTripDocument& doc) {
     if (id >= doc.files.size()) continue;
     std::string text = f.owns_content ? included_file_text(doc, *f.node, id, included_root_changed(*f.node))
                                       : chained_file_text(doc, *f.record);
-    if (auto conflict = add_file(plan, doc, id, std::move(text))) return std::move(*conflict);
+    if (auto conflict = add_file(plan, doc, id, std::move(text), false)) return std::move(*conflict);
   }
   sort_by_file_id(plan);
   return plan;

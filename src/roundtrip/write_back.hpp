@@ -42,6 +42,9 @@ struct PlannedWrite {
   std::optional<FileIdentity> loaded;
   // Set when the bytes are the document's kept text, which is not copied.
   std::optional<std::string_view> kept;
+  // save(): a file included at several places with the same edit is written
+  // once and listed once per place.
+  uint32_t listed = 1;
   std::string_view bytes() const noexcept { return kept ? *kept : std::string_view(text); }
 };
 

@@ -112,7 +112,7 @@ TEST_F(Tree, ResolutionJudgesWhereAPathLeads) {
   fs::create_symlink(base / "out", base / "root" / "door");
   fs::create_symlink(base / "root" / "gone", base / "root" / "dangling.yaml");
   DirectiveContext ctx = new_directive_context(root, true, false, false);
-  EXPECT_EQ(resolve_include_path(ctx, root + "/x/../a.yaml", "a", 0, {}), root + "/a.yaml");
+  EXPECT_EQ(resolve_include_path(ctx, root + "/./a.yaml", "a", 0, {}), root + "/a.yaml");
   EXPECT_EQ(resolve_include_path(ctx, root + "/missing.yaml", "m", 0, {}), root + "/missing.yaml");
   auto kind_of = [&](const std::string& p) {
     try {
@@ -126,6 +126,14 @@ TEST_F(Tree, ResolutionJudgesWhereAPathLeads) {
   EXPECT_EQ(kind_of(root + "/door/o.yaml"), static_cast<int>(DirectiveErrorKind::IncludeConfinement));
   EXPECT_EQ(kind_of(root + "2/o.yaml"), static_cast<int>(DirectiveErrorKind::IncludeConfinement));
   EXPECT_EQ(kind_of(root + "/dangling.yaml"), static_cast<int>(DirectiveErrorKind::IncludeNotFound));
+  // Through a name that does not exist nothing is found, whatever follows:
+  // ".." after it neither reaches a file inside nor probes one outside.
+  for (const char* through : {"/x/../a.yaml", "/x/../door/o.yaml", "/x/../../out/o.yaml", "/a.yaml/../a.yaml",
+                              "/dangling.yaml/../a.yaml"})
+    EXPECT_EQ(kind_of(root + through), static_cast<int>(DirectiveErrorKind::IncludeNotFound)) << through;
+  bool absent = false;
+  EXPECT_EQ(resolve_include_path(ctx, root + "/x/../a.yaml", "a", 0, {}, &absent), "");
+  EXPECT_TRUE(absent);
   EXPECT_EQ(kind_of(root + std::string("/a\0b", 4)), static_cast<int>(DirectiveErrorKind::IncludeNotFound));
   DirectiveContext lost = new_directive_context((base / "nowhere").string(), true, false, false);
   EXPECT_FALSE(lost.root_ok);

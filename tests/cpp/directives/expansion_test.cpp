@@ -55,7 +55,7 @@ TEST_F(Expansion, RecordsNameEveryReadAndItsFile) {
   const std::string canonical = fs::canonical(dir).string();
   EXPECT_EQ(ctx.files[1], canonical + "/sub/a.yaml");
   EXPECT_EQ(ctx.files[2], canonical + "/sub/a.yaml");
-  EXPECT_EQ(ctx.texts[1], "x: 1\n---\ny: 2\n");
+  EXPECT_EQ(*ctx.texts[1], "x: 1\n---\ny: 2\n");
   EXPECT_EQ(ctx.second_document_offsets[1], 5u);
   EXPECT_EQ(ctx.second_document_offsets[3], std::nullopt);
   const YamlNode& a = r.docs[0].pairs[0].value;
