@@ -189,12 +189,8 @@ std::string format_directive_error(const DirectiveErrorView& err) {
 }
 
 bool set_include_stack_attribute(PyObject* exc, std::span<const IncludeFrameView> frames) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(frames.size())));
-  if (!list) {
-    PyErr_Clear();
-    return false;
-  }
-  Py_ssize_t i = 0;
+  std::vector<PyRef> items;
+  items.reserve(frames.size());
   for (const auto& f : frames) {
     PyRef path = str_replace(f.path);
     PyRef line = PyRef::steal(PyLong_FromUnsignedLongLong(uint64_t{f.line0} + 1));
@@ -202,12 +198,16 @@ bool set_include_stack_attribute(PyObject* exc, std::span<const IncludeFrameView
       PyErr_Clear();
       return false;
     }
-    PyObject* t = PyTuple_Pack(2, path.get(), line.get());
-    if (!t) {
+    items.push_back(PyRef::steal(PyTuple_Pack(2, path.get(), line.get())));
+    if (!items.back()) {
       PyErr_Clear();
       return false;
     }
-    PyList_SET_ITEM(list.get(), i++, t);
+  }
+  PyRef list = PyRef::steal(list_of(items));
+  if (!list) {
+    PyErr_Clear();
+    return false;
   }
   if (PyObject_SetAttrString(exc, "include_stack", list.get()) < 0) {
     PyErr_Clear();

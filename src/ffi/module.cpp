@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ffi/args.hpp"
+#include "ffi/convert/decode.hpp"
 #include "ffi/entry_points.hpp"
 #include "ffi/frame.hpp"
 #include "ffi/py.hpp"
@@ -118,8 +119,9 @@ bool add_int_constant(PyObject* module, const char* name, uint64_t value) {
 bool add_class(PyObject* module, TypeCell& cell) {
   PyTypeObject* tp = cell.get();
   if (!tp) return false;
-  const char* name = _PyType_Name(tp);
-  return module_add(module, name, reinterpret_cast<PyObject*>(tp));
+  PyRef name = PyRef::steal(PyType_GetName(tp));
+  if (!name) return false;
+  return module_add(module, name.get(), reinterpret_cast<PyObject*>(tp));
 }
 
 int module_exec(PyObject* module) {
@@ -161,10 +163,23 @@ int module_exec(PyObject* module) {
     for (TypeCell* cell : classes) {
       if (!add_class(module, *cell)) return -1;
     }
+    prepare_conversions();
     return 0;
   });
   return rc < 0 ? -1 : 0;
 }
+
+#ifdef Py_mod_gil
+// Free-threaded builds keep the interpreter lock on while the module is
+// imported: its walks over host dicts and lists are not yet made safe
+// against other threads. Elsewhere the slot only states that the lock is
+// not needed.
+#ifdef Py_GIL_DISABLED
+#define QF_MOD_GIL Py_MOD_GIL_USED
+#else
+#define QF_MOD_GIL Py_MOD_GIL_NOT_USED
+#endif
+#endif
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
@@ -173,7 +188,7 @@ PyModuleDef_Slot module_slots[] = {
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
 #endif
 #if PY_VERSION_HEX >= 0x030D0000
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {Py_mod_gil, QF_MOD_GIL},
 #endif
     {0, nullptr},
 };
@@ -202,7 +217,7 @@ static PyModuleDef_Slot qf_export_slots[] = {
 #ifdef Py_mod_abi
     {Py_mod_abi, &qf_abi_info},
 #endif
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {Py_mod_gil, QF_MOD_GIL},
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
     {Py_mod_name, const_cast<char*>("_quillfern")},
     {Py_mod_doc, const_cast<char*>("")},

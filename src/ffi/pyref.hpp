@@ -3,6 +3,7 @@
 // held (or attached, on free-threaded builds).
 #pragma once
 #include <utility>
+#include <vector>
 
 #include "ffi/py.hpp"
 
@@ -38,5 +39,23 @@ class PyRef {
   explicit PyRef(PyObject* p) noexcept : p_(p) {}
   PyObject* p_ = nullptr;
 };
+
+// A new tuple or list of `items`, taking their references over. Made once
+// every item is, and filled with no call in between, so that no host code
+// (a collector pass, an import hook) ever meets it with empty slots. On
+// failure the items stay with the caller.
+inline PyObject* tuple_of(std::vector<PyRef>& items) {
+  PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(items.size()));
+  if (!t) return nullptr;
+  for (size_t i = 0; i < items.size(); ++i) PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(i), items[i].release());
+  return t;
+}
+
+inline PyObject* list_of(std::vector<PyRef>& items) {
+  PyObject* l = PyList_New(static_cast<Py_ssize_t>(items.size()));
+  if (!l) return nullptr;
+  for (size_t i = 0; i < items.size(); ++i) PyList_SET_ITEM(l, static_cast<Py_ssize_t>(i), items[i].release());
+  return l;
+}
 
 }  // namespace qf::py

@@ -22,6 +22,8 @@ class TypeCell {
   // As get(), but a creation failure is written as unraisable and thrown as
   // qf::InternalError "failed to create type object for `{}`".
   PyTypeObject* require();
+  // The type object when it has been created, else nullptr; never creates it.
+  PyTypeObject* made() const noexcept { return type_.load(std::memory_order_acquire); }
 
  private:
   PyType_Spec* spec_;

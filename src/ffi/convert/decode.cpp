@@ -16,6 +16,11 @@
 #include "support/stack_guard.hpp"
 #include "support/utf8.hpp"
 
+#if defined(Py_DEBUG) && PY_VERSION_HEX >= 0x030D0000
+// Moved out of the public headers in 3.13, still exported.
+extern "C" int _PyUnicode_CheckConsistency(PyObject* op, int check_content);
+#endif
+
 namespace qf::py {
 
 // ---------------------------------------------------------------- key cache
@@ -52,9 +57,10 @@ inline bool short_text_is_ascii(const char* p, size_t n) noexcept {
 // and the generic call costs about as much again as their whole making.
 // The header is copied from a str the interpreter made itself, once, so
 // every field the running version has (state bits, the 3.11 wide-text
-// pointer, the type) is as it would set it; the reference count is set (and
-// the object registered with tracemalloc) by the routine PyObject_Init ends
-// in, and length, hash and the closing NUL are set here.
+// pointer, the type) is as it would set it; PyObject_Init sets the reference
+// count (and registers the object with tracemalloc), and length, hash and the
+// closing NUL are set here. The copy is used only once a str made this way
+// was found to match one from PyUnicode_New (prepare_ascii_strs).
 // Free-threaded builds and later versions keep the generic call: their
 // object headers hold per-thread state.
 #if !defined(Py_GIL_DISABLED) && PY_VERSION_HEX < 0x030E0000
@@ -66,38 +72,98 @@ struct AsciiStrHeader {
 };
 constinit AsciiStrHeader g_ascii_str_header{};
 
-[[gnu::cold, gnu::noinline]] void make_ascii_str_header() {
-  PyObject* proto = PyUnicode_New(2, 127);
-  if (!proto) {
-    PyErr_Clear();  // strs are only made the generic way
-    g_ascii_str_header.state = HeaderState::Failed;
-    return;
-  }
-  std::memcpy(g_ascii_str_header.bytes, proto, sizeof(PyASCIIObject));
-  Py_DECREF(proto);
-  g_ascii_str_header.state = HeaderState::Ready;
-}
-#endif
-
-inline PyObject* new_ascii_str(Py_ssize_t n) {
-#ifdef QF_ASCII_STR_HEADER
-  if (g_ascii_str_header.state != HeaderState::Ready) [[unlikely]] {
-    if (g_ascii_str_header.state == HeaderState::Unmade) make_ascii_str_header();
-    if (g_ascii_str_header.state != HeaderState::Ready) return PyUnicode_New(n, 127);
-  }
+inline PyObject* str_from_header(Py_ssize_t n) {
   void* mem = PyObject_Malloc(sizeof(PyASCIIObject) + static_cast<size_t>(n) + 1);
   if (!mem) return PyErr_NoMemory();
   std::memcpy(mem, g_ascii_str_header.bytes, sizeof(PyASCIIObject));
-  auto* str = static_cast<PyObject*>(mem);
-  _Py_NewReference(str);
+  PyObject* str = PyObject_Init(static_cast<PyObject*>(mem), &PyUnicode_Type);
   auto* a = reinterpret_cast<PyASCIIObject*>(str);
   a->length = n;
   a->hash = -1;
   ascii_chars(str)[n] = '\0';
   return str;
+}
+
+// The state bits a str's behaviour depends on, read field by field (the
+// unused bits of the word are not set by the interpreter).
+bool same_str_state(PyObject* a, PyObject* b) noexcept {
+  const auto& x = reinterpret_cast<PyASCIIObject*>(a)->state;
+  const auto& y = reinterpret_cast<PyASCIIObject*>(b)->state;
+  bool same = x.interned == y.interned && x.kind == y.kind && x.compact == y.compact && x.ascii == y.ascii;
+#if PY_VERSION_HEX < 0x030C0000
+  same = same && x.ready == y.ready && reinterpret_cast<PyASCIIObject*>(a)->wstr == nullptr &&
+         reinterpret_cast<PyASCIIObject*>(b)->wstr == nullptr;
 #else
-  return PyUnicode_New(n, 127);
+  same = same && x.statically_allocated == y.statically_allocated;
 #endif
+  return same;
+}
+
+// Whether a str made from the copied header equals, in size, state, hash
+// and behaviour, the same text made by PyUnicode_New. Host exceptions raised
+// on the way are left set.
+bool header_str_matches(std::string_view text) {
+  const auto n = static_cast<Py_ssize_t>(text.size());
+  PyRef made = PyRef::steal(str_from_header(n));
+  PyRef ref = PyRef::steal(PyUnicode_New(n, 127));
+  if (!made || !ref) return false;
+  std::memcpy(ascii_chars(made.get()), text.data(), text.size());
+  std::memcpy(PyUnicode_DATA(ref.get()), text.data(), text.size());
+  if (Py_TYPE(made.get()) != Py_TYPE(ref.get()) || Py_REFCNT(made.get()) != Py_REFCNT(ref.get()) ||
+      !same_str_state(made.get(), ref.get()) || !PyUnicode_IS_COMPACT_ASCII(made.get()) ||
+      PyUnicode_GET_LENGTH(made.get()) != n || PyUnicode_DATA(made.get()) != ascii_chars(made.get()))
+    return false;
+  PyRef size_made = PyRef::steal(PyObject_CallMethod(made.get(), "__sizeof__", nullptr));
+  PyRef size_ref = PyRef::steal(PyObject_CallMethod(ref.get(), "__sizeof__", nullptr));
+  if (!size_made || !size_ref || PyObject_RichCompareBool(size_made.get(), size_ref.get(), Py_EQ) != 1) return false;
+  const Py_hash_t hash = PyObject_Hash(made.get());
+  if (hash == -1 || hash != PyObject_Hash(ref.get())) return false;
+  Py_ssize_t utf8_size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(made.get(), &utf8_size);
+  if (utf8 != ascii_chars(made.get()) || utf8_size != n) return false;
+  if (PyObject_RichCompareBool(made.get(), ref.get(), Py_EQ) != 1 || PyUnicode_Compare(made.get(), ref.get()) != 0)
+    return false;
+  PyRef upper_made = PyRef::steal(PyObject_CallMethod(made.get(), "upper", nullptr));
+  PyRef upper_ref = PyRef::steal(PyObject_CallMethod(ref.get(), "upper", nullptr));
+  PyRef joined = PyRef::steal(PyUnicode_Concat(made.get(), ref.get()));
+  PyRef joined_ref = PyRef::steal(PyUnicode_Concat(ref.get(), ref.get()));
+  if (!upper_made || !upper_ref || !joined || !joined_ref) return false;
+  if (PyObject_RichCompareBool(upper_made.get(), upper_ref.get(), Py_EQ) != 1 ||
+      PyObject_RichCompareBool(joined.get(), joined_ref.get(), Py_EQ) != 1)
+    return false;
+  // A dict finds each by the other.
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict || PyDict_SetItem(dict.get(), made.get(), Py_None) < 0) return false;
+  return PyDict_GetItemWithError(dict.get(), ref.get()) == Py_None;
+}
+
+void prepare_ascii_strs() {
+  if (g_ascii_str_header.state != HeaderState::Unmade) return;
+  PyRef proto = PyRef::steal(PyUnicode_New(2, 127));
+  bool ok = static_cast<bool>(proto);
+  if (ok) {
+    std::memcpy(g_ascii_str_header.bytes, proto.get(), sizeof(PyASCIIObject));
+    ok = header_str_matches("qf") && header_str_matches("quillfern header check, a longer text");
+  }
+  PyErr_Clear();  // a failure only means strs are made the generic way
+  g_ascii_str_header.state = ok ? HeaderState::Ready : HeaderState::Failed;
+}
+#endif
+
+inline PyObject* new_ascii_str(Py_ssize_t n) {
+#ifdef QF_ASCII_STR_HEADER
+  if (g_ascii_str_header.state == HeaderState::Ready) [[likely]]
+    return str_from_header(n);
+#endif
+  return PyUnicode_New(n, 127);
+}
+
+// A str from new_ascii_str once its characters are in.
+inline PyObject* filled_ascii_str(PyObject* str) {
+#ifdef Py_DEBUG
+  if (!_PyUnicode_CheckConsistency(str, 1)) Py_FatalError("quillfern made an inconsistent str");
+#endif
+  return str;
 }
 
 // A str from checked UTF-8. ASCII texts (most keys and values) are copied
@@ -113,7 +179,7 @@ inline PyObject* str_from_utf8(std::string_view s) {
         copy_short_bytes(ascii_chars(str), s.data(), s.size());
       else
         std::memcpy(ascii_chars(str), s.data(), s.size());
-      return str;
+      return filled_ascii_str(str);
     }
   } else if (n == 1) {
     if (static_cast<unsigned char>(s[0]) < 0x80) return PyUnicode_FromOrdinal(static_cast<unsigned char>(s[0]));
@@ -279,7 +345,9 @@ PyMethodDef g_release_shared_keys_def = {"_quillfern_release_key_cache", release
                                          nullptr};
 
 // Registers the release with `atexit` (and the reopening with Py_AtExit);
-// true when the table may take references.
+// true when the table may take references. Runs host code (an import, a
+// registration), so it is done when the module is executed, never inside a
+// conversion.
 bool open_shared_keys() {
   if (g_shared_keys_state == SharedKeysState::Open) return true;
   if (g_shared_keys_state == SharedKeysState::Closed) return false;
@@ -325,7 +393,7 @@ struct PushedOutKey {
 
 [[nodiscard]] PushedOutKey remember_shared_key(uint64_t h, PyObject* str) {
   if (!PyUnicode_IS_COMPACT_ASCII(str)) return {};
-  if (!open_shared_keys()) return {};
+  if (g_shared_keys_state != SharedKeysState::Open) return {};
   SharedKeyBucket& b = g_shared_keys[h & (kSharedKeyBuckets - 1)];
   size_t w = 0;
   while (w < kSharedKeyWays && b.str[w]) ++w;
@@ -440,7 +508,10 @@ PyObject* KeyInternCache::get_interned(std::string_view text, uint64_t h) {
   }
   PyObject* str = text.size() > 1 ? new_ascii_str(static_cast<Py_ssize_t>(text.size())) : str_from_utf8(text);
   if (!str) return nullptr;
-  if (text.size() > 1) std::memcpy(ascii_chars(str), text.data(), text.size());
+  if (text.size() > 1) {
+    std::memcpy(ascii_chars(str), text.data(), text.size());
+    str = filled_ascii_str(str);
+  }
   // Compared by address only: interning releases the str it replaces.
   const auto made = reinterpret_cast<uintptr_t>(str);
   PyUnicode_InternInPlace(&str);
@@ -644,16 +715,29 @@ inline void tuple_store(PyObject* tuple, Py_ssize_t i, PyObject* item) {
   Py_DECREF(old);
 }
 
+// Passthrough tags can be mapping keys, hashed and compared through their
+// class's slots: host code once the host has assigned the class a __hash__
+// or __eq__ of its own.
+[[gnu::noinline]] bool tag_keys_run_host_code() noexcept {
+  const PyTypeObject* tp = tag_type_cell().made();
+  return !tp || tp->tp_hash != PyBaseObject_Type.tp_hash || tp->tp_richcompare != PyBaseObject_Type.tp_richcompare;
+}
+
 // Whether host code can run while a conversion fills its containers: a tag
-// callable, or a collector callback when the collector is on (the
-// conversions pause it unless a tag callable may run); on free-threaded
-// builds other threads run meanwhile.
+// callable, a collector callback when the collector is on (the conversions
+// pause it unless a tag callable may run), the datetime import when its
+// first attempt before the conversion failed, or a passthrough tag's own
+// hash or comparison; on free-threaded builds other threads run meanwhile.
+// Nothing else the conversion calls reaches host code: the imports and
+// registrations it needs are done when the module is executed, and a key
+// the dict refuses is reported once the conversion has unwound.
 inline bool host_code_may_run(const TagContext& ctx) noexcept {
 #ifdef Py_GIL_DISABLED
   (void)ctx;
   return true;
 #else
-  return ctx.tags || ctx.tag_handler || PyGC_IsEnabled();
+  return ctx.tags || ctx.tag_handler || PyGC_IsEnabled() || !PyDateTimeAPI ||
+         (ctx.passthrough && tag_keys_run_host_code());
 #endif
 }
 
@@ -734,17 +818,39 @@ int dict_set_deep(PyObject* dict, PyObject* key, PyObject* value, size_t key_dep
   raise(decode_error_from_message("mapping key is not hashable in Python"));
 }
 
-inline bool set_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
-  const int rc = key_depth < 64 ? PyDict_SetItem(dict, key, value) : dict_set_deep(dict, key, value, key_depth);
-  if (rc == 0) [[likely]]
-    return true;
-  raise_unhashable_key();
-  return false;
+inline int dict_set(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
+  return key_depth < 64 ? PyDict_SetItem(dict, key, value) : dict_set_deep(dict, key, value, key_depth);
+}
+
+// A key a dict refused inside a conversion, thrown with the host exception
+// still set. The decode error is made only once the conversion has unwound:
+// making it imports and calls host code, which must not meet a list the
+// conversion has not filled yet.
+struct RefusedKey {};
+
+inline void set_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
+  if (dict_set(dict, key, value, key_depth) == 0) [[likely]]
+    return;
+  throw RefusedKey{};
+}
+
+// The entries' frame: runs a conversion and reports a refused key.
+template <class F>
+PyObject* reporting_refused_keys(F&& convert) {
+  try {
+    return convert();
+  } catch (const RefusedKey&) {
+    raise_unhashable_key();
+    return nullptr;
+  }
 }
 }  // namespace
 
 bool set_mapping_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth) {
-  return set_item(dict, key, value, key_depth);
+  if (dict_set(dict, key, value, key_depth) == 0) [[likely]]
+    return true;
+  raise_unhashable_key();
+  return false;
 }
 
 namespace {
@@ -763,8 +869,7 @@ PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cac
       if (!key) return nullptr;
       PyRef val = PyRef::steal(convert_at(pair.value, ctx, cache, depth + 1));
       if (!val) return nullptr;
-      if (!set_item(dict.get(), key.get(), val.get(), 0)) [[unlikely]]
-        return nullptr;
+      set_item(dict.get(), key.get(), val.get(), 0);
       continue;
     }
     if (k.is_collection())
@@ -774,8 +879,7 @@ PyObject* mapping_to_python(Value& v, const TagContext& ctx, KeyInternCache& cac
     if (!key) return nullptr;
     PyRef val = PyRef::steal(convert_at(pair.value, ctx, cache, depth + 1));
     if (!val) return nullptr;
-    if (!set_item(dict.get(), key.get(), val.get(), key_depth)) [[unlikely]]
-      return nullptr;
+    set_item(dict.get(), key.get(), val.get(), key_depth);
   }
   release_converted(v, pairs);
   return dict.release();
@@ -863,33 +967,49 @@ CollectorPause::~CollectorPause() {
 }
 
 PyObject* value_to_python(Value& value, const TagContext& ctx, KeyInternCache& cache, uint32_t depth) {
-  return convert_at(value, ctx, cache, depth);
+  return reporting_refused_keys([&] { return convert_at(value, ctx, cache, depth); });
 }
 
 PyObject* complex_key_to_python(Value& key, const TagContext& ctx) {
-  size_t deepest = 0;
-  return complex_key_node(key, ctx, 1, deepest);
+  return reporting_refused_keys([&] {
+    size_t deepest = 0;
+    return complex_key_node(key, ctx, 1, deepest);
+  });
 }
 
 PyObject* document_to_python(Value& root, const TagContext& ctx) {
-  KeyInternCache cache;
-  CollectorPause pause(ctx);
-  return convert_at(root, ctx, cache, 0);  // a container at level 0 checks the stack
+  return reporting_refused_keys([&] {
+    KeyInternCache cache;
+    CollectorPause pause(ctx);
+    return convert_at(root, ctx, cache, 0);  // a container at level 0 checks the stack
+  });
 }
 
 PyObject* documents_to_python_list(ValueList& roots, const TagContext& ctx) {
-  KeyInternCache cache;
-  CollectorPause pause(ctx);
-  const auto n = static_cast<Py_ssize_t>(roots.size());
-  PyRef list = PyRef::steal(PyList_New(n));
-  if (!list) return nullptr;
-  prefill(reinterpret_cast<PyListObject*>(list.get())->ob_item, n);
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* o = convert_at(roots[static_cast<size_t>(i)], ctx, cache, 0);
-    if (!o) return nullptr;
-    list_store(list.get(), i, o);
-  }
-  return list.release();
+  return reporting_refused_keys([&]() -> PyObject* {
+    KeyInternCache cache;
+    CollectorPause pause(ctx);
+    const auto n = static_cast<Py_ssize_t>(roots.size());
+    PyRef list = PyRef::steal(PyList_New(n));
+    if (!list) return nullptr;
+    prefill(reinterpret_cast<PyListObject*>(list.get())->ob_item, n);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      PyObject* o = convert_at(roots[static_cast<size_t>(i)], ctx, cache, 0);
+      if (!o) return nullptr;
+      list_store(list.get(), i, o);
+    }
+    return list.release();
+  });
+}
+
+void prepare_conversions() {
+#ifdef QF_ASCII_STR_HEADER
+  prepare_ascii_strs();
+#endif
+#ifndef Py_GIL_DISABLED
+  (void)open_shared_keys();
+  (void)interning_keeps_strs_mortal();
+#endif
 }
 
 }  // namespace qf::py

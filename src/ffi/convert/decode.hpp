@@ -121,6 +121,13 @@ PyObject* big_int_scalar_to_python(std::string_view scalar_text);
 // stack that can hold the interpreter's recursion. False when raised.
 bool set_mapping_item(PyObject* dict, PyObject* key, PyObject* value, size_t key_depth);
 
+// Done when the module is executed, never inside a conversion: what the
+// conversions would otherwise do on first use that runs host code (the
+// import and `atexit` registration of the key table kept between calls) or
+// checks the running interpreter (the short-str shortcut, interning). A
+// failure only turns the shortcut off.
+void prepare_conversions();
+
 // datetime.date, a naive datetime.datetime, or one with a fixed-offset
 // timezone.
 PyObject* timestamp_to_datetime(const YamlTimestamp& ts);

@@ -131,14 +131,13 @@ PyObject* document_to_dict(PyObject* self, PyObject*) {
       return node_to_python(root, s, scope, cache);
     };
     if (d.docs.size() == 1) return convert(d.docs[0]);
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(d.docs.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < d.docs.size(); ++i) {
-      PyObject* v = convert(d.docs[i]);
-      if (!v) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
+    std::vector<PyRef> values;
+    values.reserve(d.docs.size());
+    for (const YamlNode& doc : d.docs) {
+      values.push_back(PyRef::steal(convert(doc)));
+      if (!values.back()) return nullptr;
     }
-    return list.release();
+    return list_of(values);
   });
 }
 

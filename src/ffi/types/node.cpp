@@ -182,14 +182,13 @@ PyObject* read_target(NodeRead& r) {
 PyObject* read_aliases(NodeRead& r) {
   std::vector<NodePath> paths;
   if (r.node.anchor()) paths = collect_aliases_of(r.root(), r.node, r.scope.resolver());
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(paths.size())));
-  if (!list) return nullptr;
-  for (size_t i = 0; i < paths.size(); ++i) {
-    PyObject* n = new_node_object(r.handle.document, r.handle.root, std::move(paths[i]));
-    if (!n) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), n);
+  std::vector<PyRef> nodes;
+  nodes.reserve(paths.size());
+  for (NodePath& path : paths) {
+    nodes.push_back(PyRef::steal(new_node_object(r.handle.document, r.handle.root, std::move(path))));
+    if (!nodes.back()) return nullptr;
   }
-  return list.release();
+  return list_of(nodes);
 }
 
 PyObject* node_range(PyObject* self, PyObject*) {

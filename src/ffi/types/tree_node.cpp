@@ -119,24 +119,24 @@ PyObject* snapshot_level(const YamlNode& node, const ValueSettings& s, std::opti
     case NodeKind::Sequence: {
       f.kind = "sequence";
       f.style = node.style == CollectionStyle::Flow ? "flow" : "block";
-      value = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(node.items.size())));
-      if (!value) return nullptr;
-      for (size_t i = 0; i < node.items.size(); ++i) {
-        const YamlNode& item = node.items[i];
+      std::vector<PyRef> children;
+      children.reserve(node.items.size());
+      for (const YamlNode& item : node.items) {
         auto text = head_comment_text(item.comments().head, item.comments().inline_before_value
                                                               ? HeadCommentFilter::Above
                                                               : HeadCommentFilter::All);
-        PyObject* child = snapshot(item, s, std::move(text), true);
-        if (!child) return nullptr;
-        PyTuple_SET_ITEM(value.get(), static_cast<Py_ssize_t>(i), child);
+        children.push_back(PyRef::steal(snapshot(item, s, std::move(text), true)));
+        if (!children.back()) return nullptr;
       }
+      value = PyRef::steal(tuple_of(children));
+      if (!value) return nullptr;
       break;
     }
     case NodeKind::Mapping: {
       f.kind = "mapping";
       f.style = node.style == CollectionStyle::Flow ? "flow" : "block";
-      value = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(node.pairs.size())));
-      if (!value) return nullptr;
+      std::vector<PyRef> pairs;
+      pairs.reserve(node.pairs.size());
       for (size_t i = 0; i < node.pairs.size(); ++i) {
         const MappingEntry& e = node.pairs[i];
         auto key_before = head_comment_text(e.key.comments().head, HeadCommentFilter::All);
@@ -165,10 +165,11 @@ PyObject* snapshot_level(const YamlNode& node, const ValueSettings& s, std::opti
         if (!k) return nullptr;
         PyRef v = PyRef::steal(snapshot(e.value, s, std::move(value_before), false));
         if (!v) return nullptr;
-        PyObject* pair = PyTuple_Pack(2, k.get(), v.get());
-        if (!pair) return nullptr;
-        PyTuple_SET_ITEM(value.get(), static_cast<Py_ssize_t>(i), pair);
+        pairs.push_back(PyRef::steal(PyTuple_Pack(2, k.get(), v.get())));
+        if (!pairs.back()) return nullptr;
       }
+      value = PyRef::steal(tuple_of(pairs));
+      if (!value) return nullptr;
       break;
     }
   }
