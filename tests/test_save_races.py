@@ -15,6 +15,13 @@ from test_directives import tree
 RT = q.OPT_ROUND_TRIP | q.OPT_INCLUDES
 
 
+def load_conf(conf):
+    path = conf / "main.yaml"
+    doc = q.loads(path.read_bytes(), option=RT, include_dir=str(conf), root_path=str(path))
+    doc.set_origin(str(path))
+    return doc
+
+
 def temporaries(*dirs):
     return sorted(str(p) for d in dirs if d.exists() for p in d.rglob("*") if ".quillfern-tmp." in p.name)
 
@@ -81,9 +88,7 @@ def test_a_link_swapped_in_during_saves_writes_nothing_outside_the_tree(tmp_path
         "big.yaml": big, "sub/b.yaml": "x: 0\n", "sub/c.yaml": "y: 0\n"})
     outside = tree(tmp_path / "outside", {"b.yaml": "x: outside\n", "c.yaml": "y: outside\n"})
     outside_before = outside_state(outside)
-    doc = q.loads((conf / "main.yaml").read_bytes(), option=RT, include_dir=str(conf),
-                  root_path=str(conf / "main.yaml"))
-    doc.set_origin(str(conf / "main.yaml"))
+    doc = load_conf(conf)
     names = ["main.yaml", "big.yaml", "sub/b.yaml", "sub/c.yaml"]
 
     def contents():
@@ -136,15 +141,7 @@ def test_a_link_swapped_in_during_saves_writes_nothing_outside_the_tree(tmp_path
     doc["n"] = "final"
     doc["b"]["x"] = "final"
     doc.save()
-    assert q.loads((conf / "main.yaml").read_bytes(), option=RT, include_dir=str(conf),
-                   root_path=str(conf / "main.yaml")).to_dict() == doc.to_dict()
-
-
-def load_conf(conf):
-    path = conf / "main.yaml"
-    doc = q.loads(path.read_bytes(), option=RT, include_dir=str(conf), root_path=str(path))
-    doc.set_origin(str(path))
-    return doc
+    assert load_conf(conf).to_dict() == doc.to_dict()
 
 
 @pytest.mark.parametrize("call", ["save", "dump_includes"])
