@@ -1,5 +1,6 @@
 #include "ffi/save.hpp"
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,28 +58,40 @@ PyObject* raise_write_back_error(const WriteBackError& e) {
   return raise_include_error(e.message, e.file);
 }
 
-// The planned writes, or nullptr with the refusal raised.
-const std::vector<PlannedWrite>* planned(const WritePlan& plan) {
+// Moves the planned writes out of `plan`; false with the refusal raised.
+bool take_writes(WritePlan& plan, std::vector<PlannedWrite>& out) {
   if (const auto* e = std::get_if<WriteBackError>(&plan)) {
     raise_write_back_error(*e);
-    return nullptr;
+    return false;
   }
-  return &std::get<std::vector<PlannedWrite>>(plan);
+  out = std::move(std::get<std::vector<PlannedWrite>>(plan));
+  return true;
 }
 
-// Writes the plan as one unit with the lock released; `written` receives the
-// indexes written. A failure raises `exc_type` "cannot write {path}: {why}",
-// or the conflict error when two writes reach one file. Included files that
-// were replaced are recorded as the document's files from then on.
-bool write_plan(RoundTripDocument& doc, const std::vector<PlannedWrite>& plan, PyObject* exc_type,
+// Writes the plan as one unit with the lock released and without the
+// document's borrow, so that other threads can edit meanwhile (the plan owns
+// what it writes); `written` receives the indexes written. A failure raises
+// `exc_type` "cannot write {path}: {why}", or the conflict error when two
+// writes reach one file. Included files that were replaced are recorded as
+// the document's files from then on, whatever happens to the document
+// meanwhile: the next write-back must find the files this one wrote.
+bool write_plan(FileIdentities& ids, const std::vector<PlannedWrite>& plan, PyObject* exc_type,
                 std::vector<size_t>& written) {
   std::vector<FileWrite> writes;
   writes.reserve(plan.size());
   for (const PlannedWrite& w : plan) writes.push_back(FileWrite{w.path, w.bytes(), w.loaded});
-  std::vector<FileIdentity> now;
-  std::optional<BatchFailure> failure = without_gil([&] { return replace_files(writes, written, &now); });
-  for (size_t k = 0; k < written.size(); ++k)
-    if (const std::optional<FileIdentity>& was = plan[written[k]].loaded) doc.file_identities.replace(*was, now[k]);
+  std::optional<BatchFailure> failure = without_gil([&] {
+    std::lock_guard<std::mutex> hold(ids.write_lock());
+    // Another write-back of this document may have replaced a file since
+    // the plan was made: the file to replace is the one it recorded.
+    for (size_t i = 0; i < writes.size(); ++i)
+      if (writes[i].loaded) writes[i].loaded = ids.get(plan[i].file_id);
+    std::vector<FileIdentity> now;
+    std::optional<BatchFailure> f = replace_files(writes, written, &now);
+    for (size_t k = 0; k < written.size(); ++k)
+      if (const std::optional<FileIdentity>& was = writes[written[k]].loaded) ids.replace(*was, now[k]);
+    return f;
+  });
   if (!failure) return true;
   const std::string& path = plan[failure->index].path;
   if (failure->error.kind == FileError::Kind::SameFile) {
@@ -125,31 +138,35 @@ PyObject* document_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   return guarded([&]() -> PyObject* {
     CallArgs a;
     if (!parse_args(kSaveSpec, args, nargs, kwnames, a)) return nullptr;
-    return with_shared_borrow(document_borrow(self), [&]() -> PyObject* {
+    RoundTripDocument& doc = document_content(self);
+    std::vector<PlannedWrite> writes;
+    SourceText kept;  // the bytes an unchanged main text is written from
+    {
+      SharedBorrow borrow(document_borrow(self));
+      if (!borrow) return nullptr;
       std::optional<std::string> path;
       if (!is_absent(a[0])) {
         std::string p;
         if (!arg_str(a[0], "path", p) || !check_no_nul(p, "path")) return nullptr;
         path = std::move(p);
       }
-      RoundTripDocument& doc = document_content(self);
-      const WritePlan plan = plan_save(doc, path, known_unmarked(self, doc));
-      const std::vector<PlannedWrite>* writes = planned(plan);
-      if (!writes) return nullptr;
-      for (const PlannedWrite& w : *writes)
-        if (!check_no_nul(w.path, nullptr)) return nullptr;  // an origin set with NUL in it
-      std::vector<size_t> written;
-      if (!write_plan(doc, *writes, PyExc_OSError, written)) return nullptr;
-      PyRef list = PyRef::steal(PyList_New(0));
-      if (!list) return nullptr;
-      for (size_t i : written) {
-        PyRef text = path_text((*writes)[i].path);
-        if (!text) return nullptr;
-        for (uint32_t n = 0; n < (*writes)[i].listed; ++n)
-          if (PyList_Append(list.get(), text.get()) < 0) return nullptr;
-      }
-      return list.release();
-    });
+      WritePlan plan = plan_save(doc, path, known_unmarked(self, doc));
+      if (!take_writes(plan, writes)) return nullptr;
+      kept = doc.source;
+    }
+    for (const PlannedWrite& w : writes)
+      if (!check_no_nul(w.path, nullptr)) return nullptr;  // an origin set with NUL in it
+    std::vector<size_t> written;
+    if (!write_plan(doc.file_identities, writes, PyExc_OSError, written)) return nullptr;
+    PyRef list = PyRef::steal(PyList_New(0));
+    if (!list) return nullptr;
+    for (size_t i : written) {
+      PyRef text = path_text(writes[i].path);
+      if (!text) return nullptr;
+      for (uint32_t n = 0; n < writes[i].listed; ++n)
+        if (PyList_Append(list.get(), text.get()) < 0) return nullptr;
+    }
+    return list.release();
   });
 }
 
@@ -161,23 +178,24 @@ PyObject* dump_includes_entry(const CallArgs& args) {
   std::optional<std::string> include_dir;
   if (!arg_path(args[dump_includes_param::include_dir], "include_dir", include_dir)) return nullptr;
   RoundTripDocument& doc = document_content(args[dump_includes_param::doc]);
-  const WritePlan plan = plan_include_files(doc);
-  const std::vector<PlannedWrite>* writes = planned(plan);
-  if (!writes) return nullptr;
+  WritePlan plan = plan_include_files(doc);
+  std::vector<PlannedWrite> writes;
+  if (!take_writes(plan, writes)) return nullptr;
+  borrow.reset();  // the plan owns its texts: edits may go on while it is written
   std::vector<size_t> written;
-  if (!write_plan(doc, *writes, PyExc_ValueError, written)) return nullptr;
+  if (!write_plan(doc.file_identities, writes, PyExc_ValueError, written)) return nullptr;
   Py_RETURN_NONE;
 }
 
 PyObject* dump_includes_map_entry(const CallArgs& args) {
   std::optional<SharedBorrow> borrow = borrow_doc_arg(args[0]);
   if (!borrow) return nullptr;
-  const WritePlan plan = plan_include_files(document_content(args[0]));
-  const std::vector<PlannedWrite>* writes = planned(plan);
-  if (!writes) return nullptr;
+  WritePlan plan = plan_include_files(document_content(args[0]));
+  std::vector<PlannedWrite> writes;
+  if (!take_writes(plan, writes)) return nullptr;
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
-  for (const PlannedWrite& w : *writes) {
+  for (const PlannedWrite& w : writes) {
     PyRef key = path_text(w.path);
     PyRef value = PyRef::steal(PyBytes_FromStringAndSize(w.bytes().data(), static_cast<Py_ssize_t>(w.bytes().size())));
     if (!key || !value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;

@@ -42,11 +42,18 @@ class SourceText {
 
 // Per file id: the file that was read, so that write-back replaces that
 // file and never one a link swapped in since. Write-back refreshes it (a
-// replaced file is a new inode) under a shared borrow: hence the lock.
+// replaced file is a new inode) without holding the document's borrow, so
+// that edits can go on while files are written: hence the locks. Nothing
+// else in the document refers to it.
 class FileIdentities {
  public:
   FileIdentities() = default;
   explicit FileIdentities(std::vector<std::optional<FileIdentity>> ids) : ids_(std::move(ids)) {}
+
+  // Held from the check of the files a write-back replaces until their new
+  // identities are recorded: two write-backs of one document at once would
+  // otherwise each check the identity the other is replacing.
+  std::mutex& write_lock() const noexcept { return *write_lock_; }
 
   std::optional<FileIdentity> get(uint32_t id) const {
     std::lock_guard<std::mutex> hold(*lock_);
@@ -61,6 +68,7 @@ class FileIdentities {
 
  private:
   std::unique_ptr<std::mutex> lock_ = std::make_unique<std::mutex>();
+  std::unique_ptr<std::mutex> write_lock_ = std::make_unique<std::mutex>();
   std::vector<std::optional<FileIdentity>> ids_;
 };
 

@@ -81,14 +81,18 @@ std::optional<FileError> write_all(int fd, std::string_view bytes) {
 
 // Syncs a directory so that a rename in it is durable. Some file systems
 // cannot sync a directory (EINVAL): nothing more can be done there.
-std::optional<FileError> sync_directory(const std::string& dir, const std::string& temp) {
+std::optional<FileError> sync_directory(int dir_fd, const std::string& temp) {
   if (int e = hook(ReplaceStep::SyncDir, temp)) return FileError::os(e);
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (::fsync(dir_fd) != 0 && errno != EINVAL) return FileError::os(errno);
+  return std::nullopt;
+}
+
+std::optional<FileError> open_directory(int base, const std::string& dir, std::shared_ptr<const DirHandle>& out) {
+  int fd;
+  do fd = ::openat(base, dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
   if (fd < 0) return FileError::os(errno);
-  int rc = ::fsync(fd);
-  int err = errno;
-  ::close(fd);
-  if (rc != 0 && err != EINVAL) return FileError::os(err);
+  out = std::make_shared<const DirHandle>(fd);
   return std::nullopt;
 }
 
@@ -107,25 +111,50 @@ std::string os_error_text(int err) {
   return out;
 }
 
-std::optional<FileError> resolve_target(std::string_view path, ReplaceTarget& out) {
+DirHandle::~DirHandle() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<FileError> resolve_target(std::string_view path, ReplaceTarget& out, DirCache* cache) {
   out = ReplaceTarget{};
   out.path.assign(path);
   if (path.find('\0') != std::string_view::npos) return FileError::os(EINVAL);
+  // The path followed so far as text, and the same relative to `base`: the
+  // caller's directory at first, then the directory the last link lies in.
   std::string current(path);
+  std::string rel(path);
+  std::shared_ptr<const DirHandle> base;
+  std::string rel_dir;
   for (int hops = 0;; ++hops) {
     bool trailing_slash = false;
     if (!split_path(current, out.dir, out.name, trailing_slash)) return no_file_name();
     // "name/" designates a directory, whatever is there.
     if (trailing_slash) return FileError::os(EISDIR);
+    split_path(rel, rel_dir, out.name, trailing_slash);  // the same last component
     out.final_path = join(out.dir, out.name);
     if (out.dir == "." && current.rfind("./", 0) != 0) out.final_path = out.name;
+
+    std::shared_ptr<const DirHandle> dir;
+    if (base && rel_dir == ".") {
+      dir = base;
+    } else {
+      const bool from_cwd = !base || rel_dir.front() == '/';
+      if (from_cwd && cache)
+        if (auto it = cache->find(rel_dir); it != cache->end()) dir = it->second;
+      if (!dir) {
+        if (auto err = open_directory(base && !from_cwd ? base->fd() : AT_FDCWD, rel_dir, dir)) return err;
+        if (from_cwd && cache) cache->emplace(rel_dir, dir);
+      }
+    }
+    out.dir_handle = dir;
+
     struct stat st;
-    if (::lstat(out.final_path.c_str(), &st) != 0) {
+    if (::fstatat(dir->fd(), out.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT) return FileError::os(errno);
       // A new file (possibly the target of a dangling link): its identity
       // is its directory's and its name.
       struct stat ds;
-      if (::stat(out.dir.c_str(), &ds) == 0) {
+      if (::fstat(dir->fd(), &ds) == 0) {
         out.dev = ds.st_dev;
         out.ino = ds.st_ino;
       }
@@ -135,7 +164,7 @@ std::optional<FileError> resolve_target(std::string_view path, ReplaceTarget& ou
       if (hops >= kMaxLinks) return FileError::os(ELOOP);
       std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
       for (;;) {
-        ssize_t n = ::readlink(out.final_path.c_str(), link.data(), link.size());
+        ssize_t n = ::readlinkat(dir->fd(), out.name.c_str(), link.data(), link.size());
         if (n < 0) return FileError::os(errno);
         if (static_cast<size_t>(n) < link.size()) {
           link.resize(static_cast<size_t>(n));
@@ -144,6 +173,8 @@ std::optional<FileError> resolve_target(std::string_view path, ReplaceTarget& ou
         link.resize(link.size() * 2);
       }
       current = (!link.empty() && link[0] == '/') ? link : join(out.dir, link);
+      rel = std::move(link);
+      base = std::move(dir);
       continue;
     }
     if (!S_ISREG(st.st_mode)) return fixed(FileError::Kind::NotRegular, "not a regular file");
@@ -168,6 +199,7 @@ bool same_file(const ReplaceTarget& a, const ReplaceTarget& b) {
 PendingReplace::PendingReplace(PendingReplace&& o) noexcept
     : target_(std::move(o.target_)),
       temp_(std::move(o.temp_)),
+      temp_name_(std::move(o.temp_name_)),
       written_(o.written_),
       live_(std::exchange(o.live_, false)),
       renamed_(o.renamed_) {}
@@ -177,6 +209,7 @@ PendingReplace& PendingReplace::operator=(PendingReplace&& o) noexcept {
     abort();
     target_ = std::move(o.target_);
     temp_ = std::move(o.temp_);
+    temp_name_ = std::move(o.temp_name_);
     written_ = o.written_;
     live_ = std::exchange(o.live_, false);
     renamed_ = o.renamed_;
@@ -187,40 +220,47 @@ PendingReplace& PendingReplace::operator=(PendingReplace&& o) noexcept {
 void PendingReplace::abort() noexcept {
   if (!live_) return;
   live_ = false;
-  if (hook(ReplaceStep::Unlink, temp_) == 0) ::unlink(temp_.c_str());
+  if (hook(ReplaceStep::Unlink, temp_) == 0) ::unlinkat(target_.dir_handle->fd(), temp_name_.c_str(), 0);
 }
 
 std::optional<FileError> PendingReplace::commit() {
   if (!live_) return FileError::os(EINVAL);
   int e = hook(ReplaceStep::Rename, temp_);
-  if (e == 0 && ::rename(temp_.c_str(), target_.final_path.c_str()) != 0) e = errno;
+  const int dir_fd = target_.dir_handle->fd();
+  if (e == 0 && ::renameat(dir_fd, temp_name_.c_str(), dir_fd, target_.name.c_str()) != 0) e = errno;
   if (e != 0) {
     abort();
     return FileError::os(e);
   }
   live_ = false;
   renamed_ = true;
-  return sync_directory(target_.dir, temp_);
+  return sync_directory(dir_fd, temp_);
 }
 
 std::optional<FileError> prepare_replace(const ReplaceTarget& target, std::string_view bytes, PendingReplace& out) {
   out.abort();
+  if (!target.dir_handle) return FileError::os(EBADF);  // not resolved
+  const int dir_fd = target.dir_handle->fd();
   const uint32_t pid = static_cast<uint32_t>(::getpid());
-  const std::string base = join(target.dir, target.name) + ".quillfern-tmp." + std::to_string(pid) + '.';
+  const std::string base = target.name + ".quillfern-tmp." + std::to_string(pid) + '.';
+  const std::string dir_prefix = join(target.dir, "");
   // An existing target's content is private until its mode is copied; a new
   // file gets 0666 less the umask, as open() would give it.
   const mode_t create_mode = target.exists ? 0600 : 0666;
+  std::string name;
   std::string temp;
   int fd = -1;
   for (;;) {
-    temp = base + std::to_string(g_temp_counter.fetch_add(1, std::memory_order_relaxed));
+    name = base + std::to_string(g_temp_counter.fetch_add(1, std::memory_order_relaxed));
+    temp = dir_prefix + name;
     if (int e = hook(ReplaceStep::Create, temp)) return FileError::os(e);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, create_mode);
+    fd = ::openat(dir_fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, create_mode);
     if (fd >= 0) break;
     if (errno != EEXIST && errno != EINTR) return FileError::os(errno);
   }
   out.target_ = target;
-  out.temp_ = temp;
+  out.temp_ = std::move(temp);
+  out.temp_name_ = std::move(name);
   out.live_ = true;
   out.renamed_ = false;
   auto fail = [&](FileError err) -> std::optional<FileError> {
@@ -268,8 +308,9 @@ std::optional<BatchFailure> replace_files(std::span<const FileWrite> writes, std
   if (now) now->clear();
   std::vector<ReplaceTarget> targets(writes.size());
   std::vector<size_t> todo;
+  DirCache dirs;
   for (size_t i = 0; i < writes.size(); ++i) {
-    if (auto err = resolve_target(writes[i].path, targets[i])) return BatchFailure{i, std::move(*err)};
+    if (auto err = resolve_target(writes[i].path, targets[i], &dirs)) return BatchFailure{i, std::move(*err)};
     if (writes[i].loaded && (!targets[i].exists || FileIdentity{targets[i].dev, targets[i].ino} != *writes[i].loaded))
       return BatchFailure{i, fixed(FileError::Kind::NotLoaded, "it no longer resolves to the file that was loaded")};
     bool duplicate = false;

@@ -8,14 +8,20 @@
 //            target's mode bits and owner, write and sync it;
 //   commit:  rename the temporary over the target, sync the directory;
 //   abort:   remove the temporary.
+// The target's directory is opened once, when the target is resolved, and
+// every later step (the check of what is there, creation, rename, removal,
+// the directory sync) is relative to that descriptor: a directory on the
+// path renamed or swapped for a link afterwards cannot redirect the write.
 // Temporaries are named "{file name}.quillfern-tmp.{pid}.{n}" with n from
 // one process-wide counter; a name that already exists is skipped.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "support/file_identity.hpp"
@@ -41,12 +47,26 @@ struct FileError {
 // "{strerror} (os error {err})".
 std::string os_error_text(int err);
 
+// An open directory, closed with its last owner.
+class DirHandle {
+ public:
+  explicit DirHandle(int fd) noexcept : fd_(fd) {}
+  ~DirHandle();
+  DirHandle(const DirHandle&) = delete;
+  DirHandle& operator=(const DirHandle&) = delete;
+  int fd() const noexcept { return fd_; }
+
+ private:
+  int fd_;
+};
+
 // The file a path designates once symbolic links are followed.
 struct ReplaceTarget {
   std::string path;        // as given
-  std::string final_path;  // the file actually replaced
-  std::string dir;         // its directory ("." when the path has none)
+  std::string final_path;  // the file actually replaced, as text (messages, tests)
+  std::string dir;         // its directory as text ("." when the path has none)
   std::string name;        // its file name
+  std::shared_ptr<const DirHandle> dir_handle;  // that directory, opened by the resolution
   bool exists = false;
   uint32_t mode = 0;  // of an existing target
   uint32_t uid = 0;
@@ -55,9 +75,16 @@ struct ReplaceTarget {
   uint64_t ino = 0;
 };
 
+// Directories already opened by the resolutions of one batch, by the text
+// they were opened with: targets named in one directory share its
+// descriptor, and a batch holds one descriptor per directory.
+using DirCache = std::unordered_map<std::string, std::shared_ptr<const DirHandle>>;
+
 // Follows the path's symbolic links (a dangling one designates its target,
-// which will be created) and checks what is there. Creates nothing.
-std::optional<FileError> resolve_target(std::string_view path, ReplaceTarget& out);
+// which will be created) and checks what is there. Each link is read from
+// the directory descriptor it lies in, and the final directory stays open in
+// `out`. Creates nothing.
+std::optional<FileError> resolve_target(std::string_view path, ReplaceTarget& out, DirCache* cache = nullptr);
 
 // Whether two resolved targets are one file.
 bool same_file(const ReplaceTarget& a, const ReplaceTarget& b);
@@ -91,7 +118,8 @@ class PendingReplace {
  private:
   friend std::optional<FileError> prepare_replace(const ReplaceTarget&, std::string_view, PendingReplace&);
   ReplaceTarget target_;
-  std::string temp_;
+  std::string temp_;       // as text, for messages and tests
+  std::string temp_name_;  // in target_.dir_handle
   FileIdentity written_;
   bool live_ = false;
   bool renamed_ = false;
@@ -110,7 +138,9 @@ std::optional<FileError> write_file_atomically(std::string_view path, std::strin
 // one is skipped when its bytes are equal and refused (SameFile) otherwise.
 // A write with `loaded` replaces only that file: a path that now leads
 // elsewhere (a link swapped in, the file replaced or removed) is refused
-// (NotLoaded) before anything is created.
+// (NotLoaded) before anything is created. The check looks through the
+// directory descriptor that the replacement then uses, so a swap after it
+// changes nothing outside that directory.
 struct FileWrite {
   std::string_view path;
   std::string_view bytes;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <optional>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -434,3 +435,74 @@ TEST(AtomicFile, AWriteOfALoadedFileRefusesAnotherFileAtItsPath) {
 }
 
 }  // namespace
+
+// A directory on the target's path, or the target itself, swapped for a link
+// to another directory after the target was checked: every later step stays
+// in the directory that was checked, and a failure removes the temporary
+// from there.
+TEST(AtomicFile, ALinkSwappedInAfterTheCheckRedirectsNothing) {
+  namespace fs = std::filesystem;
+  using S = ReplaceStep;
+  struct Case {
+    const char* what;
+    bool directory;  // else the target
+    S at;
+    int fail;  // errno the step then fails with, or 0
+  };
+  const Case cases[] = {
+      {"directory before create", true, S::Create, 0}, {"directory before rename", true, S::Rename, 0},
+      {"directory before sync", true, S::SyncDir, 0},  {"directory, write fails", true, S::Write, EIO},
+      {"directory, rename fails", true, S::Rename, EIO}, {"target before create", false, S::Create, 0},
+      {"target before rename", false, S::Rename, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir top;
+    const fs::path root = top.path;
+    fs::create_directories(root / "conf/sub");
+    fs::create_directories(root / "outside");
+    write_plain(root / "conf/sub/t.yaml", "old\n");
+    write_plain(root / "outside/t.yaml", "outside\n");
+    const qf::FileIdentity outside_id = [&] {
+      struct stat st {};
+      EXPECT_EQ(::stat((root / "outside/t.yaml").c_str(), &st), 0);
+      return qf::FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    }();
+    const fs::path swapped = c.directory ? root / "conf/sub" : root / "conf/sub/t.yaml";
+    const fs::path moved = swapped.string() + ".moved";
+    const fs::path link_to = c.directory ? root / "outside" : root / "outside/t.yaml";
+    struct Swap {
+      const Case* c;
+      fs::path swapped, moved, link_to;
+      bool done = false;
+      static int hook(ReplaceStep step, const std::string&, void* ctx) {
+        auto* s = static_cast<Swap*>(ctx);
+        if (step != s->c->at || s->done) return 0;
+        s->done = true;
+        fs::rename(s->swapped, s->moved);
+        fs::create_symlink(s->link_to, s->swapped);
+        return s->c->fail;
+      }
+    } swap{&c, swapped, moved, link_to};
+    qf::set_replace_step_hook(&Swap::hook, &swap);
+    auto err = qf::write_file_atomically((root / "conf/sub/t.yaml").string(), "new\n");
+    qf::set_replace_step_hook(nullptr, nullptr);
+    ASSERT_TRUE(swap.done);
+    EXPECT_EQ(bool(err), c.fail != 0);
+    EXPECT_EQ(read_file(root / "outside/t.yaml"), "outside\n");
+    EXPECT_EQ(identity_of(root / "outside/t.yaml"), outside_id);
+    // What was checked holds the new content, or the old after a failure.
+    const fs::path checked = c.directory ? moved / "t.yaml" : root / "conf/sub/t.yaml";
+    if (c.directory || c.fail) {
+      EXPECT_EQ(read_file(checked), c.fail ? "old\n" : "new\n");
+    } else {  // the link swapped in is what the rename replaced
+      EXPECT_FALSE(fs::is_symlink(checked));
+      EXPECT_EQ(read_file(checked), "new\n");
+      EXPECT_EQ(read_file(moved), "old\n");
+    }
+    for (const auto& e : fs::recursive_directory_iterator(root))
+      EXPECT_EQ(e.path().filename().string().find(".quillfern-tmp."), std::string::npos) << e.path();
+    fs::remove_all(root / "conf");
+    fs::remove_all(root / "outside");
+  }
+}
