@@ -6,11 +6,11 @@
 
 namespace qf::thread_state {
 
-constinit __attribute__((tls_model("initial-exec"))) thread_local ThreadState* detail::t_state = nullptr;
+constinit thread_local ThreadState* detail::t_state = nullptr;
 
 namespace {
 
-constinit __attribute__((tls_model("initial-exec"))) thread_local bool t_closed = false;
+constinit thread_local bool t_closed = false;
 
 // Frees the state when the thread ends. The pointer is cleared first, so
 // whatever runs after (the kept objects' destructors, other thread-exit

@@ -1,11 +1,12 @@
 // Everything the library keeps per thread lives in one heap object, reached
-// through one initial-exec pointer: made on the thread's first call and
+// through one thread-local pointer: made on the thread's first call and
 // freed when the thread ends.
 //
 // The static TLS block of a process is small and shared by every library it
 // loads; what one library takes there another cannot get (a later dlopen of a
-// library with initial-exec TLS fails), so only that pointer and a flag live
-// in it.
+// library with initial-exec TLS fails). So nothing here is initial-exec: the
+// module is then not marked as needing static TLS, and the TLS of the
+// pattern engine's runtime linked into it stays out of that block too.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -62,7 +63,7 @@ struct ThreadState {
 
 namespace thread_state {
 namespace detail {
-extern constinit __attribute__((tls_model("initial-exec"))) thread_local ThreadState* t_state;
+extern constinit thread_local ThreadState* t_state;
 [[gnu::noinline]] ThreadState* make() noexcept;
 }  // namespace detail
 
