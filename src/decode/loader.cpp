@@ -394,16 +394,8 @@ class Decoder {
   // ---- stream structure ----
 
   void trailing_check() {
-    if (!has(index_)) return;
-    switch (tok(index_).kind) {
-      case TokenKind::StreamEnd:
-      case TokenKind::DocumentStart:
-      case TokenKind::DocumentEnd:
-      case TokenKind::Directive:
-        return;
-      default:
-        fail("trailing content after document", tok(index_).span);
-    }
+    if (has(index_) && !may_follow_document(tok(index_).kind))
+      fail("trailing content after document", tok(index_).span);
   }
 
   void reset_document() {

@@ -633,16 +633,7 @@ void Composer::check_tag_handle(const Token& t) {
 // may follow.
 void Composer::trailing_check() {
   const Token* t = peek(index_);
-  if (!t) return;
-  switch (t->kind) {
-    case TokenKind::StreamEnd:
-    case TokenKind::DocumentStart:
-    case TokenKind::DocumentEnd:
-    case TokenKind::Directive:
-      return;
-    default:
-      fail("trailing content after document", t->span);
-  }
+  if (t && !may_follow_document(t->kind)) fail("trailing content after document", t->span);
 }
 
 void Composer::compose_stream(const ComposeOptions& options, ComposeResult& out) {

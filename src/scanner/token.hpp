@@ -54,6 +54,13 @@ enum class TokenKind : uint8_t {
 
 const char* token_kind_name(TokenKind kind) noexcept;
 
+// What may follow a document's root: a document marker, a directive or the
+// end of the stream; anything else is trailing content.
+constexpr bool may_follow_document(TokenKind kind) noexcept {
+  return kind == TokenKind::StreamEnd || kind == TokenKind::DocumentStart || kind == TokenKind::DocumentEnd ||
+         kind == TokenKind::Directive;
+}
+
 // One record of the token vector.
 //
 // `text` is the payload of Scalar, Anchor, Alias, Tag and Directive tokens
