@@ -1,6 +1,6 @@
 """Schema validation judges what loads returns: multipleOf on huge
-quotients, merges as each road carries them out, the empty first document
-of a round-trip stream, and no secret text in a violation."""
+quotients, merges and repeated keys as each road carries them out, the empty
+first document of a round-trip stream, and no secret text in a violation."""
 
 import random
 
@@ -197,6 +197,85 @@ def test_merge_examples():
     # Two rests under one "<<" are one list, reported at the first one.
     assert verdict("<<: 5\n<<: 6\n", {"properties": {"<<": {"type": "integer"}}}) == (
         "schema validation failed: expected type integer, found array at $.<< (line 1, column 5)", "$.<<")
+
+
+# ----------------------------------------------------------- repeated keys
+
+REPEAT_TEXTS = [
+    "a: 1\na: x\n",
+    "a: 1\nb: 2\na: x\n",
+    "a: x\nb: 2\na: 1\nb: y\n",
+    "a: x\n'a': 1\n\"\\x61\": 2\n",
+    "!!str a: 1\na: x\n",
+    "!foo a: 1\na: x\n",
+    "{a: 1, b: 2, a: x}\n",
+    "x: {a: 1, a: x}\ny: [{b: 1, a: 1, a: x}]\n",
+    "<<: {b: 1}\na: 1\na: x\n",
+    "a: 1\n<<: {a: 2, c: 1}\na: x\n",
+    "k: &k a\n*k : 1\na: x\n",
+    "k: &k a\na: x\n*k : 1\n",
+    "'1': a\n1: b\n",
+    "%YAML 1.1\n---\n'yes': 1\nyes: x\n",
+    "".join(f"k{i}: {i}\n" for i in range(12)) + "k3: x\na: 1\na: x\n",
+    "".join(f"k{i}: {i}\n" for i in range(12)) + "a: x\n",
+    # Keys the dict tells apart by value rather than text.
+    "1: a\n1.0: b\ntrue: c\n",
+    "0x1: a\n1: b\n0o1: c\nb: 1\n",
+    "null: 1\n~: x\n: 2\n",
+    "%YAML 1.1\n---\nyes: 1\ntrue: x\non: 2\n",
+    "%YAML 1.1\n---\n1_000: a\n1000: b\n",
+    "!!str 1: a\n'1': b\n1: c\n",
+    "? [1]\n: 1\n? [1]\n: x\n",
+    "? {a: 1}\n: 1\n? {a: 1}\n: x\nb: 2\n",
+    "{1: a, 1.0: b, c: 1}\n",
+    ".nan: 1\n.nan: x\n",
+]
+
+# What a repeated key can change: a value's type, the count, the keys present.
+REPEAT_SCHEMAS = [
+    {"properties": {"a": {"type": "string"}}},
+    {"properties": {"a": {"type": "integer"}, "b": {"type": "integer"}}},
+    {"maxProperties": 1},
+    {"maxProperties": 2},
+    {"minProperties": 3},
+    {"additionalProperties": {"type": "integer"}},
+    {"additionalProperties": {"type": "string"}},
+    {"dependencies": {"a": ["b"]}},
+    {"required": ["a", "b"]},
+    {"properties": {"x": {"maxProperties": 1}, "y": {"items": {"additionalProperties": {"type": "string"}}}}},
+]
+
+
+@pytest.mark.parametrize("road", {**ROADS, "plain, warned": q.OPT_DUPLICATE_KEYS_WARN})
+@pytest.mark.parametrize("text", REPEAT_TEXTS)
+def test_repeated_keys_are_validated_as_the_road_returns_them(text, road):
+    jsonschema = pytest.importorskip("jsonschema")
+    option = ROADS.get(road, q.OPT_DUPLICATE_KEYS_WARN)
+    returned = plain(q.loads(text, option=option))
+    schemas = list(REPEAT_SCHEMAS)
+    if all(isinstance(k, str) for k in returned):
+        # The validator reads other keys by their text, jsonschema by value.
+        schemas += [{"propertyNames": {"maxLength": 1}}, pinned(returned)]
+    elif any(isinstance(k, tuple) for k in returned):
+        # Collection keys name no property: only the count is comparable.
+        schemas = [s for s in schemas if set(s) <= {"maxProperties", "minProperties"}]
+    for schema in schemas:
+        expected = jsonschema.Draft7Validator(schema).is_valid(returned)
+        got = verdict(text, schema, option)
+        assert (got is None) == expected, (returned, schema, got)
+
+
+def test_repeated_key_examples():
+    schema = {"properties": {"a": {"type": "string"}}}
+    assert verdict("a: 1\na: x\n", schema) is None
+    # The first place keeps its position, the last value is judged there.
+    assert verdict("a: x\nb: 1\na: 1\n", schema) == (
+        "schema validation failed: expected type string, found integer at $.a (line 3, column 4)", "$.a")
+    assert verdict("1: a\n1.0: b\ntrue: c\n", {"maxProperties": 1}) is None
+    assert verdict(".nan: 1\n.nan: 2\n", {"maxProperties": 1})[1] == "$"
+    # Refused duplicates fail the load before any validation.
+    with pytest.raises(q.QuillfernDuplicateKeyError):
+        q.loads("a: 1\na: x\n", schema={"type": "string"}, option=q.OPT_DUPLICATE_KEYS_ERROR)
 
 
 # ------------------------------------------------- empty first documents

@@ -1,5 +1,6 @@
 #include "schema/view.hpp"
 
+#include <cmath>
 #include <string_view>
 
 #include "decode/keys.hpp"
@@ -211,8 +212,47 @@ ValidationView::Pairs ValidationView::pairs(const ViewNode& map) {
       return p;
     }
   }
+  if (m.pairs.size() >= 2 && repeats_a_key(m)) {
+    p.merged = &merged(m).pairs;
+    return p;
+  }
   p.raw = &m;
   return p;
+}
+
+// Whether the road's dict would hold fewer keys than the mapping has pairs,
+// or might: keys that read as strings are compared by their text, and any
+// other key (a number, a boolean, a null, a tagged or collection key) sends
+// the mapping to the merged list, which compares full key identities. Small
+// mappings are checked on every look (cheaper than a lookup), larger ones
+// once.
+bool ValidationView::repeats_a_key(const YamlNode& map) {
+  constexpr size_t kSmall = 8;
+  const size_t n = map.pairs.size();
+  if (n > kSmall) {
+    if (unrepeated_.count(&map)) return false;
+    if (merged_.count(&map)) return true;
+  }
+  std::string_view small[kSmall];
+  std::unordered_set<std::string_view, SeededStringHash> large;
+  if (n > kSmall) large.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const ViewNode key = resolve(map.pairs[i].key);
+    const YamlNode* k = key.node;
+    if (!k || !k->is_scalar() || k->tag() ||
+        (k->scalar_style == ScalarStyle::Plain && !resolve_scalar(mode_, k->text, ScalarStyle::Plain).is(ResolvedKind::Str)))
+      return true;
+    const std::string_view text = k->text;
+    if (n <= kSmall) {
+      for (size_t j = 0; j < i; ++j)
+        if (small[j] == text) return true;
+      small[i] = text;
+    } else if (!large.insert(text).second) {
+      return true;
+    }
+  }
+  if (n > kSmall) unrepeated_.insert(&map);
+  return false;
 }
 
 ViewPair ValidationView::pair(const Pairs& pairs, size_t i) const {
@@ -221,10 +261,13 @@ ViewPair ValidationView::pair(const Pairs& pairs, size_t i) const {
   return ViewPair{resolve(e.key), resolve(e.value)};
 }
 
-// As the host's dict tells keys apart (1, 1.0 and true are one key).
+// As the host's dict tells keys apart (1, 1.0 and true are one key; each
+// NaN is a key of its own).
 std::string ValidationView::key_identity(const ViewNode& key) {
   std::string id;
-  append_key_fingerprint(to_value(key), id);
+  const Value v = to_value(key);
+  append_key_fingerprint(v, id);
+  if (v.is(ValueKind::Float) && std::isnan(v.as_float())) id += "#" + std::to_string(++nan_keys_);
   return id;
 }
 

@@ -4,9 +4,10 @@
 //
 // An alias is followed to the nearest preceding definition of its name (as
 // the loaders read it); the node reached is reported at the alias's
-// position, its children at their own. A mapping with a merge key gets one
-// merged pair list, built the first time it is looked at the way the road
-// that builds the result fills its dict: in document order, a repeated key
+// position, its children at their own. A mapping with a merge key, or with
+// a key repeated (as the road's dict tells keys apart), gets one merged pair
+// list, built the first time it is looked at the way the road that builds
+// the result fills its dict: in document order, a repeated key
 // keeps its first place and takes the last value; a merged pair is added
 // when its key is new (the earlier merge and the earlier mapping of a merged
 // sequence win; within one merged mapping a repeated key gives its last
@@ -19,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "decode/seeded_hash.hpp"
@@ -97,7 +99,7 @@ class ValidationView {
   size_t item_count(const ViewNode& seq) const;
   ViewNode item(const ViewNode& seq, size_t i) const;
 
-  // The pairs of a mapping, merged when it has a merge key.
+  // The pairs of a mapping, merged when it has a merge key or repeats a key.
   struct Pairs {
     const YamlNode* raw = nullptr;
     const std::vector<ViewPair>* merged = nullptr;
@@ -118,6 +120,7 @@ class ValidationView {
   bool custom_tagged(const ViewNode& n) const;
   bool resolves_to(const ViewNode& n, ResolvedKind kind) const;
   const Merged& merged(const YamlNode& map);
+  bool repeats_a_key(const YamlNode& map);
   // Key identity -> (index in the merged pairs, where the pair came from:
   // kOwnPair, kLeftover or the number of the merged mapping).
   using KeyIdentities = std::unordered_map<std::string, std::pair<size_t, uint64_t>, SeededStringHash>;
@@ -136,7 +139,9 @@ class ValidationView {
   bool aliases_;
   std::optional<uint64_t> nodes_seen_;
   std::unordered_map<const YamlNode*, std::unique_ptr<Merged>> merged_;
+  std::unordered_set<const YamlNode*> unrepeated_;  // larger mappings found to repeat no key
   std::deque<std::vector<ViewNode>> leftovers_;  // stable addresses
+  uint64_t nan_keys_ = 0;
 };
 
 // The value of a scalar under a resolver mode (no timestamps); an empty node
