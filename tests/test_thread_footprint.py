@@ -66,8 +66,21 @@ def test_a_library_with_initial_exec_tls_loads_after_import(tmp_path):
     assert r.returncode == 0 and r.stdout.strip() == "ok", r.stderr
 
 
-IDLE_WORKERS = """
-    import ctypes, gc, json, random, resource, sys, threading
+# What a child process holds once the collector ran and glibc gave back
+# what it could.
+RSS = """
+    import ctypes, gc, resource
+    libc = ctypes.CDLL(None)
+    def rss():
+        gc.collect()
+        libc.malloc_trim(0)
+        with open("/proc/self/statm") as f:
+            return int(f.read().split()[1]) * resource.getpagesize()
+"""
+
+
+IDLE_WORKERS = RSS + """
+    import json, random, sys, threading
     import quillfern
 
     which, n_threads, records = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
@@ -82,13 +95,6 @@ IDLE_WORKERS = """
     as_json = json.dumps(quillfern.loads(text), default=str)
     call = (lambda: quillfern.loads(text)) if which == "quillfern" else (lambda: json.loads(as_json))
     call()
-
-    libc = ctypes.CDLL(None)
-    def rss():
-        gc.collect()
-        libc.malloc_trim(0)
-        with open("/proc/self/statm") as f:
-            return int(f.read().split()[1]) * resource.getpagesize()
 
     start, stop = threading.Barrier(n_threads), threading.Event()
     done = threading.Semaphore(0)
@@ -135,8 +141,8 @@ def test_idle_workers_keep_about_what_json_threads_keep():
     assert ours <= 2 * max(theirs, 4 << 20), (ours >> 20, theirs >> 20)
 
 
-THREAD_CHURN = """
-    import ctypes, gc, resource, sys, threading
+THREAD_CHURN = RSS + """
+    import sys, threading
     import quillfern as q
 
     generations, measure = int(sys.argv[1]), sys.argv[2] == "1"
@@ -162,13 +168,6 @@ THREAD_CHURN = """
         for t in threads:
             t.join()
         kept.clear()  # what the ended threads made is freed on this one
-
-    libc = ctypes.CDLL(None)
-    def rss():
-        gc.collect()
-        libc.malloc_trim(0)
-        with open("/proc/self/statm") as f:
-            return int(f.read().split()[1]) * resource.getpagesize()
 
     for _ in range(3):
         generation()
