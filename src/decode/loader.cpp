@@ -408,20 +408,14 @@ class Decoder {
     bool yaml_seen = false;
     while (kind_at(index_) == TokenKind::Directive) {
       const Token& d = tok(index_);
-      std::string_view words[3];
-      size_t count = split_words(d.text, words, 3);
-      if (count >= 1 && words[0] == "YAML") {
-        bool valid = count >= 2 && valid_yaml_version(words[1]) &&
-                     (count < 3 || words[2].front() == '#');
-        if (!valid) fail("invalid %YAML directive", d.span);
+      const DirectiveWords w = read_directive(d.text);
+      if (w.kind == DirectiveWords::Kind::Yaml || w.kind == DirectiveWords::Kind::BadYaml) {
+        if (w.kind == DirectiveWords::Kind::BadYaml) fail("invalid %YAML directive", d.span);
         if (yaml_seen) fail("duplicate %YAML directive", d.span);
         yaml_seen = true;
-      } else if (count >= 3 && words[0] == "TAG") {
-        std::string_view handle = words[1];
-        if (handle.front() == '!' && handle.back() == '!') {
-          if (!tag_handles_.get().emplace(handle, words[2]).second)
-            fail("duplicate %TAG directive for handle '" + std::string(handle) + "'", d.span);
-        }
+      } else if (w.kind == DirectiveWords::Kind::Tag) {
+        if (!tag_handles_.get().emplace(w.handle, w.prefix).second)
+          fail("duplicate %TAG directive for handle '" + std::string(w.handle) + "'", d.span);
       }
       ++index_;
     }

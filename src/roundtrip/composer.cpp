@@ -602,17 +602,15 @@ void Composer::compose_indentless_sequence(YamlNode& node) {
 }
 
 void Composer::check_directive(const Token& d, bool& yaml_seen) {
-  std::string_view words[3];
-  const size_t count = split_words(d.text, words, 3);
-  if (count >= 1 && words[0] == "YAML") {
-    if (count < 2 || !valid_yaml_version(words[1]) || (count >= 3 && words[2].front() != '#'))
-      fail("invalid %YAML directive", d.span);
+  const DirectiveWords w = read_directive(d.text);
+  if (w.kind == DirectiveWords::Kind::Yaml || w.kind == DirectiveWords::Kind::BadYaml) {
+    if (w.kind == DirectiveWords::Kind::BadYaml) fail("invalid %YAML directive", d.span);
     if (yaml_seen) fail("duplicate %YAML directive", d.span);
     yaml_seen = true;
-  } else if (count >= 3 && words[0] == "TAG" && words[1].front() == '!' && words[1].back() == '!') {
+  } else if (w.kind == DirectiveWords::Kind::Tag) {
     for (const std::string& h : tag_handles_)
-      if (h == words[1]) fail("duplicate %TAG directive for handle '" + h + "'", d.span);
-    tag_handles_.emplace_back(words[1]);
+      if (h == w.handle) fail("duplicate %TAG directive for handle '" + h + "'", d.span);
+    tag_handles_.emplace_back(w.handle);
   }
 }
 

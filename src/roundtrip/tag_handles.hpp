@@ -41,12 +41,11 @@ class TagHandles {
 
  private:
   void add(std::string_view d) {
-    std::string_view words[3];
-    if (split_words(d, words, 3) < 3 || words[0] != "TAG" || !words[1].starts_with("!") || !words[1].ends_with("!"))
-      return;
+    const DirectiveWords w = read_directive(d);
+    if (w.kind != DirectiveWords::Kind::Tag) return;
     for (const auto& h : handles_)
-      if (h.first == words[1]) return;
-    handles_.emplace_back(std::string(words[1]), std::string(words[2]));
+      if (h.first == w.handle) return;
+    handles_.emplace_back(std::string(w.handle), std::string(w.prefix));
   }
 
   std::vector<std::pair<std::string, std::string>> handles_;

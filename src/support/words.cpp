@@ -41,12 +41,26 @@ bool is_digit_run(std::string_view s) {
   return true;
 }
 
-}  // namespace
-
+// Two non-empty runs of ASCII digits joined by one ".".
 bool valid_yaml_version(std::string_view v) {
   size_t dot = v.find('.');
   if (dot == std::string_view::npos) return false;
   return is_digit_run(v.substr(0, dot)) && is_digit_run(v.substr(dot + 1));
+}
+
+}  // namespace
+
+DirectiveWords read_directive(std::string_view text) {
+  std::string_view words[3];
+  const size_t count = split_words(text, words, 3);
+  using Kind = DirectiveWords::Kind;
+  if (count >= 1 && words[0] == "YAML") {
+    const bool valid = count >= 2 && valid_yaml_version(words[1]) && (count < 3 || words[2].front() == '#');
+    return {valid ? Kind::Yaml : Kind::BadYaml, {}, {}};
+  }
+  if (count >= 3 && words[0] == "TAG" && words[1].front() == '!' && words[1].back() == '!')
+    return {Kind::Tag, words[1], words[2]};
+  return {};
 }
 
 }  // namespace qf

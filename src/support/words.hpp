@@ -2,6 +2,7 @@
 // the loaders read them.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace qf {
@@ -12,7 +13,17 @@ size_t white_space_len(std::string_view s, size_t pos);
 // The first `max` words of the text into `words`; returns how many.
 size_t split_words(std::string_view s, std::string_view* words, size_t max);
 
-// A %YAML version word: two non-empty runs of ASCII digits joined by one ".".
-bool valid_yaml_version(std::string_view v);
+// What a directive's text declares, as every reader checks it.
+struct DirectiveWords {
+  enum class Kind : uint8_t {
+    Yaml,     // %YAML with a version word, then nothing or a comment
+    BadYaml,  // %YAML otherwise
+    Tag,      // %TAG with a named handle ("!", "!!", "!e!") and a prefix
+    Other,    // reserved, or a %TAG without both: ignored
+  };
+  Kind kind = Kind::Other;
+  std::string_view handle, prefix;  // of a Tag
+};
+DirectiveWords read_directive(std::string_view text);
 
 }  // namespace qf
