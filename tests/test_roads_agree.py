@@ -229,3 +229,14 @@ def test_alias_keys_naming_other_keys_are_not_duplicates(text, road, caplog):
         assert loads_both(text, DUP_ROADS[road] | q.OPT_DUPLICATE_KEYS_ERROR) == want
         loads_both(text, DUP_ROADS[road] | q.OPT_DUPLICATE_KEYS_WARN)
     assert caplog.records == []
+
+
+@pytest.mark.parametrize("option", [q.OPT_INCLUDES, q.OPT_INCLUDES | q.OPT_ROUND_TRIP, q.OPT_INCLUDES | q.OPT_ANNOTATED])
+def test_alias_key_names_the_anchor_of_its_own_file(option, tmp_path):
+    # An anchor of the same name inside an included file is not the one the
+    # main text's alias names: *k is K, a duplicate, not J.
+    (tmp_path / "f.yaml").write_text("x: &k J\n")
+    text = "a: &k K\nb: !include f.yaml\nm: {*k : 1, K: 2}\n"
+    with pytest.raises(qe.QuillfernDuplicateKeyError, match="duplicate mapping key: K") as info:
+        q.loads(text, option=option | q.OPT_DUPLICATE_KEYS_ERROR, include_dir=str(tmp_path))
+    assert (info.value.line, info.value.column) == (3, 13)

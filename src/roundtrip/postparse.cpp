@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -9,6 +10,7 @@
 
 #include "encode/scalar_text.hpp"
 #include "resolver/big_int.hpp"
+#include "roundtrip/anchors.hpp"
 #include "roundtrip/walk.hpp"
 #include "support/hash.hpp"
 #include "support/stack_guard.hpp"
@@ -125,9 +127,8 @@ void append_scalar_key_text(const YamlNode& key, ResolverMode mode, std::string&
   }
 }
 
-// Key identity within one tree. An alias key stands for the key it names:
-// the latest definition of its anchor before it in document order, as the
-// value loader copies it. A collection's text is made of its children's
+// Key identity within one tree. An alias key stands for the key it names,
+// found as every reader of the tree finds it. A collection's text is made of its children's
 // texts; one longer than a few words is replaced by a number given to each
 // distinct text, so that equal keys still get equal texts while a key whose
 // aliases multiply (an alias bomb) costs only its written size.
@@ -204,39 +205,13 @@ class KeyIdentity {
   }
 
   const YamlNode* target(const YamlNode& alias) {
-    if (!targets_built_) build_targets();
-    auto it = targets_.find(&alias);
-    return it == targets_.end() ? nullptr : it->second;
-  }
-
-  // Every alias of the tree with the node it names. An anchor is defined
-  // once its node is complete (an alias inside it names an earlier
-  // definition): the walk holds anchored nodes back until it leaves them.
-  void build_targets() {
-    targets_built_ = true;
-    struct Open {
-      uint32_t depth;
-      const YamlNode* node;
-    };
-    std::vector<Open> open;
-    std::unordered_map<std::string_view, const YamlNode*> defined;
-    walk_tree(root_, [&](const YamlNode& n, uint32_t depth) {
-      while (!open.empty() && open.back().depth >= depth) {
-        defined[std::string_view(*open.back().node->anchor())] = open.back().node;
-        open.pop_back();
-      }
-      if (n.kind == NodeKind::Alias) {
-        auto it = defined.find(std::string_view(n.text));
-        if (it != defined.end()) targets_.emplace(&n, it->second);
-      }
-      if (n.anchor()) open.push_back(Open{depth, &n});
-    });
+    if (!resolver_) resolver_.emplace().add_document(root_);
+    return resolver_->target(alias);
   }
 
   const YamlNode& root_;
   ResolverMode mode_;
-  bool targets_built_ = false;
-  std::unordered_map<const YamlNode*, const YamlNode*> targets_;
+  std::optional<AnchorResolver> resolver_;  // made when a key first holds an alias
   std::unordered_map<const YamlNode*, std::string> named_texts_;
   std::unordered_map<std::string, size_t, KeyedHash> interned_;
 };
