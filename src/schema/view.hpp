@@ -134,7 +134,7 @@ class ValidationView {
   const YamlNode* root_;
   ResolverMode mode_;
   MergeKeyRule rule_;
-  TagHandles handles_;  // read only on the annotated and directive roads
+  TagHandles handles_;  // the document's %TAG handles; none on the round-trip road
   std::unordered_map<const YamlNode*, const YamlNode*> targets_;  // alias -> definition
   bool aliases_;
   std::optional<uint64_t> nodes_seen_;
