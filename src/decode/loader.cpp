@@ -409,14 +409,8 @@ class Decoder {
     while (kind_at(index_) == TokenKind::Directive) {
       const Token& d = tok(index_);
       const DirectiveWords w = read_directive(d.text);
-      if (w.kind == DirectiveWords::Kind::Yaml || w.kind == DirectiveWords::Kind::BadYaml) {
-        if (w.kind == DirectiveWords::Kind::BadYaml) fail("invalid %YAML directive", d.span);
-        if (yaml_seen) fail("duplicate %YAML directive", d.span);
-        yaml_seen = true;
-      } else if (w.kind == DirectiveWords::Kind::Tag) {
-        if (!tag_handles_.get().emplace(w.handle, w.prefix).second)
-          fail("duplicate %TAG directive for handle '" + std::string(w.handle) + "'", d.span);
-      }
+      const bool known = w.kind == DirectiveWords::Kind::Tag && !tag_handles_.get().emplace(w.handle, w.prefix).second;
+      if (std::optional<std::string> error = directive_error(w, yaml_seen, known)) fail(*error, d.span);
       ++index_;
     }
     if (kind_at(index_) != TokenKind::DocumentStart)

@@ -603,15 +603,12 @@ void Composer::compose_indentless_sequence(YamlNode& node) {
 
 void Composer::check_directive(const Token& d, bool& yaml_seen) {
   const DirectiveWords w = read_directive(d.text);
-  if (w.kind == DirectiveWords::Kind::Yaml || w.kind == DirectiveWords::Kind::BadYaml) {
-    if (w.kind == DirectiveWords::Kind::BadYaml) fail("invalid %YAML directive", d.span);
-    if (yaml_seen) fail("duplicate %YAML directive", d.span);
-    yaml_seen = true;
-  } else if (w.kind == DirectiveWords::Kind::Tag) {
-    for (const std::string& h : tag_handles_)
-      if (h == w.handle) fail("duplicate %TAG directive for handle '" + h + "'", d.span);
-    tag_handles_.emplace_back(w.handle);
+  bool known = false;
+  if (w.kind == DirectiveWords::Kind::Tag) {
+    known = std::find(tag_handles_.begin(), tag_handles_.end(), w.handle) != tag_handles_.end();
+    if (!known) tag_handles_.emplace_back(w.handle);
   }
+  if (std::optional<std::string> error = directive_error(w, yaml_seen, known)) fail(*error, d.span);
 }
 
 // A tag written with a named handle ("!e!x") needs that handle's %TAG

@@ -63,4 +63,16 @@ DirectiveWords read_directive(std::string_view text) {
   return {};
 }
 
+std::optional<std::string> directive_error(const DirectiveWords& w, bool& yaml_seen, bool handle_known) {
+  using Kind = DirectiveWords::Kind;
+  if (w.kind == Kind::Yaml || w.kind == Kind::BadYaml) {
+    if (w.kind == Kind::BadYaml) return "invalid %YAML directive";
+    if (yaml_seen) return "duplicate %YAML directive";
+    yaml_seen = true;
+  } else if (w.kind == Kind::Tag && handle_known) {
+    return "duplicate %TAG directive for handle '" + std::string(w.handle) + "'";
+  }
+  return std::nullopt;
+}
+
 }  // namespace qf

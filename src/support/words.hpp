@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace qf {
@@ -25,5 +27,9 @@ struct DirectiveWords {
   std::string_view handle, prefix;  // of a Tag
 };
 DirectiveWords read_directive(std::string_view text);
+// The error one directive of a group makes, as every reader reports it, or
+// nullopt. `yaml_seen` carries whether the group had a %YAML directive
+// before; `handle_known`, whether a %TAG's handle was declared before in it.
+std::optional<std::string> directive_error(const DirectiveWords& w, bool& yaml_seen, bool handle_known);
 
 }  // namespace qf
