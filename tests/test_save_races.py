@@ -47,7 +47,10 @@ class Swapper:
 
     def swap(self):
         os.rename(self.place, self.moved)
-        os.symlink(self.link_to, self.place)
+        try:
+            os.symlink(self.link_to, self.place)
+        except FileExistsError:
+            pass  # a save renamed its file into the place first: no link this round
 
     def start(self, when):
         self.done = threading.Event()

@@ -134,11 +134,14 @@ def test_idle_workers_keep_about_what_json_threads_keep():
     # what the process still holds then is compared with the same done by
     # json.loads. Threads that kept their block caches (megabytes each,
     # scattered over the heap the documents took) held several times as
-    # much. (The floor keeps a run where the json threads happened to leave
-    # almost nothing from failing on noise.)
-    ours = idle_workers_added_rss("quillfern")
-    theirs = idle_workers_added_rss("json")
-    assert ours <= 2 * max(theirs, 4 << 20), (ours >> 20, theirs >> 20)
+    # much. What either side keeps varies from run to run by several MiB
+    # (the interpreter's arenas that a surviving object pins), so each side
+    # is the total of three runs. (The floor keeps a run where the json
+    # threads happened to leave almost nothing from failing on noise.)
+    runs = 3
+    ours = sum(idle_workers_added_rss("quillfern") for _ in range(runs))
+    theirs = sum(idle_workers_added_rss("json") for _ in range(runs))
+    assert ours <= 2 * max(theirs, runs * (4 << 20)), (ours >> 20, theirs >> 20)
 
 
 THREAD_CHURN = RSS + """
